@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/clock.h"
+#include "app/program_state.h"
+#include "script/record_reader.h"
+#include "script/script_stream.h"
+#include "serial/port_link.h"
+#include "ui/message_logs.h"
+#include "ui/window_model.h"
+
+namespace reburn3 {
+
+// How the latest press of "Program FLASH" or the latest run ended.
+enum class RunOutcome {
+    None,              // no run has been asked for yet
+    Running,           // a run is on
+    Completed,         // every record played; "Processing complete." posted
+    DeviceFailed,      // handshake rejected, wrong byte, or the device did not answer
+    LinkFailed,        // a write to the port failed
+    ScriptFailed,      // a bad line mark, or the file changed under the run
+    Aborted,           // the operator aborted
+    InternalError,     // the state machine found a mode outside its table
+    NoScript,          // refused at start: no script chosen
+    ScriptUnreadable,  // refused at start: the script cannot be opened
+    ScriptRefused,     // refused at start: the script holds faults or no record
+    PortNotOpen,       // refused at start: no port open
+};
+
+// The programming state machine, driven by the ticks of Timer2, with the run start
+// and the run stop.
+class Engine {
+public:
+    static constexpr std::int32_t kHandshakeFirst = 0xE1;
+    static constexpr std::int32_t kHandshakeSecond = 0x94;
+    static constexpr std::int16_t kReplyEnd0 = 0x91;
+    static constexpr std::int16_t kReplyEnd1 = 0x26;
+
+    Engine(ProgramState& state, WindowModel& window, MessageLogs& logs, PortLink& link,
+           RecordReader& reader, ScriptStream& stream, Clock& clock)
+        : S(state), W(window), L(logs), P(link), R(reader), F(stream), C(clock) {}
+
+    void Timer2_Timer();
+    void TransmitStep();
+    void ReceiveStep();
+    void HandshakeFirst();
+    void HandshakeSecond();
+    void HandshakeAwait();
+
+    void ProgramFlash_Click();
+    void StopProgramming();
+
+    RunOutcome outcome() const { return m_outcome; }
+    // Ticks delivered since the program started, skipped ones included.
+    std::uint64_t tickCount() const { return m_ticks; }
+
+private:
+    enum class Advance { Continue, Ended };
+    // Reads the next record and ends the run where the reader says so.
+    Advance advanceScript();
+    void stopWith(RunOutcome outcome);
+    void completeRun();
+    bool startRun();
+
+    ProgramState& S;
+    WindowModel& W;
+    MessageLogs& L;
+    PortLink& P;
+    RecordReader& R;
+    ScriptStream& F;
+    Clock& C;
+    RunOutcome m_outcome = RunOutcome::None;
+    std::uint64_t m_ticks = 0;
+};
+
+}  // namespace reburn3

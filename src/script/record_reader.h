@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/clock.h"
+#include "app/program_state.h"
+#include "script/script_check.h"
+#include "script/script_stream.h"
+#include "ui/message_logs.h"
+#include "ui/window_model.h"
+
+namespace reburn3 {
+
+// What ReadNextRecord leaves for the state machine.
+enum class ReadOutcome {
+    Transmit,     // TxByte holds the byte, ProgramMode is 1
+    Receive,      // ExpectedByte holds the byte, TimeoutCount reloaded, ProgramMode is 2
+    EndOfScript,  // every record has been read
+    Malformed,    // a bad record or a changed file; its line has been posted
+};
+
+// Measures the script and walks it record by record. It never touches the port and
+// never ends a run itself: it reports its outcome and the engine acts on it.
+class RecordReader {
+public:
+    RecordReader(ProgramState& state, WindowModel& window, MessageLogs& logs, Clock& clock,
+                 ScriptStream& stream)
+        : S(state), W(window), L(logs), C(clock), F(stream) {}
+
+    // Checks the whole script, sets the record counters and the progress boxes.
+    // False when the script is refused (its faults posted) or holds no whole record.
+    bool CountRecords();
+    ReadOutcome ReadNextRecord();
+    std::int32_t HexPairToByte(const FixedText<2>& data, bool* valid = nullptr);
+
+    const ScriptSummary& summary() const { return m_summary; }
+
+private:
+    void showProgress();
+    void postProgressLine();
+    ReadOutcome scriptChanged();
+    void postRefusal();
+
+    ProgramState& S;
+    WindowModel& W;
+    MessageLogs& L;
+    Clock& C;
+    ScriptStream& F;
+    ScriptSummary m_summary;
+};
+
+// "##0.0# %" of a fraction: 0.0 %, 33.33 %, 50.0 %, 100.0 %.
+std::string formatPercent(float fraction);
+
+}  // namespace reburn3

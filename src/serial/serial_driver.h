@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/program_state.h"
+
+namespace reburn3 {
+
+// The serial layer the program talks to: thirteen synchronous operations on a port
+// numbered 1 to 8. Every result is 0 for success and any other value an error
+// number, except IsReceiveBufferEmpty (0 means a byte is waiting) and GetByte
+// (the byte, in the low 8 bits).
+class SerialDriver {
+public:
+    virtual ~SerialDriver() = default;
+
+    virtual std::int32_t InitializePort(std::int32_t port, std::int32_t portIndex, std::int32_t a,
+                                        std::int32_t b, std::int32_t c, std::int32_t d,
+                                        std::int32_t rxBufferSize, std::int32_t txBufferSize,
+                                        std::int32_t e) = 0;
+    virtual std::int32_t ser_rs232_getport(std::int32_t port, PortInfoRecord& info) = 0;
+    virtual std::int32_t SetPortCharacteristics(std::int32_t port, std::int32_t baudCode,
+                                                std::int32_t parity, std::int32_t dataBitsCode,
+                                                std::int32_t stopBits, std::int32_t protocol) = 0;
+    virtual std::int32_t CdrvSetTimerResolution(std::int32_t port, std::int32_t resolution) = 0;
+    virtual std::int32_t SetTimeout(std::int32_t port, std::int32_t timeout) = 0;
+    virtual std::int32_t SetPaceTime(std::int32_t port, std::int32_t paceTime) = 0;
+    virtual std::int32_t FlushReceiveBuffer(std::int32_t port) = 0;
+    virtual std::int32_t FlushTransmitBuffer(std::int32_t port) = 0;
+    virtual std::int32_t IsReceiveBufferEmpty(std::int32_t port) = 0;
+    virtual std::int32_t GetByte(std::int32_t port) = 0;
+    virtual std::int32_t PutByte(std::int32_t port, std::int32_t byte) = 0;
+    virtual std::int32_t ser_rs232_putpacket(std::int32_t port, std::int32_t length,
+                                             const char* buffer) = 0;
+    virtual std::int32_t UnInitializePort(std::int32_t port) = 0;
+
+    // The reason behind a failed InitializePort in plain words (device missing,
+    // permission denied, in use), or empty when the driver has nothing to add.
+    virtual std::string describeOpenError(std::int32_t /*code*/) const { return {}; }
+};
+
+}  // namespace reburn3
