@@ -12,7 +12,9 @@ namespace reburn3 {
 using Flag = std::int16_t;
 inline constexpr Flag kTrue = -1;
 inline constexpr Flag kFalse = 0;
-inline constexpr bool isSet(Flag f) { return f == kTrue; }
+inline constexpr bool isSet(Flag f) {
+    return f == kTrue;
+}
 
 // The driver's port description record: 192 bytes in the driver's own layout,
 // little-endian, no gaps. The program never interprets it; it only stamps the

@@ -1,1 +1,99 @@
-// in progress
+#include <string>
+
+#include "engine/engine.h"
+#include "ui/messages.h"
+
+namespace reburn3 {
+
+namespace {
+constexpr std::int16_t kFirstHandshakeMode = 101;
+}
+
+// "Program FLASH" starts a run; during a run the same button, now "Abort Process",
+// aborts it. While a tick is being handled the abort is only noted, and the state
+// machine honours it at its next check.
+void Engine::ProgramFlash_Click() {
+    if (isSet(S.IsrActive)) {
+        if (S.ProgramMode != 0) {
+            S.AbortPending = kTrue;
+            L.status(std::string(text::kAbortPending));
+        }
+        return;
+    }
+    if (S.ProgramMode != 0) {
+        stopWith(RunOutcome::Aborted);
+        return;
+    }
+    if (S.FileMode != 1) {
+        L.debug(std::string(text::kSelectInputFirst));
+        m_outcome = RunOutcome::NoScript;
+        return;
+    }
+    startRun();
+}
+
+bool Engine::startRun() {
+    // Read the script again from its first record, and check all of it before a
+    // single byte goes to the device.
+    F.close();
+    if (!F.open(S.FileName)) {
+        L.debug(std::string(text::kScriptUnreadable) + S.FileName);
+        m_outcome = RunOutcome::ScriptUnreadable;
+        return false;
+    }
+    if (!R.CountRecords()) {
+        m_outcome = RunOutcome::ScriptRefused;
+        return false;
+    }
+    if (!isSet(S.PortOpen)) {
+        L.debug(std::string(text::kPortNotInitialized));
+        m_outcome = RunOutcome::PortNotOpen;
+        return false;
+    }
+    S.AbortPending = kFalse;
+    // The device's reply must come from this run: bytes kept from an earlier
+    // handshake would let a silent device pass.
+    S.LastByte0 = 0;
+    S.LastByte1 = 0;
+    W.setEnabled(ButtonId::ConfigComPort, false);
+    W.setEnabled(ButtonId::SelectInputFile, false);
+    P.FlushPort();
+    L.debug(std::string(text::kStarting));
+    L.debug(std::string(text::kStartTime) + C.timeOfDay());
+    W.setCaption(ButtonId::ProgramFlash, std::string(text::kAbortProcess));
+    S.ProgramMode = kFirstHandshakeMode;
+    S.TimeoutCount = S.TimeoutReload;
+    m_outcome = RunOutcome::Running;
+    return true;
+}
+
+// The one way every run ends: back to idle, the closing lines, the commands given
+// back to the operator. The reason, if any, was posted by the caller just before.
+void Engine::StopProgramming() {
+    S.ProgramMode = 0;
+    L.debug(std::string(text::kStopTime) + C.timeOfDay());
+    L.status(std::string(text::kClosing1));
+    L.status(std::string(text::kClosing2));
+    L.status(std::string(text::kClosing3));
+    L.status(std::string(text::kClosingBlank));
+    L.status(std::string(text::kClosing5));
+    L.status(std::string(text::kClosingBlank));
+    W.setEnabled(ButtonId::ConfigComPort, true);
+    W.setEnabled(ButtonId::SelectInputFile, true);
+    W.setCaption(ButtonId::ProgramFlash, std::string(text::kProgramFlash));
+    S.AbortPending = kFalse;
+}
+
+void Engine::stopWith(RunOutcome outcome) {
+    if (m_outcome == RunOutcome::Running) {
+        m_outcome = outcome;
+    }
+    StopProgramming();
+}
+
+void Engine::completeRun() {
+    stopWith(RunOutcome::Completed);
+    L.status(std::string(text::kProcessingComplete));
+}
+
+}  // namespace reburn3

@@ -1,1 +1,185 @@
-// in progress
+#include <string>
+
+#include "engine/engine.h"
+#include "script/script_format.h"
+#include "ui/messages.h"
+
+namespace reburn3 {
+
+namespace {
+constexpr std::int16_t kIdle = 0;
+constexpr std::int16_t kTransmit = 1;
+constexpr std::int16_t kReceive = 2;
+constexpr std::int16_t kSendFirst = 101;
+constexpr std::int16_t kSendSecond = 102;
+constexpr std::int16_t kAwaitReply = 103;
+}  // namespace
+
+// One tick of Timer2. The time-out counts every tick, even one that finds the
+// previous tick still being handled; the rest of the tick runs the handler of the
+// current mode.
+void Engine::Timer2_Timer() {
+    ++m_ticks;
+    if (S.TimeoutCount != 0) {
+        --S.TimeoutCount;
+    }
+    if (isSet(S.IsrActive)) {
+        return;
+    }
+    S.IsrActive = kTrue;
+    if (isSet(S.AbortPending)) {
+        stopWith(RunOutcome::Aborted);
+    }
+    switch (S.ProgramMode) {
+        case kIdle:
+            break;
+        case kTransmit:
+            TransmitStep();
+            break;
+        case kReceive:
+            ReceiveStep();
+            break;
+        case kSendFirst:
+            HandshakeFirst();
+            break;
+        case kSendSecond:
+            HandshakeSecond();
+            break;
+        case kAwaitReply:
+            HandshakeAwait();
+            break;
+        default:
+            L.debug(std::string(text::kModeUnexpected) + std::to_string(S.ProgramMode));
+            stopWith(RunOutcome::InternalError);
+            break;
+    }
+    S.IsrActive = kFalse;
+}
+
+// Sends the current T byte and every T byte that follows it in the script, line
+// marks included, within this tick; then one zero-length packet write pushes the
+// burst out. A failed write ends the run: the device cannot have what it needs.
+void Engine::TransmitStep() {
+    bool scriptEnded = false;
+    for (;;) {
+        P.SendByte();
+        if (S.LastError != 0) {
+            stopWith(RunOutcome::LinkFailed);
+            break;
+        }
+        if (advanceScript() == Advance::Ended) {
+            scriptEnded = S.ProgramMode == kTransmit;  // the end is declared after the packet write
+            break;
+        }
+        if (isSet(S.AbortPending)) {
+            stopWith(RunOutcome::Aborted);
+        }
+        if (S.ProgramMode != kTransmit) {
+            break;
+        }
+    }
+    P.PutEmptyPacket();
+    if (S.LastError != 0) {
+        if (S.ProgramMode != kIdle || scriptEnded) {
+            stopWith(RunOutcome::LinkFailed);
+        }
+        return;
+    }
+    if (scriptEnded) {
+        completeRun();
+    }
+}
+
+// Compares the device's bytes with the R records, as many as are waiting.
+void Engine::ReceiveStep() {
+    while (S.ProgramMode == kReceive) {
+        P.ReadPortByte();
+        if (S.RxByte == -1) {
+            if (S.TimeoutCount == 0) {
+                L.debug(std::string(text::kReadTimeout));
+                stopWith(RunOutcome::DeviceFailed);
+            }
+            return;
+        }
+        if (S.RxByte != S.ExpectedByte) {
+            L.debug(std::string(text::kExpected) + script::hex(S.ExpectedByte) +
+                    std::string(text::kRead) + script::hex(S.RxByte));
+            stopWith(RunOutcome::DeviceFailed);
+            return;
+        }
+        if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
+            completeRun();
+        }
+    }
+}
+
+void Engine::HandshakeFirst() {
+    L.status(std::string(text::kProgramModeIs) + std::to_string(S.ProgramMode));
+    S.TxByte = kHandshakeFirst;
+    P.SendByte();
+    if (S.LastError != 0) {
+        stopWith(RunOutcome::LinkFailed);
+        return;
+    }
+    S.ProgramMode = kSendSecond;
+}
+
+void Engine::HandshakeSecond() {
+    L.status(std::string(text::kProgramModeIs) + std::to_string(S.ProgramMode));
+    S.TxByte = kHandshakeSecond;
+    P.SendByte();
+    if (S.LastError != 0) {
+        stopWith(RunOutcome::LinkFailed);
+        return;
+    }
+    S.ProgramMode = kAwaitReply;
+    S.TimeoutCount = S.TimeoutReload;
+}
+
+// Collects the device's reply until the line has been silent for the whole
+// time-out, then judges its last two bytes.
+void Engine::HandshakeAwait() {
+    L.status(std::string(text::kProgramModeIs) + std::to_string(S.ProgramMode) +
+             std::string(text::kPleaseWait));
+    P.ReadPortByte();
+    if (S.RxByte != -1) {
+        while (S.RxByte != -1) {
+            S.LastByte0 = S.LastByte1;
+            S.LastByte1 = static_cast<std::int16_t>(S.RxByte);
+            S.TimeoutCount = S.TimeoutReload;
+            P.ReadPortByte();
+        }
+        return;
+    }
+    if (S.TimeoutCount != 0) {
+        return;
+    }
+    if (S.LastByte0 == kReplyEnd0 && S.LastByte1 == kReplyEnd1) {
+        if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
+            completeRun();
+        }
+        return;
+    }
+    L.debug(std::string(text::kUnexpectedInit));
+    L.debug(std::string(text::kLastByte0) + script::hex(S.LastByte0) +
+            std::string(text::kLastByte1) + script::hex(S.LastByte1));
+    stopWith(RunOutcome::DeviceFailed);
+}
+
+// Reads on in the script. A bad record or a changed file ends the run here; the end
+// of the script is left to the caller, which completes the run when it may.
+Engine::Advance Engine::advanceScript() {
+    switch (R.ReadNextRecord()) {
+        case ReadOutcome::Transmit:
+        case ReadOutcome::Receive:
+            return Advance::Continue;
+        case ReadOutcome::EndOfScript:
+            return Advance::Ended;
+        case ReadOutcome::Malformed:
+            stopWith(RunOutcome::ScriptFailed);
+            return Advance::Ended;
+    }
+    return Advance::Ended;
+}
+
+}  // namespace reburn3

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <optional>
-#include <istream>
 #include <string>
 
 namespace reburn3 {

@@ -8,14 +8,14 @@ namespace reburn3 {
 
 // What "Select Input File" asks of the file-open dialog each time before it opens.
 struct FileDialogSettings {
-    bool cancelIsError = false;  // a cancellation comes back as a failure (nullopt)
-    std::string initialName;     // "*.pf3"
-    std::string filterName;      // "PF3 Files (*.pf3)"
-    std::string filterPattern;   // "*.pf3"
-    std::string defaultExt;      // "pf3"
-    std::int32_t flags = 0;      // 4: the dialog offers no read-only choice
+    bool cancelIsError = false;    // a cancellation comes back as a failure (nullopt)
+    std::string initialName;       // "*.pf3"
+    std::string filterName;        // "PF3 Files (*.pf3)"
+    std::string filterPattern;     // "*.pf3"
+    std::string defaultExt;        // "pf3"
+    std::int32_t flags = 0;        // 4: the dialog offers no read-only choice
     std::int16_t filterIndex = 0;  // 1: the first (only) filter entry is the one in force
-    std::string initialDir;      // the process's current directory
+    std::string initialDir;        // the process's current directory
 };
 
 // The windowing services the core uses besides the main window's own model:

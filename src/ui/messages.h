@@ -14,7 +14,8 @@ inline constexpr int kVersionMinor = 0;
 inline constexpr int kVersionRevision = 0;
 inline constexpr std::string_view kAboutDescription =
     "Used to reBURN the operational firmware of an ORX-716 interface device using BURN3 mode.";
-inline constexpr std::string_view kSysInfoUnavailable = "System Information Is Unavailable At This Time";
+inline constexpr std::string_view kSysInfoUnavailable =
+    "System Information Is Unavailable At This Time";
 
 // Main window captions.
 inline constexpr std::string_view kSelectInputFile = "Select Input File";
@@ -84,14 +85,16 @@ inline constexpr std::string_view kNib1Invalid = "Nib1 not valid: ";
 inline constexpr std::string_view kNib0Invalid = "Nib0 not valid: ";
 inline constexpr std::string_view kProcessing = "Processing ...   ";
 inline constexpr std::string_view kProgressTime = "          Time: ";
-inline constexpr std::string_view kProcessingComplete = "Processing complete.  Exit this application.";
+inline constexpr std::string_view kProcessingComplete =
+    "Processing complete.  Exit this application.";
 
 // Script check: the faults of a whole script, found before anything is sent.
 inline constexpr std::string_view kRecordPrefix = "Record ";
 inline constexpr std::string_view kPartialRecord = "Incomplete record at the end of the file: ";
-inline constexpr std::string_view kMoreFaults = "... and more faults: ";
+inline constexpr std::string_view kMoreFaults = "Further faults not listed: ";
 inline constexpr std::string_view kScriptRefused = "** ERROR ** Script refused, nothing was sent: ";
-inline constexpr std::string_view kScriptEmpty = "** ERROR ** Script holds no whole record, nothing was sent: ";
+inline constexpr std::string_view kScriptEmpty =
+    "** ERROR ** Script holds no whole record, nothing was sent: ";
 inline constexpr std::string_view kScriptUnreadable = "** ERROR ** Cannot open the input file: ";
 inline constexpr std::string_view kScriptChanged =
     "** ERROR ** Input file changed on disk during the run: ";
@@ -116,7 +119,8 @@ inline constexpr std::string_view kModeUnexpected = "ProgramMode unexpected: ";
 inline constexpr std::string_view kStopTime = "Stop time:    ";
 inline constexpr std::string_view kClosing1 = "Completing or Aborting operations.";
 inline constexpr std::string_view kClosing2 = "----------";
-inline constexpr std::string_view kClosing3 = "If aborting, cycle interface power before trying again.";
+inline constexpr std::string_view kClosing3 =
+    "If aborting, cycle interface power before trying again.";
 inline constexpr std::string_view kClosingBlank = "   ";
 inline constexpr std::string_view kClosing5 = "================";
 

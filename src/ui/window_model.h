@@ -9,7 +9,14 @@
 namespace reburn3 {
 
 enum class TextBoxId { Text1, Text2, Text3, Text4, Text5 };
-enum class ButtonId { SelectInputFile, ConfigComPort, ProgramFlash, AbortProgram, ClearStatus, ClearDebug };
+enum class ButtonId {
+    SelectInputFile,
+    ConfigComPort,
+    ProgramFlash,
+    AbortProgram,
+    ClearStatus,
+    ClearDebug
+};
 enum class LogId { Status, Debug };  // List1, List2
 
 // One scrolling message log: lines in posting order, the oldest dropped past the limit.
@@ -46,7 +53,8 @@ public:
     virtual void textChanged(TextBoxId /*box*/) {}
     virtual void buttonChanged(ButtonId /*button*/) {}
     virtual void timerChanged() {}
-    virtual void lineAppended(LogId /*log*/, const std::string& /*line*/, std::size_t /*dropped*/) {}
+    virtual void lineAppended(LogId /*log*/, const std::string& /*line*/, std::size_t /*dropped*/) {
+    }
     virtual void logCleared(LogId /*log*/) {}
 };
 
