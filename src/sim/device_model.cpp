@@ -1,0 +1,249 @@
+#include "sim/device_model.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "script/script_check.h"
+#include "script/script_format.h"
+
+namespace reburn3::sim {
+
+namespace {
+
+std::string hex2(std::uint8_t b) {
+    char buf[3];
+    std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>(b));
+    return buf;
+}
+
+}  // namespace
+
+LoadResult loadScript(std::string_view bytes) {
+    LoadResult result;
+    ScriptChecker checker;
+    checker.feed(bytes.data(), bytes.size());
+    const ScriptSummary summary = checker.finish();
+    if (summary.records == 0) {
+        result.error = "the script holds no whole record";
+        return result;
+    }
+    if (!summary.ok()) {
+        result.error = "the script has " + std::to_string(summary.faultCount) +
+                       (summary.faultCount == 1 ? " fault" : " faults");
+        for (const ScriptFault& f : summary.faults) {
+            result.error += "\n  record " + std::to_string(f.record) + ": " + f.message;
+        }
+        if (summary.faultCount > summary.faults.size()) {
+            result.error += "\n  ...";
+        }
+        return result;
+    }
+
+    DeviceScript script;
+    script.records = summary.records;
+    script.steps.reserve(summary.txBytes + summary.rxBytes);
+    for (std::uint64_t i = 0; i < summary.records; ++i) {
+        const char* rec = bytes.data() + i * script::kRecordSize;
+        const script::Record r = script::decodeRecord(rec);
+        switch (r.kind) {
+            case script::RecordKind::Transmit:
+                script.steps.push_back({Step::Kind::FromHost, r.byte, i + 1});
+                break;
+            case script::RecordKind::Receive:
+                script.steps.push_back({Step::Kind::ToHost, r.byte, i + 1});
+                break;
+            case script::RecordKind::LineMark:
+                ++script.lines;
+                break;
+            case script::RecordKind::Malformed:
+                result.error = "record " + std::to_string(i + 1) + " is malformed";
+                return result;
+        }
+    }
+    result.script = std::move(script);
+    return result;
+}
+
+std::string describe(const Mismatch& m) {
+    return "download " + std::to_string(m.download) + ": T byte " + std::to_string(m.position) +
+           " (record " + std::to_string(m.record) + ") expected " + hex2(m.expected) +
+           ", received " + hex2(m.received);
+}
+
+DeviceModel::DeviceModel(DeviceScript script, DeviceOptions options)
+    : m_script(std::move(script)), m_options(options) {
+    if (m_options.echo) {
+        m_phase = Phase::Echoing;
+    }
+}
+
+std::vector<std::string> DeviceModel::takeReports() {
+    return std::exchange(m_reports, {});
+}
+
+std::vector<Reply> DeviceModel::receive(std::uint8_t byte, Millis now) {
+    ++m_received;
+    if (m_phase == Phase::Unplugged) {
+        return {};
+    }
+    if (m_options.unplugAt != 0 && m_received == m_options.unplugAt) {
+        m_phase = Phase::Unplugged;
+        return {};
+    }
+    if (m_phase == Phase::Echoing) {
+        return {Reply{{byte}, m_options.late}};
+    }
+
+    const bool quiet = m_lastActivity && now - *m_lastActivity >= kRestartGap;
+    const bool maybeRestart = std::exchange(m_maybeRestart, false);
+    m_lastActivity = std::max(m_lastActivity.value_or(now), now);
+
+    std::vector<Reply> replies;
+    switch (m_phase) {
+        case Phase::Waiting:
+        case Phase::Stuck:
+        case Phase::Done:
+            // A device that is stuck or done only listens again after a power cycle;
+            // with `stay` it has already gone back to Waiting.
+            if (m_phase == Phase::Waiting && byte == kHostHello0) {
+                m_phase = Phase::GotHello0;
+            }
+            break;
+        case Phase::GotHello0:
+            if (byte == kHostHello1) {
+                replies = handshake();
+            } else if (byte != kHostHello0) {
+                m_phase = Phase::Waiting;
+            }
+            break;
+        case Phase::Playing: {
+            const bool expected =
+                m_pos < m_script.steps.size() && m_script.steps[m_pos].byte == byte;
+            if (m_options.stay && byte == kHostHello0 && quiet) {
+                if (!expected) {
+                    // The host gave up on the last download and starts a new one.
+                    startOver();
+                    m_phase = Phase::GotHello0;
+                    break;
+                }
+                m_maybeRestart = true;  // the next byte tells
+            } else if (m_options.stay && maybeRestart && byte == kHostHello1 && !expected) {
+                startOver();
+                replies = handshake();
+                break;
+            }
+            replies = play(byte);
+            break;
+        }
+        case Phase::Unplugged:
+        case Phase::Echoing:
+            break;
+    }
+    for (const Reply& r : replies) {
+        m_lastActivity = std::max(*m_lastActivity, now + r.delay);
+    }
+    return replies;
+}
+
+std::vector<Reply> DeviceModel::handshake() {
+    if (m_options.silentHandshake) {
+        // Not in download mode: the device never answers.
+        m_phase = Phase::Waiting;
+        return {};
+    }
+    ++m_downloads;
+    m_pos = 0;
+    m_rxRecordsSent = 0;
+    m_txBytesSeen = 0;
+    m_owesWrongAnswer = false;
+
+    std::vector<std::uint8_t> bytes;
+    for (std::uint32_t i = 0; i < m_options.noise; ++i) {
+        m_noiseSeed = m_noiseSeed * 1103515245u + 12345u;
+        bytes.push_back(static_cast<std::uint8_t>(m_noiseSeed >> 16));
+    }
+    bytes.push_back(kDeviceReady0);
+    bytes.push_back(m_options.badHandshake ? kBadReady1 : kDeviceReady1);
+    if (m_options.stray) {
+        bytes.push_back(0x00);
+    }
+    std::vector<Reply> replies{Reply{std::move(bytes), m_options.late}};
+
+    if (m_options.badHandshake || m_options.stray) {
+        // The host rejects a reply that does not end in 91 26.
+        giveUp();
+        return replies;
+    }
+    m_phase = Phase::Playing;
+    if (!m_script.steps.empty() && m_script.steps.front().kind == Step::Kind::ToHost) {
+        std::vector<Reply> first = answer(m_options.late + kLeadInDelay);
+        replies.insert(replies.end(), first.begin(), first.end());
+    } else {
+        checkEnd();
+    }
+    return replies;
+}
+
+std::vector<Reply> DeviceModel::play(std::uint8_t byte) {
+    if (m_pos >= m_script.steps.size()) {
+        return {};
+    }
+    const Step& step = m_script.steps[m_pos];
+    ++m_txBytesSeen;
+    if (byte != step.byte) {
+        Mismatch m{m_downloads, m_txBytesSeen, step.record, step.byte, byte};
+        m_mismatches.push_back(m);
+        m_reports.push_back(describe(m));
+        m_owesWrongAnswer = true;
+    }
+    ++m_pos;
+    std::vector<Reply> replies = answer(m_options.late);
+    checkEnd();
+    return replies;
+}
+
+std::vector<Reply> DeviceModel::answer(Millis delay) {
+    std::vector<std::uint8_t> out;
+    while (m_phase == Phase::Playing && m_pos < m_script.steps.size() &&
+           m_script.steps[m_pos].kind == Step::Kind::ToHost) {
+        const std::uint64_t n = m_rxRecordsSent + 1;
+        const std::uint8_t b = m_script.steps[m_pos].byte;
+        if (m_options.silentFrom != 0 && n >= m_options.silentFrom) {
+            giveUp();
+            break;
+        }
+        if (m_owesWrongAnswer || m_options.wrongByteAt == n) {
+            out.push_back(static_cast<std::uint8_t>(~b));
+            giveUp();
+            break;
+        }
+        out.push_back(b);
+        m_rxRecordsSent = n;
+        ++m_pos;
+    }
+    checkEnd();
+    if (out.empty()) {
+        return {};
+    }
+    return {Reply{std::move(out), delay}};
+}
+
+void DeviceModel::checkEnd() {
+    if (m_phase == Phase::Playing && m_pos >= m_script.steps.size()) {
+        ++m_completed;
+        m_phase = m_options.stay ? Phase::Waiting : Phase::Done;
+    }
+}
+
+void DeviceModel::giveUp() {
+    m_phase = m_options.stay ? Phase::Waiting : Phase::Stuck;
+}
+
+void DeviceModel::startOver() {
+    m_phase = Phase::Waiting;
+    m_pos = 0;
+    m_owesWrongAnswer = false;
+}
+
+}  // namespace reburn3::sim

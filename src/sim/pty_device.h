@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "sim/device_model.h"
+
+namespace reburn3::sim {
+
+// How a run of the device on the pseudo-terminal ended.
+enum class PtyEnd {
+    ScriptPlayed,  // the model finished and the host has read every reply
+    Unplugged,     // the cable was pulled: the pseudo-terminal is closed
+    Stopped,       // the stop descriptor became readable (a signal, a test)
+    Failed,        // the pseudo-terminal failed; see error()
+};
+
+// The serial cable of the simulated device: a POSIX pseudo-terminal whose slave side
+// is the port the host opens. The device keeps a slave descriptor of its own, so the
+// master never sees a hang-up while no host has the port open, and a host may open
+// and close the port between downloads.
+class PtyDevice {
+public:
+    // How long, at most, the device waits after its last reply for the host to read
+    // it before leaving.
+    static constexpr std::chrono::milliseconds kDrainLimit{3000};
+
+    PtyDevice() = default;
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
+    ~PtyDevice();
+
+    // Creates the pseudo-terminal, raw mode on the slave side.
+    bool open();
+    // The slave side's path, for instance /dev/pts/7.
+    const std::string& path() const { return m_path; }
+    // A symbolic link to the slave side; an existing symbolic link of that name is
+    // replaced, anything else there is left alone and refused. Removed by close().
+    bool link(const std::string& linkPath);
+    // Every byte received is appended to this file (created or emptied first) as it
+    // arrives.
+    bool record(const std::string& filePath);
+
+    // Plays `model` until it has finished, the cable is pulled, or `stopFd` (a
+    // descriptor, -1 for none) becomes readable. `report` gets the model's report
+    // lines as they come.
+    PtyEnd run(DeviceModel& model, int stopFd,
+               const std::function<void(const std::string&)>& report = {});
+
+    // Closes everything and removes the link. Harmless when already closed.
+    void close();
+
+    const std::string& error() const { return m_error; }
+
+private:
+    bool fail(const std::string& what);
+    bool unreadReplies() const;
+
+    int m_master = -1;
+    int m_slave = -1;
+    int m_record = -1;
+    std::string m_path;
+    std::string m_link;
+    std::string m_error;
+};
+
+}  // namespace reburn3::sim

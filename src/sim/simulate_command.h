@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace reburn3::sim {
+
+// Exit codes of `simulate`.
+inline constexpr int kExitDone = 0;       // script played, unplugged, or stopped with --stay
+inline constexpr int kExitFailure = 1;    // the pseudo-terminal could not be made or failed
+inline constexpr int kExitUsage = 2;      // unknown option or missing script
+inline constexpr int kExitBadScript = 3;  // the script cannot be read or is refused
+// Stopped by a signal before the script was played (without --stay): 128 + the
+// signal number, 130 for SIGINT and 143 for SIGTERM.
+
+// The text printed for a usage error or --help.
+const char* simulateUsage();
+
+// `simulate SCRIPT [options]`: runs a simulated ORX-716 on a pseudo-terminal and
+// prints the port's path as the first line of standard output. `args` are the words
+// after "simulate".
+int simulateCommand(const std::vector<std::string>& args);
+
+}  // namespace reburn3::sim
