@@ -1,0 +1,14 @@
+# reburn3_qt: the Qt edge of the core, shared by the command line and the GUI: the serial
+# driver on QSerialPort, the port-number-to-device map and the tick timer.
+find_package(Qt6 REQUIRED COMPONENTS Core SerialPort)
+
+add_library(reburn3_qt STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/port_map.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_map.h
+    ${CMAKE_CURRENT_LIST_DIR}/qt_serial_driver.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/qt_serial_driver.h
+    ${CMAKE_CURRENT_LIST_DIR}/../engine/qt_tick_timer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../engine/qt_tick_timer.h
+)
+set_target_properties(reburn3_qt PROPERTIES AUTOMOC ON)
+target_link_libraries(reburn3_qt PUBLIC reburn3_core Qt6::Core Qt6::SerialPort)

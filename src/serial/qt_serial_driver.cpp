@@ -1,0 +1,347 @@
+#include "serial/qt_serial_driver.h"
+
+#include <QByteArray>
+
+#include <cerrno>
+
+#ifndef _WIN32
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+#include "serial/port_map.h"
+
+namespace reburn3 {
+
+namespace {
+
+// The line-setting codes the program hands to SetPortCharacteristics: 11 is the fastest
+// rate, parity 0 is none, data-bits code 3 is 8 bits, stop-bits 0 is one stop bit and
+// protocol 0 is no handshaking.
+constexpr std::int32_t kMaxRateCode = 11;
+constexpr std::int32_t kNoParity = 0;
+constexpr std::int32_t kEightBitsCode = 3;
+constexpr std::int32_t kOneStopBit = 0;
+constexpr std::int32_t kNoHandshake = 0;
+
+// Offsets of the line settings in the port description record.
+constexpr std::size_t kInfoRate = 8;
+constexpr std::size_t kInfoParity = 12;
+constexpr std::size_t kInfoDataBits = 14;
+constexpr std::size_t kInfoStopBits = 16;
+constexpr std::size_t kInfoProtocol = 20;
+
+bool isLossError(QSerialPort::SerialPortError error) {
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+           error == QSerialPort::WriteError;
+}
+
+}  // namespace
+
+QtSerialDriver::QtSerialDriver(QObject* parent) : QObject(parent) {
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialDriver::onError);
+}
+
+QtSerialDriver::~QtSerialDriver() {
+    disconnect(&m_port, nullptr, this, nullptr);
+    if (m_port.isOpen()) {
+        m_port.close();
+    }
+}
+
+void QtSerialDriver::setDevice(int port, const std::string& devicePath) {
+    m_devices[port] = devicePath;
+}
+
+std::string QtSerialDriver::device(int port) const {
+    if (auto it = m_devices.find(port); it != m_devices.end()) {
+        return it->second;
+    }
+    return portDevice(port);
+}
+
+std::int32_t QtSerialDriver::checkOpen(std::int32_t port) const {
+    if (m_openPort == 0 || port != m_openPort) {
+        return kErrNotOpen;
+    }
+    if (m_lost) {
+        return kErrDeviceLost;
+    }
+    return 0;
+}
+
+void QtSerialDriver::onError(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::NoError) {
+        return;
+    }
+    if (isLossError(error) && m_openPort != 0 && !m_lost) {
+        markLost();
+        return;
+    }
+    // A zero-time wait ends in a time-out, and a pseudo-terminal has no modem control
+    // lines: neither says anything about the link.
+    if (error == QSerialPort::TimeoutError || error == QSerialPort::UnsupportedOperationError) {
+        m_port.clearError();
+    }
+}
+
+void QtSerialDriver::markLost() {
+    m_lost = true;
+    // Closing at once stops the notifiers: an open port whose device is gone keeps
+    // signalling the same error and would keep a core busy.
+    if (m_port.isOpen()) {
+        m_port.close();
+    }
+    m_port.clearError();
+    emit deviceWasLost();
+}
+
+bool QtSerialDriver::applyLineSettings() {
+    return m_port.setBaudRate(kBaudRate) && m_port.setDataBits(QSerialPort::Data8) &&
+           m_port.setParity(QSerialPort::NoParity) && m_port.setStopBits(QSerialPort::OneStop) &&
+           m_port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+std::int32_t QtSerialDriver::classifyOpenError(QSerialPort::SerialPortError error) const {
+    switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return kErrNoDevice;
+        case QSerialPort::PermissionError:
+#ifndef _WIN32
+            // Qt reports a lock held by another process as a permission error too: when
+            // this process may read and write the device, it is the lock.
+            if (::access(m_openedDevice.c_str(), R_OK | W_OK) == 0) {
+                return kErrInUse;
+            }
+#endif
+            return kErrPermission;
+        default:
+            return kErrOpenFailed;
+    }
+}
+
+std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*portIndex*/,
+                                            std::int32_t /*a*/, std::int32_t /*b*/,
+                                            std::int32_t /*c*/, std::int32_t /*d*/,
+                                            std::int32_t /*rxBufferSize*/,
+                                            std::int32_t /*txBufferSize*/, std::int32_t /*e*/) {
+    // Opening the open port again starts it afresh: an earlier open whose set-up failed
+    // must not keep the device from being opened.
+    if (m_port.isOpen()) {
+        m_port.close();
+    }
+    m_openPort = 0;
+    m_lost = false;
+    m_openErrorText.clear();
+    m_port.clearError();
+
+    if (port < kFirstMappedPort || port > kLastMappedPort) {
+        m_openedDevice.clear();
+        return kErrBadPort;
+    }
+    m_openedDevice = device(port);
+    if (m_openedDevice.empty()) {
+        return kErrBadPort;
+    }
+    m_port.setPortName(QString::fromStdString(m_openedDevice));
+    if (!applyLineSettings()) {
+        return kErrConfigure;
+    }
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = m_port.error();
+        m_openErrorText = m_port.errorString().toStdString();
+        m_port.clearError();
+        return classifyOpenError(error);
+    }
+#ifndef _WIN32
+    // Qt locks the device against other Qt programs; a program that takes an advisory
+    // lock on the device itself is caught here.
+    if (::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) != 0 &&
+        errno == EWOULDBLOCK) {
+        m_port.close();
+        m_openErrorText = "locked by another process";
+        return kErrInUse;
+    }
+#endif
+    m_port.clearError();
+    m_openPort = port;
+    return 0;
+}
+
+std::int32_t QtSerialDriver::ser_rs232_getport(std::int32_t port, PortInfoRecord& info) {
+    if (const std::int32_t rc = checkOpen(port); rc != 0) {
+        return rc;
+    }
+    info.bytes.fill(0);
+    info.putInt32(kInfoRate, kMaxRateCode);
+    info.putInt16(kInfoParity, kNoParity);
+    info.putInt16(kInfoDataBits, kEightBitsCode);
+    info.putInt16(kInfoStopBits, kOneStopBit);
+    info.putInt16(kInfoProtocol, kNoHandshake);
+    return 0;
+}
+
+std::int32_t QtSerialDriver::SetPortCharacteristics(std::int32_t port, std::int32_t baudCode,
+                                                    std::int32_t parity, std::int32_t dataBitsCode,
+                                                    std::int32_t stopBits, std::int32_t protocol) {
+    if (const std::int32_t rc = checkOpen(port); rc != 0) {
+        return rc;
+    }
+    if (baudCode != kMaxRateCode || parity != kNoParity || dataBitsCode != kEightBitsCode ||
+        stopBits != kOneStopBit || protocol != kNoHandshake) {
+        return kErrUnsupported;
+    }
+    if (!applyLineSettings()) {
+        m_port.clearError();
+        return kErrConfigure;
+    }
+    return 0;
+}
+
+std::int32_t QtSerialDriver::CdrvSetTimerResolution(std::int32_t port,
+                                                    std::int32_t /*resolution*/) {
+    return checkOpen(port);
+}
+
+std::int32_t QtSerialDriver::SetTimeout(std::int32_t port, std::int32_t /*timeout*/) {
+    return checkOpen(port);
+}
+
+std::int32_t QtSerialDriver::SetPaceTime(std::int32_t port, std::int32_t /*paceTime*/) {
+    return checkOpen(port);
+}
+
+std::int32_t QtSerialDriver::FlushReceiveBuffer(std::int32_t port) {
+    if (const std::int32_t rc = checkOpen(port); rc != 0) {
+        return rc;
+    }
+    // Take in whatever the system holds, then drop it together with Qt's buffer.
+    m_port.waitForReadyRead(0);
+    if (m_lost) {
+        return kErrDeviceLost;
+    }
+    m_port.clearError();
+    if (!m_port.clear(QSerialPort::Input)) {
+        m_port.clearError();
+        return kErrFlush;
+    }
+    return m_lost ? kErrDeviceLost : 0;
+}
+
+std::int32_t QtSerialDriver::FlushTransmitBuffer(std::int32_t port) {
+    if (const std::int32_t rc = checkOpen(port); rc != 0) {
+        return rc;
+    }
+    if (!m_port.clear(QSerialPort::Output)) {
+        m_port.clearError();
+        return kErrFlush;
+    }
+    return m_lost ? kErrDeviceLost : 0;
+}
+
+std::int32_t QtSerialDriver::IsReceiveBufferEmpty(std::int32_t port) {
+    if (checkOpen(port) != 0) {
+        return kNothingWaiting;
+    }
+    if (m_port.bytesAvailable() > 0) {
+        return 0;
+    }
+    // bytesAvailable() counts only what the event loop has read in; a zero-time wait
+    // reads what the system holds now, without blocking.
+    m_port.waitForReadyRead(0);
+    if (m_lost) {
+        return kNothingWaiting;
+    }
+    if (m_port.error() == QSerialPort::TimeoutError) {
+        m_port.clearError();
+    }
+    return m_port.bytesAvailable() > 0 ? 0 : kNothingWaiting;
+}
+
+std::int32_t QtSerialDriver::GetByte(std::int32_t port) {
+    if (checkOpen(port) != 0) {
+        return -1;
+    }
+    char c = 0;
+    if (m_port.read(&c, 1) != 1) {
+        return -1;
+    }
+    return static_cast<std::int32_t>(static_cast<unsigned char>(c));
+}
+
+std::int32_t QtSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
+    if (const std::int32_t rc = checkOpen(port); rc != 0) {
+        return rc;
+    }
+    if (byte < 0 || byte > 255) {
+        return kErrBadArgument;
+    }
+    const char c = static_cast<char>(static_cast<unsigned char>(byte));
+    if (m_port.write(&c, 1) != 1) {
+        m_port.clearError();
+        return m_lost ? kErrDeviceLost : kErrWrite;
+    }
+    return m_lost ? kErrDeviceLost : 0;
+}
+
+std::int32_t QtSerialDriver::ser_rs232_putpacket(std::int32_t port, std::int32_t length,
+                                                 const char* buffer) {
+    if (const std::int32_t rc = checkOpen(port); rc != 0) {
+        return rc;
+    }
+    if (length < 0 || (length > 0 && buffer == nullptr)) {
+        return kErrBadArgument;
+    }
+    if (length > 0 && m_port.write(buffer, length) != length) {
+        m_port.clearError();
+        return m_lost ? kErrDeviceLost : kErrWrite;
+    }
+    // The end of a burst: hand the queued bytes to the device now rather than at the
+    // next turn of the event loop. What it cannot take yet stays queued.
+    m_port.flush();
+    if (m_lost) {
+        return kErrDeviceLost;
+    }
+    if (m_port.error() != QSerialPort::NoError) {
+        m_port.clearError();
+    }
+    return 0;
+}
+
+std::int32_t QtSerialDriver::UnInitializePort(std::int32_t port) {
+    if (m_openPort == 0 || port != m_openPort) {
+        return kErrNotOpen;
+    }
+    m_openPort = 0;
+    if (m_lost) {
+        // Already closed when the device went away; say so once.
+        return kErrDeviceLost;
+    }
+    m_port.close();
+    m_port.clearError();
+    return 0;
+}
+
+std::string QtSerialDriver::describeOpenError(std::int32_t code) const {
+    const std::string& dev = m_openedDevice;
+    switch (code) {
+        case kErrBadPort:
+            return "No serial device is assigned to this port.";
+        case kErrNoDevice:
+            return "The serial device " + dev + " does not exist.";
+        case kErrPermission:
+            return "Permission denied on " + dev +
+                   ": add the user to the dialout group (sudo adduser $USER dialout) and log "
+                   "in again.";
+        case kErrInUse:
+            return "The serial device " + dev + " is in use by another program.";
+        case kErrOpenFailed:
+            return "The serial device " + dev + " cannot be opened: " + m_openErrorText;
+        case kErrConfigure:
+            return "The serial device " + dev + " refused the line settings.";
+        default:
+            return {};
+    }
+}
+
+}  // namespace reburn3
