@@ -1,0 +1,41 @@
+#include "gui/gui_session.h"
+
+#include <QCoreApplication>
+
+#include "app/startup.h"
+#include "engine/qt_tick_timer.h"
+#include "gui/main_window.h"
+#include "gui/port_dialog_widget.h"
+#include "serial/port_map.h"
+
+namespace reburn3 {
+
+QString argumentText(const QStringList& arguments) {
+    return arguments.mid(1).join(QLatin1Char(' '));
+}
+
+GuiSession::GuiSession(SerialDriver& driver)
+    : m_form(std::make_unique<Form1>(driver, m_desktop, m_clock)) {
+    // Both windows are created hidden: the main window first, then the port dialog.
+    m_main = std::make_unique<MainWindow>(*m_form);
+    m_port = new PortDialogWidget(
+        *m_form, [](int port) { return portDevice(port); }, m_main.get());
+    m_desktop.attach(m_main.get(), m_port);
+    m_timer = std::make_unique<QtTickTimer>(*m_form);
+    m_desktop.setEndAction([this] {
+        // No tick may follow the end, even one already due.
+        m_form->window().setTimerEnabled(false);
+        QCoreApplication::exit(0);
+    });
+}
+
+GuiSession::~GuiSession() {
+    m_timer.reset();
+    m_main.reset();
+}
+
+void GuiSession::start(const std::string& commandLine) {
+    MainStartUp(*m_form, commandLine);
+}
+
+}  // namespace reburn3

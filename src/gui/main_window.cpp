@@ -1,0 +1,258 @@
+#include "gui/main_window.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "app/form1.h"
+#include "gui/about_box.h"
+#include "gui/app_icon.h"
+#include "gui/gui_texts.h"
+#include "gui/log_view.h"
+#include "ui/messages.h"
+
+namespace reburn3 {
+
+namespace {
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+template <typename E>
+std::size_t at(E e) {
+    return static_cast<std::size_t>(e);
+}
+
+// Designed geometry of the client area, in pixels.
+constexpr int kClientWidth = 640;
+constexpr int kClientHeight = 610;
+constexpr int kMargin = 8;
+constexpr int kButtonWidth = 150;
+constexpr int kButtonHeight = 28;
+constexpr int kBoxLeft = kMargin + kButtonWidth + 8;
+constexpr int kRight = kClientWidth - kMargin;
+constexpr int kClearWidth = 120;
+constexpr int kCounterWidth = 80;
+// The designed position of the window on the screen.
+constexpr QPoint kDesignedPosition(96, 64);
+
+}  // namespace
+
+MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_form(form) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(qs(text::kMainWindowTitle));
+    setWindowIcon(appIcon());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    buildControls();
+    buildMenu();
+    setFocusOrder();
+
+    // Fixed size: the client area as designed, plus the menu bar.
+    const int menuHeight = menuBar()->sizeHint().height();
+    setFixedSize(kClientWidth, kClientHeight + menuHeight);
+    move(kDesignedPosition);
+
+    m_ownSysInfo = std::make_unique<QtSysInfoPlatform>(this);
+    m_sysInfo = m_ownSysInfo.get();
+
+    // Show the model as it stands now, then follow it.
+    for (const auto id : {TextBoxId::Text1, TextBoxId::Text2, TextBoxId::Text3, TextBoxId::Text4,
+                          TextBoxId::Text5}) {
+        textChanged(id);
+    }
+    for (const auto id :
+         {ButtonId::SelectInputFile, ButtonId::ConfigComPort, ButtonId::ProgramFlash,
+          ButtonId::AbortProgram, ButtonId::ClearStatus, ButtonId::ClearDebug}) {
+        buttonChanged(id);
+    }
+    m_form.window().addListener(this);
+
+    m_buttons[at(ButtonId::SelectInputFile)]->setFocus();
+}
+
+MainWindow::~MainWindow() {
+    m_form.window().removeListener(this);
+}
+
+void MainWindow::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    WindowModel& model = m_form.window();
+
+    auto makeButton = [&](ButtonId id, const char* name, QRect geometry, void (Form1::*click)()) {
+        auto* b = new QPushButton(client);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(geometry);
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, [this, click] { (m_form.*click)(); });
+        m_buttons[at(id)] = b;
+    };
+    auto makeText = [&](TextBoxId id, const char* name, QRect geometry) {
+        auto* t = new QLineEdit(client);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setGeometry(geometry);
+        m_texts[at(id)] = t;
+    };
+    auto makeLabel = [&](const char* name, std::string_view caption, QRect geometry,
+                         Qt::Alignment align) {
+        auto* l = new QLabel(qs(caption), client);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(geometry);
+        l->setAlignment(align | Qt::AlignVCenter);
+        return l;
+    };
+
+    // The status log across the top, its heading centred above, its clear button
+    // under its right end.
+    m_label1 = makeLabel("Label1", text::kStatusHeading, QRect(kMargin, 4, kRight - kMargin, 18),
+                         Qt::AlignHCenter);
+    m_list1 = new LogView(model.log(LogId::Status), client);
+    m_list1->setObjectName(QStringLiteral("List1"));
+    m_list1->setGeometry(kMargin, 24, kRight - kMargin, 218);
+    makeButton(ButtonId::ClearStatus, "ClearStatus",
+               QRect(kRight - kClearWidth, 246, kClearWidth, 26), &Form1::ClearStatus_Click);
+
+    // The column of commands, each with its box on the right.
+    makeButton(ButtonId::SelectInputFile, "SelectInputFile",
+               QRect(kMargin, 282, kButtonWidth, kButtonHeight), &Form1::SelectInputFile_Click);
+    makeText(TextBoxId::Text1, "Text1", QRect(kBoxLeft, 284, kRight - kBoxLeft, 24));
+    makeButton(ButtonId::ConfigComPort, "ConfigComPort",
+               QRect(kMargin, 318, kButtonWidth, kButtonHeight), &Form1::ConfigComPort_Click);
+    makeText(TextBoxId::Text2, "Text2", QRect(kBoxLeft, 320, kRight - kBoxLeft, 24));
+
+    // The debug log right of "Program FLASH".
+    m_label3 = makeLabel("Label3", text::kDebugHeading, QRect(kBoxLeft, 352, kRight - kBoxLeft, 18),
+                         Qt::AlignHCenter);
+    m_list2 = new LogView(model.log(LogId::Debug), client);
+    m_list2->setObjectName(QStringLiteral("List2"));
+    m_list2->setGeometry(kBoxLeft, 372, kRight - kBoxLeft, 140);
+    makeButton(ButtonId::ProgramFlash, "ProgramFlash",
+               QRect(kMargin, 372, kButtonWidth, kButtonHeight), &Form1::ProgramFlash_Click);
+    makeButton(ButtonId::ClearDebug, "ClearDebug",
+               QRect(kRight - kClearWidth, 516, kClearWidth, 26), &Form1::ClearDebug_Click);
+
+    // "Exit / Abort" at the foot of the column.
+    makeButton(ButtonId::AbortProgram, "AbortProgram",
+               QRect(kMargin, 574, kButtonWidth, kButtonHeight), &Form1::AbortProgram_Click);
+
+    // The progress counters in the bottom right corner.
+    const int text5Left = kRight - kCounterWidth;
+    const int text4Left = text5Left - 6 - kCounterWidth;
+    const int labelLeft = text4Left - 6 - 90;
+    m_label4 = makeLabel("Label4", text::kRemaining, QRect(labelLeft, 548, 90, 24), Qt::AlignRight);
+    makeText(TextBoxId::Text3, "Text3", QRect(text4Left, 548, kCounterWidth, 24));
+    m_label5 = makeLabel("Label5", text::kCompleted, QRect(labelLeft, 578, 90, 24), Qt::AlignRight);
+    makeText(TextBoxId::Text4, "Text4", QRect(text4Left, 578, kCounterWidth, 24));
+    makeText(TextBoxId::Text5, "Text5", QRect(text5Left, 578, kCounterWidth, 24));
+}
+
+void MainWindow::buildMenu() {
+    QMenu* menuHelp = menuBar()->addMenu(qs(text::gui::kMenuHelp));
+    menuHelp->setObjectName(QStringLiteral("menuHelp"));
+    m_menuHelpAbout = menuHelp->addAction(qs(text::gui::kMenuHelpAbout));
+    m_menuHelpAbout->setObjectName(QStringLiteral("menuHelpAbout"));
+    connect(m_menuHelpAbout, &QAction::triggered, this, [this] { menuHelpAbout_Click(); });
+}
+
+void MainWindow::setFocusOrder() {
+    QWidget* order[] = {
+        m_buttons[at(ButtonId::SelectInputFile)],
+        m_buttons[at(ButtonId::ProgramFlash)],
+        m_buttons[at(ButtonId::AbortProgram)],
+        m_buttons[at(ButtonId::ConfigComPort)],
+        m_texts[at(TextBoxId::Text1)],
+        m_texts[at(TextBoxId::Text2)],
+        m_list1,
+        m_list2,
+        m_buttons[at(ButtonId::ClearStatus)],
+        m_buttons[at(ButtonId::ClearDebug)],
+        m_texts[at(TextBoxId::Text5)],
+        m_texts[at(TextBoxId::Text4)],
+        m_texts[at(TextBoxId::Text3)],
+    };
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+}
+
+QPushButton* MainWindow::button(ButtonId id) const {
+    return m_buttons.at(at(id));
+}
+
+QLineEdit* MainWindow::textBox(TextBoxId id) const {
+    return m_texts.at(at(id));
+}
+
+LogView* MainWindow::logView(LogId id) const {
+    return id == LogId::Status ? m_list1 : m_list2;
+}
+
+QLabel* MainWindow::label(int number) const {
+    switch (number) {
+        case 1:
+            return m_label1;
+        case 3:
+            return m_label3;
+        case 4:
+            return m_label4;
+        case 5:
+            return m_label5;
+        default:
+            return nullptr;
+    }
+}
+
+AboutBox* MainWindow::aboutBox() const {
+    return m_about.data();
+}
+
+void MainWindow::setSysInfoPlatform(SysInfoPlatform* platform) {
+    m_sysInfo = platform != nullptr ? platform : m_ownSysInfo.get();
+}
+
+// Loads the About box unless it is loaded, and brings it forward.
+void MainWindow::menuHelpAbout_Click() {
+    if (m_about.isNull()) {
+        m_about = new AboutBox(*m_sysInfo, this);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+// The close box is "Exit / Abort": the window stays unless the core ends the process.
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    m_form.AbortProgram_Click();
+}
+
+void MainWindow::textChanged(TextBoxId box) {
+    QLineEdit* edit = m_texts.at(at(box));
+    edit->setText(QString::fromStdString(m_form.window().text(box)));
+    // Long paths show from their start, as a freshly filled text box does.
+    edit->setCursorPosition(0);
+}
+
+void MainWindow::buttonChanged(ButtonId id) {
+    const CommandButton& model = m_form.window().button(id);
+    QPushButton* b = m_buttons.at(at(id));
+    b->setText(QString::fromStdString(model.caption));
+    b->setEnabled(model.enabled);
+}
+
+void MainWindow::lineAppended(LogId log, const std::string& /*line*/, std::size_t /*dropped*/) {
+    logView(log)->lineAppended();
+}
+
+void MainWindow::logCleared(LogId log) {
+    logView(log)->cleared();
+}
+
+}  // namespace reburn3

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <memory>
+
+#include "ui/window_model.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace reburn3 {
+
+class AboutBox;
+class Form1;
+class LogView;
+class SysInfoPlatform;
+
+// The main window (Form1) on screen. It shows the core's window model as it changes
+// and hands every click to the core procedure of the same name; it decides nothing
+// about a download itself. Fixed size; the close box acts as "Exit / Abort".
+class MainWindow : public QMainWindow, private WindowListener {
+    Q_OBJECT
+public:
+    explicit MainWindow(Form1& form, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QPushButton* button(ButtonId id) const;
+    QLineEdit* textBox(TextBoxId id) const;
+    LogView* logView(LogId id) const;
+    QLabel* label(int number) const;  // Label1, Label3, Label4, Label5
+    QAction* aboutAction() const { return m_menuHelpAbout; }
+    // The About box while it is loaded, else nullptr.
+    AboutBox* aboutBox() const;
+
+    // Where "System Info..." of the About box looks for the program; the platform's own
+    // unless replaced (tests).
+    void setSysInfoPlatform(SysInfoPlatform* platform);
+
+    void menuHelpAbout_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void textChanged(TextBoxId box) override;
+    void buttonChanged(ButtonId id) override;
+    void lineAppended(LogId log, const std::string& line, std::size_t dropped) override;
+    void logCleared(LogId log) override;
+
+    void buildControls();
+    void buildMenu();
+    void setFocusOrder();
+
+    Form1& m_form;
+    std::array<QPushButton*, 6> m_buttons{};
+    std::array<QLineEdit*, 5> m_texts{};
+    LogView* m_list1 = nullptr;
+    LogView* m_list2 = nullptr;
+    QLabel* m_label1 = nullptr;
+    QLabel* m_label3 = nullptr;
+    QLabel* m_label4 = nullptr;
+    QLabel* m_label5 = nullptr;
+    QAction* m_menuHelpAbout = nullptr;
+    QPointer<AboutBox> m_about;
+    std::unique_ptr<SysInfoPlatform> m_ownSysInfo;
+    SysInfoPlatform* m_sysInfo = nullptr;
+};
+
+}  // namespace reburn3

@@ -1,0 +1,120 @@
+#include "gui/port_dialog_widget.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/form1.h"
+#include "gui/app_icon.h"
+#include "gui/gui_texts.h"
+#include "ui/messages.h"
+
+namespace reburn3 {
+
+namespace {
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The dialog is designed in twips; the screen counts 15 of them to a pixel.
+QRect twips(int left, int top, int width, int height) {
+    constexpr int k = PortDialogWidget::kTwipsPerPixel;
+    return {left / k, top / k, width / k, height / k};
+}
+
+constexpr int kClientWidth = 1680;
+constexpr int kClientHeight = 4755;
+constexpr int kOptionTop = 360;
+constexpr int kOptionPitch = 360;
+
+}  // namespace
+
+PortDialogWidget::PortDialogWidget(Form1& form, DeviceNamer deviceName, QWidget* parent)
+    : QDialog(parent), m_form(form) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(qs(text::kPortDialogCaption));
+    setWindowIcon(appIcon());
+    setModal(false);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+
+    m_initialize = new QPushButton(qs(text::kInitialize), this);
+    m_initialize->setObjectName(QStringLiteral("Initialize"));
+    m_initialize->setGeometry(twips(240, 3600, 1215, 375));
+    m_initialize->setDefault(true);
+
+    m_frame = new QGroupBox(qs(text::kPortFrame), this);
+    m_frame->setObjectName(QStringLiteral("Frame1"));
+    m_frame->setGeometry(twips(240, 120, 1215, 3255));
+
+    m_group = new QButtonGroup(this);
+    m_group->setExclusive(true);
+    for (int index = 1; index <= 8; ++index) {
+        const QString caption = qs(text::gui::kPortOptionPrefix) + QString::number(index) +
+                                qs(text::gui::kPortOptionSuffix);
+        auto* option = new QRadioButton(caption, m_frame);
+        option->setObjectName(QStringLiteral("ComxBtn%1").arg(index));
+        option->setGeometry(twips(120, kOptionTop + (index - 1) * kOptionPitch, 975, 255));
+        if (deviceName) {
+            const std::string device = deviceName(index);
+            if (!device.empty()) {
+                option->setToolTip(qs(text::gui::kPortTooltipPrefix) +
+                                   QString::fromStdString(device));
+            }
+        }
+        m_group->addButton(option, index);
+        m_options.at(static_cast<std::size_t>(index)) = option;
+    }
+
+    m_cancel = new QPushButton(qs(text::kCancel), this);
+    m_cancel->setObjectName(QStringLiteral("Cancel1"));
+    m_cancel->setGeometry(twips(240, 4200, 1215, 375));
+    m_cancel->setAutoDefault(false);
+
+    // Tab order: Initialize, the frame (COM1: to COM4:), Cancel, COM5: to COM8:.
+    QWidget* order[] = {m_initialize, m_options[1], m_options[2], m_options[3], m_options[4],
+                        m_cancel,     m_options[5], m_options[6], m_options[7], m_options[8]};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    connect(m_group, &QButtonGroup::idClicked, this,
+            [this](int index) { m_form.ComxBtn_Click(static_cast<std::int16_t>(index)); });
+    connect(m_initialize, &QPushButton::clicked, this, [this] { m_form.Initialize_Click(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { m_form.Cancel1_Click(); });
+}
+
+QRadioButton* PortDialogWidget::ComxBtn(int index) const {
+    if (index < 1 || index > 8) {
+        return nullptr;
+    }
+    return m_options.at(static_cast<std::size_t>(index));
+}
+
+void PortDialogWidget::selectOption(int index) {
+    if (QRadioButton* option = ComxBtn(index)) {
+        option->setChecked(true);
+    }
+}
+
+int PortDialogWidget::selectedOption() const {
+    const int id = m_group->checkedId();
+    return id < 0 ? 0 : id;
+}
+
+// Esc: the same as "Cancel".
+void PortDialogWidget::reject() {
+    m_form.Cancel1_Click();
+}
+
+// The close box: the same as "Cancel", which hides the dialog through the desktop.
+void PortDialogWidget::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    m_form.Cancel1_Click();
+}
+
+}  // namespace reburn3

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <functional>
+#include <string>
+
+class QButtonGroup;
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+
+namespace reburn3 {
+
+class Form1;
+
+// The port selection dialog (Form2): eight option buttons COM1: to COM8: in the frame
+// "Port", then "Initialize" and "Cancel". It keeps nothing of its own: every click goes
+// to the main window object's handler of the same name. Modeless; Enter presses
+// "Initialize", and Esc and the close box act as "Cancel".
+class PortDialogWidget : public QDialog {
+    Q_OBJECT
+public:
+    // Names the device behind a port number, for the option's tooltip.
+    using DeviceNamer = std::function<std::string(int port)>;
+
+    static constexpr int kTwipsPerPixel = 15;
+
+    PortDialogWidget(Form1& form, DeviceNamer deviceName, QWidget* parent = nullptr);
+
+    // The option button of this index, 1 to 8 (ComxBtn(index)); nullptr outside.
+    QRadioButton* ComxBtn(int index) const;
+    QPushButton* initializeButton() const { return m_initialize; }
+    QPushButton* cancelButton() const { return m_cancel; }
+    QGroupBox* frame() const { return m_frame; }
+
+    // Selects option `index` by program; nothing is forwarded.
+    void selectOption(int index);
+    // The selected option's index, or 0.
+    int selectedOption() const;
+
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    Form1& m_form;
+    QGroupBox* m_frame;
+    QButtonGroup* m_group;
+    std::array<QRadioButton*, 9> m_options{};  // index 0 unused
+    QPushButton* m_initialize;
+    QPushButton* m_cancel;
+};
+
+}  // namespace reburn3

@@ -1,0 +1,130 @@
+#include "gui/qt_desktop.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "gui/main_window.h"
+#include "gui/port_dialog_widget.h"
+#include "ui/messages.h"
+
+namespace reburn3 {
+
+namespace {
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+}  // namespace
+
+void configureFileDialog(QFileDialog& dialog, const FileDialogSettings& settings) {
+    // Qt's own dialog everywhere, so that the settings below mean the same on every
+    // desktop. It offers no read-only choice, which is what the option setting 4 asks.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const QString filter =
+        qs(settings.filterName) + QStringLiteral(" (") + qs(settings.filterPattern) + ')';
+    // The filter description already names its pattern; keep it as written.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setNameFilters({filter});
+    if (settings.filterIndex >= 1) {
+        // The filter index counts from 1: the entry in force when the dialog opens.
+        const QStringList filters = dialog.nameFilters();
+        const auto index = static_cast<qsizetype>(settings.filterIndex - 1);
+        if (index < filters.size()) {
+            dialog.selectNameFilter(filters.at(index));
+        }
+    }
+    dialog.setDefaultSuffix(qs(settings.defaultExt));
+    if (!settings.initialDir.empty()) {
+        dialog.setDirectory(qs(settings.initialDir));
+    }
+    if (!settings.initialName.empty()) {
+        dialog.selectFile(qs(settings.initialName));
+    }
+}
+
+QtDesktop::QtDesktop() = default;
+
+void QtDesktop::attach(MainWindow* mainWindow, PortDialogWidget* portDialog) {
+    m_main = mainWindow;
+    m_port = portDialog;
+    if (m_port && m_pendingOption != 0) {
+        m_port->selectOption(m_pendingOption);
+    }
+}
+
+std::optional<std::string> QtDesktop::runOpenFileDialog(const FileDialogSettings& settings) {
+    QFileDialog dialog(m_main);
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    configureFileDialog(dialog, settings);
+    if (dialog.exec() != QDialog::Accepted) {
+        if (settings.cancelIsError) {
+            return std::nullopt;
+        }
+        return std::string();
+    }
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) {
+        return std::string();
+    }
+    return QDir::toNativeSeparators(chosen.first()).toStdString();
+}
+
+void QtDesktop::showMainWindow() {
+    if (m_main) {
+        m_main->show();
+    }
+}
+
+void QtDesktop::showPortDialog() {
+    if (m_port) {
+        m_port->show();
+        m_port->raise();
+        m_port->activateWindow();
+    }
+}
+
+void QtDesktop::hidePortDialog() {
+    if (m_port) {
+        m_port->hide();
+    }
+}
+
+void QtDesktop::selectPortOption(int index) {
+    // The state reset selects an option before the dialog exists to hold it.
+    m_pendingOption = index;
+    if (m_port) {
+        m_port->selectOption(index);
+    }
+}
+
+void QtDesktop::showMessageBox(const std::string& text) {
+    QMessageBox box(
+        QMessageBox::NoIcon,
+        QString::fromUtf8(text::kAppTitle.data(), static_cast<qsizetype>(text::kAppTitle.size())),
+        qs(text), QMessageBox::Ok, m_main);
+    box.exec();
+}
+
+// Everything goes at once: the windows disappear, and the event loop is told to
+// return, so no handler of ours runs after this one.
+void QtDesktop::endProcess() {
+    m_ended = true;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        window->hide();
+    }
+    if (m_endAction) {
+        m_endAction();
+    } else {
+        QCoreApplication::exit(0);
+    }
+}
+
+std::string QtDesktop::currentDirectory() const {
+    return QDir::currentPath().toStdString();
+}
+
+}  // namespace reburn3
