@@ -1,1 +1,180 @@
-// in progress
+#include "core/test_fixture.h"
+#include "script/record_reader.h"
+#include "script/script_check.h"
+#include "script/script_format.h"
+
+namespace reburn3::testing {
+namespace {
+
+ScriptSummary check(const std::string& content) {
+    ScriptChecker checker;
+    checker.feed(content.data(), content.size());
+    return checker.finish();
+}
+
+TEST(PercentFormat, OneOrTwoDecimals) {
+    EXPECT_EQ(formatPercent(0.0F), "0.0 %");
+    EXPECT_EQ(formatPercent(1.0F / 3.0F), "33.33 %");
+    EXPECT_EQ(formatPercent(0.5F), "50.0 %");
+    EXPECT_EQ(formatPercent(1.0F), "100.0 %");
+    EXPECT_EQ(formatPercent(0.125F), "12.5 %");
+    EXPECT_EQ(formatPercent(2.0F / 3.0F), "66.67 %");
+}
+
+TEST(ScriptCheck, MeasuresAScript) {
+    const auto s = check(scriptOf("T5A T01 R91 E T02 R26 E"));
+    EXPECT_TRUE(s.ok());
+    EXPECT_EQ(s.bytes, 28U);
+    EXPECT_EQ(s.records, 7U);
+    EXPECT_EQ(s.lines, 2U);
+    EXPECT_EQ(s.txBytes, 3U);
+    EXPECT_EQ(s.rxBytes, 2U);
+    EXPECT_EQ(s.groups, 4U);
+    EXPECT_EQ(s.tickBound(), 57U + 4U);
+}
+
+TEST(ScriptCheck, TrailingWhiteSpaceIsIgnoredAndAnyOtherRemainderIsAFault) {
+    const std::string base = scriptOf("T01 E T02 R03");
+    for (const std::string tail : {"\r", "\n", "\r\n", " \t\x1A"}) {
+        const auto s = check(base + tail);
+        EXPECT_TRUE(s.ok()) << tail.size();
+        EXPECT_EQ(s.records, 4U);
+    }
+    const auto bad = check(base + "T0");
+    EXPECT_FALSE(bad.ok());
+    ASSERT_EQ(bad.faults.size(), 1U);
+    EXPECT_EQ(bad.faults[0].record, 5U);
+    EXPECT_EQ(bad.faults[0].message, "Incomplete record at the end of the file: 2 bytes");
+    // 14 bytes hold three whole records, not four.
+    EXPECT_EQ(check(scriptOf("T01 T02 T03") + "\r\n").records, 3U);
+}
+
+TEST(ScriptCheck, EachFaultNamesItsRecordWithTheReadersMessage) {
+    const auto s = check(scriptOf("T5a Tg1 t01 E") + "T01;" + "E\r\r:" + "Tgz:");
+    EXPECT_EQ(s.faultCount, 7U);
+    std::vector<std::pair<std::uint64_t, std::string>> got;
+    for (const auto& f : s.faults) {
+        got.emplace_back(f.record, f.message);
+    }
+    EXPECT_EQ(got, (std::vector<std::pair<std::uint64_t, std::string>>{
+                       {1, "Nib0 not valid: 61"},
+                       {2, "Nib1 not valid: 67"},
+                       {3, "Invalid packet read from input file.  t01:"},
+                       {5, "Char4 not a :"},
+                       {6, "Error. Expected <cr> <lf> not found."},
+                       {7, "Nib1 not valid: 67"},
+                       {7, "Nib0 not valid: 7A"}}));
+}
+
+TEST(ScriptCheck, BinaryBytesAreShownSafely) {
+    const auto s = check(std::string("\x1B[2J", 4));
+    ASSERT_EQ(s.faults.size(), 1U);
+    EXPECT_EQ(s.faults[0].message, "Char4 not a :");
+    const auto t = check(std::string("\x1B\x07\xFF:", 4));
+    EXPECT_EQ(t.faults[0].message, "Invalid packet read from input file.  <1B><07><FF>:");
+}
+
+TEST(ScriptCheck, FeedingInPiecesGivesTheSameResult) {
+    const std::string content = scriptOf("T01 T02 R03 E Tx1 R04 E T05") + "\n";
+    const auto whole = check(content);
+    for (std::size_t piece = 1; piece <= 7; ++piece) {
+        ScriptChecker checker;
+        for (std::size_t i = 0; i < content.size(); i += piece) {
+            const std::size_t n = std::min(piece, content.size() - i);
+            checker.feed(content.data() + i, n);
+        }
+        const auto s = checker.finish();
+        EXPECT_EQ(s.records, whole.records);
+        EXPECT_EQ(s.faultCount, whole.faultCount);
+        EXPECT_EQ(s.groups, whole.groups);
+        EXPECT_EQ(s.bytes, whole.bytes);
+    }
+}
+
+TEST(ScriptCheck, EmptyAndTinyScriptsHoldNoRecord) {
+    for (const std::string content : {"", "T", "T0", "\r\n"}) {
+        const auto s = check(content);
+        EXPECT_EQ(s.records, 0U);
+        EXPECT_FALSE(s.ok());
+    }
+}
+
+TEST(ScriptFormat, HexWithoutLeadingZeros) {
+    EXPECT_EQ(script::hex(0), "0");
+    EXPECT_EQ(script::hex(0x0A), "A");
+    EXPECT_EQ(script::hex(0x91), "91");
+    EXPECT_EQ(script::hex(255), "FF");
+}
+
+class ScriptReaderTest : public CoreTest {};
+
+TEST_F(ScriptReaderTest, CountRecordsResetsTheProgressBoxes) {
+    MainStartUp(form, "");
+    selectScript(writeScript("a.pf3", scriptOf("T5A T01 R91 E T02 R26 E")));
+    EXPECT_EQ(S.RecordsTotal, 7);
+    EXPECT_EQ(S.RecordsRemaining, 7);
+    EXPECT_EQ(textOf(TextBoxId::Text3), "7");
+    EXPECT_EQ(textOf(TextBoxId::Text4), "0");
+    EXPECT_EQ(textOf(TextBoxId::Text5), "0.0 %");
+}
+
+TEST_F(ScriptReaderTest, TooManyFaultsAreSummed) {
+    MainStartUp(form, "");
+    std::string content;
+    for (int i = 0; i < 25; ++i) {
+        content += "Tzz:";
+    }
+    selectScript(writeScript("bad.pf3", content));
+    // 50 faults: 20 listed, one line for the other 30, then the refusal.
+    EXPECT_EQ(debug().size(), 22U);
+    EXPECT_EQ(debug()[0], "Record 1: Nib1 not valid: 7A");
+    EXPECT_EQ(debug()[20], "Further faults not listed: 30");
+    EXPECT_EQ(debug()[21], "** ERROR ** Script refused, nothing was sent: " + S.FileName);
+}
+
+TEST_F(ScriptReaderTest, ScriptWithoutAWholeRecordIsRefused) {
+    MainStartUp(form, "");
+    selectScript(writeScript("tiny.pf3", "T0"));
+    EXPECT_EQ(textOf(TextBoxId::Text3), "0");
+    EXPECT_EQ(textOf(TextBoxId::Text4), "0");
+    EXPECT_EQ(debug().front(), "Record 1: Incomplete record at the end of the file: 2 bytes");
+    EXPECT_EQ(debug().back(), "** ERROR ** Script refused, nothing was sent: " + S.FileName);
+    selectScript(writeScript("empty.pf3", ""));
+    EXPECT_EQ(debug().back(),
+              "** ERROR ** Script holds no whole record, nothing was sent: " + S.FileName);
+}
+
+TEST_F(ScriptReaderTest, HexPairToByteReportsBothNibbles) {
+    MainStartUp(form, "");
+    bool valid = true;
+    EXPECT_EQ(form.reader().HexPairToByte(FixedText<2>("5a"), &valid), 0x50);
+    EXPECT_FALSE(valid);
+    EXPECT_EQ(debug().back(), "Nib0 not valid: 61");
+    EXPECT_EQ(form.reader().HexPairToByte(FixedText<2>("g1"), &valid), 0x01);
+    EXPECT_EQ(debug().back(), "Nib1 not valid: 67");
+    EXPECT_EQ(form.reader().HexPairToByte(FixedText<2>("xy")), 0);
+    EXPECT_EQ(debug()[debug().size() - 2], "Nib1 not valid: 78");
+    EXPECT_EQ(debug().back(), "Nib0 not valid: 79");
+    EXPECT_EQ(form.reader().HexPairToByte(FixedText<2>("FF"), &valid), 255);
+    EXPECT_TRUE(valid);
+}
+
+TEST_F(ScriptReaderTest, ReadingAtTheEndReportsTheEnd) {
+    MainStartUp(form, "");
+    form.script().openMemory("");
+    EXPECT_EQ(form.reader().ReadNextRecord(), ReadOutcome::EndOfScript);
+}
+
+TEST_F(ScriptReaderTest, ExtensionCaseFallsBackToTheFileOnDisk) {
+    const std::string real = writeScript("image.pf3", "T01:");
+    const std::string asked = (dir / "image.PF3").string();
+    EXPECT_EQ(resolveScriptPath(asked), real);
+    EXPECT_EQ(resolveScriptPath(real), real);
+    EXPECT_EQ(resolveScriptPath((dir / "IMAGE.PF3").string()), (dir / "IMAGE.PF3").string());
+    ScriptStream stream;
+    EXPECT_TRUE(stream.open(asked));
+    EXPECT_FALSE(stream.open(dir.string()));  // a folder is no script
+}
+
+}  // namespace
+}  // namespace reburn3::testing

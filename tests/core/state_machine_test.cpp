@@ -1,1 +1,324 @@
-// in progress
+#include <fstream>
+
+#include "core/test_fixture.h"
+
+namespace reburn3::testing {
+namespace {
+
+const std::string kPleaseWait = "Program Mode = 103 ... please wait";
+
+class StateMachineTest : public CoreTest {};
+
+TEST_F(StateMachineTest, RunInTicksAcceptsTheReplyAtTick58) {
+    startWithScript(scriptOf("T5A T01 R91 E T02 R26 E"));
+    form.ProgramFlash_Click();
+    ASSERT_EQ(S.ProgramMode, 101);
+    EXPECT_EQ(S.TimeoutCount, 54);
+    driver.scheduleAt(now + 4, {0x91, 0x26});
+
+    tick();  // 1
+    EXPECT_EQ(S.TimeoutCount, 53);
+    EXPECT_EQ(S.ProgramMode, 102);
+    EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1}));
+    tick();  // 2
+    EXPECT_EQ(S.ProgramMode, 103);
+    EXPECT_EQ(S.TimeoutCount, 54);
+    EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94}));
+    tick();  // 3
+    EXPECT_EQ(S.TimeoutCount, 53);
+    tick();  // 4: the reply is drained
+    EXPECT_EQ(S.TimeoutCount, 54);
+    EXPECT_EQ(S.LastByte0, 0x91);
+    EXPECT_EQ(S.LastByte1, 0x26);
+    for (int t = 5; t <= 57; ++t) {
+        tick();
+        ASSERT_EQ(S.ProgramMode, 103) << "tick " << t;
+        ASSERT_EQ(S.TimeoutCount, 58 - t) << "tick " << t;
+    }
+    tick();  // 58: accepted, the reader stops at the first T record
+    EXPECT_EQ(S.TimeoutCount, 0);
+    EXPECT_EQ(S.ProgramMode, 1);
+    EXPECT_EQ(S.TxByte, 0x5A);
+    EXPECT_EQ(driver.written().size(), 2U);
+    EXPECT_EQ(statusCount(kPleaseWait), 56U);  // ticks 3 to 58
+
+    tick();  // 59: the first group goes out with one packet write
+    EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94, 0x5A, 0x01}));
+    EXPECT_EQ(driver.count("ser_rs232_putpacket"), 1);
+    EXPECT_EQ(S.ProgramMode, 2);
+    EXPECT_EQ(status()[1], "Program Mode = 101");
+    EXPECT_EQ(status()[2], "Program Mode = 102");
+}
+
+TEST_F(StateMachineTest, SilentDeviceIsRejectedAfter54PleaseWaitLines) {
+    startWithScript(scriptOf("T5A R91 E"));
+    form.ProgramFlash_Click();
+    const int n = runToEnd();
+    EXPECT_EQ(n, 2 + 54);
+    EXPECT_EQ(statusCount(kPleaseWait), 54U);
+    const auto& d = debug();
+    ASSERT_GE(d.size(), 3U);
+    EXPECT_EQ(d[d.size() - 3], "Unexpected data read trying to initialize.");
+    EXPECT_EQ(d[d.size() - 2], "LastByte0 = 0  LastByte1 = 0");
+    EXPECT_EQ(d.back(), "Stop time:    12:00:00");
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::DeviceFailed);
+    EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94}));
+}
+
+// A reply kept from an earlier run must never let a silent device pass.
+TEST_F(StateMachineTest, SilentDeviceIsRejectedInALaterRunToo) {
+    startWithScript(scriptOf("T5A E"));
+    startRunWithGoodHandshake();
+    runToEnd();
+    ASSERT_EQ(form.engine().outcome(), RunOutcome::Completed);
+    ASSERT_EQ(S.LastByte1, 0x26);
+
+    driver.onByteWritten = nullptr;
+    form.ProgramFlash_Click();
+    EXPECT_EQ(S.LastByte0, 0);
+    EXPECT_EQ(S.LastByte1, 0);
+    runToEnd();
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::DeviceFailed);
+    EXPECT_TRUE(debugHas("LastByte0 = 0  LastByte1 = 0"));
+}
+
+TEST_F(StateMachineTest, ReplyJudgedByItsLastTwoBytes) {
+    struct Case {
+        std::vector<std::uint8_t> reply;
+        bool accepted;
+        std::string lastBytes;
+    };
+    for (const Case& c : {Case{{0x55, 0x91, 0x26}, true, ""},
+                          Case{{0x91, 0x26, 0x00}, false, "LastByte0 = 26  LastByte1 = 0"},
+                          Case{{0x91, 0x27}, false, "LastByte0 = 91  LastByte1 = 27"},
+                          Case{{0x0A}, false, "LastByte0 = 0  LastByte1 = A"}}) {
+        FakeSerialDriver d;
+        FakeDesktop desk;
+        FixedClock clk;
+        Form1 f(d, desk, clk);
+        MainStartUp(f, "");
+        desk.answers.push_back(writeScript("s.pf3", scriptOf("T01 E")));
+        f.SelectInputFile_Click();
+        f.ComxBtn_Click(6);
+        f.Initialize_Click();
+        f.ProgramFlash_Click();
+        d.scheduleAt(3, c.reply);
+        for (std::uint64_t t = 1; f.state().ProgramMode != 0 && t < 500; ++t) {
+            d.advanceTo(t);
+            f.Timer2_Timer();
+        }
+        EXPECT_EQ(f.engine().outcome() == RunOutcome::Completed, c.accepted) << c.lastBytes;
+        if (!c.accepted) {
+            EXPECT_EQ(f.window().log(LogId::Debug).line(f.window().log(LogId::Debug).count() - 2),
+                      c.lastBytes);
+        }
+    }
+}
+
+TEST_F(StateMachineTest, TransmitOnlyScriptGoesOutInOneTickWithOnePacketWrite) {
+    startWithScript(scriptOf("T01 T02 E T03 E T04"));
+    startRunWithGoodHandshake();
+    ticks(57);  // handshake judged at the 57th tick: the reply was waiting at the 3rd
+    ASSERT_EQ(S.ProgramMode, 1);
+    const auto packetsBefore = driver.count("ser_rs232_putpacket");
+    tick();
+    EXPECT_EQ(S.ProgramMode, 0);
+    EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94, 1, 2, 3, 4}));
+    EXPECT_EQ(driver.count("ser_rs232_putpacket") - packetsBefore, 1);
+    EXPECT_EQ(status().back(), "Processing complete.  Exit this application.");
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
+    const auto& calls = driver.calls();
+    EXPECT_EQ(calls.back().name, "ser_rs232_putpacket");
+    EXPECT_EQ(calls.back().args, (std::vector<std::int32_t>{6, 0, '0', 0}));
+}
+
+TEST_F(StateMachineTest, ReceiveTimeOutCountsFromTheTickTheRecordWasRead) {
+    for (int late : {54, 55}) {
+        FakeSerialDriver d;
+        FakeDesktop desk;
+        FixedClock clk;
+        Form1 f(d, desk, clk);
+        MainStartUp(f, "");
+        desk.answers.push_back(writeScript("s.pf3", scriptOf("T01 R42 E")));
+        f.SelectInputFile_Click();
+        f.ComxBtn_Click(6);
+        f.Initialize_Click();
+        f.ProgramFlash_Click();
+        d.scheduleAt(3, {0x91, 0x26});
+        std::uint64_t t = 0;
+        while (f.state().ProgramMode != 2) {
+            d.advanceTo(++t);
+            f.Timer2_Timer();
+        }
+        const std::uint64_t readAt = t;  // the R record was read in this tick
+        d.scheduleAt(readAt + static_cast<std::uint64_t>(late), {0x42});
+        while (f.state().ProgramMode != 0 && t < readAt + 100) {
+            d.advanceTo(++t);
+            f.Timer2_Timer();
+        }
+        const auto& dbg = f.window().log(LogId::Debug);
+        if (late == 54) {
+            EXPECT_EQ(f.engine().outcome(), RunOutcome::Completed);
+        } else {
+            EXPECT_EQ(f.engine().outcome(), RunOutcome::DeviceFailed);
+            EXPECT_EQ(t, readAt + 54);
+            EXPECT_EQ(dbg.line(dbg.count() - 2), "Error. Read time out.");
+        }
+    }
+}
+
+TEST_F(StateMachineTest, WrongByteStopsWithBothBytesInHex) {
+    startWithScript(scriptOf("T01 R91 E T02 E"));
+    startRunWithGoodHandshake();
+    ticks(58);
+    ASSERT_EQ(S.ProgramMode, 2);
+    driver.receive({0x05});
+    tick();
+    EXPECT_EQ(S.ProgramMode, 0);
+    const auto& d = debug();
+    EXPECT_EQ(d[d.size() - 2], "Error.  Expected = 91  Read = 5");
+    EXPECT_FALSE(statusHas("Processing complete.  Exit this application."));
+    EXPECT_EQ(driver.written().size(), 3U);  // handshake and 0x01: nothing after the mismatch
+}
+
+TEST_F(StateMachineTest, ConsecutiveReceiveRecordsAreComparedInOneTick) {
+    startWithScript(scriptOf("T01 R0A RFF R00 E T02"));
+    startRunWithGoodHandshake();
+    ticks(58);
+    driver.receive({0x0A, 0xFF, 0x00});
+    tick();
+    EXPECT_EQ(S.ProgramMode, 1);
+    EXPECT_EQ(driver.waiting(), 0U);
+    tick();
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
+}
+
+TEST_F(StateMachineTest, ModeOutsideTheTableStopsTheRun) {
+    startWithScript(scriptOf("T01 E"));
+    form.ProgramFlash_Click();
+    S.ProgramMode = 3;
+    tick();
+    EXPECT_EQ(S.ProgramMode, 0);
+    EXPECT_EQ(debug()[debug().size() - 2], "ProgramMode unexpected: 3");
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::InternalError);
+}
+
+TEST_F(StateMachineTest, TickDuringATickOnlyCountsDown) {
+    startWithScript(scriptOf("T01 E"));
+    form.ProgramFlash_Click();
+    S.IsrActive = kTrue;
+    const auto before = driver.calls().size();
+    tick();
+    EXPECT_EQ(S.TimeoutCount, 53);
+    EXPECT_EQ(S.ProgramMode, 101);
+    EXPECT_EQ(driver.calls().size(), before);
+    EXPECT_TRUE(status().empty() || status().back() != "Program Mode = 101");
+}
+
+TEST_F(StateMachineTest, IdleTicksCountTheTimeOutDownToZeroOnly) {
+    startWithScript(scriptOf("T01 E"));
+    ticks(60);
+    EXPECT_EQ(S.TimeoutCount, 0);
+    EXPECT_EQ(S.ProgramMode, 0);
+}
+
+TEST_F(StateMachineTest, FailedByteWriteStopsTheRunAndIsNeverReportedAsDone) {
+    startWithScript(scriptOf("T01 T02 T03 E"));
+    startRunWithGoodHandshake();
+    driver.failPutByteAfter(3, 31);  // handshake and the first script byte go through
+    runToEnd();
+    EXPECT_TRUE(debugHas("Error in put byte: 31"));
+    EXPECT_FALSE(statusHas("Processing complete.  Exit this application."));
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::LinkFailed);
+    EXPECT_EQ(driver.count("PutByte"), 4);  // nothing is tried after the failure
+}
+
+TEST_F(StateMachineTest, FailedPacketWriteAtTheEndIsNotACompletedRun) {
+    startWithScript(scriptOf("T01 T02 E"));
+    startRunWithGoodHandshake();
+    driver.failWith("ser_rs232_putpacket", 17);
+    runToEnd();
+    EXPECT_TRUE(debugHas("Error in put packet: 17"));
+    EXPECT_FALSE(statusHas("Processing complete.  Exit this application."));
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::LinkFailed);
+}
+
+TEST_F(StateMachineTest, FailedHandshakeWriteStopsTheRun) {
+    startWithScript(scriptOf("T01 E"));
+    driver.failWith("PutByte", 5);
+    form.ProgramFlash_Click();
+    tick();
+    EXPECT_EQ(S.ProgramMode, 0);
+    EXPECT_EQ(debug()[debug().size() - 2], "Error in put byte: 5");
+}
+
+TEST_F(StateMachineTest, ProgressLinesCarryTheTimeOncePerSecond) {
+    startWithScript(scriptOf("T5A T01 R91 E T02 R26 E"));
+    S.TimeLast = "";
+    startRunWithGoodHandshake();
+    ticks(58);
+    driver.receive({0x91});
+    tick();  // first line: with the time
+    EXPECT_EQ(status().back(), "Processing ...   4          Time: 12:00:00");
+    tick();
+    driver.receive({0x26});
+    tick();  // same second: no time
+    EXPECT_EQ(status()[status().size() - 8], "Processing ...   7");
+    EXPECT_EQ(status().back(), "Processing complete.  Exit this application.");
+    EXPECT_EQ(textOf(TextBoxId::Text3), "0");
+    EXPECT_EQ(textOf(TextBoxId::Text4), "7");
+    EXPECT_EQ(textOf(TextBoxId::Text5), "100.0 %");
+}
+
+TEST_F(StateMachineTest, ConsecutiveLineMarksEachPostALine) {
+    startWithScript(scriptOf("T01 E E E"));
+    startRunWithGoodHandshake();
+    clock.now = "12:00:01";
+    runToEnd();
+    EXPECT_TRUE(statusHas("Processing ...   2          Time: 12:00:01"));
+    EXPECT_TRUE(statusHas("Processing ...   3"));
+    EXPECT_TRUE(statusHas("Processing ...   4"));
+}
+
+TEST_F(StateMachineTest, ScriptRewrittenDuringTheRunStopsAtTheBadRecord) {
+    const std::string good = scriptOf("T01 R02 E T03 E");
+    startWithScript(good);
+    startRunWithGoodHandshake();
+    ticks(57);  // the reader has read T01 and the stream holds the rest
+    std::string bad = good;
+    bad[13] = 'x';  // T03 becomes Tx3 with the same length
+    // An ifstream may already hold the bytes; reopen through a fresh file to be sure
+    // the reader meets the change.
+    std::ofstream(S.FileName, std::ios::binary) << bad;
+    form.script().close();
+    ASSERT_TRUE(form.script().open(S.FileName));
+    std::array<char, 4> skip{};
+    form.script().read(skip.data(), 4);
+    tick();  // T01 sent; R02 awaited
+    driver.receive({0x02});
+    tick();
+    tick();
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::ScriptFailed);
+    EXPECT_TRUE(debugHas("Nib1 not valid: 78"));
+    EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94, 0x01}));
+}
+
+TEST_F(StateMachineTest, ScriptCutShortDuringTheRunIsNotReportedAsDone) {
+    const std::string good = scriptOf("T01 E T02 E T03 E");
+    startWithScript(good);
+    startRunWithGoodHandshake();
+    ticks(57);
+    form.script().close();
+    std::ofstream(S.FileName, std::ios::binary) << good.substr(0, 8);
+    ASSERT_TRUE(form.script().open(S.FileName));
+    std::array<char, 4> skip{};
+    form.script().read(skip.data(), 4);
+    runToEnd();
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::ScriptFailed);
+    EXPECT_FALSE(statusHas("Processing complete.  Exit this application."));
+    EXPECT_EQ(debug()[debug().size() - 2],
+              "** ERROR ** Input file changed on disk during the run: " + S.FileName);
+}
+
+}  // namespace
+}  // namespace reburn3::testing

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "ui/desktop.h"
+
+namespace reburn3::testing {
+
+// Records what the core asked of the desktop; file dialog answers are queued by the test.
+class FakeDesktop final : public Desktop {
+public:
+    std::optional<std::string> runOpenFileDialog(const FileDialogSettings& settings) override {
+        lastDialog = settings;
+        ++dialogsShown;
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void showMainWindow() override { ++mainWindowShown; }
+    void showPortDialog() override { portDialogVisible = true; }
+    void hidePortDialog() override { portDialogVisible = false; }
+    void selectPortOption(int index) override { selectedOption = index; }
+    void showMessageBox(const std::string& text) override { messageBoxes.push_back(text); }
+    void endProcess() override { ended = true; }
+    std::string currentDirectory() const override { return "/work/dir"; }
+
+    std::deque<std::optional<std::string>> answers;  // nullopt: the operator cancels
+    FileDialogSettings lastDialog;
+    int dialogsShown = 0;
+    int mainWindowShown = 0;
+    bool portDialogVisible = false;
+    int selectedOption = 0;
+    std::vector<std::string> messageBoxes;
+    bool ended = false;
+};
+
+// A clock whose time of day the test sets.
+class FixedClock final : public Clock {
+public:
+    std::string timeOfDay() override { return now; }
+    std::string now = "12:00:00";
+};
+
+}  // namespace reburn3::testing

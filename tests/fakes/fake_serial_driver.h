@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "serial/serial_driver.h"
+
+namespace reburn3::testing {
+
+// A serial driver with a device behind it that the test scripts: reply bytes become
+// waiting at chosen ticks (or at once, from a reaction to a written byte), and any
+// operation can be made to fail. It records every call and every byte written.
+class FakeSerialDriver final : public SerialDriver {
+public:
+    struct Call {
+        std::string name;
+        std::vector<std::int32_t> args;
+    };
+
+    // Bytes that become waiting when the clock reaches `tick`.
+    void scheduleAt(std::uint64_t tick, std::vector<std::uint8_t> bytes);
+    // Bytes waiting from now on.
+    void receive(std::vector<std::uint8_t> bytes);
+    // Moves the fake's clock; scheduled bytes whose tick has come become waiting.
+    void advanceTo(std::uint64_t tick);
+
+    // Makes an operation return `code` from now on (0 mends it again).
+    void failWith(const std::string& operation, std::int32_t code) { m_results[operation] = code; }
+    // Makes PutByte fail with `code` once `okCount` more bytes have been accepted.
+    void failPutByteAfter(std::size_t okCount, std::int32_t code);
+
+    // Called with every byte accepted by PutByte (a device reacting to the host).
+    std::function<void(std::uint8_t)> onByteWritten;
+
+    int count(const std::string& operation) const;
+    const std::vector<Call>& calls() const { return m_calls; }
+    std::vector<std::string> callNames() const;
+    const std::vector<std::uint8_t>& written() const { return m_written; }
+    std::size_t waiting() const { return m_rx.size(); }
+    // Bytes accepted by PutByte after each zero-length packet write, in order.
+    const std::vector<std::size_t>& packetMarks() const { return m_packetMarks; }
+
+    std::int32_t InitializePort(std::int32_t port, std::int32_t portIndex, std::int32_t a,
+                                std::int32_t b, std::int32_t c, std::int32_t d,
+                                std::int32_t rxBufferSize, std::int32_t txBufferSize,
+                                std::int32_t e) override;
+    std::int32_t ser_rs232_getport(std::int32_t port, PortInfoRecord& info) override;
+    std::int32_t SetPortCharacteristics(std::int32_t port, std::int32_t baudCode,
+                                        std::int32_t parity, std::int32_t dataBitsCode,
+                                        std::int32_t stopBits, std::int32_t protocol) override;
+    std::int32_t CdrvSetTimerResolution(std::int32_t port, std::int32_t resolution) override;
+    std::int32_t SetTimeout(std::int32_t port, std::int32_t timeout) override;
+    std::int32_t SetPaceTime(std::int32_t port, std::int32_t paceTime) override;
+    std::int32_t FlushReceiveBuffer(std::int32_t port) override;
+    std::int32_t FlushTransmitBuffer(std::int32_t port) override;
+    std::int32_t IsReceiveBufferEmpty(std::int32_t port) override;
+    std::int32_t GetByte(std::int32_t port) override;
+    std::int32_t PutByte(std::int32_t port, std::int32_t byte) override;
+    std::int32_t ser_rs232_putpacket(std::int32_t port, std::int32_t length,
+                                     const char* buffer) override;
+    std::int32_t UnInitializePort(std::int32_t port) override;
+    std::string describeOpenError(std::int32_t code) const override;
+
+    std::string openErrorReason;  // what describeOpenError answers
+
+private:
+    std::int32_t record(const std::string& name, std::vector<std::int32_t> args);
+
+    std::vector<Call> m_calls;
+    std::map<std::string, std::int32_t> m_results;
+    std::multimap<std::uint64_t, std::vector<std::uint8_t>> m_scheduled;
+    std::deque<std::uint8_t> m_rx;
+    std::vector<std::uint8_t> m_written;
+    std::vector<std::size_t> m_packetMarks;
+    std::uint64_t m_now = 0;
+    std::size_t m_putByteBudget = SIZE_MAX;
+    std::int32_t m_putByteBudgetCode = 0;
+};
+
+}  // namespace reburn3::testing
