@@ -24,8 +24,11 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kIdleWake{200};
 // While waiting for the host to read the last reply.
 constexpr std::chrono::milliseconds kDrainPoll{5};
-// Written bytes reach the slave side's input queue a moment after the write.
-constexpr std::chrono::milliseconds kDrainSettle{30};
+// After the script has been played the device stays on the line at least this long,
+// so that a host finishing its run (its last packet write, closing the port) never
+// meets a hung-up line. It also covers the moment written bytes take to reach the
+// slave side's input queue.
+constexpr std::chrono::milliseconds kLinger{300};
 
 struct Outgoing {
     SteadyClock::time_point due;
@@ -159,7 +162,8 @@ bool PtyDevice::unreadReplies() const {
 }
 
 PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
-                      const std::function<void(const std::string&)>& report) {
+                      const std::function<void(const std::string&)>& report,
+                      std::optional<std::chrono::milliseconds> lifetime) {
     if (m_master < 0) {
         errno = EBADF;
         fail("the pseudo-terminal is not open");
@@ -170,8 +174,15 @@ PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
     std::optional<SteadyClock::time_point> drainSince;
     std::vector<std::uint8_t> received;
 
+    const std::optional<SteadyClock::time_point> deadline =
+        lifetime ? std::optional(start + *lifetime) : std::nullopt;
+
     for (;;) {
         SteadyClock::time_point now = SteadyClock::now();
+        if (deadline && now >= *deadline) {
+            close();
+            return PtyEnd::Expired;
+        }
 
         // Send what is due, in order.
         while (!outgoing.empty() && outgoing.front().due <= now) {
@@ -198,7 +209,7 @@ PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
                 drainSince = now;
             }
             const auto waited = now - *drainSince;
-            if ((waited >= kDrainSettle && !unreadReplies()) || waited >= kDrainLimit) {
+            if ((waited >= kLinger && !unreadReplies()) || waited >= kDrainLimit) {
                 close();
                 return PtyEnd::ScriptPlayed;
             }
@@ -216,6 +227,9 @@ PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
         }
         if (drainSince) {
             wake = std::min(wake, now + kDrainPoll);
+        }
+        if (deadline) {
+            wake = std::min(wake, *deadline);
         }
         pollfd fds[2] = {{m_master, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
                          {stopFd, POLLIN, 0}};

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "sim/device_model.h"
@@ -13,6 +14,7 @@ enum class PtyEnd {
     ScriptPlayed,  // the model finished and the host has read every reply
     Unplugged,     // the cable was pulled: the pseudo-terminal is closed
     Stopped,       // the stop descriptor became readable (a signal, a test)
+    Expired,       // the lifetime given to run() has passed
     Failed,        // the pseudo-terminal failed; see error()
 };
 
@@ -42,11 +44,14 @@ public:
     // arrives.
     bool record(const std::string& filePath);
 
-    // Plays `model` until it has finished, the cable is pulled, or `stopFd` (a
-    // descriptor, -1 for none) becomes readable. `report` gets the model's report
-    // lines as they come.
+    // Plays `model` until it has finished, the cable is pulled, `stopFd` (a
+    // descriptor, -1 for none) becomes readable, or `lifetime` has passed. `report`
+    // gets the model's report lines as they come. After the script has been played
+    // the device stays on the line a little (300 ms) and until the host has read
+    // every reply (at most kDrainLimit).
     PtyEnd run(DeviceModel& model, int stopFd,
-               const std::function<void(const std::string&)>& report = {});
+               const std::function<void(const std::string&)>& report = {},
+               std::optional<std::chrono::milliseconds> lifetime = std::nullopt);
 
     // Closes everything and removes the link. Harmless when already closed.
     void close();

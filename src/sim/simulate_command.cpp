@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +37,7 @@ struct Arguments {
     std::string link;
     std::string record;
     DeviceOptions device;
+    std::optional<std::uint64_t> lifetime;  // seconds
     bool help = false;
 };
 
@@ -123,6 +125,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
             out.device.late = Millis{static_cast<Millis::rep>(number)};
         } else if (word == "--unplug-at") {
             error = count(1, out.device.unplugAt);
+        } else if (word == "--lifetime") {
+            error = count(1, number);
+            out.lifetime = number;
         } else if (word.size() > 1 && word[0] == '-') {
             return "unknown option " + word;
         } else if (out.script.empty()) {
@@ -215,9 +220,11 @@ const char* simulateUsage() {
            "  --late MS              send every reply MS milliseconds late\n"
            "  --unplug-at N          pull the cable when the Nth byte arrives\n"
            "  --echo                 echo every byte instead of playing the script\n"
+           "  --lifetime S           end the device after S seconds whatever happens\n"
            "Exit: 0 when the script has been played, the cable pulled, or the device\n"
-           "stopped with --stay; 128+signal when stopped earlier; 1 when the port fails;\n"
-           "2 for a usage error; 3 for a script that cannot be read or is refused.\n";
+           "stopped with --stay; 128+signal when stopped earlier; 124 when the lifetime\n"
+           "ran out first; 1 when the port fails; 2 for a usage error; 3 for a script\n"
+           "that cannot be read or is refused.\n";
 }
 
 int simulateCommand(const std::vector<std::string>& args) {
@@ -255,16 +262,25 @@ int simulateCommand(const std::vector<std::string>& args) {
     std::printf("%s\n", pty.path().c_str());
     std::fflush(stdout);
 
-    const PtyEnd end = pty.run(model, signals.readEnd(), [](const std::string& line) {
-        complain(line);
-        std::fflush(stderr);
-    });
+    std::optional<std::chrono::milliseconds> lifetime;
+    if (a.lifetime) {
+        lifetime = std::chrono::seconds(*a.lifetime);
+    }
+    const PtyEnd end = pty.run(
+        model, signals.readEnd(),
+        [](const std::string& line) {
+            complain(line);
+            std::fflush(stderr);
+        },
+        lifetime);
     switch (end) {
         case PtyEnd::ScriptPlayed:
         case PtyEnd::Unplugged:
             return kExitDone;
         case PtyEnd::Stopped:
             return a.device.stay ? kExitDone : 128 + static_cast<int>(g_signal);
+        case PtyEnd::Expired:
+            return a.device.stay ? kExitDone : kExitExpired;
         case PtyEnd::Failed:
             break;
     }

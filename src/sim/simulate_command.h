@@ -10,6 +10,7 @@ inline constexpr int kExitDone = 0;       // script played, unplugged, or stoppe
 inline constexpr int kExitFailure = 1;    // the pseudo-terminal could not be made or failed
 inline constexpr int kExitUsage = 2;      // unknown option or missing script
 inline constexpr int kExitBadScript = 3;  // the script cannot be read or is refused
+inline constexpr int kExitExpired = 124;  // --lifetime ran out before the script was played
 // Stopped by a signal before the script was played (without --stay): 128 + the
 // signal number, 130 for SIGINT and 143 for SIGTERM.
 

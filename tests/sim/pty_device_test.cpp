@@ -370,6 +370,11 @@ TEST(SimulateCommand, SignalEndsTheDevice) {
         sim.signal(SIGINT);
         EXPECT_EQ(sim.exitCode(), 0);
     }
+    {
+        Process sim({script, "--lifetime", "1"});
+        ASSERT_FALSE(sim.firstLine().empty());
+        EXPECT_EQ(sim.exitCode(), 124);
+    }
     std::filesystem::remove(script);
     std::filesystem::remove(record);
 }
