@@ -57,6 +57,7 @@ public:
     PortLink& link() { return m_link; }
     RecordReader& reader() { return m_reader; }
     Engine& engine() { return m_engine; }
+    const Engine& engine() const { return m_engine; }
     ScriptStream& script() { return m_script; }
 
 private:
