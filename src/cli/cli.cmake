@@ -1,0 +1,28 @@
+# reburn3: the command line (Qt Core + SerialPort, no widgets).
+find_package(Qt6 REQUIRED COMPONENTS Core SerialPort)
+
+add_library(reburn3_cli STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/console_desktop.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/console_desktop.h
+    ${CMAKE_CURRENT_LIST_DIR}/console_view.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/console_view.h
+    ${CMAKE_CURRENT_LIST_DIR}/exit_codes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/exit_codes.h
+    ${CMAKE_CURRENT_LIST_DIR}/flash_command.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/flash_command.h
+    ${CMAKE_CURRENT_LIST_DIR}/info_commands.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/info_commands.h
+    ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
+    ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.h
+)
+set_target_properties(reburn3_cli PROPERTIES AUTOMOC ON)
+target_link_libraries(reburn3_cli PUBLIC reburn3_qt Qt6::Core Qt6::SerialPort)
+
+add_executable(reburn3 ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(reburn3 PRIVATE reburn3_cli)
+if(TARGET reburn3_sim)
+    target_link_libraries(reburn3 PRIVATE reburn3_sim)
+    target_compile_definitions(reburn3 PRIVATE REBURN3_HAVE_SIM)
+endif()

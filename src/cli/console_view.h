@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "ui/window_model.h"
+
+namespace reburn3 {
+struct ProgramState;
+}
+
+namespace reburn3::cli {
+
+enum class ProgressMode { None, Plain, Bar };
+
+// The progress line: "[#####.....]  120/400 records  30.0 %  0:03 elapsed  0:07 left".
+// `width` is the number of cells of the bar; the time left is left out while unknown.
+std::string formatProgressBar(std::int64_t done, std::int64_t total, std::int64_t elapsedMs,
+                              std::optional<std::int64_t> leftMs, int width);
+// The same without the bar, for logs: "Progress: 120/400 records (30.0 %), 0:03 elapsed,
+// about 0:07 left".
+std::string formatProgressPlain(std::int64_t done, std::int64_t total, std::int64_t elapsedMs,
+                                std::optional<std::int64_t> leftMs);
+// The time the records still to come will take at the pace of those done since the first
+// one (the handshake before it says nothing about the pace): unknown until two records,
+// 0 when all are done.
+std::optional<std::int64_t> estimateLeftMs(std::int64_t done, std::int64_t total,
+                                           std::int64_t firstDone, std::int64_t firstMs,
+                                           std::int64_t nowMs);
+// "m:ss", or "h:mm:ss" from an hour on.
+std::string formatDuration(std::int64_t ms);
+
+// Shows the window model on a terminal: status-log lines on stdout and debug-log lines
+// on stderr, each as soon as it is posted, or every line as a JSON object on stdout; and
+// the progress of a run on stderr.
+class ConsoleView final : public WindowListener {
+public:
+    ConsoleView(const ProgramState& state, bool json, ProgressMode progress,
+                std::FILE* out = stdout, std::FILE* err = stderr);
+
+    // The run has started: progress is shown from now on, timed from now.
+    void runStarted();
+    // The run is over: the last progress is drawn and the bar's line ended.
+    void runEnded();
+    // Writes a JSON object as one line on stdout.
+    void printJson(const QJsonObject& object);
+    std::int64_t elapsedMs() const { return m_running || m_ended ? m_clock.elapsed() : 0; }
+
+    void lineAppended(LogId log, const std::string& line, std::size_t dropped) override;
+    void textChanged(TextBoxId box) override;
+
+private:
+    void showProgress(bool force);
+    void eraseBar();
+
+    const ProgramState& m_state;
+    bool m_json;
+    ProgressMode m_progress;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    QElapsedTimer m_clock;
+    std::int64_t m_lastDrawMs = -1;
+    std::int64_t m_firstDone = 0;  // records done when the first was seen done
+    std::int64_t m_firstMs = -1;   // and when
+    int m_lastPlainStep = -1;
+    bool m_running = false;
+    bool m_ended = false;
+    bool m_barShown = false;
+};
+
+}  // namespace reburn3::cli

@@ -1,0 +1,219 @@
+#include "cli/flash_command.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
+
+#include "app/clock.h"
+#include "app/form1.h"
+#include "app/startup.h"
+#include "cli/console_desktop.h"
+#include "cli/exit_codes.h"
+#include "cli/recording_driver.h"
+#include "cli/signal_watcher.h"
+#include "engine/qt_tick_timer.h"
+#include "serial/port_map.h"
+#include "serial/qt_serial_driver.h"
+
+namespace reburn3::cli {
+
+namespace {
+
+// The port the operator clicks in the port dialog when the command line names a device
+// path instead of a COM port: the path then stands for port 1.
+constexpr std::int16_t kPathPort = 1;
+
+QString sha256Of(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+qint64 toJsonNumber(std::uint64_t n) {
+    return static_cast<qint64>(n);
+}
+
+class FlashSession {
+public:
+    explicit FlashSession(const FlashOptions& options)
+        : m_options(options),
+          m_recorder(m_driver),
+          m_desktop(options.script),
+          m_form(m_recorder, m_desktop, m_clock),
+          m_view(m_form.state(), options.json, options.progress),
+          m_timer(m_form) {
+        m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
+        m_form.window().addListener(&m_view);
+        QObject::connect(&m_timer, &QtTickTimer::ticked, [this] { afterTick(); });
+        QObject::connect(&m_signals, &SignalWatcher::signalled, [this](int) { interrupt(); });
+    }
+    ~FlashSession() { m_form.window().removeListener(&m_view); }
+    FlashSession(const FlashSession&) = delete;
+    FlashSession& operator=(const FlashSession&) = delete;
+
+    // Runs the whole session in the application's event loop; returns the exit code.
+    int exec() {
+        QTimer::singleShot(0, [this] { start(); });
+        return QCoreApplication::exec();
+    }
+
+private:
+    void start() {
+        std::int16_t port = kPathPort;
+        if (const std::optional<int> com = parseComName(m_options.port)) {
+            port = static_cast<std::int16_t>(*com);
+        } else {
+            m_driver.setDevice(kPathPort, m_options.port);
+        }
+        m_device = m_driver.device(port);
+
+        MainStartUp(m_form, "");
+        m_form.SelectInputFile_Click();
+        if (m_form.state().FileMode != 1) {
+            finish(kExitBadScript);
+            return;
+        }
+        // A script with faults has had them posted; it would be refused at the start of
+        // the run, so the port is not even opened.
+        if (!m_form.reader().summary().ok()) {
+            finish(kExitBadScript);
+            return;
+        }
+
+        m_form.ConfigComPort_Click();
+        m_form.ComxBtn_Click(port);
+        m_form.Initialize_Click();
+        if (m_form.state().PortOpen == kFalse) {
+            finish(kExitPortFailed);
+            return;
+        }
+
+        m_view.runStarted();
+        m_form.ProgramFlash_Click();
+        if (m_form.state().ProgramMode == 0) {
+            finish(exitCodeFor(m_form.engine().outcome(), m_driver.deviceLost()));
+        }
+    }
+
+    void afterTick() {
+        if (!m_finished && m_form.engine().outcome() != RunOutcome::None &&
+            m_form.state().ProgramMode == 0) {
+            finish(exitCodeFor(m_form.engine().outcome(), m_driver.deviceLost()));
+        }
+    }
+
+    // Ctrl-C or SIGTERM: abort the run as "Abort Process" would, then leave.
+    void interrupt() {
+        if (m_finished) {
+            return;
+        }
+        if (m_form.state().ProgramMode != 0) {
+            m_form.ProgramFlash_Click();
+        }
+        finish(kExitInterrupted);
+    }
+
+    // Closes the script and the port as "Exit / Abort" does, writes the trace and the
+    // result, and ends the event loop with `code`.
+    void finish(int code) {
+        if (m_finished) {
+            return;
+        }
+        m_finished = true;
+        m_view.runEnded();
+        m_form.AbortProgram_Click();
+        if (!m_desktop.endRequested()) {
+            // Refused because a tick or a write was in progress: cannot happen between
+            // ticks, but the port must not stay open whatever happens.
+            m_form.window().setTimerEnabled(false);
+            m_form.link().ClosePort();
+        }
+        if (!m_options.tracePath.empty() && !m_recorder.writeTrace(m_options.tracePath)) {
+            std::fprintf(stderr, "reburn3: cannot write the trace to %s\n",
+                         m_options.tracePath.c_str());
+        }
+        if (m_options.json) {
+            printResult(code);
+        }
+        QCoreApplication::exit(code);
+    }
+
+    // The outcome in a word; for a session that ended before a run could start, what
+    // stopped it.
+    std::string_view resultName(int code) {
+        const RunOutcome outcome = m_form.engine().outcome();
+        if (outcome != RunOutcome::None && outcome != RunOutcome::Running) {
+            return outcomeName(outcome);
+        }
+        switch (code) {
+            case kExitBadScript:
+                return "script-refused";
+            case kExitPortFailed:
+                return "port-failed";
+            case kExitInterrupted:
+                return "interrupted";
+            default:
+                return outcomeName(outcome);
+        }
+    }
+
+    void printResult(int code) {
+        const ProgramState& s = m_form.state();
+        const ScriptSummary& summary = m_form.reader().summary();
+        QJsonObject result;
+        result.insert("result", QString::fromUtf8(resultName(code).data()));
+        result.insert("exitCode", code);
+        result.insert("completed", m_form.engine().outcome() == RunOutcome::Completed);
+        result.insert("deviceLost", m_driver.deviceLost());
+        result.insert("records", s.RecordsTotal);
+        result.insert("recordsDone", s.RecordsDone);
+        result.insert("scriptLines", toJsonNumber(summary.lines));
+        result.insert("bytesToSend", toJsonNumber(summary.txBytes));
+        result.insert("bytesToVerify", toJsonNumber(summary.rxBytes));
+        result.insert("bytesSent", toJsonNumber(m_recorder.sentCount()));
+        result.insert("bytesReceived", toJsonNumber(m_recorder.receivedCount()));
+        result.insert("ticks", toJsonNumber(m_form.engine().tickCount()));
+        result.insert("durationMs", static_cast<qint64>(m_view.elapsedMs()));
+        result.insert("port", QString::fromStdString(m_options.port));
+        result.insert("device", QString::fromStdString(m_device));
+        result.insert("script", QString::fromStdString(m_options.script));
+        result.insert("sha256", sha256Of(m_options.script));
+        m_view.printJson(result);
+    }
+
+    const FlashOptions& m_options;
+    QtSerialDriver m_driver;
+    RecordingDriver m_recorder;
+    ConsoleDesktop m_desktop;
+    SystemClock m_clock;
+    Form1 m_form;
+    ConsoleView m_view;
+    QtTickTimer m_timer;
+    SignalWatcher m_signals;
+    std::string m_device;
+    bool m_finished = false;
+};
+
+}  // namespace
+
+int runFlash(const FlashOptions& options) {
+    QFile script(QString::fromStdString(options.script));
+    if (!script.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "reburn3: cannot open the script %s\n", options.script.c_str());
+        return kExitBadScript;
+    }
+    script.close();
+    FlashSession session(options);
+    return session.exec();
+}
+
+}  // namespace reburn3::cli

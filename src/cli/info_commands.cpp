@@ -1,0 +1,193 @@
+#include "cli/info_commands.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPortInfo>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/exit_codes.h"
+#include "script/script_check.h"
+#include "script/script_stream.h"
+#include "serial/port_map.h"
+#include "ui/messages.h"
+
+namespace reburn3::cli {
+
+namespace {
+
+constexpr std::uint64_t kTickMs = 5;
+
+void printLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+void printJsonLine(const QJsonObject& object) {
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
+// "1.285 s" for 257 ticks.
+std::string secondsText(std::uint64_t ticks) {
+    const std::uint64_t ms = ticks * kTickMs;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+    return buf;
+}
+
+std::string hex4(std::uint16_t v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(v));
+    return buf;
+}
+
+}  // namespace
+
+int runCheck(const std::string& script, bool json) {
+    ScriptStream stream;
+    if (!stream.open(script)) {
+        const std::string line = std::string(text::kScriptUnreadable) + script;
+        if (json) {
+            QJsonObject o;
+            o.insert("result", "unreadable");
+            o.insert("error", QString::fromStdString(line));
+            printJsonLine(o);
+        } else {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        return kExitBadScript;
+    }
+    const ScriptSummary s = checkScript(stream);
+
+    std::vector<std::string> faults;
+    for (const ScriptFault& fault : s.faults) {
+        faults.push_back(std::string(text::kRecordPrefix) + std::to_string(fault.record) + ": " +
+                         fault.message);
+    }
+    if (s.faultCount > s.faults.size()) {
+        faults.push_back(std::string(text::kMoreFaults) +
+                         std::to_string(s.faultCount - s.faults.size()));
+    }
+    if (!s.ok()) {
+        faults.push_back(std::string(s.faultCount > 0 ? text::kScriptRefused : text::kScriptEmpty) +
+                         script);
+    }
+
+    if (json) {
+        QJsonObject o;
+        o.insert("result", s.ok() ? "ok" : "refused");
+        o.insert("script", QString::fromStdString(script));
+        o.insert("bytes", static_cast<qint64>(s.bytes));
+        o.insert("records", static_cast<qint64>(s.records));
+        o.insert("scriptLines", static_cast<qint64>(s.lines));
+        o.insert("bytesToSend", static_cast<qint64>(s.txBytes));
+        o.insert("bytesToVerify", static_cast<qint64>(s.rxBytes));
+        o.insert("leastTicks", static_cast<qint64>(s.tickBound()));
+        o.insert("leastMs", static_cast<qint64>(s.tickBound() * kTickMs));
+        o.insert("faultCount", static_cast<qint64>(s.faultCount));
+        QJsonArray list;
+        for (const std::string& f : faults) {
+            list.append(QString::fromStdString(f));
+        }
+        o.insert("faults", list);
+        printJsonLine(o);
+        return s.ok() ? kExitCompleted : kExitBadScript;
+    }
+
+    if (!s.ok()) {
+        for (const std::string& f : faults) {
+            printLine(f);
+        }
+        return kExitBadScript;
+    }
+    printLine("Script:          " + script);
+    printLine("Records:         " + std::to_string(s.records));
+    printLine("Script lines:    " + std::to_string(s.lines));
+    printLine("Bytes to send:   " + std::to_string(s.txBytes));
+    printLine("Bytes to verify: " + std::to_string(s.rxBytes));
+    printLine("Least time:      " + secondsText(s.tickBound()) + " (" +
+              std::to_string(s.tickBound()) +
+              " ticks of 5 ms, against a device that answers at once)");
+    return kExitCompleted;
+}
+
+int runPorts(bool json) {
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    QJsonArray present;
+    if (!json) {
+        printLine("Serial ports present:");
+        if (ports.isEmpty()) {
+            printLine("  (none)");
+        }
+    }
+    for (const QSerialPortInfo& info : ports) {
+        const std::string usb =
+            info.hasVendorIdentifier() && info.hasProductIdentifier()
+                ? hex4(info.vendorIdentifier()) + ":" + hex4(info.productIdentifier())
+                : std::string();
+        if (json) {
+            QJsonObject o;
+            o.insert("name", info.portName());
+            o.insert("device", info.systemLocation());
+            o.insert("description", info.description());
+            o.insert("usb", QString::fromStdString(usb));
+            o.insert("serialNumber", info.serialNumber());
+            present.append(o);
+            continue;
+        }
+        std::string line = "  " + info.systemLocation().toStdString();
+        if (!info.description().isEmpty()) {
+            line += "  " + info.description().toStdString();
+        }
+        if (!usb.empty()) {
+            line += "  USB " + usb;
+        }
+        if (!info.serialNumber().isEmpty()) {
+            line += "  serial " + info.serialNumber().toStdString();
+        }
+        printLine(line);
+    }
+
+    QJsonArray map;
+    if (!json) {
+        printLine("Port map (ORX716_COMn overrides /dev/ttyS<n-1>):");
+    }
+    for (int n = kFirstMappedPort; n <= kLastMappedPort; ++n) {
+        const std::string device = portDevice(n);
+        const std::string source = portDeviceSource(n);
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(device, ec);
+        if (json) {
+            QJsonObject o;
+            o.insert("port", QString::fromStdString("COM" + std::to_string(n)));
+            o.insert("device", QString::fromStdString(device));
+            o.insert("from", QString::fromStdString(source));
+            o.insert("exists", exists);
+            map.append(o);
+            continue;
+        }
+        std::string line = "  COM" + std::to_string(n) + "  " + device;
+        if (!source.empty()) {
+            line += "  (from " + source + ")";
+        }
+        if (!exists) {
+            line += "  (not present)";
+        }
+        printLine(line);
+    }
+    if (json) {
+        QJsonObject o;
+        o.insert("ports", present);
+        o.insert("map", map);
+        printJsonLine(o);
+    }
+    std::fflush(stdout);
+    return kExitCompleted;
+}
+
+}  // namespace reburn3::cli

@@ -1,0 +1,46 @@
+#include "cli/recording_driver.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace reburn3::cli {
+
+std::int32_t RecordingDriver::GetByte(std::int32_t port) {
+    const std::int32_t value = m_inner.GetByte(port);
+    if (value >= 0) {
+        m_bytes.push_back({now(), false, static_cast<std::uint8_t>(value & 0xFF)});
+    }
+    return value;
+}
+
+std::int32_t RecordingDriver::PutByte(std::int32_t port, std::int32_t byte) {
+    const std::int32_t rc = m_inner.PutByte(port, byte);
+    if (rc == 0) {
+        m_bytes.push_back({now(), true, static_cast<std::uint8_t>(byte & 0xFF)});
+        ++m_sent;
+    }
+    return rc;
+}
+
+std::string RecordingDriver::traceText() const {
+    std::string out = "# tick direction byte (TX: to the device, RX: from it; ticks of 5 ms)\n";
+    out.reserve(out.size() + m_bytes.size() * 14);
+    char line[48];
+    for (const TracedByte& b : m_bytes) {
+        std::snprintf(line, sizeof line, "%llu %s %02X\n", static_cast<unsigned long long>(b.tick),
+                      b.sent ? "TX" : "RX", static_cast<unsigned>(b.value));
+        out += line;
+    }
+    return out;
+}
+
+bool RecordingDriver::writeTrace(const std::string& path) const {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        return false;
+    }
+    file << traceText();
+    return static_cast<bool>(file.flush());
+}
+
+}  // namespace reburn3::cli

@@ -1,0 +1,66 @@
+#include "cli/signal_watcher.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace reburn3::cli {
+
+namespace {
+
+int g_writeFd = -1;
+
+extern "C" void onSignal(int signalNumber) {
+    if (g_writeFd >= 0) {
+        const auto c = static_cast<unsigned char>(signalNumber);
+        [[maybe_unused]] const ssize_t n = ::write(g_writeFd, &c, 1);
+    }
+}
+
+void install(int signalNumber, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
+}  // namespace
+
+SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_fds) != 0) {
+        return;
+    }
+    ::fcntl(m_fds[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(m_fds[1], F_SETFL, O_NONBLOCK);
+    g_writeFd = m_fds[0];
+    m_notifier = std::make_unique<QSocketNotifier>(m_fds[1], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalWatcher::onReadable);
+    install(SIGINT, onSignal);
+    install(SIGTERM, onSignal);
+}
+
+SignalWatcher::~SignalWatcher() {
+    install(SIGINT, SIG_DFL);
+    install(SIGTERM, SIG_DFL);
+    g_writeFd = -1;
+    m_notifier.reset();
+    for (int& fd : m_fds) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+}
+
+void SignalWatcher::onReadable() {
+    unsigned char c = 0;
+    while (::read(m_fds[1], &c, 1) == 1) {
+        emit signalled(static_cast<int>(c));
+    }
+}
+
+}  // namespace reburn3::cli

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <memory>
+
+namespace reburn3::cli {
+
+// Turns SIGINT and SIGTERM into a Qt signal delivered by the event loop: the handler
+// only writes the signal number into a pipe, and a socket notifier reads it there.
+class SignalWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit SignalWatcher(QObject* parent = nullptr);
+    ~SignalWatcher() override;
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+    bool ok() const { return m_notifier != nullptr; }
+
+signals:
+    void signalled(int signalNumber);
+
+private:
+    void onReadable();
+
+    int m_fds[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+}  // namespace reburn3::cli
