@@ -24,10 +24,13 @@ void configureFileDialog(QFileDialog& dialog, const FileDialogSettings& settings
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    const QString filter =
-        qs(settings.filterName) + QStringLiteral(" (") + qs(settings.filterPattern) + ')';
-    // The filter description already names its pattern; keep it as written.
-    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    // The description names its pattern already ("PF3 Files (*.pf3)"); add it only
+    // when it does not.
+    const QString pattern = qs(settings.filterPattern);
+    QString filter = qs(settings.filterName);
+    if (!filter.contains(QLatin1Char('(') + pattern + QLatin1Char(')'))) {
+        filter += QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
     dialog.setNameFilters({filter});
     if (settings.filterIndex >= 1) {
         // The filter index counts from 1: the entry in force when the dialog opens.

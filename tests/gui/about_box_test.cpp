@@ -1,0 +1,121 @@
+// The About box: its content, one instance at a time, and System Info.
+#include <QAction>
+#include <QLabel>
+#include <QMessageBox>
+
+#include "gui/about_box.h"
+#include "gui_fixture.h"
+#include "ui/messages.h"
+
+namespace reburn3::testing {
+namespace {
+
+// System Info's platform with nothing behind it but a record of what was asked.
+class RecordingPlatform final : public SysInfoPlatform {
+public:
+    Registry& registry() override { return m_registry; }
+    bool fileExists(const std::string&) override { return false; }
+    bool startProgram(const std::string&) override { return false; }
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+
+private:
+    EmptyRegistry m_registry;
+};
+
+class AboutBoxTest : public GuiTest {
+protected:
+    AboutBox* openAbout() {
+        win().aboutAction()->trigger();
+        return win().aboutBox();
+    }
+    static void flushDeletes() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+TEST_F(AboutBoxTest, ShowsTitleVersionDescriptionAndCredit) {
+    session->start("");
+    AboutBox* about = openAbout();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_FALSE(about->isModal());
+    EXPECT_EQ(about->windowTitle(), "About ORX-716_reBURN3");
+    EXPECT_EQ(about->lblTitle()->text(), "ORX-716_reBURN3");
+    EXPECT_EQ(about->lblVersion()->text(), "Version 1.0.0");
+    EXPECT_EQ(about->lblDescription()->text(),
+              "Used to reBURN the operational firmware of an ORX-716 interface device using "
+              "BURN3 mode.");
+    EXPECT_EQ(about->lblDisclaimer()->text().count('\n'), 4);
+    EXPECT_FALSE(about->picIcon()->pixmap().isNull());
+    EXPECT_EQ(about->cmdOK()->text(), "OK");
+    EXPECT_TRUE(about->cmdOK()->isDefault());
+    EXPECT_EQ(about->cmdSysInfo()->text(), "&System Info...");
+    EXPECT_EQ(about->minimumSize(), about->maximumSize());
+    EXPECT_EQ(about->focusWidget(), about->cmdOK());
+    EXPECT_EQ(about->cmdOK()->nextInFocusChain(), about->picIcon());
+    EXPECT_EQ(about->picIcon()->nextInFocusChain(), about->cmdSysInfo());
+    // The main window stays usable.
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(AboutBoxTest, ASecondChoiceBringsTheSameBoxForward) {
+    session->start("");
+    AboutBox* first = openAbout();
+    AboutBox* second = openAbout();
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(win().findChildren<AboutBox*>().size(), 1);
+}
+
+TEST_F(AboutBoxTest, OkAndEscapeUnloadItAndTheNextChoiceLoadsItAfresh) {
+    session->start("");
+    AboutBox* about = openAbout();
+    click(about->cmdOK());
+    flushDeletes();
+    EXPECT_EQ(win().aboutBox(), nullptr);
+    EXPECT_TRUE(win().findChildren<AboutBox*>().isEmpty());
+
+    about = openAbout();
+    ASSERT_NE(about, nullptr);
+    QTest::keyClick(about, Qt::Key_Escape);
+    flushDeletes();
+    EXPECT_EQ(win().aboutBox(), nullptr);
+
+    about = openAbout();
+    ASSERT_NE(about, nullptr);
+    QTest::keyClick(about->cmdOK(), Qt::Key_Return);
+    flushDeletes();
+    EXPECT_EQ(win().aboutBox(), nullptr);
+}
+
+TEST_F(AboutBoxTest, SystemInfoIsUnavailableWithoutARegistry) {
+    session->start("");
+    RecordingPlatform platform;
+    win().setSysInfoPlatform(&platform);
+    AboutBox* about = openAbout();
+    click(about->cmdSysInfo());
+    EXPECT_EQ(platform.messages,
+              std::vector<std::string>{"System Information Is Unavailable At This Time"});
+    EXPECT_EQ(win().logView(LogId::Status)->rowCount(), 0);
+    click(about->cmdOK());
+    flushDeletes();
+    win().setSysInfoPlatform(nullptr);
+}
+
+TEST_F(AboutBoxTest, SystemInfoOnThisDesktopShowsTheMessageBox) {
+    session->start("");
+    AboutBox* about = openAbout();
+    QString shown;
+    QString title;
+    whenModalOpens<QMessageBox>([&](QMessageBox* box) {
+        shown = box->text();
+        title = box->windowTitle();
+        box->accept();
+    });
+    click(about->cmdSysInfo());
+    EXPECT_EQ(shown, "System Information Is Unavailable At This Time");
+    EXPECT_EQ(title, "ORX-716_reBURN3");
+}
+
+}  // namespace
+}  // namespace reburn3::testing

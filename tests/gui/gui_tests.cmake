@@ -1,0 +1,22 @@
+# Widget tests of reburn3-gui, under the offscreen platform.
+if(NOT TARGET reburn3_widgets)
+    return()
+endif()
+
+find_package(Qt6 REQUIRED COMPONENTS Test)
+
+add_executable(gui_tests
+    ${CMAKE_CURRENT_LIST_DIR}/gui_test_main.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/gui_fixture.h
+    ${CMAKE_CURRENT_LIST_DIR}/main_window_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_dialog_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/about_box_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sys_info_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../fakes/fake_serial_driver.cpp
+)
+target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+target_link_libraries(gui_tests PRIVATE reburn3_widgets Qt6::Test GTest::gtest)
+gtest_discover_tests(gui_tests
+    PROPERTIES LABELS gui TIMEOUT 60 ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    DISCOVERY_TIMEOUT 60
+    DISCOVERY_MODE PRE_TEST)
