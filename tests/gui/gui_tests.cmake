@@ -20,3 +20,20 @@ gtest_discover_tests(gui_tests
     PROPERTIES LABELS gui TIMEOUT 60 ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60
     DISCOVERY_MODE PRE_TEST)
+
+# One whole download clicked through the window against the simulated device.
+if(TARGET reburn3-sim)
+    add_executable(gui_sim_tests
+        ${CMAKE_CURRENT_LIST_DIR}/gui_test_main.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/gui_sim_test.cpp
+    )
+    target_include_directories(gui_sim_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+    target_link_libraries(gui_sim_tests PRIVATE reburn3_widgets Qt6::Test GTest::gtest)
+    target_compile_definitions(gui_sim_tests PRIVATE
+        REBURN3_SIM_PATH="$<TARGET_FILE:reburn3-sim>"
+        REBURN3_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
+    add_dependencies(gui_sim_tests reburn3-sim)
+    add_test(NAME gui_sim_download COMMAND gui_sim_tests)
+    set_tests_properties(gui_sim_download PROPERTIES
+        LABELS "gui;e2e" TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endif()
