@@ -17,8 +17,10 @@
 #include "cli/recording_driver.h"
 #include "cli/signal_watcher.h"
 #include "engine/qt_tick_timer.h"
+#include "script/script_stream.h"
 #include "serial/port_map.h"
 #include "serial/qt_serial_driver.h"
+#include "ui/messages.h"
 
 namespace reburn3::cli {
 
@@ -29,7 +31,7 @@ namespace {
 constexpr std::int16_t kPathPort = 1;
 
 QString sha256Of(const std::string& path) {
-    QFile file(QString::fromStdString(path));
+    QFile file(QString::fromStdString(resolveScriptPath(path)));
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
@@ -206,12 +208,14 @@ private:
 }  // namespace
 
 int runFlash(const FlashOptions& options) {
-    QFile script(QString::fromStdString(options.script));
-    if (!script.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "reburn3: cannot open the script %s\n", options.script.c_str());
+    // The same test the run start makes, before a port is touched.
+    ScriptStream probe;
+    if (!probe.open(options.script)) {
+        std::fprintf(stderr, "%s%s\n", std::string(text::kScriptUnreadable).c_str(),
+                     options.script.c_str());
         return kExitBadScript;
     }
-    script.close();
+    probe.close();
     FlashSession session(options);
     return session.exec();
 }

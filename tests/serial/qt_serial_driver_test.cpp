@@ -11,8 +11,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdlib>
