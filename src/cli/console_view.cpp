@@ -110,6 +110,13 @@ void ConsoleView::runEnded() {
     }
 }
 
+void ConsoleView::printNotice(const std::string& text) {
+    eraseBar();
+    std::fprintf(m_err, "reburn3: %s\n", text.c_str());
+    std::fflush(m_err);
+    showProgress(true);
+}
+
 void ConsoleView::printJson(const QJsonObject& object) {
     eraseBar();
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);

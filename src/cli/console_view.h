@@ -47,6 +47,8 @@ public:
     void runStarted();
     // The run is over: the last progress is drawn and the bar's line ended.
     void runEnded();
+    // A line of the command line's own on stderr, "reburn3: " first.
+    void printNotice(const std::string& text);
     // Writes a JSON object as one line on stdout.
     void printJson(const QJsonObject& object);
     std::int64_t elapsedMs() const { return m_running || m_ended ? m_clock.elapsed() : 0; }

@@ -57,6 +57,7 @@ public:
         m_form.window().addListener(&m_view);
         QObject::connect(&m_timer, &QtTickTimer::ticked, [this] { afterTick(); });
         QObject::connect(&m_signals, &SignalWatcher::signalled, [this](int) { interrupt(); });
+        QObject::connect(&m_driver, &QtSerialDriver::deviceWasLost, [this] { reportLoss(); });
     }
     ~FlashSession() { m_form.window().removeListener(&m_view); }
     FlashSession(const FlashSession&) = delete;
@@ -110,6 +111,21 @@ private:
         if (!m_finished && m_form.engine().outcome() != RunOutcome::None &&
             m_form.state().ProgramMode == 0) {
             finish(exitCodeFor(m_form.engine().outcome(), m_driver.deviceLost()));
+        }
+    }
+
+    // Said once, when it happens; the run itself ends at its next failed write or at its
+    // receive time-out, as it would in the window.
+    void reportLoss() {
+        const std::string text = "The serial device " + m_device +
+                                 " went away (unplugged or closed); the port has been closed.";
+        if (m_options.json) {
+            QJsonObject event;
+            event.insert("event", "device-lost");
+            event.insert("text", QString::fromStdString(text));
+            m_view.printJson(event);
+        } else {
+            m_view.printNotice(text);
         }
     }
 

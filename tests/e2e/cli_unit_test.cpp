@@ -1,0 +1,194 @@
+// The command line's own pieces: exit codes, progress texts, the recording driver and the
+// console view.
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/program_state.h"
+#include "cli/console_view.h"
+#include "cli/exit_codes.h"
+#include "cli/recording_driver.h"
+#include "fakes/fake_serial_driver.h"
+
+namespace reburn3::cli {
+namespace {
+
+TEST(ExitCodes, FollowTheOutcomeWithALostDeviceFirst) {
+    EXPECT_EQ(exitCodeFor(RunOutcome::Completed, false), 0);
+    EXPECT_EQ(exitCodeFor(RunOutcome::Completed, true), 0);
+    EXPECT_EQ(exitCodeFor(RunOutcome::DeviceFailed, false), 1);
+    EXPECT_EQ(exitCodeFor(RunOutcome::DeviceFailed, true), 4);
+    EXPECT_EQ(exitCodeFor(RunOutcome::InternalError, false), 1);
+    EXPECT_EQ(exitCodeFor(RunOutcome::LinkFailed, false), 4);
+    EXPECT_EQ(exitCodeFor(RunOutcome::PortNotOpen, false), 4);
+    EXPECT_EQ(exitCodeFor(RunOutcome::ScriptRefused, false), 3);
+    EXPECT_EQ(exitCodeFor(RunOutcome::ScriptUnreadable, false), 3);
+    EXPECT_EQ(exitCodeFor(RunOutcome::ScriptFailed, false), 3);
+    EXPECT_EQ(exitCodeFor(RunOutcome::NoScript, false), 3);
+    EXPECT_EQ(exitCodeFor(RunOutcome::Aborted, false), 130);
+    // Nothing but a completed run ever gives 0.
+    for (RunOutcome o : {RunOutcome::None, RunOutcome::Running, RunOutcome::Aborted}) {
+        EXPECT_NE(exitCodeFor(o, false), 0);
+    }
+    EXPECT_EQ(outcomeName(RunOutcome::Completed), "completed");
+    EXPECT_EQ(outcomeName(RunOutcome::DeviceFailed), "device-failed");
+}
+
+TEST(ProgressText, ShowsCountsPercentAndTimes) {
+    EXPECT_EQ(formatDuration(0), "0:00");
+    EXPECT_EQ(formatDuration(61'999), "1:01");
+    EXPECT_EQ(formatDuration(3'725'000), "1:02:05");
+    EXPECT_EQ(formatProgressBar(0, 400, 0, std::nullopt, 10),
+              "[..........]  0/400 records  0.0 %  0:00 elapsed");
+    EXPECT_EQ(formatProgressBar(100, 400, 3000, 9000, 10),
+              "[##........]  100/400 records  25.0 %  0:03 elapsed  0:09 left");
+    EXPECT_EQ(formatProgressBar(400, 400, 12000, 0, 4),
+              "[####]  400/400 records  100.0 %  0:12 elapsed  0:00 left");
+    EXPECT_EQ(formatProgressPlain(1, 3, 2000, std::nullopt),
+              "Progress: 1/3 records (33.3 %), 0:02 elapsed");
+    EXPECT_EQ(formatProgressPlain(2, 4, 2000, 2000),
+              "Progress: 2/4 records (50.0 %), 0:02 elapsed, about 0:02 left");
+    // A total of 0 shows no fraction rather than dividing by it.
+    EXPECT_EQ(formatProgressBar(0, 0, 0, std::nullopt, 2),
+              "[..]  0/0 records  0.0 %  0:00 elapsed");
+}
+
+TEST(ProgressText, EstimatesFromThePaceAfterTheFirstRecord) {
+    // The handshake took 300 ms before the first record: it does not count.
+    EXPECT_EQ(estimateLeftMs(1, 101, 1, 300, 300), std::nullopt);
+    EXPECT_EQ(estimateLeftMs(51, 101, 1, 300, 1300), 1000);
+    EXPECT_EQ(estimateLeftMs(101, 101, 1, 300, 2300), 0);
+    EXPECT_EQ(estimateLeftMs(0, 10, 0, -1, 500), std::nullopt);
+}
+
+TEST(RecordingDriver, NotesEveryByteWithItsTickAndPassesEverythingOn) {
+    testing::FakeSerialDriver inner;
+    RecordingDriver driver(inner);
+    std::uint64_t tick = 7;
+    driver.setTickSource([&] { return tick; });
+
+    EXPECT_EQ(driver.PutByte(1, 0xE1), 0);
+    tick = 8;
+    EXPECT_EQ(driver.PutByte(1, 0x94), 0);
+    inner.receive({0x91, 0x26});
+    tick = 9;
+    EXPECT_EQ(driver.IsReceiveBufferEmpty(1), 0);
+    EXPECT_EQ(driver.GetByte(1), 0x91);
+    EXPECT_EQ(driver.GetByte(1), 0x26);
+    // A refused byte did not cross the line.
+    inner.failWith("PutByte", 30);
+    EXPECT_EQ(driver.PutByte(1, 0x55), 30);
+
+    EXPECT_EQ(inner.written(), (std::vector<std::uint8_t>{0xE1, 0x94}));
+    EXPECT_EQ(driver.sentCount(), 2U);
+    EXPECT_EQ(driver.receivedCount(), 2U);
+    EXPECT_EQ(driver.traceText(),
+              "# tick direction byte (TX: to the device, RX: from it; ticks of 5 ms)\n"
+              "7 TX E1\n8 TX 94\n9 RX 91\n9 RX 26\n");
+    EXPECT_FALSE(driver.writeTrace("/nonexistent-dir/trace.txt"));
+}
+
+// Output of the console view, captured in temporary files.
+class ConsoleViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        out = std::tmpfile();
+        err = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        ASSERT_NE(err, nullptr);
+    }
+    void TearDown() override {
+        std::fclose(out);
+        std::fclose(err);
+    }
+    static std::string contents(std::FILE* f) {
+        std::fflush(f);
+        std::rewind(f);
+        std::string s;
+        char buf[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            s.append(buf, n);
+        }
+        return s;
+    }
+
+    ProgramState state;
+    std::FILE* out = nullptr;
+    std::FILE* err = nullptr;
+};
+
+TEST_F(ConsoleViewTest, StatusLinesGoToStdoutAndDebugLinesToStderrExactly) {
+    ConsoleView view(state, false, ProgressMode::None, out, err);
+    view.lineAppended(LogId::Status, "Program Mode = 101", 0);
+    view.lineAppended(LogId::Debug, "Error. Read time out.", 0);
+    view.lineAppended(LogId::Status, "   ", 0);
+    EXPECT_EQ(contents(out), "Program Mode = 101\n   \n");
+    EXPECT_EQ(contents(err), "Error. Read time out.\n");
+}
+
+TEST_F(ConsoleViewTest, JsonModeWritesOneObjectPerLineOnStdout) {
+    ConsoleView view(state, true, ProgressMode::None, out, err);
+    view.lineAppended(LogId::Status, "Processing ...   4", 0);
+    view.lineAppended(LogId::Debug, "Stop time:    \"12:00:00\"", 0);
+    EXPECT_EQ(contents(err), "");
+    const std::string text = contents(out);
+    const QList<QByteArray> lines = QByteArray::fromStdString(text).split('\n');
+    ASSERT_EQ(lines.size(), 3);  // two lines and the empty rest after the last newline
+    const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
+    const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
+    EXPECT_EQ(first.value("log").toString(), "status");
+    EXPECT_EQ(first.value("text").toString(), "Processing ...   4");
+    EXPECT_EQ(second.value("log").toString(), "debug");
+    EXPECT_EQ(second.value("text").toString(), "Stop time:    \"12:00:00\"");
+}
+
+TEST_F(ConsoleViewTest, TheBarIsErasedBeforeALineAndEndsWithANewline) {
+    ConsoleView view(state, false, ProgressMode::Bar, out, err);
+    state.RecordsTotal = 4;
+    view.runStarted();
+    state.RecordsDone = 2;
+    view.textChanged(TextBoxId::Text4);
+    view.lineAppended(LogId::Debug, "a debug line", 0);
+    state.RecordsDone = 4;
+    view.runEnded();
+    const std::string e = contents(err);
+    // The line stands on a line of its own: the bar before it was wiped.
+    EXPECT_NE(e.find("\r\033[Ka debug line\n"), std::string::npos) << e;
+    EXPECT_NE(e.find("4/4 records  100.0 %"), std::string::npos) << e;
+    EXPECT_EQ(e.back(), '\n');
+    EXPECT_EQ(contents(out), "");
+}
+
+TEST_F(ConsoleViewTest, PlainProgressPrintsEveryTenthOnce) {
+    ConsoleView view(state, false, ProgressMode::Plain, out, err);
+    state.RecordsTotal = 100;
+    view.runStarted();
+    for (int i = 1; i <= 100; ++i) {
+        state.RecordsDone = i;
+        view.textChanged(TextBoxId::Text4);
+    }
+    view.runEnded();
+    const std::string e = contents(err);
+    std::size_t lines = 0;
+    for (char c : e) {
+        lines += c == '\n';
+    }
+    EXPECT_EQ(lines, 11U) << e;  // the first record, then each tenth up to 100 %
+    EXPECT_NE(e.find("Progress: 100/100 records (100.0 %)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace reburn3::cli
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
