@@ -100,50 +100,72 @@ std::vector<Reply> DeviceModel::receive(std::uint8_t byte, Millis now) {
     m_lastActivity = std::max(m_lastActivity.value_or(now), now);
 
     std::vector<Reply> replies;
-    switch (m_phase) {
-        case Phase::Waiting:
-        case Phase::Stuck:
-        case Phase::Done:
-            // A device that is stuck or done only listens again after a power cycle;
-            // with `stay` it has already gone back to Waiting.
-            if (m_phase == Phase::Waiting && byte == kHostHello0) {
-                m_phase = Phase::GotHello0;
-            }
-            break;
-        case Phase::GotHello0:
-            if (byte == kHostHello1) {
-                replies = handshake();
-            } else if (byte != kHostHello0) {
-                m_phase = Phase::Waiting;
-            }
-            break;
-        case Phase::Playing: {
-            const bool expected =
-                m_pos < m_script.steps.size() && m_script.steps[m_pos].byte == byte;
-            if (m_options.stay && byte == kHostHello0 && quiet) {
-                if (!expected) {
-                    // The host gave up on the last download and starts a new one.
-                    startOver();
-                    m_phase = Phase::GotHello0;
-                    break;
-                }
-                m_maybeRestart = true;  // the next byte tells
-            } else if (m_options.stay && maybeRestart && byte == kHostHello1 && !expected) {
-                startOver();
-                replies = handshake();
-                break;
-            }
-            replies = play(byte);
-            break;
+    if (std::exchange(m_pendingHello, false)) {
+        // The previous byte was an E1 where the script expected something else.
+        if (byte == kHostHello1) {
+            // The host gave up on the last download and starts a new one.
+            startOver();
+            replies = handshake();
+        } else {
+            // Just a wrong byte after all.
+            replies = play(kHostHello0);
+            std::vector<Reply> more = handle(byte, quiet, false);
+            replies.insert(replies.end(), more.begin(), more.end());
         }
-        case Phase::Unplugged:
-        case Phase::Echoing:
-            break;
+    } else {
+        replies = handle(byte, quiet, maybeRestart);
     }
     for (const Reply& r : replies) {
         m_lastActivity = std::max(*m_lastActivity, now + r.delay);
     }
     return replies;
+}
+
+std::vector<Reply> DeviceModel::handle(std::uint8_t byte, bool quiet, bool maybeRestart) {
+    switch (m_phase) {
+        case Phase::Waiting:
+            if (byte == kHostHello0) {
+                m_phase = Phase::GotHello0;
+            }
+            return {};
+        case Phase::GotHello0:
+            if (byte == kHostHello1) {
+                return handshake();
+            }
+            if (byte != kHostHello0) {
+                m_phase = Phase::Waiting;
+            }
+            return {};
+        case Phase::Playing: {
+            if (!m_options.stay) {
+                return play(byte);
+            }
+            // A host may give up in the middle of a download (an abort, a crash) and
+            // start the next one at once. E1 94 where the script expects something
+            // else is taken for that; so is E1 94 after a quiet spell even where
+            // the script does expect E1 (then the 94 decides).
+            const bool expected =
+                m_pos < m_script.steps.size() && m_script.steps[m_pos].byte == byte;
+            if (byte == kHostHello0 && !expected) {
+                m_pendingHello = true;
+                return {};
+            }
+            if (byte == kHostHello1 && maybeRestart && !expected) {
+                startOver();
+                return handshake();
+            }
+            m_maybeRestart = byte == kHostHello0 && quiet;
+            return play(byte);
+        }
+        case Phase::Stuck:
+        case Phase::Done:
+            // Only a power cycle brings the device back; with `stay` it has already
+            // gone back to Waiting.
+        case Phase::Unplugged:
+        case Phase::Echoing:
+            return {};
+    }
+    return {};
 }
 
 std::vector<Reply> DeviceModel::handshake() {
@@ -244,6 +266,8 @@ void DeviceModel::startOver() {
     m_phase = Phase::Waiting;
     m_pos = 0;
     m_owesWrongAnswer = false;
+    m_pendingHello = false;
+    m_maybeRestart = false;
 }
 
 }  // namespace reburn3::sim

@@ -24,8 +24,9 @@ inline constexpr std::uint8_t kBadReady1 = 0x27;
 // the handshake reply, so that the host does not take it for part of that reply.
 inline constexpr Millis kLeadInDelay{400};
 
-// With `stay`, a host that has been quiet this long and then sends E1 where the
-// script expects something else is taken to have started a new download.
+// With `stay`, a host that sends E1 94 in the middle of a download has started a new
+// one: at once where the script expects another byte than E1, and after a quiet
+// spell this long where the script does expect E1 but then not 94.
 inline constexpr Millis kRestartGap{250};
 
 // One byte of the script as the device plays it: a byte the host must send (T) or a
@@ -123,6 +124,7 @@ public:
     const DeviceOptions& options() const { return m_options; }
 
 private:
+    std::vector<Reply> handle(std::uint8_t byte, bool quiet, bool maybeRestart);
     std::vector<Reply> handshake();
     std::vector<Reply> play(std::uint8_t byte);
     // Answers the R records from the current position on, up to the next T record.
@@ -139,6 +141,7 @@ private:
     std::uint64_t m_txBytesSeen = 0;    // T bytes received so far in this download
     bool m_owesWrongAnswer = false;     // a mismatch happened: the next R is answered wrongly
     bool m_maybeRestart = false;        // E1 after a quiet spell that the script expected too
+    bool m_pendingHello = false;        // E1 where the script expected another byte
     std::uint64_t m_received = 0;
     std::uint64_t m_downloads = 0;
     std::uint64_t m_completed = 0;

@@ -247,25 +247,38 @@ TEST(DeviceStay, StartsOverAfterAWrongAnswer) {
     EXPECT_EQ(d.downloads(), 2u);
 }
 
-TEST(DeviceStay, AHostThatWentQuietInTheMiddleCanStartOver) {
+TEST(DeviceStay, AHostThatStopsInTheMiddleCanStartOverAtOnce) {
     DeviceOptions o;
     o.stay = true;
     DeviceModel d = makeDevice(kTiny, o);
     feed(d, kHello, Millis{0});
     feed(d, {0x5A}, Millis{10});
-    EXPECT_EQ(feed(d, kHello, Millis{10} + kRestartGap), kReady);
+    EXPECT_EQ(feed(d, kHello, Millis{20}), kReady);
     EXPECT_TRUE(d.mismatches().empty());
-    EXPECT_EQ(feed(d, {0x5A, 0x01}, Millis{2000}), Bytes{0x91});
+    EXPECT_EQ(d.downloads(), 2u);
+    EXPECT_EQ(feed(d, {0x5A, 0x01}, Millis{30}), Bytes{0x91});
 }
 
-TEST(DeviceStay, E1WithoutAQuietSpellIsAnOrdinaryMismatch) {
+TEST(DeviceStay, E1NotFollowedBy94IsAnOrdinaryMismatch) {
     DeviceOptions o;
     o.stay = true;
     DeviceModel d = makeDevice(kTiny, o);
     feed(d, kHello, Millis{0});
     feed(d, {0x5A}, Millis{10});
-    EXPECT_EQ(feed(d, {0xE1}, Millis{20}), Bytes{0x6E});
+    EXPECT_TRUE(feed(d, {0xE1}, Millis{20}).empty()) << "the next byte decides";
+    EXPECT_EQ(feed(d, {0x02}, Millis{20}), Bytes{0x6E});
+    ASSERT_EQ(d.mismatches().size(), 1u);
+    EXPECT_EQ(d.mismatches()[0].received, 0xE1);
+    EXPECT_EQ(d.phase(), DeviceModel::Phase::Waiting);
+}
+
+TEST(DeviceStay, WithoutStayE194InTheMiddleIsJustWrongBytes) {
+    DeviceModel d = makeDevice(kTiny);
+    feed(d, kHello);
+    feed(d, {0x5A});
+    EXPECT_EQ(feed(d, kHello), Bytes{0x6E});
     EXPECT_EQ(d.mismatches().size(), 1u);
+    EXPECT_EQ(d.downloads(), 1u);
 }
 
 TEST(DeviceStay, AQuietE1ThatTheScriptExpectsIsSettledByTheNextByte) {

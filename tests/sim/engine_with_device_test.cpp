@@ -243,6 +243,18 @@ TEST(EngineWithDevice, StayingDeviceServesSeveralDownloads) {
     EXPECT_EQ(bench.device().completed(), 2u);
 }
 
+TEST(EngineWithDevice, StayingDeviceServesANewRunRightAfterAnAbort) {
+    DeviceOptions o;
+    o.stay = true;
+    Bench bench(kDemo, o);
+    EXPECT_EQ(bench.download(kDemo, 200), RunOutcome::Running);
+    bench.form().ProgramFlash_Click();  // "Abort Process"
+    EXPECT_EQ(bench.form().engine().outcome(), RunOutcome::Aborted);
+    EXPECT_EQ(bench.download(kDemo), RunOutcome::Completed);
+    EXPECT_TRUE(bench.device().mismatches().empty());
+    EXPECT_EQ(bench.device().completed(), 1u);
+}
+
 TEST(EngineWithDevice, StayingDeviceRecoversFromAFailedDownload) {
     DeviceOptions o;
     o.stay = true;
