@@ -114,7 +114,7 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
         } else if (word == "--echo") {
             error = flag(out.device.echo);
         } else if (word == "--noise") {
-            error = count(1, number);
+            error = count(0, number);
             out.device.noise = static_cast<std::uint32_t>(number);
         } else if (word == "--wrong-byte-at") {
             error = count(1, out.device.wrongByteAt);
@@ -172,12 +172,18 @@ public:
         sigemptyset(&sa.sa_mask);
         ::sigaction(SIGINT, &sa, &m_oldInt);
         ::sigaction(SIGTERM, &sa, &m_oldTerm);
+        // A reader that has gone away must not kill the device with a report line.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, &m_oldPipe);
         m_installed = true;
     }
     ~StopSignals() {
         if (m_installed) {
             ::sigaction(SIGINT, &m_oldInt, nullptr);
             ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+            ::sigaction(SIGPIPE, &m_oldPipe, nullptr);
         }
         g_stopWrite = -1;
         for (int fd : m_pipe) {
@@ -196,6 +202,7 @@ private:
     bool m_installed = false;
     struct sigaction m_oldInt {};
     struct sigaction m_oldTerm {};
+    struct sigaction m_oldPipe {};
 };
 
 void complain(const std::string& text) {
