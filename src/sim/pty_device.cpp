@@ -251,7 +251,8 @@ PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
             ::ioctl(m_slave, TIOCNXCL);
             continue;
         }
-        if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
+        if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0 ||
+            (fds[0].revents & (POLLHUP | POLLIN)) == POLLHUP) {
             errno = EIO;
             fail("the pseudo-terminal failed");
             return PtyEnd::Failed;
@@ -267,6 +268,11 @@ PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
                 continue;
             }
             fail("cannot read from the pseudo-terminal");
+            return PtyEnd::Failed;
+        }
+        if (n == 0) {
+            errno = EIO;
+            fail("the pseudo-terminal was closed");
             return PtyEnd::Failed;
         }
         now = SteadyClock::now();
