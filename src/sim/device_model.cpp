@@ -89,6 +89,7 @@ std::vector<Reply> DeviceModel::receive(std::uint8_t byte, Millis now) {
     }
     if (m_options.unplugAt != 0 && m_received == m_options.unplugAt) {
         m_phase = Phase::Unplugged;
+        note("cable pulled at byte " + std::to_string(m_received));
         return {};
     }
     if (m_phase == Phase::Echoing) {
@@ -104,6 +105,7 @@ std::vector<Reply> DeviceModel::receive(std::uint8_t byte, Millis now) {
         // The previous byte was an E1 where the script expected something else.
         if (byte == kHostHello1) {
             // The host gave up on the last download and starts a new one.
+            note("download " + std::to_string(m_downloads) + ": the host started over");
             startOver();
             replies = handshake();
         } else {
@@ -151,6 +153,7 @@ std::vector<Reply> DeviceModel::handle(std::uint8_t byte, bool quiet, bool maybe
                 return {};
             }
             if (byte == kHostHello1 && maybeRestart && !expected) {
+                note("download " + std::to_string(m_downloads) + ": the host started over");
                 startOver();
                 return handshake();
             }
@@ -171,6 +174,7 @@ std::vector<Reply> DeviceModel::handle(std::uint8_t byte, bool quiet, bool maybe
 std::vector<Reply> DeviceModel::handshake() {
     if (m_options.silentHandshake) {
         // Not in download mode: the device never answers.
+        note("handshake left unanswered");
         m_phase = Phase::Waiting;
         return {};
     }
@@ -190,6 +194,7 @@ std::vector<Reply> DeviceModel::handshake() {
     if (m_options.stray) {
         bytes.push_back(0x00);
     }
+    note("download " + std::to_string(m_downloads) + ": handshake answered");
     std::vector<Reply> replies{Reply{std::move(bytes), m_options.late}};
 
     if (m_options.badHandshake || m_options.stray) {
@@ -232,11 +237,16 @@ std::vector<Reply> DeviceModel::answer(Millis delay) {
         const std::uint64_t n = m_rxRecordsSent + 1;
         const std::uint8_t b = m_script.steps[m_pos].byte;
         if (m_options.silentFrom != 0 && n >= m_options.silentFrom) {
+            note("download " + std::to_string(m_downloads) + ": silent from record " +
+                 std::to_string(m_script.steps[m_pos].record));
             giveUp();
             break;
         }
         if (m_owesWrongAnswer || m_options.wrongByteAt == n) {
             out.push_back(static_cast<std::uint8_t>(~b));
+            note("download " + std::to_string(m_downloads) + ": record " +
+                 std::to_string(m_script.steps[m_pos].record) + " answered with " +
+                 hex2(out.back()) + " instead of " + hex2(b));
             giveUp();
             break;
         }
@@ -254,7 +264,14 @@ std::vector<Reply> DeviceModel::answer(Millis delay) {
 void DeviceModel::checkEnd() {
     if (m_phase == Phase::Playing && m_pos >= m_script.steps.size()) {
         ++m_completed;
+        note("download " + std::to_string(m_downloads) + ": script played");
         m_phase = m_options.stay ? Phase::Waiting : Phase::Done;
+    }
+}
+
+void DeviceModel::note(std::string line) {
+    if (m_options.verbose) {
+        m_reports.push_back(std::move(line));
     }
 }
 

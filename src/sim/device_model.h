@@ -66,6 +66,7 @@ struct DeviceOptions {
     Millis late{0};                 // every reply goes out this late
     std::uint64_t unplugAt = 0;     // the cable is pulled when the Nth byte arrives
     bool echo = false;              // echo every byte instead of playing the script
+    bool verbose = false;           // report what the device does, not only mismatches
 };
 
 // Bytes the device sends, `delay` after the byte that caused them arrived.
@@ -115,7 +116,8 @@ public:
     Phase phase() const { return m_phase; }
 
     const std::vector<Mismatch>& mismatches() const { return m_mismatches; }
-    // Lines worth telling the operator since the last call (mismatches).
+    // Lines worth telling the operator since the last call: mismatches, and with
+    // `verbose` also the handshakes, ends of script, restarts and faults played.
     std::vector<std::string> takeReports();
 
     std::uint64_t bytesReceived() const { return m_received; }
@@ -131,6 +133,7 @@ private:
     std::vector<Reply> answer(Millis delay);
     void checkEnd();
     void giveUp();
+    void note(std::string line);
     void startOver();
 
     DeviceScript m_script;

@@ -113,6 +113,8 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
             error = flag(out.device.stray);
         } else if (word == "--echo") {
             error = flag(out.device.echo);
+        } else if (word == "-v" || word == "--verbose") {
+            error = flag(out.device.verbose);
         } else if (word == "--noise") {
             error = count(0, number);
             out.device.noise = static_cast<std::uint32_t>(number);
@@ -228,6 +230,7 @@ const char* simulateUsage() {
            "  --unplug-at N          pull the cable when the Nth byte arrives\n"
            "  --echo                 echo every byte instead of playing the script\n"
            "  --lifetime S           end the device after S seconds whatever happens\n"
+           "  -v, --verbose          report on standard error what the device does\n"
            "Exit: 0 when the script has been played, the cable pulled, or the device\n"
            "stopped with --stay; 128+signal when stopped earlier; 124 when the lifetime\n"
            "ran out first; 1 when the port fails; 2 for a usage error; 3 for a script\n"

@@ -178,6 +178,24 @@ TEST(DevicePlay, MismatchIsReportedAndTheNextRIsAnsweredWrongly) {
     EXPECT_FALSE(d.finished());
 }
 
+TEST(DevicePlay, VerboseDeviceTellsWhatItDoes) {
+    DeviceOptions o;
+    o.verbose = true;
+    o.wrongByteAt = 2;
+    o.stay = true;
+    DeviceModel d = makeDevice(kTiny, o);
+    feed(d, {0xE1, 0x94, 0x5A, 0x01, 0x02});
+    feed(d, {0xE1, 0x94, 0x5A, 0x01});
+    feed(d, kHello);
+    EXPECT_EQ(d.takeReports(), (std::vector<std::string>{
+                                   "download 1: handshake answered",
+                                   "download 1: record 6 answered with D9 instead of 26",
+                                   "download 2: handshake answered",
+                                   "download 2: the host started over",
+                                   "download 3: handshake answered",
+                               }));
+}
+
 TEST(DevicePlay, WrongByteAtTheNthRRecordStopsAnsweringAfterIt) {
     DeviceOptions o;
     o.wrongByteAt = 2;
