@@ -41,6 +41,9 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalWatcher::onReadable);
     install(SIGINT, onSignal);
     install(SIGTERM, onSignal);
+    // A reader that goes away (`reburn3 flash ... | head`) must not kill the run with the
+    // port open and the device half programmed: the writes fail quietly instead.
+    install(SIGPIPE, SIG_IGN);
 }
 
 SignalWatcher::~SignalWatcher() {

@@ -328,20 +328,6 @@ TEST_F(E2eTest, APortInUseByAnotherRunGivesExit4) {
     EXPECT_EQ(firstDone.exitCode, 1);  // the silent device fails the first one, as it should
 }
 
-TEST_F(E2eTest, AnAdvisoryLockOfAnotherProgramGivesExit4) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    auto dev = device(script);
-    const int fd = ::open(dev->port().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
-    ::close(fd);
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 4);
-    EXPECT_TRUE(o.err.contains("is in use by another program"));
-    EXPECT_TRUE(dev->received().isEmpty());
-}
-
 TEST_F(E2eTest, AnInvalidScriptSendsNothingAndGivesExit3) {
     const QString good = writeScript("tiny.pf3", scriptOf(kTiny));
     const QString bad = writeScript("bad.pf3", QByteArray("T5A:TG1:R91:E\r\n:"));
