@@ -91,7 +91,7 @@ std::unique_ptr<Registry> platformRegistry() {
 }
 
 // Designed geometry, in pixels.
-constexpr int kWidth = 420;
+constexpr int kWidth = 440;
 constexpr int kHeight = 236;
 
 }  // namespace
@@ -138,17 +138,17 @@ AboutBox::AboutBox(SysInfoPlatform& platform, QWidget* parent)
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
     m_lblTitle->setFont(titleFont);
-    m_lblTitle->setGeometry(72, 14, 336, 26);
+    m_lblTitle->setGeometry(72, 14, 356, 26);
 
     m_lblVersion = new QLabel(this);
     m_lblVersion->setObjectName(QStringLiteral("lblVersion"));
-    m_lblVersion->setGeometry(72, 42, 336, 20);
+    m_lblVersion->setGeometry(72, 42, 356, 20);
 
     m_lblDescription = new QLabel(qs(text::kAboutDescription), this);
     m_lblDescription->setObjectName(QStringLiteral("lblDescription"));
     m_lblDescription->setWordWrap(true);
     m_lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_lblDescription->setGeometry(72, 66, 336, 52);
+    m_lblDescription->setGeometry(72, 66, 356, 52);
 
     // An etched rule: a sunken line reads as the grey line over a white one.
     m_line1 = new QFrame(this);
@@ -161,17 +161,17 @@ AboutBox::AboutBox(SysInfoPlatform& platform, QWidget* parent)
     m_lblDisclaimer = new QLabel(qs(text::gui::kCredit), this);
     m_lblDisclaimer->setObjectName(QStringLiteral("lblDisclaimer"));
     m_lblDisclaimer->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_lblDisclaimer->setGeometry(16, 134, 284, 96);
+    m_lblDisclaimer->setGeometry(16, 134, 300, 96);
 
     m_cmdOK = new QPushButton(qs(text::gui::kOk), this);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    m_cmdOK->setGeometry(308, 140, 100, 28);
+    m_cmdOK->setGeometry(328, 140, 100, 28);
     m_cmdOK->setDefault(true);
     m_cmdOK->setAutoDefault(true);
 
     m_cmdSysInfo = new QPushButton(qs(text::gui::kSysInfo), this);
     m_cmdSysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
-    m_cmdSysInfo->setGeometry(308, 176, 100, 28);
+    m_cmdSysInfo->setGeometry(328, 176, 100, 28);
     m_cmdSysInfo->setAutoDefault(false);
 
     setTabOrder(m_cmdOK, m_picIcon);

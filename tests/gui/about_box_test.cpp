@@ -119,3 +119,44 @@ TEST_F(AboutBoxTest, SystemInfoOnThisDesktopShowsTheMessageBox) {
 
 }  // namespace
 }  // namespace reburn3::testing
+
+namespace reburn3::testing {
+namespace {
+
+// Every caption fits the place the design gives it, in the font in use.
+std::vector<QString> clippedCaptions(QWidget* root) {
+    std::vector<QString> clipped;
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        const QSize room = label->size();
+        const bool fits = label->wordWrap() ? label->heightForWidth(room.width()) <= room.height()
+                                            : label->sizeHint().width() <= room.width() + 1 &&
+                                                  label->sizeHint().height() <= room.height() + 1;
+        if (!fits) {
+            clipped.push_back(label->objectName() + ": " + label->text());
+        }
+    }
+    for (QAbstractButton* b : root->findChildren<QAbstractButton*>()) {
+        // Buttons keep their designed height: the text line must fit it, the margins
+        // the style would like around it need not.
+        if (b->sizeHint().width() > b->width() + 1 || b->fontMetrics().height() > b->height()) {
+            clipped.push_back(b->objectName() + ": " + b->text());
+        }
+    }
+    return clipped;
+}
+
+using CaptionTest = GuiTest;
+
+TEST_F(CaptionTest, NoCaptionIsCutOff) {
+    session->start("");
+    // The longest caption of "Program FLASH".
+    form().window().setCaption(ButtonId::ProgramFlash, "Abort Process");
+    win().aboutAction()->trigger();
+    EXPECT_EQ(clippedCaptions(&win()), std::vector<QString>{});
+    EXPECT_EQ(clippedCaptions(&dialog()), std::vector<QString>{});
+    ASSERT_NE(win().aboutBox(), nullptr);
+    EXPECT_EQ(clippedCaptions(win().aboutBox()), std::vector<QString>{});
+}
+
+}  // namespace
+}  // namespace reburn3::testing

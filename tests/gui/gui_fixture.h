@@ -23,6 +23,11 @@
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
 
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace reburn3::testing {
 
 // Runs `answer` on the next modal dialog of type T as soon as it is open.

@@ -37,3 +37,7 @@ if(TARGET reburn3-sim)
     set_tests_properties(gui_sim_download PROPERTIES
         LABELS "gui;e2e" TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endif()
+
+# Not a test: renders the windows to PNG files (scripts/screenshots.sh).
+add_executable(gui_screenshots EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/screenshot_tool.cpp)
+target_link_libraries(gui_screenshots PRIVATE reburn3_widgets Qt6::Test)
