@@ -34,7 +34,13 @@ target_link_libraries(reburn3_widgets PUBLIC reburn3_core reburn3_qt Qt6::Widget
 add_executable(reburn3-gui ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(reburn3-gui PRIVATE reburn3_widgets)
 
+# Installation: the programs, the desktop entry and the icon.
 install(TARGETS reburn3-gui RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(program reburn3 reburn3-sim)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/resources/reburn3-gui.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/resources/reburn3.svg
