@@ -4,9 +4,11 @@
 
 #include "app/startup.h"
 #include "engine/qt_tick_timer.h"
+#include "gui/gui_texts.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
 #include "serial/port_map.h"
+#include "serial/qt_serial_driver.h"
 
 namespace reburn3 {
 
@@ -14,12 +16,26 @@ QString argumentText(const QStringList& arguments) {
     return arguments.mid(1).join(QLatin1Char(' '));
 }
 
+// What an option of the port dialog stands for: the device the driver will open, and
+// the environment variable that chose it, if one did.
+PortDialogWidget::DeviceNamer portDescriber(SerialDriver& driver) {
+    auto* qtDriver = dynamic_cast<QtSerialDriver*>(&driver);
+    return [qtDriver](int port) {
+        std::string text = qtDriver != nullptr ? qtDriver->device(port) : portDevice(port);
+        const std::string source = portDeviceSource(port);
+        if (!source.empty() && (qtDriver == nullptr || text == portDevice(port))) {
+            text += std::string(text::gui::kPortSourcePrefix) + source +
+                    std::string(text::gui::kPortSourceSuffix);
+        }
+        return text;
+    };
+}
+
 GuiSession::GuiSession(SerialDriver& driver)
     : m_form(std::make_unique<Form1>(driver, m_desktop, m_clock)) {
     // Both windows are created hidden: the main window first, then the port dialog.
     m_main = std::make_unique<MainWindow>(*m_form);
-    m_port = new PortDialogWidget(
-        *m_form, [](int port) { return portDevice(port); }, m_main.get());
+    m_port = new PortDialogWidget(*m_form, portDescriber(driver), m_main.get());
     m_desktop.attach(m_main.get(), m_port);
     m_timer = std::make_unique<QtTickTimer>(*m_form);
     m_desktop.setEndAction([this] {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,9 @@ class MainWindow;
 class PortDialogWidget;
 class QtTickTimer;
 class SerialDriver;
+
+// Describes the device behind each port number for the port dialog's tooltips.
+std::function<std::string(int)> portDescriber(SerialDriver& driver);
 
 // The command line's argument text as the program takes it: the arguments after the
 // program's own name, joined by single blanks.

@@ -24,7 +24,9 @@ inline constexpr std::string_view kCredit =
 // The port dialog's option captions: "COM" and the port number, then this.
 inline constexpr std::string_view kPortOptionPrefix = "COM";
 inline constexpr std::string_view kPortOptionSuffix = ":";
-// Tooltip of an option: the device the port number stands for on this machine.
-inline constexpr std::string_view kPortTooltipPrefix = "Opens ";
+// Tooltip of an option: the device the port number stands for on this machine, and
+// where that mapping comes from when the environment sets it.
+inline constexpr std::string_view kPortSourcePrefix = " (set by ";
+inline constexpr std::string_view kPortSourceSuffix = ")";
 
 }  // namespace reburn3::text::gui

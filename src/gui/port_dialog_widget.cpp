@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 
 #include "app/form1.h"
 #include "gui/app_icon.h"
@@ -33,7 +34,7 @@ constexpr int kOptionPitch = 360;
 }  // namespace
 
 PortDialogWidget::PortDialogWidget(Form1& form, DeviceNamer deviceName, QWidget* parent)
-    : QDialog(parent), m_form(form) {
+    : QDialog(parent), m_form(form), m_deviceName(std::move(deviceName)) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(qs(text::kPortDialogCaption));
     setWindowIcon(appIcon());
@@ -59,16 +60,11 @@ PortDialogWidget::PortDialogWidget(Form1& form, DeviceNamer deviceName, QWidget*
         auto* option = new QRadioButton(caption, m_frame);
         option->setObjectName(QStringLiteral("ComxBtn%1").arg(index));
         option->setGeometry(twips(120, kOptionTop + (index - 1) * kOptionPitch, 975, 255));
-        if (deviceName) {
-            const std::string device = deviceName(index);
-            if (!device.empty()) {
-                option->setToolTip(qs(text::gui::kPortTooltipPrefix) +
-                                   QString::fromStdString(device));
-            }
-        }
         m_group->addButton(option, index);
         m_options.at(static_cast<std::size_t>(index)) = option;
     }
+
+    refreshTooltips();
 
     m_cancel = new QPushButton(qs(text::kCancel), this);
     m_cancel->setObjectName(QStringLiteral("Cancel1"));
@@ -104,6 +100,19 @@ void PortDialogWidget::selectOption(int index) {
 int PortDialogWidget::selectedOption() const {
     const int id = m_group->checkedId();
     return id < 0 ? 0 : id;
+}
+
+void PortDialogWidget::refreshTooltips() {
+    for (int index = 1; index <= 8; ++index) {
+        const std::string device = m_deviceName ? m_deviceName(index) : std::string();
+        ComxBtn(index)->setToolTip(QString::fromStdString(device));
+    }
+}
+
+// The mapping may have changed since the dialog was last shown.
+void PortDialogWidget::showEvent(QShowEvent* event) {
+    refreshTooltips();
+    QDialog::showEvent(event);
 }
 
 // Esc: the same as "Cancel".

@@ -21,7 +21,7 @@ class Form1;
 class PortDialogWidget : public QDialog {
     Q_OBJECT
 public:
-    // Names the device behind a port number, for the option's tooltip.
+    // Names the device behind a port number on this machine, for the option's tooltip.
     using DeviceNamer = std::function<std::string(int port)>;
 
     static constexpr int kTwipsPerPixel = 15;
@@ -40,12 +40,16 @@ public:
     int selectedOption() const;
 
     void reject() override;
+    // Names each option's device in its tooltip, as the machine maps it now.
+    void refreshTooltips();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     Form1& m_form;
+    DeviceNamer m_deviceName;
     QGroupBox* m_frame;
     QButtonGroup* m_group;
     std::array<QRadioButton*, 9> m_options{};  // index 0 unused

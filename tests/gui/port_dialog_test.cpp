@@ -59,15 +59,13 @@ TEST_F(PortDialogTest, TabsInTheDesignedOrder) {
     }
 }
 
-TEST_F(PortDialogTest, OptionTooltipsNameTheMappedDevice) {
-    // The tooltips are made when the dialog is built: build a second session.
+TEST_F(PortDialogTest, OptionTooltipsNameTheMappedDeviceWhenShown) {
+    session->start("");
     qputenv("ORX716_COM5", "/dev/pts/77");
-    FakeSerialDriver other;
-    GuiSession mapped(other);
+    click(button(ButtonId::ConfigComPort));
     qunsetenv("ORX716_COM5");
-    EXPECT_EQ(mapped.portDialog().ComxBtn(5)->toolTip(), "Opens /dev/pts/77");
-    EXPECT_EQ(mapped.portDialog().ComxBtn(1)->toolTip(),
-              "Opens " + QString::fromStdString(portDevice(1)));
+    EXPECT_EQ(dialog().ComxBtn(5)->toolTip(), "/dev/pts/77 (set by ORX716_COM5)");
+    EXPECT_EQ(dialog().ComxBtn(1)->toolTip(), QString::fromStdString(portDevice(1)));
 }
 
 TEST_F(PortDialogTest, ConfigureShowsItWithThePortInForce) {
