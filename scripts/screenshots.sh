@@ -14,3 +14,8 @@ cmake --build "$build" --target gui_screenshots reburn3-sim --parallel 2
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen "$build/tests/gui_screenshots" \
     "$build/src/reburn3-sim" examples/orx716_demo.pf3 docs
+
+# The icon as installed for the desktop entry, at the sizes drawn for the windows.
+for size in 16 32; do
+    cp "docs/icon_${size}.png" "src/gui/resources/reburn3-${size}.png"
+done

@@ -45,3 +45,8 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/resources/reburn3-gui.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/resources/reburn3.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 16 32)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/resources/reburn3-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME reburn3.png)
+endforeach()

@@ -1,9 +1,11 @@
 #include "gui/log_view.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -41,6 +43,14 @@ QString LogView::rowText(int row) const {
 
 int LogView::firstVisibleRow() const {
     return verticalScrollBar()->value();
+}
+
+int LogView::rowAt(QPoint viewportPos) const {
+    if (viewportPos.y() < 0) {
+        return -1;
+    }
+    const int row = firstVisibleRow() + viewportPos.y() / m_rowHeight;
+    return row < rowCount() ? row : -1;
 }
 
 int LogView::visibleRows() const {
@@ -150,6 +160,21 @@ void LogView::changeEvent(QEvent* event) {
         m_rowHeight = fontMetrics().height() + 1;
         updateScrollRange();
     }
+}
+
+// A line too long for the view shows whole in a tooltip.
+bool LogView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString line = rowText(rowAt(help->pos()));
+        if (fontMetrics().horizontalAdvance(line) + kTextMargin > viewport()->width()) {
+            QToolTip::showText(help->globalPos(), line, viewport());
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void LogView::focusInEvent(QFocusEvent* event) {

@@ -26,6 +26,8 @@ public:
     int rowHeight() const { return m_rowHeight; }
     // The first row in view and how many rows the view shows in full.
     int firstVisibleRow() const;
+    // The row at this point of the viewport, or -1.
+    int rowAt(QPoint viewportPos) const;
     int visibleRows() const;
     // True when the newest line is in view.
     bool lastRowVisible() const;
@@ -38,6 +40,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void updateScrollRange();

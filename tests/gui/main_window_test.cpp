@@ -171,6 +171,7 @@ TEST_F(MainWindowTest, LogsKeepTheirNewestLinesInViewAndTrimAtTheirLimits) {
     EXPECT_EQ(status->rowText(0), "status 2");
     EXPECT_EQ(status->rowText(999), "status 1001");
     EXPECT_TRUE(status->lastRowVisible());
+    EXPECT_EQ(status->rowAt({5, (status->visibleRows() - 1) * status->rowHeight() + 1}), 999);
     EXPECT_EQ(debug->rowCount(), 300);
     EXPECT_EQ(debug->rowText(0), "debug 2");
     EXPECT_TRUE(debug->lastRowVisible());

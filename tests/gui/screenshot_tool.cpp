@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "gui/about_box.h"
+#include "gui/app_icon.h"
 #include "gui/gui_session.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
@@ -100,6 +101,12 @@ int main(int argc, char** argv) {
     QTest::qWait(50);
     if (reburn3::AboutBox* about = win.aboutBox()) {
         ok = save(*about, out.filePath(QStringLiteral("about_box.png"))) && ok;
+    }
+
+    // The application icon at the sizes the windows use.
+    for (const int size : {16, 32}) {
+        const QString name = QStringLiteral("icon_%1.png").arg(size);
+        ok = reburn3::appIconPixmap(size).save(out.filePath(name)) && ok;
     }
 
     sim.kill();
