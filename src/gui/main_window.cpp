@@ -58,8 +58,7 @@ MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_fo
     setFixedSize(kClientWidth, kClientHeight + menuHeight);
     move(kDesignedPosition);
 
-    m_ownSysInfo = std::make_unique<QtSysInfoPlatform>(this);
-    m_sysInfo = m_ownSysInfo.get();
+    m_sysInfo = std::make_unique<QtSysInfoPlatform>(this);
 
     // Show the model as it stands now, then follow it.
     for (const auto id : {TextBoxId::Text1, TextBoxId::Text2, TextBoxId::Text3, TextBoxId::Text4,
@@ -211,10 +210,6 @@ QLabel* MainWindow::label(int number) const {
 
 AboutBox* MainWindow::aboutBox() const {
     return m_about.data();
-}
-
-void MainWindow::setSysInfoPlatform(SysInfoPlatform* platform) {
-    m_sysInfo = platform != nullptr ? platform : m_ownSysInfo.get();
 }
 
 // Loads the About box unless it is loaded, and brings it forward.

@@ -36,10 +36,6 @@ public:
     // The About box while it is loaded, else nullptr.
     AboutBox* aboutBox() const;
 
-    // Where "System Info..." of the About box looks for the program; the platform's own
-    // unless replaced (tests).
-    void setSysInfoPlatform(SysInfoPlatform* platform);
-
     void menuHelpAbout_Click();
 
 protected:
@@ -66,8 +62,7 @@ private:
     QLabel* m_label5 = nullptr;
     QAction* m_menuHelpAbout = nullptr;
     QPointer<AboutBox> m_about;
-    std::unique_ptr<SysInfoPlatform> m_ownSysInfo;
-    SysInfoPlatform* m_sysInfo = nullptr;
+    std::unique_ptr<SysInfoPlatform> m_sysInfo;
 };
 
 }  // namespace reburn3

@@ -10,19 +10,6 @@
 namespace reburn3::testing {
 namespace {
 
-// System Info's platform with nothing behind it but a record of what was asked.
-class RecordingPlatform final : public SysInfoPlatform {
-public:
-    Registry& registry() override { return m_registry; }
-    bool fileExists(const std::string&) override { return false; }
-    bool startProgram(const std::string&) override { return false; }
-    void showMessage(const std::string& text) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-
-private:
-    EmptyRegistry m_registry;
-};
-
 class AboutBoxTest : public GuiTest {
 protected:
     AboutBox* openAbout() {
@@ -86,20 +73,6 @@ TEST_F(AboutBoxTest, OkAndEscapeUnloadItAndTheNextChoiceLoadsItAfresh) {
     QTest::keyClick(about->cmdOK(), Qt::Key_Return);
     flushDeletes();
     EXPECT_EQ(win().aboutBox(), nullptr);
-}
-
-TEST_F(AboutBoxTest, SystemInfoIsUnavailableWithoutARegistry) {
-    session->start("");
-    RecordingPlatform platform;
-    win().setSysInfoPlatform(&platform);
-    AboutBox* about = openAbout();
-    click(about->cmdSysInfo());
-    EXPECT_EQ(platform.messages,
-              std::vector<std::string>{"System Information Is Unavailable At This Time"});
-    EXPECT_EQ(win().logView(LogId::Status)->rowCount(), 0);
-    click(about->cmdOK());
-    flushDeletes();
-    win().setSysInfoPlatform(nullptr);
 }
 
 TEST_F(AboutBoxTest, SystemInfoOnThisDesktopShowsTheMessageBox) {

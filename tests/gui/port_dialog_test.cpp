@@ -137,13 +137,5 @@ TEST_F(PortDialogTest, CloseBoxAndEscapeActAsCancel) {
     EXPECT_EQ(driver.count("InitializePort"), 0);
 }
 
-TEST_F(PortDialogTest, ConfigureDuringATickIsRefused) {
-    session->start("");
-    form().state().IsrActive = kTrue;
-    click(button(ButtonId::ConfigComPort));
-    EXPECT_FALSE(dialog().isVisible());
-    EXPECT_EQ(lastLine(LogId::Status), qs(text::kComSetupFailed));
-}
-
 }  // namespace
 }  // namespace reburn3::testing
