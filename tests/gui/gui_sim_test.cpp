@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -50,9 +51,9 @@ void answerFileDialog(const QString& path) {
 class GuiSimTest : public ::testing::Test {
 protected:
     // Starts the simulator on `script` and maps COM6 onto its pseudo-terminal.
-    bool startDevice(const QString& script) {
+    bool startDevice(const QString& script, const QStringList& options = {}) {
         sim.setProgram(QStringLiteral(REBURN3_SIM_PATH));
-        sim.setArguments({script});
+        sim.setArguments(QStringList{script} + options);
         sim.start();
         if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
             return false;
@@ -125,6 +126,42 @@ TEST_F(GuiSimTest, DownloadsTheDemoScriptThroughTheWindow) {
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(status->rowText(status->rowCount() - 1), qs(text::kProgramTerminated));
     EXPECT_EQ(status->rowText(status->rowCount() - 2), qs(text::kPortClosed) + "6");
+}
+
+TEST_F(GuiSimTest, AWrongByteFromTheDeviceEndsTheRunWithItsReport) {
+    // The script named on the command line, as "reburn3-gui tiny.pf3" gives it: the
+    // name is taken up to its first "." and "PF3" added.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString script = dir.filePath("tiny.PF3");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(REBURN3_EXAMPLES_DIR "/orx716_tiny.pf3"), script));
+    ASSERT_TRUE(startDevice(script, {"--wrong-byte-at", "2"}));
+
+    QtSerialDriver driver;
+    GuiSession session(driver);
+    session.desktop().setEndAction([] {});
+    session.start(argumentText({"reburn3-gui", dir.filePath("tiny.pf3")}).toStdString());
+    MainWindow& win = session.mainWindow();
+    ASSERT_EQ(win.textBox(TextBoxId::Text1)->text(), script);
+
+    click(win.button(ButtonId::ConfigComPort));
+    click(session.portDialog().initializeButton());
+    click(win.button(ButtonId::ProgramFlash));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return session.form().state().ProgramMode == 0 &&
+                   session.form().engine().outcome() != RunOutcome::Running;
+        },
+        30000));
+    EXPECT_EQ(session.form().engine().outcome(), RunOutcome::DeviceFailed);
+    EXPECT_EQ(win.button(ButtonId::ProgramFlash)->text(), qs(text::kProgramFlash));
+    EXPECT_TRUE(win.button(ButtonId::SelectInputFile)->isEnabled());
+    LogView* debug = win.logView(LogId::Debug);
+    bool reported = false;
+    for (int i = 0; i < debug->rowCount(); ++i) {
+        reported = reported || debug->rowText(i).startsWith(qs(text::kExpected));
+    }
+    EXPECT_TRUE(reported);
 }
 
 }  // namespace

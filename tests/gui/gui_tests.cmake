@@ -33,8 +33,8 @@ if(TARGET reburn3-sim)
         REBURN3_SIM_PATH="$<TARGET_FILE:reburn3-sim>"
         REBURN3_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
     add_dependencies(gui_sim_tests reburn3-sim)
-    add_test(NAME gui_sim_download COMMAND gui_sim_tests)
-    set_tests_properties(gui_sim_download PROPERTIES
+    add_test(NAME gui_sim_downloads COMMAND gui_sim_tests)
+    set_tests_properties(gui_sim_downloads PROPERTIES
         LABELS "gui;e2e" TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endif()
 
