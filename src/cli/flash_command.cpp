@@ -3,10 +3,13 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include "app/clock.h"
@@ -46,13 +49,14 @@ qint64 toJsonNumber(std::uint64_t n) {
 
 class FlashSession {
 public:
-    explicit FlashSession(const FlashOptions& options)
+    FlashSession(const FlashOptions& options, SignalWatcher& watcher)
         : m_options(options),
           m_recorder(m_driver),
           m_desktop(options.script),
           m_form(m_recorder, m_desktop, m_clock),
           m_view(m_form.state(), options.json, options.progress),
-          m_timer(m_form) {
+          m_timer(m_form),
+          m_signals(watcher) {
         m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
         m_form.window().addListener(&m_view);
         QObject::connect(&m_timer, &QtTickTimer::ticked, [this] { afterTick(); });
@@ -216,10 +220,59 @@ private:
     Form1 m_form;
     ConsoleView m_view;
     QtTickTimer m_timer;
-    SignalWatcher m_signals;
+    SignalWatcher& m_signals;
     std::string m_device;
     bool m_finished = false;
 };
+
+// What a long series of downloads must not let grow: resident memory (VmRSS, in kB) and
+// the number of open file descriptors.
+struct Resources {
+    long rssKb = -1;
+    long openFds = -1;
+};
+
+Resources currentResources() {
+    Resources r;
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word) {
+        if (word == "VmRSS:") {
+            status >> r.rssKb;
+            break;
+        }
+    }
+    std::error_code error;
+    long count = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+         it.increment(error)) {
+        ++count;
+    }
+    if (!error) {
+        r.openFds = count;
+    }
+    return r;
+}
+
+// After every tenth run of a series, and after its last: how far it got and what the
+// process holds.
+void reportRepeat(const FlashOptions& options, int run, int code) {
+    const Resources r = currentResources();
+    if (options.json) {
+        QJsonObject event;
+        event.insert("event", "repeat");
+        event.insert("run", run);
+        event.insert("of", options.repeat);
+        event.insert("exitCode", code);
+        event.insert("vmRssKb", static_cast<qint64>(r.rssKb));
+        event.insert("openFds", static_cast<qint64>(r.openFds));
+        std::printf("%s\n", QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+    } else {
+        std::fprintf(stderr, "reburn3: run %d of %d: exit %d, VmRSS %ld kB, %ld open files\n", run,
+                     options.repeat, code, r.rssKb, r.openFds);
+    }
+}
 
 }  // namespace
 
@@ -232,8 +285,24 @@ int runFlash(const FlashOptions& options) {
         return kExitBadScript;
     }
     probe.close();
-    FlashSession session(options);
-    return session.exec();
+    // One watcher for the whole series, so that Ctrl-C between two runs still ends it
+    // cleanly.
+    SignalWatcher watcher;
+    int code = kExitCompleted;
+    for (int run = 1; run <= options.repeat; ++run) {
+        {
+            FlashSession session(options, watcher);
+            code = session.exec();
+        }
+        const bool last = code != kExitCompleted || run == options.repeat;
+        if (options.repeat > 1 && (run % 10 == 0 || last)) {
+            reportRepeat(options, run, code);
+        }
+        if (last) {
+            break;
+        }
+    }
+    return code;
 }
 
 }  // namespace reburn3::cli

@@ -12,11 +12,13 @@ struct FlashOptions {
     bool json = false;
     ProgressMode progress = ProgressMode::None;
     std::string tracePath;  // empty: no trace
+    int repeat = 1;         // downloads in a row; the first failure ends the series
 };
 
 // `reburn3 flash`: one download through the program's own procedures, driven by the
-// 5 ms tick timer in the event loop of the running QCoreApplication. Returns the exit
-// code.
+// 5 ms tick timer in the event loop of the running QCoreApplication, or `repeat` of them
+// in a row, each a whole session of its own. Returns the exit code (of the run that
+// failed, if one did).
 int runFlash(const FlashOptions& options);
 
 }  // namespace reburn3::cli

@@ -43,6 +43,8 @@ constexpr const char* kUsage =
     "  --json                   JSON Lines on standard output: one object per log line,\n"
     "                           then the result\n"
     "  --trace FILE             write every byte sent and received, with its tick, to FILE\n"
+    "  --repeat N               N downloads in a row, each a whole session; stops at the\n"
+    "                           first failure\n"
     "\n"
     "Output of flash: status lines on standard output, debug lines on standard error.\n"
     "Ctrl-C aborts the run like \"Abort Process\" and releases the port.\n"
@@ -55,7 +57,7 @@ constexpr const char* kUsage =
 
 constexpr const char* kFlashUsage =
     "Usage: reburn3 flash --port DEVICE|COMn [--progress bar|plain|none] [--json]\n"
-    "                     [--trace FILE] SCRIPT\n"
+    "                     [--trace FILE] [--repeat N] SCRIPT\n"
     "\n"
     "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays SCRIPT,\n"
     "exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
@@ -108,7 +110,8 @@ int flashCommand(int argc, char** argv) {
     const QCommandLineOption progress("progress", "progress", "MODE");
     const QCommandLineOption json("json", "json");
     const QCommandLineOption trace("trace", "trace", "FILE");
-    parser.addOptions({help, port, progress, json, trace});
+    const QCommandLineOption repeat("repeat", "repeat", "N");
+    parser.addOptions({help, port, progress, json, trace, repeat});
     QString error;
     if (!parseCommand(parser, "flash", argc, argv, error)) {
         return usageError(error.toStdString(), kFlashUsage);
@@ -130,6 +133,13 @@ int flashCommand(int argc, char** argv) {
     options.script = positional.front().toStdString();
     options.json = parser.isSet(json);
     options.tracePath = parser.value(trace).toStdString();
+    if (parser.isSet(repeat)) {
+        bool ok = false;
+        options.repeat = parser.value(repeat).toInt(&ok);
+        if (!ok || options.repeat < 1) {
+            return usageError("--repeat takes a number of downloads, 1 or more", kFlashUsage);
+        }
+    }
     const QString mode = parser.isSet(progress) ? parser.value(progress) : QStringLiteral("auto");
     if (mode == "bar") {
         options.progress = ProgressMode::Bar;
