@@ -51,6 +51,15 @@ public:
     void ProgramFlash_Click();
     void StopProgramming();
 
+    // Opt-in, between ticks: runs the step the data allows now instead of at the next
+    // tick. Called when bytes have just arrived, or right after a tick that moved the
+    // machine from receiving to transmitting. It verifies waiting bytes in mode 2 and
+    // sends a T group in mode 1, over and over while that makes progress. It counts no
+    // tick and never decreases TimeoutCount, so every time-out keeps its length in real
+    // ticks and is judged only by a tick; the handshake (101 to 103) is left to the
+    // ticks. It honours IsrActive and AbortPending as a tick does.
+    void reactiveStep();
+
     RunOutcome outcome() const { return m_outcome; }
     // Ticks delivered since the program started, skipped ones included.
     std::uint64_t tickCount() const { return m_ticks; }
