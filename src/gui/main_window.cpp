@@ -85,12 +85,14 @@ void MainWindow::buildControls() {
     setCentralWidget(client);
     WindowModel& model = m_form.window();
 
+    // The click handlers hold the form itself, not anything of this constructor's frame.
+    Form1* form = &m_form;
     auto makeButton = [&](ButtonId id, const char* name, QRect geometry, void (Form1::*click)()) {
         auto* b = new QPushButton(client);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(geometry);
         b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, [this, click] { (m_form.*click)(); });
+        connect(b, &QPushButton::clicked, this, [form, click] { (form->*click)(); });
         m_buttons[at(id)] = b;
     };
     auto makeText = [&](TextBoxId id, const char* name, QRect geometry) {
