@@ -69,6 +69,8 @@ QIcon appIcon() {
     QIcon icon;
     icon.addPixmap(appIconPixmap(16));
     icon.addPixmap(appIconPixmap(32));
+    // For screens that scale windows up.
+    icon.addPixmap(appIconPixmap(64));
     return icon;
 }
 
