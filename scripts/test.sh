@@ -1,12 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test. Exits non-zero on
-# any failure.
+# Installs what is missing, builds everything and runs every test; then builds and
+# runs the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Exits non-zero on any failure or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/bootstrap.sh
 
+jobs=$(nproc)
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" --parallel "$(nproc)"
-ctest --test-dir "$build" --output-on-failure --timeout 120 -j "$(nproc)"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREBURN3_SANITIZE=OFF
+cmake --build "$build" --parallel "$jobs"
+ctest --test-dir "$build" --output-on-failure --timeout 180 -j "$jobs"
+
+if [ "${REBURN3_SKIP_SANITIZERS:-0}" != 1 ]; then
+    asan=${ASAN_BUILD_DIR:-build-asan}
+    cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREBURN3_SANITIZE=ON
+    cmake --build "$asan" --parallel "$jobs"
+    # Any report fails the test that raised it: UBSan aborts, ASan exits non-zero.
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
+        ctest --test-dir "$asan" --output-on-failure --timeout 300 -j "$jobs"
+fi
