@@ -12,8 +12,14 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/flash_command.h
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.cpp
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_watcher.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_watcher.h
+    ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
+    ${CMAKE_CURRENT_LIST_DIR}/run_stats.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run_stats.h
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.h
 )

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 
 #include "app/clock.h"
@@ -17,9 +18,11 @@
 #include "app/startup.h"
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
+#include "cli/port_watcher.h"
+#include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
+#include "cli/run_stats.h"
 #include "cli/signal_watcher.h"
-#include "engine/qt_tick_timer.h"
 #include "script/script_stream.h"
 #include "serial/port_map.h"
 #include "serial/qt_serial_driver.h"
@@ -59,9 +62,15 @@ public:
           m_signals(watcher) {
         m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
         m_form.window().addListener(&m_view);
-        QObject::connect(&m_timer, &QtTickTimer::ticked, [this] { afterTick(); });
+        QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] { afterTick(); });
         QObject::connect(&m_signals, &SignalWatcher::signalled, [this](int) { interrupt(); });
         QObject::connect(&m_driver, &QtSerialDriver::deviceWasLost, [this] { reportLoss(); });
+        QObject::connect(&m_watcher, &PortWatcher::bytesArrived, [this] { react(); });
+        if (options.stats) {
+            m_stats = std::make_unique<RunStats>();
+            QObject::connect(&m_timer, &PreciseTickTimer::arriving,
+                             [this] { m_stats->tickArrived(); });
+        }
     }
     ~FlashSession() { m_form.window().removeListener(&m_view); }
     FlashSession(const FlashSession&) = delete;
@@ -104,6 +113,13 @@ private:
             return;
         }
 
+        if (m_options.reactive && !m_watcher.watch(m_driver.openedDevice())) {
+            std::fprintf(stderr, "reburn3: --reactive: cannot watch %s; ticks only\n",
+                         m_device.c_str());
+        }
+        if (m_stats) {
+            m_stats->runStarted();
+        }
         m_view.runStarted();
         m_form.ProgramFlash_Click();
         if (m_form.state().ProgramMode == 0) {
@@ -112,6 +128,27 @@ private:
     }
 
     void afterTick() {
+        if (m_options.reactive) {
+            react();
+            return;
+        }
+        checkEnd();
+    }
+
+    // --reactive: the step the device's data allows now, without waiting for a tick.
+    void react() {
+        if (m_finished) {
+            return;
+        }
+        if (!m_driver.isOpen()) {
+            m_watcher.stop();
+        } else {
+            m_form.engine().reactiveStep();
+        }
+        checkEnd();
+    }
+
+    void checkEnd() {
         if (!m_finished && m_form.engine().outcome() != RunOutcome::None &&
             m_form.state().ProgramMode == 0) {
             finish(exitCodeFor(m_form.engine().outcome(), m_driver.deviceLost()));
@@ -121,6 +158,7 @@ private:
     // Said once, when it happens; the run itself ends at its next failed write or at its
     // receive time-out, as it would in the window.
     void reportLoss() {
+        m_watcher.stop();
         const std::string text = "The serial device " + m_device +
                                  " went away (unplugged or closed); the port has been closed.";
         if (m_options.json) {
@@ -151,6 +189,10 @@ private:
             return;
         }
         m_finished = true;
+        m_watcher.stop();
+        if (m_stats) {
+            m_stats->runEnded(m_form.reader().summary().tickBound(), m_form.engine().tickCount());
+        }
         m_view.runEnded();
         m_form.AbortProgram_Click();
         if (!m_desktop.endRequested()) {
@@ -162,6 +204,9 @@ private:
         if (!m_options.tracePath.empty() && !m_recorder.writeTrace(m_options.tracePath)) {
             std::fprintf(stderr, "reburn3: cannot write the trace to %s\n",
                          m_options.tracePath.c_str());
+        }
+        if (m_stats) {
+            std::fprintf(stderr, "%s\n", m_stats->summaryLine().c_str());
         }
         if (m_options.json) {
             printResult(code);
@@ -209,6 +254,10 @@ private:
         result.insert("device", QString::fromStdString(m_device));
         result.insert("script", QString::fromStdString(m_options.script));
         result.insert("sha256", sha256Of(m_options.script));
+        if (m_stats) {
+            result.insert("stats", m_stats->toJson());
+        }
+        result.insert("reactive", m_options.reactive);
         m_view.printJson(result);
     }
 
@@ -219,8 +268,10 @@ private:
     SystemClock m_clock;
     Form1 m_form;
     ConsoleView m_view;
-    QtTickTimer m_timer;
+    PreciseTickTimer m_timer;
     SignalWatcher& m_signals;
+    PortWatcher m_watcher;
+    std::unique_ptr<RunStats> m_stats;
     std::string m_device;
     bool m_finished = false;
 };

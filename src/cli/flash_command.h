@@ -13,6 +13,8 @@ struct FlashOptions {
     ProgressMode progress = ProgressMode::None;
     std::string tracePath;  // empty: no trace
     int repeat = 1;         // downloads in a row; the first failure ends the series
+    bool stats = false;     // measure the run: tick periods, time against the bound, CPU
+    bool reactive = false;  // steps between ticks as soon as the device's bytes arrive
 };
 
 // `reburn3 flash`: one download through the program's own procedures, driven by the

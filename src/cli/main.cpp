@@ -45,6 +45,12 @@ constexpr const char* kUsage =
     "  --trace FILE             write every byte sent and received, with its tick, to FILE\n"
     "  --repeat N               N downloads in a row, each a whole session; stops at the\n"
     "                           first failure\n"
+    "  --stats                  measure the run: time against the least the protocol\n"
+    "                           allows, tick periods, CPU time, peak memory (standard\n"
+    "                           error, and in the --json result)\n"
+    "  --reactive               verify each answer as soon as it arrives and send the next\n"
+    "                           bytes at once instead of at the next 5 ms tick (faster;\n"
+    "                           the device must take bytes right after its answer)\n"
     "\n"
     "Output of flash: status lines on standard output, debug lines on standard error.\n"
     "Ctrl-C aborts the run like \"Abort Process\" and releases the port.\n"
@@ -57,7 +63,7 @@ constexpr const char* kUsage =
 
 constexpr const char* kFlashUsage =
     "Usage: reburn3 flash --port DEVICE|COMn [--progress bar|plain|none] [--json]\n"
-    "                     [--trace FILE] [--repeat N] SCRIPT\n"
+    "                     [--trace FILE] [--repeat N] [--stats] [--reactive] SCRIPT\n"
     "\n"
     "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays SCRIPT,\n"
     "exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
@@ -111,7 +117,9 @@ int flashCommand(int argc, char** argv) {
     const QCommandLineOption json("json", "json");
     const QCommandLineOption trace("trace", "trace", "FILE");
     const QCommandLineOption repeat("repeat", "repeat", "N");
-    parser.addOptions({help, port, progress, json, trace, repeat});
+    const QCommandLineOption stats("stats", "stats");
+    const QCommandLineOption reactive("reactive", "reactive");
+    parser.addOptions({help, port, progress, json, trace, repeat, stats, reactive});
     QString error;
     if (!parseCommand(parser, "flash", argc, argv, error)) {
         return usageError(error.toStdString(), kFlashUsage);
@@ -133,6 +141,8 @@ int flashCommand(int argc, char** argv) {
     options.script = positional.front().toStdString();
     options.json = parser.isSet(json);
     options.tracePath = parser.value(trace).toStdString();
+    options.stats = parser.isSet(stats);
+    options.reactive = parser.isSet(reactive);
     if (parser.isSet(repeat)) {
         bool ok = false;
         options.repeat = parser.value(repeat).toInt(&ok);

@@ -1,0 +1,106 @@
+#include "cli/precise_tick_timer.h"
+
+#include <QSocketNotifier>
+
+#include <cstdint>
+
+#include "app/form1.h"
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
+
+namespace reburn3::cli {
+
+PreciseTickTimer::PreciseTickTimer(Form1& form, QObject* parent) : QObject(parent), m_form(form) {
+#ifdef __linux__
+    // The kernel may otherwise defer a wake-up by up to 50 µs to group it with others.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    m_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_fd >= 0) {
+        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        m_notifier->setEnabled(false);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, &PreciseTickTimer::onExpired);
+    }
+#endif
+    m_fallback.setTimerType(Qt::PreciseTimer);
+    connect(&m_fallback, &QTimer::timeout, this, &PreciseTickTimer::onExpired);
+    m_form.window().addListener(this);
+    timerChanged();
+}
+
+PreciseTickTimer::~PreciseTickTimer() {
+    m_form.window().removeListener(this);
+    m_notifier.reset();
+#ifdef __linux__
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+#endif
+}
+
+void PreciseTickTimer::timerChanged() {
+    const WindowModel& model = m_form.window();
+    if (!model.timerEnabled()) {
+        disarm();
+        return;
+    }
+    if (!m_active || m_interval != model.timerInterval()) {
+        arm(model.timerInterval());
+    }
+}
+
+void PreciseTickTimer::arm(int intervalMs) {
+    m_active = true;
+    m_interval = intervalMs;
+#ifdef __linux__
+    if (m_fd >= 0) {
+        const long ns = static_cast<long>(intervalMs) * 1'000'000L;
+        itimerspec spec{};
+        spec.it_interval.tv_sec = ns / 1'000'000'000L;
+        spec.it_interval.tv_nsec = ns % 1'000'000'000L;
+        spec.it_value = spec.it_interval;
+        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
+            spec.it_value.tv_nsec = 1;  // a zero interval: as fast as the loop turns
+        }
+        timerfd_settime(m_fd, 0, &spec, nullptr);
+        m_notifier->setEnabled(true);
+        return;
+    }
+#endif
+    m_fallback.start(intervalMs);
+}
+
+void PreciseTickTimer::disarm() {
+    m_active = false;
+#ifdef __linux__
+    if (m_fd >= 0) {
+        const itimerspec off{};
+        timerfd_settime(m_fd, 0, &off, nullptr);
+        m_notifier->setEnabled(false);
+        return;
+    }
+#endif
+    m_fallback.stop();
+}
+
+void PreciseTickTimer::onExpired() {
+#ifdef __linux__
+    if (m_fd >= 0) {
+        std::uint64_t expiries = 0;
+        if (::read(m_fd, &expiries, sizeof expiries) != static_cast<ssize_t>(sizeof expiries)) {
+            return;  // nothing expired after all (the timer was re-armed meanwhile)
+        }
+    }
+#endif
+    if (!m_active) {
+        return;
+    }
+    emit arriving();
+    m_form.Timer2_Timer();
+    emit ticked();
+}
+
+}  // namespace reburn3::cli
