@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 #endif
@@ -14,6 +15,20 @@
 namespace reburn3 {
 
 namespace {
+
+#ifndef _WIN32
+// True when `path` can be opened for reading and writing but is no terminal: /dev/null or
+// a plain file. Qt opens such a file, fails to read its line settings and gives no reason.
+bool opensButIsNoTerminal(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool terminal = ::isatty(fd) != 0;
+    ::close(fd);
+    return !terminal;
+}
+#endif
 
 // The line-setting codes the program hands to SetPortCharacteristics: 11 is the fastest
 // rate, parity 0 is none, data-bits code 3 is 8 bits, stop-bits 0 is one stop bit and
@@ -151,7 +166,13 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
         const QSerialPort::SerialPortError error = m_port.error();
         m_openErrorText = m_port.errorString().toStdString();
         m_port.clearError();
-        return classifyOpenError(error);
+        const std::int32_t code = classifyOpenError(error);
+#ifndef _WIN32
+        if (code == kErrOpenFailed && opensButIsNoTerminal(m_openedDevice)) {
+            m_openErrorText = "it is not a serial device (not a terminal)";
+        }
+#endif
+        return code;
     }
 #ifndef _WIN32
     // Qt locks the device against other Qt programs; a program that takes an advisory
