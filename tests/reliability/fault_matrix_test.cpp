@@ -1,0 +1,603 @@
+// The fault matrix: `reburn3 flash` with the real serial driver against the simulated
+// ORX-716 on a pseudo-terminal, one fault per case. Every case judges the whole status and
+// debug output (times of day folded to hh:mm:ss, the handshake's "please wait" lines to
+// one), the exit code, and every byte the device received.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <random>
+
+#include "reliability/harness.h"
+
+namespace reburn3::reliability {
+namespace {
+
+const QString kComplete = "Processing complete.  Exit this application.";
+const QStringList kRunErrStart = {"Starting reBURN of ORX-716 interface.",
+                                  "Start time:    hh:mm:ss"};
+const QString kStopTime = "Stop time:    hh:mm:ss";
+const QStringList kExitLines = {"Input file closed.", "Closed COM port: 1", "Program terminated."};
+const QStringList kExitLinesPortGone = {"Input file closed.", "Program terminated."};
+
+// Five lines of two T bytes and one R byte each.
+QByteArray fiveLines() {
+    std::vector<std::string> records;
+    char r[8];
+    for (int i = 0; i < 5; ++i) {
+        std::snprintf(r, sizeof r, "T%02X", 0x10 + i);
+        records.emplace_back(r);
+        std::snprintf(r, sizeof r, "T%02X", 0x20 + i);
+        records.emplace_back(r);
+        std::snprintf(r, sizeof r, "R%02X", 0x30 + i);
+        records.emplace_back(r);
+        records.emplace_back("E");
+    }
+    return scriptOf(records);
+}
+
+// The progress lines of fiveLines() up to line `lines`.
+QStringList progress(int lines) {
+    QStringList out;
+    for (int i = 1; i <= lines; ++i) {
+        out << QString("Processing ...   %1").arg(4 * i);
+    }
+    return out;
+}
+
+// A burst of 120 T bytes, then one R byte.
+QByteArray longBurst() {
+    std::vector<std::string> records;
+    char r[8];
+    for (int i = 0; i < 120; ++i) {
+        std::snprintf(r, sizeof r, "T%02X", (i * 7) & 0xFF);
+        records.emplace_back(r);
+    }
+    records.emplace_back("R91");
+    records.emplace_back("E");
+    return scriptOf(records);
+}
+
+// Whole-output comparison, with both sides shown on a mismatch.
+void expectLines(const QStringList& actual, const QStringList& expected, const char* which) {
+    EXPECT_EQ(actual, expected) << which << " was:\n"
+                                << actual.join('\n').toStdString() << "\n--- expected:\n"
+                                << expected.join('\n').toStdString();
+}
+
+void expectRun(const Outcome& o, int exitCode, const QStringList& out, const QStringList& err) {
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, exitCode) << o.err.toStdString();
+    expectLines(o.outLines(), out, "stdout");
+    expectLines(o.errLines(), err, "stderr");
+}
+
+// A run that failed on the device's side after `linesDone` lines.
+QStringList failedRunOut(int linesDone, const QStringList& exitLines = kExitLines) {
+    return runStartLines() + progress(linesDone) + closingLines() + exitLines;
+}
+
+QStringList runErr(const QStringList& middle, const QStringList& after = {}) {
+    return kRunErrStart + middle + QStringList{kStopTime} + after;
+}
+
+class DeviceFaults : public ReliabilityTest {
+protected:
+    void SetUp() override {
+        ReliabilityTest::SetUp();
+        script = writeScript("five.pf3", fiveLines());
+    }
+    Outcome flash(const Device& dev) { return runReburn3({"flash", "--port", dev.port(), script}); }
+    QByteArray allBytes() const { return downloadOf(fiveLines()); }
+
+    QString script;
+};
+
+TEST_F(DeviceFaults, AGoodDeviceTakesTheWholeScript) {
+    auto dev = device(script);
+    const Outcome o = flash(*dev);
+    expectRun(o, 0,
+              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
+              runErr({}));
+    EXPECT_GE(o.pleaseWait(), 54);
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
+}
+
+TEST_F(DeviceFaults, ASilentDeviceFailsTheHandshakeAfter54Ticks) {
+    auto dev = device(script, {"--silent-handshake"});
+    const Outcome o = flash(*dev);
+    expectRun(
+        o, 1, failedRunOut(0),
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"}));
+    EXPECT_EQ(o.pleaseWait(), 54);
+    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+}
+
+TEST_F(DeviceFaults, AWrongHandshakeReplyIsRejected) {
+    auto dev = device(script, {"--bad-handshake"});
+    const Outcome o = flash(*dev);
+    expectRun(
+        o, 1, failedRunOut(0),
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 91  LastByte1 = 27"}));
+    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+}
+
+TEST_F(DeviceFaults, NoiseBeforeAGoodReplyIsAccepted) {
+    // The host judges the last two bytes of the reply once the line has been quiet.
+    auto dev = device(script, {"--noise", "3"});
+    const Outcome o = flash(*dev);
+    expectRun(o, 0,
+              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
+              runErr({}));
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
+}
+
+TEST_F(DeviceFaults, AStrayByteAfterAGoodReplyIsRejected) {
+    auto dev = device(script, {"--stray"});
+    const Outcome o = flash(*dev);
+    expectRun(
+        o, 1, failedRunOut(0),
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 26  LastByte1 = 0"}));
+    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+}
+
+TEST_F(DeviceFaults, AWrongByteAtTheFirstRecordStopsAtOnce) {
+    auto dev = device(script, {"--wrong-byte-at", "1"});
+    const Outcome o = flash(*dev);
+    expectRun(o, 1, failedRunOut(0), runErr({"Error.  Expected = 30  Read = CF"}));
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(4).toHex(' '));
+}
+
+TEST_F(DeviceFaults, AWrongByteAtAMiddleRecordStopsThere) {
+    auto dev = device(script, {"--wrong-byte-at", "3"});
+    const Outcome o = flash(*dev);
+    expectRun(o, 1, failedRunOut(2), runErr({"Error.  Expected = 32  Read = CD"}));
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(8).toHex(' '));
+}
+
+TEST_F(DeviceFaults, AWrongByteAtTheLastRecordIsNotReportedAsDone) {
+    auto dev = device(script, {"--wrong-byte-at", "5"});
+    const Outcome o = flash(*dev);
+    expectRun(o, 1, failedRunOut(4), runErr({"Error.  Expected = 34  Read = CB"}));
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
+}
+
+// The receive window is 54 ticks of nominally 5 ms (270 ms); a pseudo-terminal and a busy
+// machine only ever stretch ticks, so 200 ms lies well inside and 500 ms well outside.
+// The exact 53/54/55-tick boundary is proven tick by tick by the core's tests.
+TEST_F(DeviceFaults, ReplyingLateInsideTheWindowPasses) {
+    auto dev = device(script, {"--late", "200"});
+    const Outcome o = flash(*dev);
+    expectRun(o, 0,
+              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
+              runErr({}));
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
+}
+
+TEST_F(DeviceFaults, ReplyingLateOutsideTheWindowFails) {
+    auto dev = device(script, {"--late", "500"});
+    const Outcome o = flash(*dev);
+    // The handshake reply is the first late answer, so the handshake is what fails.
+    expectRun(
+        o, 1, failedRunOut(0),
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"}));
+    EXPECT_EQ(o.pleaseWait(), 54);
+    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+}
+
+TEST_F(DeviceFaults, SilenceMidScriptTimesOut) {
+    auto dev = device(script, {"--silent-from", "3"});
+    const Outcome o = flash(*dev);
+    expectRun(o, 1, failedRunOut(2), runErr({"Error. Read time out."}));
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(8).toHex(' '));
+}
+
+TEST_F(DeviceFaults, AnUnplugMidBurstEndsWithExit4) {
+    const QString burst = writeScript("burst.pf3", longBurst());
+    auto dev = device(burst, {"--unplug-at", "40"});
+    const Outcome o = runReburn3({"flash", "--port", dev->port(), burst});
+    const QString gone = "reburn3: The serial device " + dev->port() +
+                         " went away (unplugged or closed); the port has been closed.";
+    expectRun(o, 4, failedRunOut(0, kExitLinesPortGone),
+              runErr({gone, "Error. Read time out."}, {"Error: 31 closing COM port: 1"}));
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(longBurst()).left(40).toHex(' '));
+}
+
+TEST_F(DeviceFaults, AnUnplugWhileWaitingForAReplyEndsWithExit4) {
+    auto dev = device(script, {"--unplug-at", "4"});
+    const Outcome o = flash(*dev);
+    const QString gone = "reburn3: The serial device " + dev->port() +
+                         " went away (unplugged or closed); the port has been closed.";
+    expectRun(o, 4, failedRunOut(0, kExitLinesPortGone),
+              runErr({gone, "Error. Read time out."}, {"Error: 31 closing COM port: 1"}));
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(4).toHex(' '));
+}
+
+TEST_F(DeviceFaults, AnUnplugDuringTheHandshakeEndsWithExit4) {
+    auto dev = device(script, {"--unplug-at", "2"});
+    const Outcome o = flash(*dev);
+    const QString gone = "reburn3: The serial device " + dev->port() +
+                         " went away (unplugged or closed); the port has been closed.";
+    expectRun(
+        o, 4, failedRunOut(0, kExitLinesPortGone),
+        runErr({gone, "Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"},
+               {"Error: 31 closing COM port: 1"}));
+    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+}
+
+TEST_F(DeviceFaults, ADeviceThatEchoesEverythingIsRejected) {
+    auto dev = device(script, {"--echo"});
+    const Outcome o = flash(*dev);
+    expectRun(
+        o, 1, failedRunOut(0),
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = E1  LastByte1 = 94"}));
+    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+}
+
+// ---------------------------------------------------------------------------------------
+// The port.
+
+class PortFaults : public ReliabilityTest {
+protected:
+    void SetUp() override {
+        ReliabilityTest::SetUp();
+        script = writeScript("five.pf3", fiveLines());
+    }
+    void expectOpenFailure(const Outcome& o, const QString& code, const QString& reason) {
+        expectRun(o, 4, {"Input file closed.", "Program terminated."},
+                  {"Error initializing COM port: " + code, reason});
+    }
+    QString script;
+};
+
+TEST_F(PortFaults, APortThatDoesNotExist) {
+    const Outcome o = runReburn3({"flash", "--port", "/dev/reburn3-no-such-port", script});
+    expectOpenFailure(o, "10", "The serial device /dev/reburn3-no-such-port does not exist.");
+}
+
+TEST_F(PortFaults, APortThisUserMayNotOpen) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the download as the user nobody";
+    }
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (setpriv.isEmpty()) {
+        GTEST_SKIP() << "setpriv (util-linux) is not installed";
+    }
+    // The device is a pseudo-terminal owned by root with mode 0600; nobody must still be
+    // able to read the script.
+    ::chmod(dir.path().toLocal8Bit().constData(), 0755);
+    ::chmod(script.toLocal8Bit().constData(), 0644);
+    auto dev = device(script);
+    QProcess p;
+    p.start(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", binary(), "flash",
+                      "--port", dev->port(), script});
+    ASSERT_TRUE(p.waitForStarted(kProcessLimitMs));
+    const Outcome o = collect(p);
+    if (o.err.contains("setpriv:")) {
+        GTEST_SKIP() << "this machine does not let setpriv change the user: "
+                     << o.err.toStdString();
+    }
+    expectOpenFailure(o, "11",
+                      "Permission denied on " + dev->port() +
+                          ": add the user to the dialout group (sudo adduser $USER dialout) and "
+                          "log in again.");
+    EXPECT_TRUE(dev->received().isEmpty());
+}
+
+TEST_F(PortFaults, APortInUseByAnotherProcess) {
+    auto dev = device(script);
+    // The locker is a process of its own: `flock` holding the device while it sleeps.
+    QProcess locker;
+    locker.start("flock", {dev->port(), "sleep", "20"});
+    ASSERT_TRUE(locker.waitForStarted(kProcessLimitMs));
+    // Wait until the lock is really taken.
+    bool locked = false;
+    for (int i = 0; i < 200 && !locked; ++i) {
+        const int fd =
+            ::open(dev->port().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        if (!locked) {
+            ::usleep(10000);
+        }
+    }
+    ASSERT_TRUE(locked);
+    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
+    locker.kill();
+    locker.waitForFinished(2000);
+    expectOpenFailure(o, "12",
+                      "The serial device " + dev->port() + " is in use by another program.");
+    EXPECT_TRUE(dev->received().isEmpty());
+}
+
+TEST_F(PortFaults, ADirectoryIsNoPort) {
+    const QString folder = path("folder");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const Outcome o = runReburn3({"flash", "--port", folder, script});
+    expectOpenFailure(o, "13", "The serial device " + folder + " cannot be opened: Is a directory");
+}
+
+TEST_F(PortFaults, DevNullIsNoPort) {
+    const Outcome o = runReburn3({"flash", "--port", "/dev/null", script});
+    expectOpenFailure(o, "13",
+                      "The serial device /dev/null cannot be opened: it is not a serial device "
+                      "(not a terminal)");
+}
+
+TEST_F(PortFaults, APlainFileIsNoPort) {
+    const Outcome o = runReburn3({"flash", "--port", script, script});
+    expectOpenFailure(o, "13",
+                      "The serial device " + script +
+                          " cannot be opened: it is not a serial device (not a terminal)");
+    // The file named as the port is untouched.
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), fiveLines());
+}
+
+// ---------------------------------------------------------------------------------------
+// The script. A refused script never reaches the port: the device, waiting on it, receives
+// nothing.
+
+class ScriptFaults : public ReliabilityTest {
+protected:
+    // Flashes `bytes` as a script against a device that holds a good one.
+    Outcome flashScript(const QByteArray& bytes, const QString& name = "script.pf3") {
+        const QString good = writeScript("good.pf3", fiveLines());
+        scriptPath = writeScript(name, bytes);
+        dev = device(good);
+        return runReburn3({"flash", "--port", dev->port(), scriptPath});
+    }
+    void expectRefused(const Outcome& o, const QStringList& faults,
+                       const QString& verdict = "** ERROR ** Script refused, nothing was sent: ") {
+        expectRun(o, 3, {"Input file closed.", "Program terminated."},
+                  faults + QStringList{verdict + scriptPath});
+        EXPECT_TRUE(dev->received().isEmpty());
+    }
+
+    QString scriptPath;
+    std::unique_ptr<Device> dev;
+};
+
+TEST_F(ScriptFaults, EmptyScript) {
+    expectRefused(flashScript(""), {},
+                  "** ERROR ** Script holds no whole record, nothing was sent: ");
+}
+
+TEST_F(ScriptFaults, OneTwoAndThreeByteScripts) {
+    for (const QByteArray& bytes : {QByteArray("T"), QByteArray("T5"), QByteArray("T5A")}) {
+        SCOPED_TRACE(bytes.toStdString());
+        expectRefused(flashScript(bytes),
+                      {QString("Record 1: Incomplete record at the end of the file: %1 bytes")
+                           .arg(bytes.size())});
+    }
+}
+
+TEST_F(ScriptFaults, AShortWhiteSpaceTailIsAccepted) {
+    // An editor's final line break after the last record is no record.
+    const QByteArray bytes = fiveLines() + "\r\n";
+    const Outcome o = flashScript(bytes);
+    expectRun(o, 0,
+              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
+              runErr({}));
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(fiveLines()).toHex(' '));
+}
+
+TEST_F(ScriptFaults, AWhiteSpaceTailOfARecordOrMoreIsRefused) {
+    // Four or more characters of white space read as a record without its ":".
+    expectRefused(flashScript(fiveLines() + "\r\n  \t\r\n"), {"Record 21: Char4 not a :"});
+}
+
+TEST_F(ScriptFaults, LineFeedOnlyLineMarks) {
+    QByteArray bytes = fiveLines();
+    bytes.replace("\r\n", "\n");
+    // After the first line mark every record is out of step until the ":" lines up again.
+    QStringList faults;
+    for (int record = 4; record <= 14; ++record) {
+        faults << QString("Record %1: Char4 not a :").arg(record);
+    }
+    faults << "Record 15: Invalid packet read from input file.  :E<0A>:"
+           << "Record 19: Incomplete record at the end of the file: 3 bytes";
+    expectRefused(flashScript(bytes), faults);
+}
+
+TEST_F(ScriptFaults, LowerCaseHex) {
+    expectRefused(
+        flashScript("T5a:T01:R91:E\r\n:t02:R26:E\r\n:"),
+        {"Record 1: Nib0 not valid: 61", "Record 5: Invalid packet read from input file.  t02:"});
+}
+
+TEST_F(ScriptFaults, ABadTerminator) {
+    expectRefused(flashScript("T5A:T01;R91:E\r\n:"), {"Record 2: Char4 not a :"});
+}
+
+TEST_F(ScriptFaults, AnUnknownRecordType) {
+    expectRefused(flashScript("T5A:X01:R91:E\r\n:"),
+                  {"Record 2: Invalid packet read from input file.  X01:"});
+}
+
+TEST_F(ScriptFaults, RandomBinary) {
+    std::mt19937 random(716);
+    QByteArray bytes;
+    for (int i = 0; i < 4096; ++i) {
+        bytes += static_cast<char>(random() & 0xFF);
+    }
+    const Outcome o = flashScript(bytes);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 3);
+    expectLines(o.outLines(), {"Input file closed.", "Program terminated."}, "stdout");
+    const QStringList err = o.errLines();
+    ASSERT_GE(err.size(), 2);
+    EXPECT_EQ(err.back(), "** ERROR ** Script refused, nothing was sent: " + scriptPath);
+    EXPECT_TRUE(err[err.size() - 2].startsWith("Further faults not listed: "))
+        << o.err.toStdString();
+    EXPECT_TRUE(dev->received().isEmpty());
+}
+
+TEST_F(ScriptFaults, ANameWithBlanksAndNonAsciiLetters) {
+    ASSERT_TRUE(QDir().mkpath(path("a folder with blanks")));
+    const Outcome o =
+        flashScript(fiveLines(), QString::fromUtf8("a folder with blanks/Zürich ÿ Œ.pf3"));
+    expectRun(o, 0,
+              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
+              runErr({}));
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(fiveLines()).toHex(' '));
+}
+
+TEST_F(ScriptFaults, ANameThatDoesNotExist) {
+    const QString good = writeScript("good.pf3", fiveLines());
+    dev = device(good);
+    scriptPath = path("missing.pf3");
+    const Outcome o = runReburn3({"flash", "--port", dev->port(), scriptPath});
+    expectRun(o, 3, {}, {"** ERROR ** Cannot open the input file: " + scriptPath});
+    EXPECT_TRUE(dev->received().isEmpty());
+}
+
+// ---------------------------------------------------------------------------------------
+// The script changed on disk while a run plays it. The command line selects the script
+// and starts the run at once, so the file is changed while the run waits for the
+// handshake (about 300 ms) or in the middle of the run. The script is larger than the
+// reader's buffer, so that the change can reach what is read.
+
+class ScriptChanges : public ReliabilityTest {
+protected:
+    static QByteArray original() { return linesScript(200, 16, 1); }
+    static QByteArray other() { return linesScript(200, 16, 2); }
+
+    // Starts a download of a copy of original(), waits for `when` on standard output,
+    // then applies `change` to the file.
+    Outcome runAndChange(const QString& when, const std::function<void(const QString&)>& change) {
+        const QString played = writeScript("device.pf3", original());
+        scriptPath = writeScript("script.pf3", original());
+        dev = device(played);
+        QProcess p;
+        startReburn3(p, {"flash", "--port", dev->port(), scriptPath});
+        QString seen;
+        EXPECT_TRUE(waitForOutput(p, when, seen)) << seen.toStdString();
+        change(scriptPath);
+        return collect(p, seen);
+    }
+    // What the device got is the start of the download of the original script.
+    void expectOnlyOriginalBytes() {
+        const QByteArray got = dev->received();
+        EXPECT_TRUE(downloadOf(original()).startsWith(got))
+            << "the device received bytes the checked script does not hold";
+    }
+
+    QString scriptPath;
+    std::unique_ptr<Device> dev;
+};
+
+const QString kHandshake = "Program Mode = 103 ... please wait";
+const QString kMidRun = "Processing ...   180\n";  // line 10 of 200
+
+void remove(const QString& file) {
+    QFile::remove(file);
+}
+void truncateTo(const QString& file, qint64 size) {
+    ASSERT_EQ(::truncate(file.toLocal8Bit().constData(), size), 0);
+}
+void rewriteInPlace(const QString& file, const QByteArray& bytes) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// An open file lives on when its name is removed: the run plays what it checked.
+TEST_F(ScriptChanges, DeletedDuringTheHandshakeTheRunCompletes) {
+    const Outcome o = runAndChange(kHandshake, remove);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.outLines().contains(kComplete));
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(original()).toHex(' '));
+}
+
+TEST_F(ScriptChanges, DeletedMidRunTheRunCompletes) {
+    const Outcome o = runAndChange(kMidRun, remove);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(original()).toHex(' '));
+}
+
+TEST_F(ScriptChanges, TruncatedDuringTheHandshakeTheRunStops) {
+    const Outcome o = runAndChange(kHandshake, [](const QString& f) { truncateTo(f, 10000); });
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 3);
+    const QStringList err = o.errLines();
+    EXPECT_EQ(err,
+              runErr({"** ERROR ** Input file changed on disk during the run: " + scriptPath}));
+    EXPECT_FALSE(o.outLines().contains(kComplete));
+    EXPECT_EQ(o.outLines().mid(o.outLines().size() - 9), closingLines() + kExitLines);
+    expectOnlyOriginalBytes();
+}
+
+TEST_F(ScriptChanges, TruncatedMidRunTheRunStops) {
+    const Outcome o = runAndChange(kMidRun, [](const QString& f) { truncateTo(f, 4000); });
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 3);
+    // Cut below the point already read, the file ends inside a record the reader had
+    // begun from its buffer: that record is reported, and the run stops all the same.
+    const QStringList err = o.errLines();
+    ASSERT_EQ(err.size(), 4) << o.err.toStdString();
+    EXPECT_EQ(err.mid(0, 2), kRunErrStart);
+    EXPECT_TRUE(err[2] == "** ERROR ** Input file changed on disk during the run: " + scriptPath ||
+                err[2].startsWith("Incomplete record at the end of the file: "))
+        << err[2].toStdString();
+    EXPECT_EQ(err[3], kStopTime);
+    EXPECT_FALSE(o.outLines().contains(kComplete));
+    expectOnlyOriginalBytes();
+}
+
+TEST_F(ScriptChanges, RewrittenInPlaceDuringTheHandshakeTheRunIsNotReportedAsDone) {
+    const Outcome o =
+        runAndChange(kHandshake, [](const QString& f) { rewriteInPlace(f, other()); });
+    ASSERT_TRUE(o.finished);
+    EXPECT_NE(o.exitCode, 0);
+    EXPECT_FALSE(o.outLines().contains(kComplete));
+    EXPECT_EQ(o.outLines().mid(o.outLines().size() - 9), closingLines() + kExitLines);
+}
+
+TEST_F(ScriptChanges, RewrittenInPlaceMidRunTheRunIsNotReportedAsDone) {
+    const Outcome o = runAndChange(kMidRun, [](const QString& f) { rewriteInPlace(f, other()); });
+    ASSERT_TRUE(o.finished);
+    EXPECT_NE(o.exitCode, 0);
+    EXPECT_FALSE(o.outLines().contains(kComplete));
+    EXPECT_EQ(o.outLines().mid(o.outLines().size() - 9), closingLines() + kExitLines);
+}
+
+// Known fault, left to the script reader: a script rewritten in place while it is played
+// is read on from the new contents, so the device receives bytes that were never checked.
+// Enable once the reader notices the change before it sends.
+TEST_F(ScriptChanges, DISABLED_RewrittenInPlaceNothingButCheckedBytesAreSent) {
+    runAndChange(kMidRun, [](const QString& f) { rewriteInPlace(f, other()); });
+    expectOnlyOriginalBytes();
+}
+
+// A new file put in its place (an editor's save, `mv`) leaves the open one untouched.
+TEST_F(ScriptChanges, ReplacedByRenameMidRunTheRunPlaysTheOriginal) {
+    const Outcome o = runAndChange(kMidRun, [this](const QString& f) {
+        const QString fresh = writeScript("fresh.pf3", other());
+        ASSERT_EQ(::rename(fresh.toLocal8Bit().constData(), f.toLocal8Bit().constData()), 0);
+    });
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(original()).toHex(' '));
+}
+
+}  // namespace
+}  // namespace reburn3::reliability
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
