@@ -19,4 +19,22 @@ if(TARGET reburn3)
         TEST_PREFIX "reliability."
         PROPERTIES LABELS reliability TIMEOUT 40
         DISCOVERY_TIMEOUT 60)
+
+    # 200 MB written, checked and started on: seconds on a quiet machine, more under the
+    # sanitizers.
+    add_executable(big_script_tests ${CMAKE_CURRENT_LIST_DIR}/big_script_test.cpp)
+    target_link_libraries(big_script_tests PRIVATE reliability_harness)
+    gtest_discover_tests(big_script_tests
+        TEST_PREFIX "reliability."
+        PROPERTIES LABELS reliability TIMEOUT 300
+        DISCOVERY_TIMEOUT 60)
+
+    # The soak: 30 downloads in a row by default (about 10 s); REBURN3_SOAK_RUNS=1000 for
+    # the long one (about 6 minutes), which the time-out allows for.
+    add_executable(soak_tests ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp)
+    target_link_libraries(soak_tests PRIVATE reliability_harness)
+    gtest_discover_tests(soak_tests
+        TEST_PREFIX "reliability."
+        PROPERTIES LABELS soak TIMEOUT 1800
+        DISCOVERY_TIMEOUT 60)
 endif()
