@@ -114,7 +114,7 @@ TEST_F(BigScript, CheckAcceptsItInConstantMemoryAndFlashStartsOnIt) {
     startReburn3(p, {"flash", "--port", dev->port(), big});
     QString seen;
     // 20 lines of 18 records.
-    ASSERT_TRUE(waitForOutput(p, "Processing ...   360\n", seen)) << seen.toStdString();
+    ASSERT_TRUE(waitForOutput(p, "Processing ...   360", seen)) << seen.toStdString();
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     const Outcome o = collect(p, seen);
     ASSERT_TRUE(o.finished);

@@ -498,7 +498,8 @@ protected:
 };
 
 const QString kHandshake = "Program Mode = 103 ... please wait";
-const QString kMidRun = "Processing ...   180\n";  // line 10 of 200
+// Line 10 of 200 (a progress line may go on with the time of day).
+const QString kMidRun = "Processing ...   180";
 
 void remove(const QString& file) {
     QFile::remove(file);
