@@ -61,6 +61,7 @@ public:
           m_timer(m_form),
           m_signals(watcher) {
         m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
+        m_recorder.setKeepBytes(!options.tracePath.empty());
         m_form.window().addListener(&m_view);
         QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] { afterTick(); });
         QObject::connect(&m_signals, &SignalWatcher::signalled, [this](int) { interrupt(); });

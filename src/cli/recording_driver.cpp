@@ -8,7 +8,10 @@ namespace reburn3::cli {
 std::int32_t RecordingDriver::GetByte(std::int32_t port) {
     const std::int32_t value = m_inner.GetByte(port);
     if (value >= 0) {
-        m_bytes.push_back({now(), false, static_cast<std::uint8_t>(value & 0xFF)});
+        if (m_keep) {
+            m_bytes.push_back({now(), false, static_cast<std::uint8_t>(value & 0xFF)});
+        }
+        ++m_received;
     }
     return value;
 }
@@ -16,7 +19,9 @@ std::int32_t RecordingDriver::GetByte(std::int32_t port) {
 std::int32_t RecordingDriver::PutByte(std::int32_t port, std::int32_t byte) {
     const std::int32_t rc = m_inner.PutByte(port, byte);
     if (rc == 0) {
-        m_bytes.push_back({now(), true, static_cast<std::uint8_t>(byte & 0xFF)});
+        if (m_keep) {
+            m_bytes.push_back({now(), true, static_cast<std::uint8_t>(byte & 0xFF)});
+        }
         ++m_sent;
     }
     return rc;

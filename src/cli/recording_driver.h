@@ -23,9 +23,12 @@ public:
     explicit RecordingDriver(SerialDriver& inner) : m_inner(inner) {}
 
     void setTickSource(std::function<std::uint64_t()> ticks) { m_ticks = std::move(ticks); }
+    // Off: the bytes are only counted, so that a download of any length runs in
+    // constant memory (16 bytes a byte would be kept otherwise). On by default.
+    void setKeepBytes(bool keep) { m_keep = keep; }
     const std::vector<TracedByte>& bytes() const { return m_bytes; }
     std::uint64_t sentCount() const { return m_sent; }
-    std::uint64_t receivedCount() const { return m_bytes.size() - m_sent; }
+    std::uint64_t receivedCount() const { return m_received; }
 
     // The trace as text: one line per byte, "tick TX|RX hex".
     std::string traceText() const;
@@ -85,6 +88,8 @@ private:
     std::function<std::uint64_t()> m_ticks;
     std::vector<TracedByte> m_bytes;
     std::uint64_t m_sent = 0;
+    std::uint64_t m_received = 0;
+    bool m_keep = true;
 };
 
 }  // namespace reburn3::cli

@@ -14,6 +14,7 @@
 #include "cli/console_view.h"
 #include "cli/exit_codes.h"
 #include "cli/recording_driver.h"
+#include "cli/run_stats.h"
 #include "fakes/fake_serial_driver.h"
 
 namespace reburn3::cli {
@@ -92,6 +93,42 @@ TEST(RecordingDriver, NotesEveryByteWithItsTickAndPassesEverythingOn) {
               "# tick direction byte (TX: to the device, RX: from it; ticks of 5 ms)\n"
               "7 TX E1\n8 TX 94\n9 RX 91\n9 RX 26\n");
     EXPECT_FALSE(driver.writeTrace("/nonexistent-dir/trace.txt"));
+}
+
+// Without a trace to write, a download of any length must not keep its bytes.
+TEST(RecordingDriver, OnlyCountsWhenTheBytesAreNotKept) {
+    testing::FakeSerialDriver inner;
+    RecordingDriver driver(inner);
+    driver.setKeepBytes(false);
+    EXPECT_EQ(driver.PutByte(1, 0xE1), 0);
+    inner.receive({0x91});
+    EXPECT_EQ(driver.GetByte(1), 0x91);
+    EXPECT_EQ(driver.GetByte(1), -1);
+    EXPECT_EQ(driver.sentCount(), 1U);
+    EXPECT_EQ(driver.receivedCount(), 1U);
+    EXPECT_TRUE(driver.bytes().empty());
+}
+
+TEST(TickPeriods, QuantilesComeFromTheBinsAndTheMaximumIsExact) {
+    using namespace std::chrono;
+    TickPeriods periods;
+    TickPeriods::Clock::time_point t{};
+    periods.arrived(t);  // the first arrival only starts the measure
+    for (int i = 0; i < 98; ++i) {
+        t += microseconds(5000);
+        periods.arrived(t);
+    }
+    t += microseconds(9000);
+    periods.arrived(t);
+    t += milliseconds(80);  // beyond the last bin
+    periods.arrived(t);
+    EXPECT_EQ(periods.count(), 100U);
+    EXPECT_DOUBLE_EQ(periods.quantileMs(0.5), 5.005);
+    EXPECT_DOUBLE_EQ(periods.quantileMs(0.99), 9.005);
+    EXPECT_DOUBLE_EQ(periods.quantileMs(1.0), 80.0);
+    EXPECT_DOUBLE_EQ(periods.maxMs(), 80.0);
+    EXPECT_NEAR(periods.meanMs(), (98 * 5.0 + 9.0 + 80.0) / 100, 1e-9);
+    EXPECT_EQ(TickPeriods().quantileMs(0.5), 0.0);
 }
 
 // Output of the console view, captured in temporary files.
