@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# The performance figures of reburn3, in one command (docs/performance.md explains them).
+#
+#   scripts/bench.sh [--runs N] [--quick] [--no-gui] [--build DIR] [--out FILE]
+#
+# From a fresh clone: installs what is missing (scripts/bootstrap.sh), builds into
+# build-bench, makes a 256 KiB firmware image into a script of 64-byte lines (each closed
+# by one acknowledgement and a line mark), and downloads it with `reburn3 flash --stats`
+# into the simulated ORX-716 on a pseudo-terminal, N times (default 3), reporting medians:
+#   - wall time / tick bound, tick period median, p99 and maximum, CPU share, peak RSS;
+#   - the same download with --reactive, and the speed-up;
+#   - peak RSS of a download of a script 16 times larger (with --reactive, to be quick);
+#   - the download clicked through the window (offscreen), and the window idle with its
+#     port open (CPU share);
+#   - the micro-benchmarks: script check throughput on 64 MB, reader per record, log post
+#     with repaint, driver put and poll per byte; peak RSS of `reburn3 check` on 64 MB.
+# --quick: a 16 KiB image, one run, short micro-benchmarks (a smoke run).
+# Figures only: nothing here fails on time. Measure on an idle machine (the load average
+# is printed before and after).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+runs=3
+quick=0
+gui=1
+build=build-bench
+out=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) runs=$2; shift 2 ;;
+        --quick) quick=1; runs=1; shift ;;
+        --no-gui) gui=0; shift ;;
+        --build) build=$2; shift 2 ;;
+        --out) out=$2; shift 2 ;;
+        -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "bench: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
+
+scripts/bootstrap.sh
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+targets=(reburn3 reburn3-sim make_bench_script core_bench)
+if [ "$gui" -eq 1 ]; then
+    targets+=(qt_bench gui_bench)
+fi
+cmake --build "$build" --target "${targets[@]}" --parallel 2 >/dev/null
+
+reburn3="$build/src/reburn3"
+sim="$build/src/reburn3-sim"
+work=$(mktemp -d "${TMPDIR:-/tmp}/reburn3-bench-XXXXXX")
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 130" INT TERM
+
+report="$work/report.txt"
+say() { echo "$*" | tee -a "$report"; }
+
+median() {
+    sort -g | awk '{ a[NR] = $1 } END {
+        if (NR == 0) { print "-"; exit }
+        v = NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2
+        printf "%.5g\n", v }'
+}
+# A number from the JSON result line of `flash --json`.
+field() {
+    sed -n "s/.*\"$1\":\([-0-9.e+]*\).*/\1/p" "$2" | head -n 1
+}
+# A number from the key=value line of gui_bench.
+kv() {
+    sed -n "s/.* $1=\([-0-9.e+]*\).*/\1/p" "$2" | head -n 1
+}
+
+# Starts the simulated device on $1; sets $port.
+start_sim() {
+    "$sim" "$1" --lifetime 900 >"$work/sim.out" 2>"$work/sim.err" &
+    sim_pid=$!
+    port=""
+    for _ in $(seq 1 100); do
+        port=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
+        [ -n "$port" ] && return 0
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "bench: the simulator did not start:" >&2
+    cat "$work/sim.err" >&2
+    exit 1
+}
+stop_sim() {
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+}
+
+# One download; its JSON result in $work/$2.json. Extra flash options follow.
+download() {
+    local script=$1 name=$2
+    shift 2
+    start_sim "$script"
+    if ! "$reburn3" flash --port "$port" --progress none --json --stats "$@" "$script" \
+        >"$work/$name.all" 2>"$work/$name.err"; then
+        echo "bench: the download $name failed:" >&2
+        tail -n 5 "$work/$name.err" >&2
+        exit 1
+    fi
+    tail -n 1 "$work/$name.all" >"$work/$name.json"
+    stop_sim
+}
+
+kib=256
+if [ "$quick" -eq 1 ]; then
+    kib=16
+fi
+script="$work/bench.pf3"
+"$build/bench/make_bench_script" "$script" "$kib" 64
+big="$work/big.pf3"
+"$build/bench/make_bench_script" "$big" $((kib * 16)) 64
+
+say "reburn3 benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
+say "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), kernel $(uname -r)"
+say "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+say "script: ${kib} KiB image in lines of 64 T bytes + 1 R + E; $(stat -c %s "$script") bytes"
+"$reburn3" check "$script" | sed -n 's/^Least time: *//p' | sed 's/^/tick bound: /' | tee -a "$report"
+say "runs per figure: $runs (medians)"
+say ""
+
+# --- the command line ---------------------------------------------------------------
+for i in $(seq 1 "$runs"); do
+    download "$script" "cli$i"
+    download "$script" "reactive$i" --reactive
+done
+m() { for i in $(seq 1 "$runs"); do field "$1" "$work/$2$i.json"; done | median; }
+say "flash (ticks):      wall $(m wallS cli) s, ratio to the tick bound $(m ratio cli)"
+say "  tick period:      median $(m periodMedianMs cli) ms, p99 $(m periodP99Ms cli) ms, max $(m periodMaxMs cli) ms"
+say "  CPU:              $(m cpuShare cli) of a core during the download"
+say "  peak RSS:         $(m maxRssKb cli) kB"
+cli_wall=$(m wallS cli)
+re_wall=$(m wallS reactive)
+say "flash --reactive:   wall $re_wall s, ratio to the tick bound $(m ratio reactive), speed-up $(awk -v a="$cli_wall" -v b="$re_wall" 'BEGIN { printf "%.1f", a / b }')x"
+say "  CPU:              $(m cpuShare reactive) of a core; peak RSS $(m maxRssKb reactive) kB"
+download "$big" big --reactive
+say "flash, script x16:  peak RSS $(field maxRssKb "$work/big.json") kB ($(stat -c %s "$big") bytes, --reactive)"
+say ""
+
+# --- the window -------------------------------------------------------------------
+if [ "$gui" -eq 1 ]; then
+    export QT_QPA_PLATFORM=offscreen
+    for i in $(seq 1 "$runs"); do
+        "$build/bench/gui_bench" download "$sim" "$script" >"$work/gui$i.txt" 2>"$work/gui$i.err" || {
+            echo "bench: the download through the window failed:" >&2
+            tail -n 5 "$work/gui$i.err" >&2
+            exit 1
+        }
+    done
+    g() { for i in $(seq 1 "$runs"); do kv "$1" "$work/gui$i.txt"; done | median; }
+    say "window download:    wall $(g wallS) s, ratio to the tick bound $(g ratio)"
+    say "  tick period:      median $(g periodMedianMs) ms, p99 $(g periodP99Ms) ms, max $(g periodMaxMs) ms"
+    say "  CPU:              $(g cpuShare) of a core; peak RSS $(g maxRssKb) kB"
+    idle_s=10
+    [ "$quick" -eq 1 ] && idle_s=2
+    "$build/bench/gui_bench" idle "$sim" "$script" "$idle_s" >"$work/idle.txt" 2>/dev/null
+    say "window idle, port open ($idle_s s): CPU $(kv cpuShare "$work/idle.txt") of a core"
+    say ""
+fi
+
+# --- micro-benchmarks -------------------------------------------------------------
+min_time=0.5
+[ "$quick" -eq 1 ] && min_time=0.05
+bench_args=(--benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true
+    --benchmark_min_time="$min_time")
+# With one repetition Google Benchmark prints no aggregates: keep the plain lines.
+pick='_median'
+[ "$runs" -eq 1 ] && pick='^BM_'
+say "micro-benchmarks (medians of $runs):"
+"$build/bench/core_bench" "${bench_args[@]}" 2>/dev/null | grep -E "$pick" | tee -a "$report"
+if [ "$gui" -eq 1 ]; then
+    QT_QPA_PLATFORM=offscreen "$build/bench/qt_bench" "${bench_args[@]}" 2>/dev/null |
+        grep -E "$pick" | tee -a "$report"
+fi
+if [ "$quick" -eq 0 ] && [ -x /usr/bin/time ]; then
+    huge="$work/huge.pf3"
+    "$build/bench/make_bench_script" "$huge" 16384 64
+    /usr/bin/time -f '%M %e' -o "$work/check.time" "$reburn3" check "$huge" >/dev/null
+    read -r rss secs <"$work/check.time"
+    say "reburn3 check on $(stat -c %s "$huge") bytes: ${secs} s, peak RSS ${rss} kB"
+fi
+say ""
+say "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+if [ -n "$out" ]; then
+    cp "$report" "$out"
+fi
