@@ -81,7 +81,12 @@ TEST_F(Soak, EveryDownloadCompletesAndNothingGrows) {
     EXPECT_GT(rss10, 0);
     EXPECT_GT(fds10, 0);
     EXPECT_EQ(fdsLast, fds10);
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LE(rssLast, rss10 + kRssSlackKb);
+#else
+    // AddressSanitizer keeps freed memory in quarantine, so resident memory grows by
+    // design; a leak is LeakSanitizer's to find when the process ends.
+#endif
 
     // The device received the handshake and the script's bytes, once per run.
     QByteArray expected;
