@@ -64,7 +64,10 @@ public:
         m_recorder.setKeepBytes(!options.tracePath.empty());
         m_form.window().addListener(&m_view);
         QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] { afterTick(); });
-        QObject::connect(&m_signals, &SignalWatcher::signalled, [this](int) { interrupt(); });
+        // The watcher outlives the session (it serves a whole --repeat series): the
+        // connection must end with the session, so it is tied to one of its objects.
+        QObject::connect(&m_signals, &SignalWatcher::signalled, &m_driver,
+                         [this](int) { interrupt(); });
         QObject::connect(&m_driver, &QtSerialDriver::deviceWasLost, [this] { reportLoss(); });
         QObject::connect(&m_watcher, &PortWatcher::bytesArrived, [this] { react(); });
         if (options.stats) {

@@ -178,6 +178,10 @@ QStringList closingLines() {
             "   "};
 }
 
+QStringList exitLines() {
+    return {"Input file closed.", "Closed COM port: 1", "Program terminated."};
+}
+
 QString ReliabilityTest::writeScript(const QString& name, const QByteArray& bytes) {
     const QString file = dir.filePath(name);
     QFile f(file);

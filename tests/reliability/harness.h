@@ -93,6 +93,8 @@ QByteArray linesScript(int lines, int perLine, unsigned seed);
 QStringList runStartLines();
 // The six lines of a run's end.
 QStringList closingLines();
+// The last three status lines of a session whose port was open to the end.
+QStringList exitLines();
 
 // A temporary folder for one test, with the helpers most tests need.
 class ReliabilityTest : public ::testing::Test {

@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <signal.h>
+
 #include <cstdlib>
 
 #include "reliability/harness.h"
@@ -110,6 +112,30 @@ TEST_F(Soak, TheSeriesStopsAtTheFirstFailureWithItsExitCode) {
     ASSERT_FALSE(err.isEmpty());
     EXPECT_TRUE(
         err.back().startsWith(QString("reburn3: run 2 of 5: exit %1, VmRSS ").arg(o.exitCode)))
+        << o.err.toStdString();
+}
+
+TEST_F(Soak, CtrlCInALaterRunAbortsItAndEndsTheSeries) {
+    const QString script = writeScript("lines.pf3", linesScript(200, 1, 7));
+    Device dev(script, {"--stay"}, path("received.bin"));
+    ASSERT_TRUE(dev.ok());
+    QProcess p;
+    startReburn3(p, {"flash", "--repeat", "5", "--port", dev.port(), script});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, "Processing complete.  Exit this application.", seen));
+    // Well into the second run.
+    seen.clear();
+    ASSERT_TRUE(waitForOutput(p, "Processing ...   30", seen)) << seen.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    const Outcome o = collect(p, seen);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 130) << o.err.toStdString();
+    const QStringList out = o.outLines();
+    EXPECT_EQ(out.mid(out.size() - 9), closingLines() + exitLines());
+    EXPECT_FALSE(out.contains("Processing complete.  Exit this application."));
+    const QStringList err = o.errLines();
+    ASSERT_FALSE(err.isEmpty());
+    EXPECT_TRUE(err.back().startsWith("reburn3: run 2 of 5: exit 130, VmRSS "))
         << o.err.toStdString();
 }
 
