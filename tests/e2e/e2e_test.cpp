@@ -485,6 +485,51 @@ TEST_F(E2eTest, PortsListsTheMap) {
     EXPECT_TRUE(o.out.contains("  COM8  "));
 }
 
+// --reactive: the same bytes in the same order as on ticks alone; the stats carry the
+// script's tick bound.
+TEST_F(E2eTest, AReactiveDownloadSendsTheSameBytesAndReportsItsStats) {
+    const std::vector<std::string> records = manyLines(100);
+    const QString script = writeScript("many.pf3", scriptOf(records));
+    auto dev = device(script);
+    const Outcome o =
+        runReburn3({"flash", "--json", "--stats", "--reactive", "--port", dev->port(), script});
+    ASSERT_TRUE(o.finished);
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    QByteArray expected("\xE1\x94");
+    expected += sentBytesOf(records);
+    EXPECT_EQ(dev->received().toHex(' '), expected.toHex(' '));
+    EXPECT_TRUE(o.err.contains("reburn3: stats: ")) << o.err.toStdString();
+
+    const QJsonObject result = QJsonDocument::fromJson(o.outLines().back().toUtf8()).object();
+    EXPECT_EQ(result.value("result").toString(), "completed");
+    EXPECT_TRUE(result.value("reactive").toBool());
+    EXPECT_EQ(result.value("bytesReceived").toInt(), 2 + 100);
+    const QJsonObject stats = result.value("stats").toObject();
+    EXPECT_EQ(stats.value("tickBound").toInt(), 57 + 2 * 100);
+    EXPECT_GT(stats.value("wallS").toDouble(), 0.0);
+    EXPECT_GE(stats.value("periodsMeasured").toInt(), 56);  // the handshake alone takes 57
+}
+
+// Between ticks a missing answer is never judged: the time-out still takes 54 ticks.
+TEST_F(E2eTest, AReactiveRunPassesALateByteAndTimesOutOnTicksOnly) {
+    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
+    {
+        auto dev = device(script, {"--late", "100"});
+        const Outcome o = runReburn3({"flash", "--reactive", "--port", dev->port(), script});
+        ASSERT_TRUE(o.finished);
+        EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    }
+    auto dev = device(script, {"--silent-from", "1"});
+    const Outcome o = runReburn3({"flash", "--reactive", "--json", "--port", dev->port(), script});
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_TRUE(o.out.contains("Error. Read time out.")) << o.out.toStdString();
+    // The reply is judged at tick 57 at the earliest, the first group goes out at once in a
+    // reactive step, and 54 more ticks pass before the missing answer counts.
+    const QJsonObject result = QJsonDocument::fromJson(o.outLines().back().toUtf8()).object();
+    EXPECT_GE(result.value("ticks").toInt(), 57 + 54);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
