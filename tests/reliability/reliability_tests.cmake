@@ -2,6 +2,20 @@
 # `reburn3` binary against the simulated device on real pseudo-terminals.
 find_package(Qt6 REQUIRED COMPONENTS Core)
 
+# The script changed between selection and run start, on the core with fakes.
+add_executable(selection_to_start_tests
+    ${CMAKE_CURRENT_LIST_DIR}/selection_to_start_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../fakes/fake_serial_driver.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../fakes/run_invariants.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../fakes/scripted_device.cpp
+)
+target_include_directories(selection_to_start_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+target_link_libraries(selection_to_start_tests PRIVATE reburn3_core GTest::gtest GTest::gtest_main)
+gtest_discover_tests(selection_to_start_tests
+    TEST_PREFIX "reliability."
+    PROPERTIES LABELS reliability TIMEOUT 30
+    DISCOVERY_TIMEOUT 60)
+
 if(TARGET reburn3)
     add_library(reliability_harness STATIC
         ${CMAKE_CURRENT_LIST_DIR}/harness.cpp
