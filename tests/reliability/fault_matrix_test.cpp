@@ -242,6 +242,28 @@ TEST_F(DeviceFaults, ADeviceThatEchoesEverythingIsRejected) {
     EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
 }
 
+// A failed run leaves nothing behind on the port: no lock, no exclusive mode. A second
+// download opens the same port at once (and fails again only because the device is
+// still in its fault).
+TEST_F(DeviceFaults, AfterAFailedRunThePortOpensAgainAtOnce) {
+    const std::vector<QStringList> faults = {
+        {"--silent-handshake"}, {"--wrong-byte-at", "3"}, {"--silent-from", "3"}, {"--echo"}};
+    for (const QStringList& fault : faults) {
+        SCOPED_TRACE(fault.join(' ').toStdString());
+        auto dev = device(script, fault);
+        const Outcome first = flash(*dev);
+        ASSERT_TRUE(first.finished);
+        EXPECT_EQ(first.exitCode, 1);
+        const Outcome again = flash(*dev);
+        ASSERT_TRUE(again.finished);
+        ASSERT_FALSE(again.outLines().isEmpty()) << again.err.toStdString();
+        EXPECT_EQ(again.outLines().front(), "COM port initialized and opened.")
+            << again.err.toStdString();
+        EXPECT_TRUE(again.outLines().contains("Closed COM port: 1"));
+        EXPECT_EQ(again.exitCode, 1);
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // The port.
 
