@@ -22,6 +22,9 @@ std::string formatPercent(float fraction) {
 
 bool RecordReader::CountRecords() {
     m_summary = checkScript(F);
+    m_block.clear();
+    m_blockPos = 0;
+    m_blocksRead = 0;
     const auto whole = static_cast<std::int32_t>(
         std::min<std::uint64_t>(m_summary.records, std::numeric_limits<std::int32_t>::max()));
     S.RecordsRemaining = whole;
@@ -51,29 +54,23 @@ void RecordReader::postRefusal() {
             S.FileName);
 }
 
+// Reads on until a record needs the port or the script ends. Every record comes from
+// a block of the file that is verified to be the block the check passed, so a file
+// changed on disk during a run can stop it but never reach the device.
 ReadOutcome RecordReader::ReadNextRecord() {
     for (;;) {
-        std::array<char, script::kRecordSize> rec{};
-        const std::size_t got = F.read(rec.data(), rec.size());
-        if (got < rec.size()) {
-            const std::string_view tail(rec.data(), got);
-            if (!script::isTrailingWhitespace(tail)) {
-                L.debug(std::string(text::kPartialRecord) + std::to_string(got) + " bytes");
-                return ReadOutcome::Malformed;
-            }
-            // A script shorter than it measured was cut while it was being played.
-            if (S.RecordsDone != S.RecordsTotal) {
-                return scriptChanged();
-            }
-            return ReadOutcome::EndOfScript;
+        if (S.RecordsDone >= S.RecordsTotal) {
+            return ReadOutcome::EndOfScript;  // what follows the last record is white space
         }
-        S.RecType = std::string_view(rec.data(), 1);
-        S.RecData = std::string_view(rec.data() + 1, 2);
-        S.RecEnd = std::string_view(rec.data() + 3, 1);
-        showProgress();
-        if (S.RecordsDone > S.RecordsTotal) {
+        if (m_blockPos + script::kRecordSize > m_block.size() && !loadNextBlock()) {
             return scriptChanged();
         }
+        const char* rec = m_block.data() + m_blockPos;
+        m_blockPos += script::kRecordSize;
+        S.RecType = std::string_view(rec, 1);
+        S.RecData = std::string_view(rec + 1, 2);
+        S.RecEnd = std::string_view(rec + 3, 1);
+        showProgress();
 
         if (!(S.RecEnd == ":")) {
             L.debug(std::string(text::kChar4NotColon));
@@ -97,7 +94,7 @@ ReadOutcome RecordReader::ReadNextRecord() {
         }
         if (!(S.RecType == "E")) {
             L.debug(std::string(text::kInvalidPacket) +
-                    script::printable(std::string_view(rec.data(), rec.size())));
+                    script::printable(std::string_view(rec, script::kRecordSize)));
             return ReadOutcome::Malformed;
         }
         if (!(S.RecData == "\r\n")) {
@@ -106,6 +103,23 @@ ReadOutcome RecordReader::ReadNextRecord() {
         }
         postProgressLine();
     }
+}
+
+bool RecordReader::loadNextBlock() {
+    if (m_blocksRead >= m_summary.blockDigests.size()) {
+        return false;
+    }
+    m_block.resize(kBlockSize);
+    const std::size_t got = F.read(m_block.data(), m_block.size());
+    m_block.resize(got);
+    m_blockPos = 0;
+    // Blocks hold whole records: kBlockSize is a multiple of the record size.
+    if (got < script::kRecordSize ||
+        blockDigest(m_block.data(), got) != m_summary.blockDigests[m_blocksRead]) {
+        return false;
+    }
+    ++m_blocksRead;
+    return true;
 }
 
 void RecordReader::showProgress() {

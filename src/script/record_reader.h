@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "app/clock.h"
 #include "app/program_state.h"
@@ -36,6 +37,9 @@ public:
     const ScriptSummary& summary() const { return m_summary; }
 
 private:
+    // Takes the next block of the file into m_block, if it is still the block that
+    // was checked. False when the file has changed since.
+    bool loadNextBlock();
     void showProgress();
     void postProgressLine();
     ReadOutcome scriptChanged();
@@ -47,6 +51,9 @@ private:
     Clock& C;
     ScriptStream& F;
     ScriptSummary m_summary;
+    std::vector<char> m_block;  // records are read from here, never from the file itself
+    std::size_t m_blockPos = 0;
+    std::size_t m_blocksRead = 0;
 };
 
 // "##0.0# %" of a fraction: 0.0 %, 33.33 %, 50.0 %, 100.0 %.

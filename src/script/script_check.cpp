@@ -1,6 +1,7 @@
 #include "script/script_check.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "script/script_format.h"
@@ -10,8 +11,31 @@ namespace reburn3 {
 
 namespace {
 constexpr std::uint64_t kHandshakeTicks = 57;
-constexpr std::size_t kChunkSize = 1 << 16;
+
+bool isBlankRecord(const char* rec) {
+    return script::isTrailingWhitespace(std::string_view(rec, script::kRecordSize));
+}
+
 }  // namespace
+
+// Eight bytes at a time, a multiply-xorshift mix; the length goes in too, so that a
+// block cut short never matches.
+std::uint64_t blockDigest(const char* data, std::size_t size) {
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t h = 0xCBF29CE484222325ULL ^ (size * kMul);
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        h = (h ^ word) * kMul;
+        h ^= h >> 29;
+    }
+    for (; i < size; ++i) {
+        h = (h ^ static_cast<unsigned char>(data[i])) * kMul;
+        h ^= h >> 29;
+    }
+    return h;
+}
 
 std::uint64_t ScriptSummary::tickBound() const {
     return kHandshakeTicks + groups;
@@ -42,6 +66,14 @@ void ScriptChecker::feed(const char* data, std::size_t size) {
 void ScriptChecker::handleRecord(const char* rec) {
     ++m_summary.records;
     const script::Record r = script::decodeRecord(rec);
+    if (r.kind == script::RecordKind::Malformed && isBlankRecord(rec)) {
+        // Only white space: the end of the file, unless a record follows.
+        ++m_blankRecords;
+        return;
+    }
+    if (m_blankRecords != 0) {
+        flushBlankRecords(m_summary.records - 1);
+    }
     switch (r.kind) {
         case script::RecordKind::Transmit:
         case script::RecordKind::Receive: {
@@ -71,29 +103,48 @@ void ScriptChecker::addFault(std::uint64_t record, std::string message) {
     }
 }
 
+void ScriptChecker::flushBlankRecords(std::uint64_t lastBlank) {
+    // White-space records before a real record are faults like any other.
+    const std::uint64_t first = lastBlank + 1 - m_blankRecords;
+    for (std::uint64_t i = 0; i < m_blankRecords; ++i) {
+        addFault(first + i, std::string(text::kChar4NotColon));
+    }
+    m_blankRecords = 0;
+}
+
 ScriptSummary ScriptChecker::finish() {
     const std::string_view tail(m_pending.data(), m_pendingSize);
     if (!tail.empty() && !script::isTrailingWhitespace(tail)) {
-        addFault(m_summary.records + 1,
-                 std::string(text::kPartialRecord) + std::to_string(tail.size()) + " bytes");
+        flushBlankRecords(m_summary.records);
+        // Numbered as the record it would have been.
+        addFault(m_summary.records + 1, std::string(text::kPartialRecord) +
+                                            std::to_string(tail.size()) +
+                                            (tail.size() == 1 ? " byte" : " bytes"));
     }
+    // White space after the last record is not a record.
+    m_summary.records -= m_blankRecords;
+    m_blankRecords = 0;
     m_pendingSize = 0;
     return std::move(m_summary);
 }
 
 ScriptSummary checkScript(ScriptStream& stream) {
     ScriptChecker checker;
+    std::vector<std::uint64_t> digests;
     stream.rewind();
-    std::vector<char> buffer(kChunkSize);
+    std::vector<char> buffer(kBlockSize);
     for (;;) {
         const std::size_t got = stream.read(buffer.data(), buffer.size());
         if (got == 0) {
             break;
         }
+        digests.push_back(blockDigest(buffer.data(), got));
         checker.feed(buffer.data(), got);
     }
     stream.rewind();
-    return checker.finish();
+    ScriptSummary summary = checker.finish();
+    summary.blockDigests = std::move(digests);
+    return summary;
 }
 
 }  // namespace reburn3

@@ -26,6 +26,9 @@ struct ScriptSummary {
     std::uint64_t groups = 0;   // runs of T or of R records, line marks not counting
     std::uint64_t faultCount = 0;
     std::vector<ScriptFault> faults;  // the first kListedFaults
+    // A digest of every block of kBlockSize bytes of the file as it was checked, so
+    // that a run can tell that the file it plays is still the one it checked.
+    std::vector<std::uint64_t> blockDigests;
 
     bool ok() const { return faultCount == 0 && records > 0; }
     // Ticks a download takes against a device that answers at once: the handshake
@@ -33,7 +36,15 @@ struct ScriptSummary {
     std::uint64_t tickBound() const;
 };
 
-// Checks a script fed in pieces of any size, in constant memory.
+// The script is read, checked and verified in blocks of this size.
+inline constexpr std::size_t kBlockSize = 1 << 16;
+
+// A 64-bit digest of one block: enough to notice a file changed under a run.
+std::uint64_t blockDigest(const char* data, std::size_t size);
+
+// Checks a script fed in pieces of any size, in constant memory. White space at the
+// end of the file after the last record (CR, LF, blank, tab, Ctrl-Z) is ignored,
+// whatever its length.
 class ScriptChecker {
 public:
     void feed(const char* data, std::size_t size);
@@ -42,14 +53,17 @@ public:
 private:
     void handleRecord(const char* rec);
     void addFault(std::uint64_t record, std::string message);
+    void flushBlankRecords(std::uint64_t lastBlank);
 
     ScriptSummary m_summary;
+    std::uint64_t m_blankRecords = 0;  // records of white space only, not judged yet
     std::array<char, 4> m_pending{};
     std::size_t m_pendingSize = 0;
     int m_lastGroup = -1;  // kind of the current group, -1 before the first
 };
 
-// Checks the whole of an open stream from its start and rewinds it.
+// Checks the whole of an open stream from its start, block by block, notes each
+// block's digest, and rewinds it.
 ScriptSummary checkScript(ScriptStream& stream);
 
 }  // namespace reburn3

@@ -40,6 +40,15 @@ TEST(ScriptCheck, TrailingWhiteSpaceIsIgnoredAndAnyOtherRemainderIsAFault) {
         EXPECT_TRUE(s.ok()) << tail.size();
         EXPECT_EQ(s.records, 4U);
     }
+    // White space of any length after the last record is no record.
+    const auto blank = check(base + "\r\n\r\n\r\n \x1A");
+    EXPECT_TRUE(blank.ok());
+    EXPECT_EQ(blank.records, 4U);
+    // Before a record it is a fault like any other.
+    const auto inside = check(base + "\r\n\r\n" + "T01:");
+    ASSERT_EQ(inside.faults.size(), 1U);
+    EXPECT_EQ(inside.faults[0].record, 5U);
+    EXPECT_EQ(inside.faults[0].message, "Char4 not a :");
     const auto bad = check(base + "T0");
     EXPECT_FALSE(bad.ok());
     ASSERT_EQ(bad.faults.size(), 1U);
@@ -47,6 +56,9 @@ TEST(ScriptCheck, TrailingWhiteSpaceIsIgnoredAndAnyOtherRemainderIsAFault) {
     EXPECT_EQ(bad.faults[0].message, "Incomplete record at the end of the file: 2 bytes");
     // 14 bytes hold three whole records, not four.
     EXPECT_EQ(check(scriptOf("T01 T02 T03") + "\r\n").records, 3U);
+    EXPECT_EQ(check(base + "\r\n\r\nT").faults.back().message,
+              "Incomplete record at the end of the file: 1 byte");
+    EXPECT_EQ(check(base + "\r\n\r\nT").faults.back().record, 6U);
 }
 
 TEST(ScriptCheck, EachFaultNamesItsRecordWithTheReadersMessage) {

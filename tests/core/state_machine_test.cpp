@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <fstream>
 
 #include "core/test_fixture.h"
@@ -280,44 +281,61 @@ TEST_F(StateMachineTest, ConsecutiveLineMarksEachPostALine) {
     EXPECT_TRUE(statusHas("Processing ...   4"));
 }
 
-TEST_F(StateMachineTest, ScriptRewrittenDuringTheRunStopsAtTheBadRecord) {
-    const std::string good = scriptOf("T01 R02 E T03 E");
-    startWithScript(good);
-    startRunWithGoodHandshake();
-    ticks(57);  // the reader has read T01 and the stream holds the rest
-    std::string bad = good;
-    bad[13] = 'x';  // T03 becomes Tx3 with the same length
-    // An ifstream may already hold the bytes; reopen through a fresh file to be sure
-    // the reader meets the change.
-    std::ofstream(S.FileName, std::ios::binary) << bad;
-    form.script().close();
-    ASSERT_TRUE(form.script().open(S.FileName));
-    std::array<char, 4> skip{};
-    form.script().read(skip.data(), 4);
-    tick();  // T01 sent; R02 awaited
-    driver.receive({0x02});
-    tick();
-    tick();
-    EXPECT_EQ(form.engine().outcome(), RunOutcome::ScriptFailed);
-    EXPECT_TRUE(debugHas("Nib1 not valid: 78"));
-    EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94, 0x01}));
+// A script of two blocks: the first ends in an R record, so that the run waits for
+// the device while the test changes the file under it.
+class ChangedScriptTest : public CoreTest {
+protected:
+    void SetUp() override {
+        std::string first;
+        for (int i = 0; i < 16383; ++i) {
+            first += "T01:";
+        }
+        first += "R01:";
+        ASSERT_EQ(first.size(), kBlockSize);
+        firstBlock = first;
+        startWithScript(first + scriptOf("T02 E"));
+        startRunWithGoodHandshake();
+        ticks(58);  // the first block has gone out; the run waits for its R record
+        ASSERT_EQ(S.ProgramMode, 2);
+        ASSERT_EQ(driver.written().size(), 2U + 16383U);
+    }
+
+    void expectStoppedWithNothingUnchecked() {
+        driver.receive({0x01});
+        runToEnd();
+        EXPECT_EQ(form.engine().outcome(), RunOutcome::ScriptFailed);
+        EXPECT_FALSE(statusHas("Processing complete.  Exit this application."));
+        EXPECT_EQ(debug()[debug().size() - 2],
+                  "** ERROR ** Input file changed on disk during the run: " + S.FileName);
+        EXPECT_EQ(driver.written().size(), 2U + 16383U);
+    }
+
+    std::string firstBlock;
+};
+
+TEST_F(ChangedScriptTest, RewrittenInPlaceNothingUncheckedIsSent) {
+    // Even a change into a well-formed script is caught before its bytes are used.
+    std::ofstream(S.FileName, std::ios::binary | std::ios::trunc)
+        << firstBlock << scriptOf("T55 E");
+    expectStoppedWithNothingUnchecked();
 }
 
-TEST_F(StateMachineTest, ScriptCutShortDuringTheRunIsNotReportedAsDone) {
-    const std::string good = scriptOf("T01 E T02 E T03 E");
-    startWithScript(good);
-    startRunWithGoodHandshake();
-    ticks(57);
-    form.script().close();
-    std::ofstream(S.FileName, std::ios::binary) << good.substr(0, 8);
-    ASSERT_TRUE(form.script().open(S.FileName));
-    std::array<char, 4> skip{};
-    form.script().read(skip.data(), 4);
+TEST_F(ChangedScriptTest, RewrittenWithABadDigitNeverSendsIt) {
+    std::ofstream(S.FileName, std::ios::binary | std::ios::trunc)
+        << firstBlock << scriptOf("T0x E");
+    expectStoppedWithNothingUnchecked();
+}
+
+TEST_F(ChangedScriptTest, CutShortIsNotReportedAsDone) {
+    std::filesystem::resize_file(S.FileName, kBlockSize);
+    expectStoppedWithNothingUnchecked();
+}
+
+TEST_F(ChangedScriptTest, UnchangedFileCompletes) {
+    driver.receive({0x01});
     runToEnd();
-    EXPECT_EQ(form.engine().outcome(), RunOutcome::ScriptFailed);
-    EXPECT_FALSE(statusHas("Processing complete.  Exit this application."));
-    EXPECT_EQ(debug()[debug().size() - 2],
-              "** ERROR ** Input file changed on disk during the run: " + S.FileName);
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
+    EXPECT_EQ(driver.written().back(), 0x02);
 }
 
 }  // namespace
