@@ -12,8 +12,6 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/flash_command.h
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.cpp
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.h
-    ${CMAKE_CURRENT_LIST_DIR}/port_watcher.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/port_watcher.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp

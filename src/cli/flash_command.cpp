@@ -18,7 +18,6 @@
 #include "app/startup.h"
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
-#include "cli/port_watcher.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
 #include "cli/run_stats.h"
@@ -69,7 +68,10 @@ public:
         QObject::connect(&m_signals, &SignalWatcher::signalled, &m_driver,
                          [this](int) { interrupt(); });
         QObject::connect(&m_driver, &QtSerialDriver::deviceWasLost, [this] { reportLoss(); });
-        QObject::connect(&m_watcher, &PortWatcher::bytesArrived, [this] { react(); });
+        if (options.reactive) {
+            QObject::connect(&m_driver, &QtSerialDriver::bytesArrived, &m_driver,
+                             [this] { react(); });
+        }
         if (options.stats) {
             m_stats = std::make_unique<RunStats>();
             QObject::connect(&m_timer, &PreciseTickTimer::arriving,
@@ -117,10 +119,6 @@ private:
             return;
         }
 
-        if (m_options.reactive && !m_watcher.watch(m_driver.openedDevice())) {
-            std::fprintf(stderr, "reburn3: --reactive: cannot watch %s; ticks only\n",
-                         m_device.c_str());
-        }
         if (m_stats) {
             m_stats->runStarted();
         }
@@ -144,9 +142,7 @@ private:
         if (m_finished) {
             return;
         }
-        if (!m_driver.isOpen()) {
-            m_watcher.stop();
-        } else {
+        if (m_driver.isOpen()) {
             m_form.engine().reactiveStep();
         }
         checkEnd();
@@ -162,7 +158,6 @@ private:
     // Said once, when it happens; the run itself ends at its next failed write or at its
     // receive time-out, as it would in the window.
     void reportLoss() {
-        m_watcher.stop();
         const std::string text = "The serial device " + m_device +
                                  " went away (unplugged or closed); the port has been closed.";
         if (m_options.json) {
@@ -193,7 +188,6 @@ private:
             return;
         }
         m_finished = true;
-        m_watcher.stop();
         if (m_stats) {
             m_stats->runEnded(m_form.reader().summary().tickBound(), m_form.engine().tickCount());
         }
@@ -274,7 +268,6 @@ private:
     ConsoleView m_view;
     PreciseTickTimer m_timer;
     SignalWatcher& m_signals;
-    PortWatcher m_watcher;
     std::unique_ptr<RunStats> m_stats;
     std::string m_device;
     bool m_finished = false;

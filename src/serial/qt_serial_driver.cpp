@@ -55,6 +55,9 @@ bool isLossError(QSerialPort::SerialPortError error) {
 
 QtSerialDriver::QtSerialDriver(QObject* parent) : QObject(parent) {
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialDriver::onError);
+    // Queued: the port also announces bytes from inside a poll in the middle of a tick.
+    connect(&m_port, &QSerialPort::readyRead, this, &QtSerialDriver::bytesArrived,
+            Qt::QueuedConnection);
 }
 
 QtSerialDriver::~QtSerialDriver() {

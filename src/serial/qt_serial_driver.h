@@ -109,6 +109,9 @@ public:
 signals:
     // The open device went away; the port has been closed.
     void deviceWasLost();
+    // Bytes from the device have arrived while the event loop ran (never inside a call
+    // of the driver: it is delivered from the event loop).
+    void bytesArrived();
 
 private:
     // 0 when `port` is the open port, else the code to return.
