@@ -231,13 +231,43 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::textChanged(TextBoxId box) {
+    // During a download the progress boxes change at every record, thousands of times
+    // a second: they then show their newest value once per turn of the event loop, and
+    // when the run ends. Everything else shows at once.
+    const bool progressBox =
+        box == TextBoxId::Text3 || box == TextBoxId::Text4 || box == TextBoxId::Text5;
+    if (progressBox && m_form.state().ProgramMode != 0) {
+        m_progressDirty[at(box)] = true;
+        if (!m_progressPending) {
+            m_progressPending = true;
+            QMetaObject::invokeMethod(this, &MainWindow::showProgress, Qt::QueuedConnection);
+        }
+        return;
+    }
+    showText(box);
+}
+
+void MainWindow::showText(TextBoxId box) {
     QLineEdit* edit = m_texts.at(at(box));
     edit->setText(QString::fromStdString(m_form.window().text(box)));
     // Long paths show from their start, as a freshly filled text box does.
     edit->setCursorPosition(0);
 }
 
+void MainWindow::showProgress() {
+    m_progressPending = false;
+    for (const auto box : {TextBoxId::Text3, TextBoxId::Text4, TextBoxId::Text5}) {
+        if (m_progressDirty[at(box)]) {
+            m_progressDirty[at(box)] = false;
+            showText(box);
+        }
+    }
+}
+
 void MainWindow::buttonChanged(ButtonId id) {
+    if (m_progressPending) {
+        showProgress();  // the run's last counts, before its end shows on the buttons
+    }
     const CommandButton& model = m_form.window().button(id);
     QPushButton* b = m_buttons.at(at(id));
     b->setText(QString::fromStdString(model.caption));

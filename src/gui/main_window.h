@@ -47,6 +47,8 @@ private:
     void lineAppended(LogId log, const std::string& line, std::size_t dropped) override;
     void logCleared(LogId log) override;
 
+    void showText(TextBoxId box);
+    void showProgress();
     void buildControls();
     void buildMenu();
     void setFocusOrder();
@@ -54,6 +56,8 @@ private:
     Form1& m_form;
     std::array<QPushButton*, 6> m_buttons{};
     std::array<QLineEdit*, 5> m_texts{};
+    std::array<bool, 5> m_progressDirty{};
+    bool m_progressPending = false;
     LogView* m_list1 = nullptr;
     LogView* m_list2 = nullptr;
     QLabel* m_label1 = nullptr;
