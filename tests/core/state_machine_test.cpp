@@ -83,38 +83,32 @@ TEST_F(StateMachineTest, SilentDeviceIsRejectedInALaterRunToo) {
     EXPECT_TRUE(debugHas("LastByte0 = 0  LastByte1 = 0"));
 }
 
-TEST_F(StateMachineTest, ReplyJudgedByItsLastTwoBytes) {
-    struct Case {
-        std::vector<std::uint8_t> reply;
-        bool accepted;
-        std::string lastBytes;
-    };
-    for (const Case& c : {Case{{0x55, 0x91, 0x26}, true, ""},
-                          Case{{0x91, 0x26, 0x00}, false, "LastByte0 = 26  LastByte1 = 0"},
-                          Case{{0x91, 0x27}, false, "LastByte0 = 91  LastByte1 = 27"},
-                          Case{{0x0A}, false, "LastByte0 = 0  LastByte1 = A"}}) {
-        FakeSerialDriver d;
-        FakeDesktop desk;
-        FixedClock clk;
-        Form1 f(d, desk, clk);
-        MainStartUp(f, "");
-        desk.answers.push_back(writeScript("s.pf3", scriptOf("T01 E")));
-        f.SelectInputFile_Click();
-        f.ComxBtn_Click(6);
-        f.Initialize_Click();
-        f.ProgramFlash_Click();
-        d.scheduleAt(3, c.reply);
-        for (std::uint64_t t = 1; f.state().ProgramMode != 0 && t < 500; ++t) {
-            d.advanceTo(t);
-            f.Timer2_Timer();
-        }
-        EXPECT_EQ(f.engine().outcome() == RunOutcome::Completed, c.accepted) << c.lastBytes;
-        if (!c.accepted) {
-            EXPECT_EQ(f.window().log(LogId::Debug).line(f.window().log(LogId::Debug).count() - 2),
-                      c.lastBytes);
-        }
+struct ReplyCase {
+    std::vector<std::uint8_t> reply;
+    bool accepted;
+    std::string lastBytes;
+};
+
+class HandshakeReplyTest : public CoreTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(HandshakeReplyTest, IsJudgedByItsLastTwoBytes) {
+    const ReplyCase& c = GetParam();
+    startWithScript(scriptOf("T01 E"));
+    form.ProgramFlash_Click();
+    driver.scheduleAt(now + 3, c.reply);
+    runToEnd(500);
+    EXPECT_EQ(form.engine().outcome() == RunOutcome::Completed, c.accepted);
+    if (!c.accepted) {
+        EXPECT_EQ(debug()[debug().size() - 2], c.lastBytes);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, HandshakeReplyTest,
+    ::testing::Values(ReplyCase{{0x55, 0x91, 0x26}, true, ""},
+                      ReplyCase{{0x91, 0x26, 0x00}, false, "LastByte0 = 26  LastByte1 = 0"},
+                      ReplyCase{{0x91, 0x27}, false, "LastByte0 = 91  LastByte1 = 27"},
+                      ReplyCase{{0x0A}, false, "LastByte0 = 0  LastByte1 = A"}));
 
 TEST_F(StateMachineTest, TransmitOnlyScriptGoesOutInOneTickWithOnePacketWrite) {
     startWithScript(scriptOf("T01 T02 E T03 E T04"));
@@ -133,40 +127,30 @@ TEST_F(StateMachineTest, TransmitOnlyScriptGoesOutInOneTickWithOnePacketWrite) {
     EXPECT_EQ(calls.back().args, (std::vector<std::int32_t>{6, 0, '0', 0}));
 }
 
-TEST_F(StateMachineTest, ReceiveTimeOutCountsFromTheTickTheRecordWasRead) {
-    for (int late : {54, 55}) {
-        FakeSerialDriver d;
-        FakeDesktop desk;
-        FixedClock clk;
-        Form1 f(d, desk, clk);
-        MainStartUp(f, "");
-        desk.answers.push_back(writeScript("s.pf3", scriptOf("T01 R42 E")));
-        f.SelectInputFile_Click();
-        f.ComxBtn_Click(6);
-        f.Initialize_Click();
-        f.ProgramFlash_Click();
-        d.scheduleAt(3, {0x91, 0x26});
-        std::uint64_t t = 0;
-        while (f.state().ProgramMode != 2) {
-            d.advanceTo(++t);
-            f.Timer2_Timer();
-        }
-        const std::uint64_t readAt = t;  // the R record was read in this tick
-        d.scheduleAt(readAt + static_cast<std::uint64_t>(late), {0x42});
-        while (f.state().ProgramMode != 0 && t < readAt + 100) {
-            d.advanceTo(++t);
-            f.Timer2_Timer();
-        }
-        const auto& dbg = f.window().log(LogId::Debug);
-        if (late == 54) {
-            EXPECT_EQ(f.engine().outcome(), RunOutcome::Completed);
-        } else {
-            EXPECT_EQ(f.engine().outcome(), RunOutcome::DeviceFailed);
-            EXPECT_EQ(t, readAt + 54);
-            EXPECT_EQ(dbg.line(dbg.count() - 2), "Error. Read time out.");
-        }
+// The byte for an R record must be waiting by the 54th tick after the tick in which
+// the record was read.
+class ReceiveTimeOutTest : public CoreTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ReceiveTimeOutTest, CountsFromTheTickTheRecordWasRead) {
+    const int late = GetParam();
+    startWithScript(scriptOf("T01 R42 E"));
+    startRunWithGoodHandshake();
+    while (S.ProgramMode != 2) {
+        tick();
+    }
+    const std::uint64_t readAt = now;
+    driver.scheduleAt(readAt + static_cast<std::uint64_t>(late), {0x42});
+    runToEnd(100);
+    if (late <= 54) {
+        EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
+    } else {
+        EXPECT_EQ(form.engine().outcome(), RunOutcome::DeviceFailed);
+        EXPECT_EQ(now, readAt + 54);
+        EXPECT_EQ(debug()[debug().size() - 2], "Error. Read time out.");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Lateness, ReceiveTimeOutTest, ::testing::Values(1, 53, 54, 55));
 
 TEST_F(StateMachineTest, WrongByteStopsWithBothBytesInHex) {
     startWithScript(scriptOf("T01 R91 E T02 E"));
