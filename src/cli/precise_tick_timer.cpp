@@ -58,14 +58,14 @@ void PreciseTickTimer::arm(int intervalMs) {
 #ifdef __linux__
     if (m_fd >= 0) {
         const long ns = static_cast<long>(intervalMs) * 1'000'000L;
-        itimerspec spec{};
-        spec.it_interval.tv_sec = ns / 1'000'000'000L;
-        spec.it_interval.tv_nsec = ns % 1'000'000'000L;
-        spec.it_value = spec.it_interval;
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
-            spec.it_value.tv_nsec = 1;  // a zero interval: as fast as the loop turns
+        itimerspec period{};
+        period.it_interval.tv_sec = ns / 1'000'000'000L;
+        period.it_interval.tv_nsec = ns % 1'000'000'000L;
+        period.it_value = period.it_interval;
+        if (period.it_value.tv_sec == 0 && period.it_value.tv_nsec == 0) {
+            period.it_value.tv_nsec = 1;  // a zero interval: as fast as the loop turns
         }
-        timerfd_settime(m_fd, 0, &spec, nullptr);
+        timerfd_settime(m_fd, 0, &period, nullptr);
         m_notifier->setEnabled(true);
         return;
     }

@@ -1,6 +1,9 @@
 // End to end: the `reburn3` binary downloads through the real QSerialPort driver into the
 // simulated ORX-716 (`reburn3 simulate`) on a real pseudo-terminal. Every test runs both
 // as separate processes and judges exit codes, output lines and the bytes the device got.
+// The device, port and script faults run end to end in the fault matrix
+// (tests/reliability); these cases cover the command line itself: a whole download, the
+// JSON stream, Ctrl-C, --reactive, check, ports and usage.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -146,19 +149,6 @@ QByteArray sentBytesOf(const std::vector<std::string>& records) {
 
 const std::vector<std::string> kTiny{"T5A", "T01", "R91", "E", "T02", "R26", "E"};
 
-// A script with a long burst: 120 T bytes, then one R.
-std::vector<std::string> longBurst() {
-    std::vector<std::string> records;
-    char buf[8];
-    for (int i = 0; i < 120; ++i) {
-        std::snprintf(buf, sizeof buf, "T%02X", (i * 7) & 0xFF);
-        records.emplace_back(buf);
-    }
-    records.emplace_back("R91");
-    records.emplace_back("E");
-    return records;
-}
-
 // A script of `count` lines, each one byte out and one byte back.
 std::vector<std::string> manyLines(int count) {
     std::vector<std::string> records;
@@ -228,116 +218,6 @@ TEST_F(E2eTest, ACompleteDownloadSendsTheHandshakeAndEveryScriptByte) {
     }
     EXPECT_EQ(traced.toHex(' '), expected.toHex(' '));
     EXPECT_EQ(answered.toHex(' '), QByteArray("\x91\x26\x91\x26").toHex(' '));
-}
-
-TEST_F(E2eTest, ASilentDeviceIsRejectedAfter54PleaseWaitLines) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    auto dev = device(script, {"--silent-handshake"});
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_EQ(o.countOut("Program Mode = 103 ... please wait"), 54);
-    EXPECT_TRUE(o.err.contains("Unexpected data read trying to initialize.\n"));
-    EXPECT_TRUE(o.err.contains("LastByte0 = 0  LastByte1 = 0\n"));
-    EXPECT_EQ(o.countOut("Processing complete.  Exit this application."), 0);
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
-}
-
-TEST_F(E2eTest, AWrongByteStopsTheRun) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    auto dev = device(script, {"--wrong-byte-at", "1"});
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_TRUE(o.err.contains("Error.  Expected = 91  Read = ")) << o.err.toStdString();
-    EXPECT_EQ(o.countOut("Processing complete.  Exit this application."), 0);
-    EXPECT_EQ(o.countOut("Completing or Aborting operations."), 1);
-    // Nothing after the wrong byte went out.
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94\x5A\x01"));
-}
-
-TEST_F(E2eTest, ALateByteWithinTheTimeOutPasses) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    auto dev = device(script, {"--late", "100"});
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
-    EXPECT_EQ(o.countOut("Processing complete.  Exit this application."), 1);
-}
-
-TEST_F(E2eTest, ALateBytePastTheTimeOutFails) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    // Far past the 54 ticks, so that even a slow, busy machine cannot stretch them that long.
-    auto dev = device(script, {"--late", "1500"});
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_EQ(o.countOut("Processing complete.  Exit this application."), 0);
-}
-
-TEST_F(E2eTest, AnUnplugMidBurstEndsWithExit4) {
-    const std::vector<std::string> records = longBurst();
-    const QString script = writeScript("burst.pf3", scriptOf(records));
-    auto dev = device(script, {"--unplug-at", "40"});
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 4) << o.err.toStdString();
-    EXPECT_EQ(o.countOut("Processing complete.  Exit this application."), 0);
-    EXPECT_EQ(o.countOut("Completing or Aborting operations."), 1);
-}
-
-TEST_F(E2eTest, AnUnplugWhileWaitingForAByteEndsWithExit4) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    // The 4th byte is the last one before the first R record.
-    auto dev = device(script, {"--unplug-at", "4"});
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), script});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 4) << o.err.toStdString();
-    EXPECT_TRUE(o.err.contains("reburn3: The serial device " + dev->port() + " went away"));
-    EXPECT_TRUE(o.err.contains("Error. Read time out.\n"));
-    EXPECT_EQ(o.countOut("Completing or Aborting operations."), 1);
-}
-
-TEST_F(E2eTest, APortThatDoesNotExistGivesExit4AndTheReason) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    const Outcome o = runReburn3({"flash", "--port", "/dev/reburn3-no-such-port", script});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 4);
-    EXPECT_TRUE(o.err.contains("Error initializing COM port: "));
-    EXPECT_TRUE(o.err.contains("The serial device /dev/reburn3-no-such-port does not exist."))
-        << o.err.toStdString();
-    EXPECT_FALSE(o.out.contains("COM port initialized and opened."));
-}
-
-TEST_F(E2eTest, APortInUseByAnotherRunGivesExit4) {
-    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    auto dev = device(script, {"--silent-handshake"});
-    QProcess first;
-    first.start(kReburn3, {"flash", "--port", dev->port(), script});
-    QString seen;
-    ASSERT_TRUE(waitForOutput(first, "COM port initialized and opened.", seen));
-    // Hold the first run where it is, port open, while the second one tries.
-    ::kill(static_cast<pid_t>(first.processId()), SIGSTOP);
-    const Outcome second = runReburn3({"flash", "--port", dev->port(), script});
-    ::kill(static_cast<pid_t>(first.processId()), SIGCONT);
-    const Outcome firstDone = collect(first, seen);
-
-    ASSERT_TRUE(second.finished);
-    EXPECT_EQ(second.exitCode, 4);
-    EXPECT_TRUE(second.err.contains("is in use by another program")) << second.err.toStdString();
-    EXPECT_EQ(firstDone.exitCode, 1);  // the silent device fails the first one, as it should
-}
-
-TEST_F(E2eTest, AnInvalidScriptSendsNothingAndGivesExit3) {
-    const QString good = writeScript("tiny.pf3", scriptOf(kTiny));
-    const QString bad = writeScript("bad.pf3", QByteArray("T5A:TG1:R91:E\r\n:"));
-    auto dev = device(good);
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), bad});
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 3);
-    EXPECT_TRUE(o.err.contains("Record 2: ")) << o.err.toStdString();
-    EXPECT_FALSE(o.out.contains("COM port initialized and opened."));
-    EXPECT_EQ(dev->received().size(), 0);
 }
 
 TEST_F(E2eTest, CtrlCAbortsTheRunPostsTheClosingLinesAndExits130) {
@@ -440,13 +320,6 @@ TEST_F(E2eTest, UsageErrorsGiveExit2) {
     for (const char* code : {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  130 "}) {
         EXPECT_TRUE(help.out.contains(code)) << code;
     }
-}
-
-TEST_F(E2eTest, AScriptThatCannotBeReadGivesExit3BeforeAnyPortIsOpened) {
-    const Outcome o =
-        runReburn3({"flash", "--port", "/dev/reburn3-no-such-port", path("missing.pf3")});
-    EXPECT_EQ(o.exitCode, 3);
-    EXPECT_TRUE(o.err.contains("missing.pf3"));
 }
 
 TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
