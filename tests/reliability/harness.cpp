@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <csignal>
 #include <random>
 
 namespace reburn3::reliability {
@@ -79,6 +80,17 @@ Outcome collect(QProcess& process, const QString& seenBefore) {
     o.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     o.out = seenBefore + QString::fromUtf8(process.readAllStandardOutput());
     o.err = QString::fromUtf8(process.readAllStandardError());
+    return o;
+}
+
+Outcome interruptRun(QProcess& process, const QString& seenBefore) {
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Outcome o = collect(process, seenBefore);
+    EXPECT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 130) << o.err.toStdString();
+    const QStringList out = o.outLines();
+    EXPECT_EQ(out.mid(out.size() - 9), closingLines() + exitLines());
+    EXPECT_FALSE(out.contains("Processing complete.  Exit this application."));
     return o;
 }
 

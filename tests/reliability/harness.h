@@ -56,6 +56,11 @@ bool waitForOutput(QProcess& process, const QString& text, QString& seen);
 // Waits for the end of a started process and collects what it wrote.
 Outcome collect(QProcess& process, const QString& seenBefore = {});
 
+// Ctrl-C to a running `reburn3 flash`, then what it wrote. Checks what every
+// interrupted run must show: exit 130, the closing lines and the exit lines last, and
+// no completion.
+Outcome interruptRun(QProcess& process, const QString& seenBefore);
+
 // The simulated device: `reburn3 simulate SCRIPT --record FILE [faults]`.
 class Device {
 public:
