@@ -20,6 +20,7 @@ int exitCodeFor(RunOutcome outcome, bool deviceLost) {
         case RunOutcome::ScriptFailed:
             return kExitBadScript;
         case RunOutcome::LinkFailed:
+        case RunOutcome::DeviceLost:
         case RunOutcome::PortNotOpen:
             return kExitPortFailed;
         case RunOutcome::None:
@@ -45,6 +46,8 @@ std::string_view outcomeName(RunOutcome outcome) {
             return "link-failed";
         case RunOutcome::ScriptFailed:
             return "script-failed";
+        case RunOutcome::DeviceLost:
+            return "device-lost";
         case RunOutcome::Aborted:
             return "aborted";
         case RunOutcome::InternalError:

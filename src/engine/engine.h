@@ -18,7 +18,8 @@ enum class RunOutcome {
     Running,           // a run is on
     Completed,         // every record played; "Processing complete." posted
     DeviceFailed,      // handshake rejected, wrong byte, or the device did not answer
-    LinkFailed,        // a write to the port failed
+    LinkFailed,        // a write to the port failed, or the bytes did not drain in time
+    DeviceLost,        // the driver reported that the device went away
     ScriptFailed,      // a bad line mark, or the file changed under the run
     Aborted,           // the operator aborted
     InternalError,     // the state machine found a mode outside its table

@@ -38,6 +38,20 @@ public:
     // The reason behind a failed InitializePort in plain words (device missing,
     // permission denied, in use), or empty when the driver has nothing to add.
     virtual std::string describeOpenError(std::int32_t /*code*/) const { return {}; }
+
+    // Delivery. PutByte and a packet write only queue bytes; they have reached the line once
+    // the driver has handed them to the system and the system has sent them out. This pushes
+    // what the system takes now, without waiting, and leaves in `pending` the bytes that have
+    // not gone out yet. 0 on success, else an error number (the device was lost, say).
+    virtual std::int32_t outputPending(std::int32_t /*port*/, std::int64_t& pending) {
+        pending = 0;
+        return 0;
+    }
+    // True once the open device went away for good (a USB adapter pulled, the far end of a
+    // pseudo-terminal closed). A read that finds nothing or a write that must wait is no loss.
+    virtual bool deviceLost() const { return false; }
+    // The system's name for the device behind port `port` (a device path), or empty.
+    virtual std::string deviceName(std::int32_t /*port*/) const { return {}; }
 };
 
 }  // namespace reburn3
