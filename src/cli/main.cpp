@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
@@ -220,7 +221,7 @@ int main(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("reburn3"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QString::fromStdString(std::string(programVersion())));
 
     if (command == "flash") {
         return flashCommand(argc, argv);
@@ -235,8 +236,8 @@ int main(int argc, char** argv) {
         printHelp(kUsage);
         return kExitCompleted;
     }
-    if (command == "-v" || command == "--version") {
-        std::printf("reburn3 %d.%02d\n", text::kVersionMajor, text::kVersionMinor);
+    if (command == "-V" || command == "-v" || command == "--version") {
+        std::printf("%s\n", versionLine("reburn3", qVersion()).c_str());
         return kExitCompleted;
     }
     if (command.empty()) {
