@@ -1,6 +1,7 @@
 # cmake -DSOURCE_DIR=... -DOUTPUT=... [-DCOMMIT=...] -P write_commit.cmake
 # Writes OUTPUT with the short commit of SOURCE_DIR ("abc1234", "abc1234-dirty" when the
-# tree has changes), or an empty text outside git. Leaves OUTPUT alone when it is unchanged.
+# tree has changes; the Debian packaging in debian/ does not count, since building a package
+# writes there), or an empty text outside git. Leaves OUTPUT alone when it is unchanged.
 if(NOT COMMIT)
     find_package(Git QUIET)
     if(GIT_FOUND AND EXISTS "${SOURCE_DIR}/.git")
@@ -10,7 +11,7 @@ if(NOT COMMIT)
         if(failed)
             set(COMMIT "")
         else()
-            execute_process(COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" diff --quiet HEAD --
+            execute_process(COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" diff --quiet HEAD -- . ":(exclude)debian"
                             RESULT_VARIABLE dirty ERROR_QUIET)
             if(dirty)
                 string(APPEND COMMIT "-dirty")
