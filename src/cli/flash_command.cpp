@@ -372,6 +372,9 @@ void reportRepeat(const FlashOptions& options, int run, int code) {
 }  // namespace
 
 int runFlash(const FlashOptions& options) {
+    // One watcher for the whole series, so that Ctrl-C between two runs still ends it
+    // cleanly; set up first, so that no signal finds the default action any more.
+    SignalWatcher watcher;
     // The script is opened once, before a port is touched; every check and every run of
     // the series reads this open file.
     auto script = std::make_shared<ScriptFile>();
@@ -380,9 +383,6 @@ int runFlash(const FlashOptions& options) {
                      options.script.c_str());
         return kExitBadScript;
     }
-    // One watcher for the whole series, so that Ctrl-C between two runs still ends it
-    // cleanly.
-    SignalWatcher watcher;
     int code = kExitCompleted;
     for (int run = 1; run <= options.repeat; ++run) {
         {

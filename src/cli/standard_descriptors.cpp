@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 
 namespace reburn3::cli {
 
