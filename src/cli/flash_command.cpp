@@ -191,11 +191,10 @@ private:
         }
     }
 
-    // A device that never goes quiet: abort the run as "Abort Process" would, say why,
+    // A device that never goes quiet: say why, abort the run as "Abort Process" would,
     // and fail.
     void giveUpHandshake() {
         m_handshakeLimitHit = true;
-        m_form.ProgramFlash_Click();
         const std::string text = m_handshakeLimit.reason();
         if (m_options.json) {
             QJsonObject event;
@@ -205,6 +204,7 @@ private:
         } else {
             m_view.printNotice(text);
         }
+        m_form.ProgramFlash_Click();
         finish(kExitDeviceFailed);
     }
 
