@@ -30,6 +30,12 @@ void FakeSerialDriver::failPutByteAfter(std::size_t okCount, std::int32_t code) 
     m_putByteBudgetCode = code;
 }
 
+void FakeSerialDriver::loseDevice(std::int32_t code) {
+    m_lostCode = code;
+    m_rx.clear();
+    m_scheduled.clear();
+}
+
 int FakeSerialDriver::count(const std::string& operation) const {
     return static_cast<int>(std::count_if(m_calls.begin(), m_calls.end(),
                                           [&](const Call& c) { return c.name == operation; }));
@@ -45,6 +51,9 @@ std::vector<std::string> FakeSerialDriver::callNames() const {
 
 std::int32_t FakeSerialDriver::record(const std::string& name, std::vector<std::int32_t> args) {
     m_calls.push_back({name, std::move(args)});
+    if (m_lostCode != 0) {
+        return m_lostCode;
+    }
     const auto it = m_results.find(name);
     return it == m_results.end() ? 0 : it->second;
 }
@@ -53,6 +62,7 @@ std::int32_t FakeSerialDriver::InitializePort(std::int32_t port, std::int32_t po
                                               std::int32_t a, std::int32_t b, std::int32_t c,
                                               std::int32_t d, std::int32_t rxBufferSize,
                                               std::int32_t txBufferSize, std::int32_t e) {
+    m_lostCode = 0;  // plugged in again
     return record("InitializePort", {port, portIndex, a, b, c, d, rxBufferSize, txBufferSize, e});
 }
 
@@ -96,7 +106,7 @@ std::int32_t FakeSerialDriver::FlushTransmitBuffer(std::int32_t port) {
 
 std::int32_t FakeSerialDriver::IsReceiveBufferEmpty(std::int32_t port) {
     m_calls.push_back({"IsReceiveBufferEmpty", {port}});
-    return m_rx.empty() ? 1 : 0;
+    return m_rx.empty() || m_lostCode != 0 ? 1 : 0;
 }
 
 std::int32_t FakeSerialDriver::GetByte(std::int32_t port) {

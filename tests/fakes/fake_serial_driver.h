@@ -33,6 +33,10 @@ public:
     // Makes PutByte fail with `code` once `okCount` more bytes have been accepted.
     void failPutByteAfter(std::size_t okCount, std::int32_t code);
 
+    // The device goes away, as an unplugged adapter does: every operation on the port
+    // fails with `code` and nothing more arrives, until InitializePort finds it again.
+    void loseDevice(std::int32_t code);
+
     // Called with every byte accepted by PutByte (a device reacting to the host).
     std::function<void(std::uint8_t)> onByteWritten;
 
@@ -64,6 +68,10 @@ public:
                                      const char* buffer) override;
     std::int32_t UnInitializePort(std::int32_t port) override;
     std::string describeOpenError(std::int32_t code) const override;
+    bool deviceLost() const override { return m_lostCode != 0; }
+    std::string deviceName(std::int32_t port) const override {
+        return "/dev/ttyFAKE" + std::to_string(port);
+    }
 
     std::string openErrorReason;  // what describeOpenError answers
 
@@ -79,6 +87,7 @@ private:
     std::uint64_t m_now = 0;
     std::size_t m_putByteBudget = SIZE_MAX;
     std::int32_t m_putByteBudgetCode = 0;
+    std::int32_t m_lostCode = 0;
 };
 
 }  // namespace reburn3::testing
