@@ -105,6 +105,7 @@ public:
     std::int32_t UnInitializePort(std::int32_t port) override;
 
     std::string describeOpenError(std::int32_t code) const override;
+    std::string deviceName(std::int32_t port) const override { return device(port); }
 
 signals:
     // The open device went away; the port has been closed.
