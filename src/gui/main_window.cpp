@@ -1,14 +1,18 @@
 #include "gui/main_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStyleHints>
 
 #include "app/form1.h"
 #include "gui/about_box.h"
 #include "gui/app_icon.h"
+#include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
 #include "gui/log_view.h"
 #include "ui/messages.h"
@@ -53,10 +57,17 @@ MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_fo
     buildMenu();
     setFocusOrder();
 
-    // Fixed size: the client area as designed, plus the menu bar.
+    // Fixed size: the client area as designed, plus the menu bar; all of it scaled
+    // alike when the font needs more room than the design gives.
+    m_scale = captionScale(*centralWidget());
+    scaleControls(*centralWidget(), m_scale);
     const int menuHeight = menuBar()->sizeHint().height();
-    setFixedSize(kClientWidth, kClientHeight + menuHeight);
+    const QSize client = scaled(QSize(kClientWidth, kClientHeight), m_scale);
+    setFixedSize(client.width(), client.height() + menuHeight);
     move(kDesignedPosition);
+    // The focus frame shows from the start, not only after the first key press, so
+    // that a keyboard user sees where the focus is.
+    setAttribute(Qt::WA_KeyboardFocusChange);
 
     m_sysInfo = std::make_unique<QtSysInfoPlatform>(this);
 
@@ -93,6 +104,7 @@ void MainWindow::buildControls() {
         b->setGeometry(geometry);
         b->setAutoDefault(false);
         connect(b, &QPushButton::clicked, this, [form, click] { (form->*click)(); });
+        b->installEventFilter(this);
         m_buttons[at(id)] = b;
     };
     auto makeText = [&](TextBoxId id, const char* name, QRect geometry) {
@@ -224,10 +236,45 @@ void MainWindow::menuHelpAbout_Click() {
     m_about->activateWindow();
 }
 
-// The close box is "Exit / Abort": the window stays unless the core ends the process.
+// The close box and Alt+F4: "Exit / Abort" with no run on; during a run the core asks
+// first. The window stays unless the core ends the process.
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
-    m_form.AbortProgram_Click();
+    m_form.closeRequested();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    auto* b = qobject_cast<QPushButton*>(watched);
+    if (b == nullptr) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+        case QEvent::KeyPress: {
+            // Enter presses the focused button, as Space does.
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                key->modifiers() == Qt::NoModifier) {
+                if (!key->isAutoRepeat() && b->isEnabled()) {
+                    b->click();
+                }
+                return true;
+            }
+            break;
+        }
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            // The second click of a double-click on "Program FLASH" would abort the run
+            // the first one started, after the device was put into download mode.
+            return b == m_buttons[at(ButtonId::ProgramFlash)] && withinDoubleClickOfRunStart();
+        default:
+            break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::withinDoubleClickOfRunStart() const {
+    return m_runStart.isValid() &&
+           m_runStart.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
 }
 
 void MainWindow::textChanged(TextBoxId box) {
@@ -249,8 +296,15 @@ void MainWindow::textChanged(TextBoxId box) {
 
 void MainWindow::showText(TextBoxId box) {
     QLineEdit* edit = m_texts.at(at(box));
-    edit->setText(QString::fromStdString(m_form.window().text(box)));
-    // Long paths show from their start, as a freshly filled text box does.
+    const QString text = QString::fromStdString(m_form.window().text(box));
+    edit->setText(text);
+    if (box == TextBoxId::Text1) {
+        // A script path too long for the box shows its end, the file name; the whole
+        // path is in the tooltip.
+        edit->setCursorPosition(static_cast<int>(text.size()));
+        edit->setToolTip(text);
+        return;
+    }
     edit->setCursorPosition(0);
 }
 
@@ -272,10 +326,17 @@ void MainWindow::buttonChanged(ButtonId id) {
     QPushButton* b = m_buttons.at(at(id));
     b->setText(QString::fromStdString(model.caption));
     b->setEnabled(model.enabled);
+    if (id == ButtonId::ProgramFlash) {
+        if (model.caption == text::kAbortProcess) {
+            m_runStart.start();
+        } else {
+            m_runStart.invalidate();
+        }
+    }
 }
 
-void MainWindow::lineAppended(LogId log, const std::string& /*line*/, std::size_t /*dropped*/) {
-    logView(log)->lineAppended();
+void MainWindow::lineAppended(LogId log, const std::string& line, std::size_t dropped) {
+    logView(log)->lineAppended(line, dropped);
 }
 
 void MainWindow::logCleared(LogId log) {
