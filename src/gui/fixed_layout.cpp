@@ -28,13 +28,11 @@ QString shownText(QString text) {
     return text;
 }
 
+// The width the style asks for around the caption; in height the text line must fit,
+// the margins the style would like need not (buttons keep their designed height).
 bool pushButtonFits(const QPushButton& button, QSize size) {
-    const QStyle* style = button.style();
-    const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, &button) +
-                       style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &button);
-    const QFontMetrics metrics = button.fontMetrics();
-    return metrics.horizontalAdvance(shownText(button.text())) + 2 * margin <= size.width() &&
-           metrics.height() + 4 <= size.height();
+    return button.sizeHint().width() <= size.width() &&
+           button.fontMetrics().height() <= size.height();
 }
 
 bool labelFits(const QLabel& label, QSize size) {

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyleHints>
 
 #include "app/form1.h"
@@ -57,17 +58,8 @@ MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_fo
     buildMenu();
     setFocusOrder();
 
-    // Fixed size: the client area as designed, plus the menu bar; all of it scaled
-    // alike when the font needs more room than the design gives.
-    m_scale = captionScale(*centralWidget());
-    scaleControls(*centralWidget(), m_scale);
-    const int menuHeight = menuBar()->sizeHint().height();
-    const QSize client = scaled(QSize(kClientWidth, kClientHeight), m_scale);
-    setFixedSize(client.width(), client.height() + menuHeight);
     move(kDesignedPosition);
-    // The focus frame shows from the start, not only after the first key press, so
-    // that a keyboard user sees where the focus is.
-    setAttribute(Qt::WA_KeyboardFocusChange);
+    showFocusFrame();
 
     m_sysInfo = std::make_unique<QtSysInfoPlatform>(this);
 
@@ -82,8 +74,24 @@ MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_fo
         buttonChanged(id);
     }
     m_form.window().addListener(this);
+    fitToFont();
 
     m_buttons[at(ButtonId::SelectInputFile)]->setFocus();
+}
+
+// Fixed size: the client area as designed, plus the menu bar; all of it scaled alike
+// when the font needs more room than the design gives. "Program FLASH" is measured
+// with its longer caption, "Abort Process".
+void MainWindow::fitToFont() {
+    QPushButton* program = m_buttons[at(ButtonId::ProgramFlash)];
+    const QString caption = program->text();
+    program->setText(qs(text::kAbortProcess));
+    m_scale = captionScale(*centralWidget());
+    program->setText(caption);
+    scaleControls(*centralWidget(), m_scale);
+    const int menuHeight = menuBar()->sizeHint().height();
+    const QSize client = scaled(QSize(kClientWidth, kClientHeight), m_scale);
+    setFixedSize(client.width(), client.height() + menuHeight);
 }
 
 MainWindow::~MainWindow() {
@@ -241,6 +249,25 @@ void MainWindow::menuHelpAbout_Click() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     m_form.closeRequested();
+}
+
+// The focus frame shows from the start, not only after the first key press, so that a
+// keyboard user sees where the focus is. Qt clears the mark when the window is shown
+// or activated; it is set again each time.
+void MainWindow::showFocusFrame() {
+    setAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    showFocusFrame();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        showFocusFrame();
+    }
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -46,6 +46,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void textChanged(TextBoxId box) override;
@@ -59,6 +61,8 @@ private:
     void buildMenu();
     void setFocusOrder();
     bool withinDoubleClickOfRunStart() const;
+    void showFocusFrame();
+    void fitToFont();
 
     Form1& m_form;
     std::array<QPushButton*, 6> m_buttons{};

@@ -61,14 +61,14 @@ void showColumnsWhole(QFileDialog& dialog) {
     dialog.setViewMode(QFileDialog::Detail);
     const QFontMetrics metrics = dialog.fontMetrics();
     const int ch = metrics.averageCharWidth();
-    const std::array<int, 4> columns = {40 * ch, 12 * ch, 14 * ch, 22 * ch};
+    const std::array<int, 4> columns = {40 * ch, 16 * ch, 14 * ch, 30 * ch};
     if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
         for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
             view->header()->resizeSection(i, columns[static_cast<std::size_t>(i)]);
         }
     }
     // The columns, the sidebar of places and the frames around them.
-    const int width = 40 * ch + 12 * ch + 14 * ch + 22 * ch + 24 * ch;
+    const int width = 40 * ch + 16 * ch + 14 * ch + 30 * ch + 24 * ch;
     dialog.resize(std::max(dialog.sizeHint().width(), width),
                   std::max(dialog.sizeHint().height(), 30 * metrics.height()));
 }

@@ -12,6 +12,7 @@ add_executable(gui_tests
     ${CMAKE_CURRENT_LIST_DIR}/port_dialog_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/about_box_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sys_info_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/operator_slips_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../fakes/fake_serial_driver.cpp
 )
 target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
@@ -20,6 +21,13 @@ gtest_discover_tests(gui_tests
     PROPERTIES LABELS gui TIMEOUT 60 ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60
     DISCOVERY_MODE PRE_TEST)
+
+# No caption clipped with a larger font and no scaling: the layout scales by one factor.
+foreach(dpi 120 144)
+    add_test(NAME gui_captions_${dpi}dpi COMMAND gui_tests --gtest_filter=CaptionTest.*)
+    set_tests_properties(gui_captions_${dpi}dpi PROPERTIES LABELS gui TIMEOUT 60
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_ENABLE_HIGHDPI_SCALING=0;QT_FONT_DPI=${dpi}")
+endforeach()
 
 # One whole download clicked through the window against the simulated device.
 if(TARGET reburn3-sim)
