@@ -46,6 +46,33 @@ if(TARGET reburn3-sim)
         LABELS "gui;e2e" TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endif()
 
+# The window under a real X server with a window manager (scripts/with_x.sh): the
+# slips and field faults an operator meets, through the X server itself. The font
+# cases run again with a larger font and no scaling, on a larger screen.
+if(TARGET reburn3-sim)
+    add_executable(gui_x_tests
+        ${CMAKE_CURRENT_LIST_DIR}/gui_test_main.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/real_x_test.cpp
+    )
+    target_include_directories(gui_x_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+    target_link_libraries(gui_x_tests PRIVATE reburn3_widgets Qt6::Test GTest::gtest)
+    target_compile_definitions(gui_x_tests PRIVATE
+        REBURN3_SIM_PATH="$<TARGET_FILE:reburn3-sim>"
+        REBURN3_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
+    add_dependencies(gui_x_tests reburn3-sim)
+    set(with_x ${PROJECT_SOURCE_DIR}/scripts/with_x.sh)
+    add_test(NAME gui_real_x COMMAND ${with_x} $<TARGET_FILE:gui_x_tests>)
+    set_tests_properties(gui_real_x PROPERTIES
+        LABELS "gui;e2e;x" TIMEOUT 180 SKIP_RETURN_CODE 77 RUN_SERIAL TRUE)
+    foreach(dpi 120 144)
+        add_test(NAME gui_real_x_fonts_${dpi}dpi COMMAND ${with_x} --screen 1600x1200
+            $<TARGET_FILE:gui_x_tests> --gtest_filter=*Fonts*)
+        set_tests_properties(gui_real_x_fonts_${dpi}dpi PROPERTIES
+            LABELS "gui;x" TIMEOUT 60 SKIP_RETURN_CODE 77
+            ENVIRONMENT "QT_ENABLE_HIGHDPI_SCALING=0;QT_FONT_DPI=${dpi}")
+    endforeach()
+endif()
+
 # Not a test: renders the windows to PNG files (scripts/screenshots.sh).
 add_executable(gui_screenshots EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/screenshot_tool.cpp)
 target_link_libraries(gui_screenshots PRIVATE reburn3_widgets Qt6::Test)
