@@ -8,9 +8,8 @@
 namespace reburn3::testing {
 namespace {
 
-constexpr std::int32_t kLost = 31;
 const std::string kGone =
-    "The serial device /dev/ttyFAKE6 went away (unplugged or closed); the port has been closed.";
+    "The serial device /dev/fake6 went away (unplugged or closed); the port has been closed.";
 
 // Plays a script of one T byte, its echo and a line mark per line, with a device that
 // echoes every byte once it has answered the handshake.
@@ -35,6 +34,7 @@ protected:
     }
     // The device is back: the port is opened again and a whole download completes.
     void reopenAndDownload() {
+        driver.plugIn();
         const std::size_t debugBefore = debug().size();
         const auto sentBefore = static_cast<std::ptrdiff_t>(driver.written().size());
         openPort();
@@ -54,7 +54,7 @@ protected:
 };
 
 TEST_F(DeviceLossTest, BetweenRunsItIsSaidOnceAndThePortOpensAgainWhenTheDeviceIsBack) {
-    driver.loseDevice(kLost);
+    driver.loseDevice();
     EXPECT_TRUE(form.portLost());
     EXPECT_FALSE(form.portLost());  // the driver's second report of the same loss
     EXPECT_EQ(debugCount(kGone), 1U);
@@ -76,13 +76,13 @@ TEST_F(DeviceLossTest, MidRunTheRunEndsAsFailedAndTheNextRunCompletes) {
     form.ProgramFlash_Click();
     ticks(4);  // the handshake and the first byte are out
     ASSERT_NE(S.ProgramMode, 0);
-    driver.loseDevice(kLost);
+    driver.loseDevice();
     EXPECT_TRUE(form.portLost());
     EXPECT_EQ(S.PortOpen, kFalse);
     // The run keeps its ticks so that it can end; it never ends as complete.
     EXPECT_TRUE(form.window().timerEnabled());
     runToEnd(1000);
-    EXPECT_NE(form.engine().outcome(), RunOutcome::Completed);
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::DeviceLost);
     EXPECT_FALSE(statusHas(std::string(text::kProcessingComplete)));
     EXPECT_EQ(button(ButtonId::ProgramFlash).caption, std::string(text::kProgramFlash));
     EXPECT_EQ(debugCount(kGone), 1U);

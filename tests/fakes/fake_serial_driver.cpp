@@ -17,6 +17,10 @@ void FakeSerialDriver::receive(std::vector<std::uint8_t> bytes) {
 }
 
 void FakeSerialDriver::advanceTo(std::uint64_t tick) {
+    for (std::uint64_t t = m_now; t < tick && !m_lost; ++t) {
+        sendOnLine(m_output.bytesPerTick);
+        pushToSystem();  // the event loop writes on as the port takes bytes
+    }
     m_now = tick;
     auto due = m_scheduled.upper_bound(tick);
     for (auto it = m_scheduled.begin(); it != due; ++it) {
@@ -28,12 +32,6 @@ void FakeSerialDriver::advanceTo(std::uint64_t tick) {
 void FakeSerialDriver::failPutByteAfter(std::size_t okCount, std::int32_t code) {
     m_putByteBudget = okCount;
     m_putByteBudgetCode = code;
-}
-
-void FakeSerialDriver::loseDevice(std::int32_t code) {
-    m_lostCode = code;
-    m_rx.clear();
-    m_scheduled.clear();
 }
 
 int FakeSerialDriver::count(const std::string& operation) const {
@@ -49,11 +47,40 @@ std::vector<std::string> FakeSerialDriver::callNames() const {
     return names;
 }
 
+void FakeSerialDriver::pushToSystem() {
+    ++m_pushes;
+    if (m_output.stallEvery != 0 && m_pushes % m_output.stallEvery == 0) {
+        return;  // EAGAIN: the system takes nothing this time
+    }
+    while (!m_queue.empty() && m_system.size() < m_output.systemBuffer) {
+        m_system.push_back(m_queue.front());
+        m_queue.pop_front();
+    }
+}
+
+void FakeSerialDriver::sendOnLine(std::size_t count) {
+    for (std::size_t i = 0; i < count && !m_system.empty() && !m_lineStopped; ++i) {
+        const std::uint8_t b = m_system.front();
+        m_system.pop_front();
+        deliver(b);
+    }
+}
+
+void FakeSerialDriver::deliver(std::uint8_t byte) {
+    m_written.push_back(byte);
+    if (onByteWritten) {
+        onByteWritten(byte);
+    }
+}
+
+void FakeSerialDriver::dropUnsent() {
+    m_discarded += unsent();
+    m_queue.clear();
+    m_system.clear();
+}
+
 std::int32_t FakeSerialDriver::record(const std::string& name, std::vector<std::int32_t> args) {
     m_calls.push_back({name, std::move(args)});
-    if (m_lostCode != 0) {
-        return m_lostCode;
-    }
     const auto it = m_results.find(name);
     return it == m_results.end() ? 0 : it->second;
 }
@@ -62,7 +89,6 @@ std::int32_t FakeSerialDriver::InitializePort(std::int32_t port, std::int32_t po
                                               std::int32_t a, std::int32_t b, std::int32_t c,
                                               std::int32_t d, std::int32_t rxBufferSize,
                                               std::int32_t txBufferSize, std::int32_t e) {
-    m_lostCode = 0;  // plugged in again
     return record("InitializePort", {port, portIndex, a, b, c, d, rxBufferSize, txBufferSize, e});
 }
 
@@ -101,12 +127,19 @@ std::int32_t FakeSerialDriver::FlushReceiveBuffer(std::int32_t port) {
 }
 
 std::int32_t FakeSerialDriver::FlushTransmitBuffer(std::int32_t port) {
-    return record("FlushTransmitBuffer", {port});
+    const std::int32_t result = record("FlushTransmitBuffer", {port});
+    if (m_lost) {
+        return kLostCode;
+    }
+    if (result == 0) {
+        dropUnsent();
+    }
+    return result;
 }
 
 std::int32_t FakeSerialDriver::IsReceiveBufferEmpty(std::int32_t port) {
     m_calls.push_back({"IsReceiveBufferEmpty", {port}});
-    return m_rx.empty() || m_lostCode != 0 ? 1 : 0;
+    return m_rx.empty() || m_lost ? 1 : 0;
 }
 
 std::int32_t FakeSerialDriver::GetByte(std::int32_t port) {
@@ -121,6 +154,9 @@ std::int32_t FakeSerialDriver::GetByte(std::int32_t port) {
 
 std::int32_t FakeSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
     std::int32_t result = record("PutByte", {port, byte});
+    if (m_lost) {
+        return kLostCode;
+    }
     if (result == 0 && m_putByteBudget != SIZE_MAX) {
         if (m_putByteBudget == 0) {
             result = m_putByteBudgetCode;
@@ -129,9 +165,11 @@ std::int32_t FakeSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
         }
     }
     if (result == 0) {
-        m_written.push_back(static_cast<std::uint8_t>(byte));
-        if (onByteWritten) {
-            onByteWritten(static_cast<std::uint8_t>(byte));
+        ++m_accepted;
+        if (instantOutput()) {
+            deliver(static_cast<std::uint8_t>(byte));
+        } else {
+            m_queue.push_back(static_cast<std::uint8_t>(byte));
         }
     }
     return result;
@@ -140,12 +178,27 @@ std::int32_t FakeSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
 std::int32_t FakeSerialDriver::ser_rs232_putpacket(std::int32_t port, std::int32_t length,
                                                    const char* buffer) {
     const std::int32_t result = record("ser_rs232_putpacket", {port, length, buffer[0], buffer[1]});
-    m_packetMarks.push_back(m_written.size());
+    if (m_lost) {
+        return kLostCode;
+    }
+    m_packetMarks.push_back(m_accepted);
+    pushToSystem();
     return result;
 }
 
 std::int32_t FakeSerialDriver::UnInitializePort(std::int32_t port) {
-    return record("UnInitializePort", {port});
+    const std::int32_t result = record("UnInitializePort", {port});
+    dropUnsent();  // closing a port drops what it still holds
+    return m_lost ? kLostCode : result;
+}
+
+std::int32_t FakeSerialDriver::outputPending(std::int32_t port, std::int64_t& pending) {
+    const std::int32_t result = record("outputPending", {port});
+    if (!m_lost) {
+        pushToSystem();
+    }
+    pending = static_cast<std::int64_t>(unsent());
+    return m_lost ? kLostCode : result;
 }
 
 std::string FakeSerialDriver::describeOpenError(std::int32_t /*code*/) const {

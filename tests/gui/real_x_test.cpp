@@ -267,7 +267,7 @@ TEST_F(RealXTest, AnUnplugMidRunThenReinitialiseCompleteAndCopyFromTheLog) {
     clickOn(win().button(ButtonId::ProgramFlash));
     ASSERT_TRUE(QTest::qWaitFor([&] { return countRows(LogId::Debug, lost) > 0; }, 20000));
     ASSERT_TRUE(waitForRunEnd(20000));
-    EXPECT_NE(form().engine().outcome(), RunOutcome::Completed);
+    EXPECT_EQ(form().engine().outcome(), RunOutcome::DeviceLost);
     EXPECT_EQ(countRows(LogId::Debug, lost), 1);
     EXPECT_TRUE(win().textBox(TextBoxId::Text2)->text().isEmpty());
     EXPECT_EQ(countRows(LogId::Status, qs(text::kProcessingComplete)), 0);
