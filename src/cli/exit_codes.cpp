@@ -71,7 +71,7 @@ std::string_view exitCodeHelp() {
            "  2    usage error\n"
            "  3    the script cannot be read or is invalid; nothing was sent\n"
            "  4    the port could not be opened, or the device was lost\n"
-           "  130  interrupted (Ctrl-C or SIGTERM); the run was aborted\n";
+           "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n";
 }
 
 }  // namespace reburn3::cli

@@ -1,8 +1,6 @@
 #include "cli/flash_command.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
@@ -18,10 +16,14 @@
 #include "app/startup.h"
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
+#include "cli/handshake_limit.h"
+#include "cli/port_path.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
 #include "cli/run_stats.h"
+#include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
+#include "script/script_file.h"
 #include "script/script_stream.h"
 #include "serial/device_loss.h"
 #include "serial/port_map.h"
@@ -36,30 +38,28 @@ namespace {
 // path instead of a COM port: the path then stands for port 1.
 constexpr std::int16_t kPathPort = 1;
 
-QString sha256Of(const std::string& path) {
-    QFile file(QString::fromStdString(resolveScriptPath(path)));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
-
 qint64 toJsonNumber(std::uint64_t n) {
     return static_cast<qint64>(n);
 }
 
 class FlashSession {
 public:
-    FlashSession(const FlashOptions& options, SignalWatcher& watcher)
+    FlashSession(const FlashOptions& options, SignalWatcher& watcher,
+                 std::shared_ptr<ScriptFile> script)
         : m_options(options),
           m_recorder(m_driver),
           m_desktop(options.script),
           m_form(m_recorder, m_desktop, m_clock),
           m_view(m_form.state(), options.json, options.progress),
           m_timer(m_form),
-          m_signals(watcher) {
+          m_signals(watcher),
+          m_handshakeLimit(options.handshakeLimitSeconds) {
+        // The script opened once for the whole command: every open of its name reads it.
+        m_form.script().holdFile(options.script, std::move(script));
+        CheckOptions check;
+        check.digest = &m_digest;
+        check.stopRequested = [this] { return m_signals.raised(); };
+        m_form.reader().setCheckOptions(std::move(check));
         m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
         m_recorder.setKeepBytes(!options.tracePath.empty());
         m_form.window().addListener(&m_view);
@@ -95,12 +95,15 @@ private:
         if (const std::optional<int> com = parseComName(m_options.port)) {
             port = static_cast<std::int16_t>(*com);
         } else {
-            m_driver.setDevice(kPathPort, m_options.port);
+            m_driver.setDevice(kPathPort, resolvePortPath(m_options.port));
         }
         m_device = m_driver.device(port);
 
         MainStartUp(m_form, "");
         m_form.SelectInputFile_Click();
+        if (checkInterrupted()) {
+            return;
+        }
         if (m_form.state().FileMode != 1) {
             finish(kExitBadScript);
             return;
@@ -125,12 +128,30 @@ private:
         }
         m_view.runStarted();
         m_form.ProgramFlash_Click();
+        if (checkInterrupted()) {
+            return;
+        }
         if (m_form.state().ProgramMode == 0) {
             finish(exitCodeFor(m_form.engine().outcome(), m_driver.deviceLost()));
         }
     }
 
+    // A signal that came during a whole-file check stopped it: the session ends as
+    // interrupted, with nothing sent.
+    bool checkInterrupted() {
+        if (!m_form.reader().summary().interrupted) {
+            return false;
+        }
+        finish(kExitInterrupted);
+        return true;
+    }
+
     void afterTick() {
+        if (!m_finished &&
+            m_handshakeLimit.exceeded(m_form.engine().tickCount(), m_form.state().ProgramMode)) {
+            giveUpHandshake();
+            return;
+        }
         if (m_options.reactive) {
             react();
             return;
@@ -170,7 +191,24 @@ private:
         }
     }
 
-    // Ctrl-C or SIGTERM: abort the run as "Abort Process" would, then leave.
+    // A device that never goes quiet: say why, abort the run as "Abort Process" would,
+    // and fail.
+    void giveUpHandshake() {
+        m_handshakeLimitHit = true;
+        const std::string text = m_handshakeLimit.reason();
+        if (m_options.json) {
+            QJsonObject event;
+            event.insert("event", "handshake-limit");
+            event.insert("text", QString::fromStdString(text));
+            m_view.printJson(event);
+        } else {
+            m_view.printNotice(text);
+        }
+        m_form.ProgramFlash_Click();
+        finish(kExitDeviceFailed);
+    }
+
+    // Ctrl-C, SIGTERM or SIGHUP: abort the run as "Abort Process" would, then leave.
     void interrupt() {
         if (m_finished) {
             return;
@@ -215,6 +253,12 @@ private:
     // The outcome in a word; for a session that ended before a run could start, what
     // stopped it.
     std::string_view resultName(int code) {
+        if (m_handshakeLimitHit) {
+            return outcomeName(RunOutcome::DeviceFailed);
+        }
+        if (m_form.reader().summary().interrupted) {
+            return "interrupted";
+        }
         const RunOutcome outcome = m_form.engine().outcome();
         if (outcome != RunOutcome::None && outcome != RunOutcome::Running) {
             return outcomeName(outcome);
@@ -251,7 +295,7 @@ private:
         result.insert("port", QString::fromStdString(m_options.port));
         result.insert("device", QString::fromStdString(m_device));
         result.insert("script", QString::fromStdString(m_options.script));
-        result.insert("sha256", sha256Of(m_options.script));
+        result.insert("sha256", QString::fromStdString(summary.digest));
         if (m_stats) {
             result.insert("stats", m_stats->toJson());
         }
@@ -268,8 +312,11 @@ private:
     ConsoleView m_view;
     PreciseTickTimer m_timer;
     SignalWatcher& m_signals;
+    Sha256Digest m_digest;
+    HandshakeLimit m_handshakeLimit;
     std::unique_ptr<RunStats> m_stats;
     std::string m_device;
+    bool m_handshakeLimitHit = false;
     bool m_finished = false;
 };
 
@@ -325,21 +372,21 @@ void reportRepeat(const FlashOptions& options, int run, int code) {
 }  // namespace
 
 int runFlash(const FlashOptions& options) {
-    // The same test the run start makes, before a port is touched.
-    ScriptStream probe;
-    if (!probe.open(options.script)) {
+    // One watcher for the whole series, so that Ctrl-C between two runs still ends it
+    // cleanly; set up first, so that no signal finds the default action any more.
+    SignalWatcher watcher;
+    // The script is opened once, before a port is touched; every check and every run of
+    // the series reads this open file.
+    auto script = std::make_shared<ScriptFile>();
+    if (!script->open(resolveScriptPath(options.script))) {
         std::fprintf(stderr, "%s%s\n", std::string(text::kScriptUnreadable).c_str(),
                      options.script.c_str());
         return kExitBadScript;
     }
-    probe.close();
-    // One watcher for the whole series, so that Ctrl-C between two runs still ends it
-    // cleanly.
-    SignalWatcher watcher;
     int code = kExitCompleted;
     for (int run = 1; run <= options.repeat; ++run) {
         {
-            FlashSession session(options, watcher);
+            FlashSession session(options, watcher, script);
             code = session.exec();
         }
         const bool last = code != kExitCompleted || run == options.repeat;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/console_view.h"
+#include "cli/handshake_limit.h"
 
 namespace reburn3::cli {
 
@@ -15,6 +16,8 @@ struct FlashOptions {
     int repeat = 1;         // downloads in a row; the first failure ends the series
     bool stats = false;     // measure the run: tick periods, time against the bound, CPU
     bool reactive = false;  // steps between ticks as soon as the device's bytes arrive
+    // The longest the handshake may go on (a device that never goes quiet); 0: no limit.
+    double handshakeLimitSeconds = HandshakeLimit::kDefaultSeconds;
 };
 
 // `reburn3 flash`: one download through the program's own procedures, driven by the

@@ -12,6 +12,7 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
+#include "cli/standard_descriptors.h"
 #include "serial/port_map.h"
 #include "ui/messages.h"
 
@@ -51,9 +52,14 @@ constexpr const char* kUsage =
     "  --reactive               verify each answer as soon as it arrives and send the next\n"
     "                           bytes at once instead of at the next 5 ms tick (faster;\n"
     "                           the device must take bytes right after its answer)\n"
+    "  --handshake-limit SECONDS\n"
+    "                           give up (exit 1) when the handshake has not ended after\n"
+    "                           SECONDS because the device keeps sending; default 5,\n"
+    "                           0 for no limit (the window waits for ever)\n"
     "\n"
     "Output of flash: status lines on standard output, debug lines on standard error.\n"
-    "Ctrl-C aborts the run like \"Abort Process\" and releases the port.\n"
+    "Ctrl-C, SIGTERM and SIGHUP abort the run like \"Abort Process\" and release the\n"
+    "port.\n"
     "Port n is the device in the environment variable ORX716_COMn if set, else\n"
     "/dev/ttyS<n-1>.\n"
     "\n"
@@ -63,7 +69,8 @@ constexpr const char* kUsage =
 
 constexpr const char* kFlashUsage =
     "Usage: reburn3 flash --port DEVICE|COMn [--progress bar|plain|none] [--json]\n"
-    "                     [--trace FILE] [--repeat N] [--stats] [--reactive] SCRIPT\n"
+    "                     [--trace FILE] [--repeat N] [--stats] [--reactive]\n"
+    "                     [--handshake-limit SECONDS] SCRIPT\n"
     "\n"
     "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays SCRIPT,\n"
     "exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
@@ -119,7 +126,8 @@ int flashCommand(int argc, char** argv) {
     const QCommandLineOption repeat("repeat", "repeat", "N");
     const QCommandLineOption stats("stats", "stats");
     const QCommandLineOption reactive("reactive", "reactive");
-    parser.addOptions({help, port, progress, json, trace, repeat, stats, reactive});
+    const QCommandLineOption handshakeLimit("handshake-limit", "handshake-limit", "SECONDS");
+    parser.addOptions({help, port, progress, json, trace, repeat, stats, reactive, handshakeLimit});
     QString error;
     if (!parseCommand(parser, "flash", argc, argv, error)) {
         return usageError(error.toStdString(), kFlashUsage);
@@ -148,6 +156,16 @@ int flashCommand(int argc, char** argv) {
         options.repeat = parser.value(repeat).toInt(&ok);
         if (!ok || options.repeat < 1) {
             return usageError("--repeat takes a number of downloads, 1 or more", kFlashUsage);
+        }
+    }
+    if (parser.isSet(handshakeLimit)) {
+        bool ok = false;
+        options.handshakeLimitSeconds = parser.value(handshakeLimit).toDouble(&ok);
+        if (!ok || !(options.handshakeLimitSeconds == 0.0 ||
+                     (options.handshakeLimitSeconds >= HandshakeLimit::kLeastSeconds &&
+                      options.handshakeLimitSeconds <= 86400.0))) {
+            return usageError("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit",
+                              kFlashUsage);
         }
     }
     const QString mode = parser.isSet(progress) ? parser.value(progress) : QStringLiteral("auto");
@@ -206,6 +224,7 @@ int portsCommand(const std::string& /*unused*/, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
 
     // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.

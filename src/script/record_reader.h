@@ -35,6 +35,8 @@ public:
     std::int32_t HexPairToByte(const FixedText<2>& data, bool* valid = nullptr);
 
     const ScriptSummary& summary() const { return m_summary; }
+    // What every later check of the script is given: a digest to feed, a way to stop it.
+    void setCheckOptions(CheckOptions options) { m_checkOptions = std::move(options); }
 
 private:
     // Takes the next block of the file into m_block, if it is still the block that
@@ -50,8 +52,10 @@ private:
     MessageLogs& L;
     Clock& C;
     ScriptStream& F;
+    CheckOptions m_checkOptions;
     ScriptSummary m_summary;
-    std::vector<char> m_block;  // records are read from here, never from the file itself
+    std::uint64_t m_recordsLeft = 0;  // whole records checked and not read yet
+    std::vector<char> m_block;        // records are read from here, never from the file itself
     std::size_t m_blockPos = 0;
     std::size_t m_blocksRead = 0;
 };
