@@ -72,7 +72,7 @@ TEST_F(DeviceLossTest, BetweenRunsItIsSaidOnceAndThePortOpensAgainWhenTheDeviceI
     reopenAndDownload();
 }
 
-TEST_F(DeviceLossTest, MidRunTheRunEndsAsFailedAndTheNextRunCompletes) {
+TEST_F(DeviceLossTest, MidRunTheRunEndsAsLostAndTheNextRunCompletes) {
     form.ProgramFlash_Click();
     ticks(4);  // the handshake and the first byte are out
     ASSERT_NE(S.ProgramMode, 0);
