@@ -25,6 +25,7 @@
 #include "cli/signal_watcher.h"
 #include "script/script_file.h"
 #include "script/script_stream.h"
+#include "serial/device_loss.h"
 #include "serial/port_map.h"
 #include "serial/qt_serial_driver.h"
 #include "ui/messages.h"
@@ -179,8 +180,7 @@ private:
     // Said once, when it happens; the run itself ends at its next failed write or at its
     // receive time-out, as it would in the window.
     void reportLoss() {
-        const std::string text = "The serial device " + m_device +
-                                 " went away (unplugged or closed); the port has been closed.";
+        const std::string text = deviceLossLine(m_device);
         if (m_options.json) {
             QJsonObject event;
             event.insert("event", "device-lost");

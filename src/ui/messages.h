@@ -133,4 +133,12 @@ inline constexpr std::string_view kClosing3 =
 inline constexpr std::string_view kClosingBlank = "   ";
 inline constexpr std::string_view kClosing5 = "================";
 
+// The desktop program: the window system's close command during a run, and a serial
+// device that went away.
+inline constexpr std::string_view kAbortAndExitQuestion =
+    "A download is in progress. Abort it and exit?";
+inline constexpr std::string_view kDeviceLostPrefix = "The serial device ";
+inline constexpr std::string_view kDeviceLostSuffix =
+    " went away (unplugged or closed); the port has been closed.";
+
 }  // namespace reburn3::text
