@@ -2,6 +2,7 @@
 # (POSIX), and the `simulate` command. No Qt.
 add_library(reburn3_sim STATIC
     ${CMAKE_CURRENT_LIST_DIR}/device_model.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/line_pace.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pty_device.cpp
     ${CMAKE_CURRENT_LIST_DIR}/simulate_command.cpp
 )
