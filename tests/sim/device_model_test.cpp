@@ -1,6 +1,7 @@
 #include "sim/device_model.h"
 
 #include "script/script_check.h"
+#include "sim/line_pace.h"
 
 #include <gtest/gtest.h>
 
@@ -400,6 +401,36 @@ TEST(DeviceStay, AQuietE1ThatTheScriptExpectsIsSettledByTheNextByte) {
     EXPECT_EQ(feed(restarts, kHello, Millis{1000}), kReady);
     EXPECT_TRUE(restarts.mismatches().empty());
     EXPECT_EQ(restarts.downloads(), 2u);
+}
+
+// --- The line's pace ----------------------------------------------------------------
+
+TEST(LinePace, EachByteTakesTenBitTimesAndQueuedBytesFollowBackToBack) {
+    using std::chrono::nanoseconds;
+    const LinePace::Clock::time_point t0{std::chrono::seconds(100)};
+    LinePace line(115200);
+    EXPECT_EQ(line.byteTime(), nanoseconds(86806)) << "86 805.6 ns, rounded up";
+    EXPECT_EQ(line.send(t0), t0 + nanoseconds(86806));
+    // Two more ready at once queue behind it: whole bit times from the run's start.
+    EXPECT_EQ(line.send(t0), t0 + nanoseconds(173612));
+    EXPECT_EQ(line.send(t0 + nanoseconds(1000)), t0 + nanoseconds(260417));
+    // A byte ready after the line went idle starts a run of its own.
+    const auto later = t0 + std::chrono::milliseconds(5);
+    EXPECT_EQ(line.send(later), later + nanoseconds(86806));
+    EXPECT_EQ(line.freeAt(), later + nanoseconds(86806));
+
+    // A million bytes back to back do not drift by the rounding of one byte time.
+    LinePace run(115200);
+    LinePace::Clock::time_point last;
+    for (int i = 0; i < 1'000'000; ++i) {
+        last = run.send(t0);
+    }
+    EXPECT_EQ(last, t0 + nanoseconds(86'805'555'556)) << "10 000 000 bits at 115200 baud";
+
+    LinePace unpaced;
+    EXPECT_FALSE(unpaced.paced());
+    EXPECT_EQ(unpaced.send(t0), t0);
+    EXPECT_EQ(unpaced.send(t0), t0);
 }
 
 }  // namespace
