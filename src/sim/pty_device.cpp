@@ -32,11 +32,11 @@ constexpr std::chrono::milliseconds kDrainPoll{5};
 // meets a hung-up line. It also covers the moment written bytes take to reach the
 // slave side's input queue.
 constexpr std::chrono::milliseconds kLinger{300};
-// A paced line takes bytes off the pseudo-terminal this long before they start to
-// cross it, so that the device wakes about once a millisecond during a burst rather
-// than once a byte. Every byte still arrives at its own time: replies are timed from
-// it.
-constexpr std::chrono::microseconds kReadAhead{1000};
+// A paced line takes bytes off the pseudo-terminal up to this long before they start
+// to cross it, and takes more when half of that is left, so that the device wakes
+// about once a millisecond during a burst rather than once a byte. Every byte still
+// arrives at its own time: replies are timed from it.
+constexpr std::chrono::microseconds kReadAhead{2000};
 constexpr std::size_t kReadChunk = 512;
 
 struct Outgoing {
@@ -274,7 +274,7 @@ TimePoint PtyDevice::Session::wakeTime(TimePoint now, bool& wantWrite) const {
     }
     if (paced() && !m_rxIdle) {
         // Bytes are waiting: take the next ones when the line has room for them.
-        wake = std::min(wake, m_rxPace.freeAt() - kReadAhead);
+        wake = std::min(wake, m_rxPace.freeAt() - kReadAhead / 2);
     }
     if (m_drainSince) {
         wake = std::min(wake, now + kDrainPoll);
