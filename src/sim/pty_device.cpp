@@ -1,6 +1,7 @@
 #include "sim/pty_device.h"
 
 #include "sim/line_pace.h"
+#include "sim/precise_wakeups.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -173,6 +174,9 @@ bool PtyDevice::unreadReplies() const {
 
 void PtyDevice::pace(std::uint32_t baud) {
     m_baud = baud;
+    if (baud != 0) {
+        askForPreciseWakeups();
+    }
 }
 
 // One call of run(): the device's loop over the line, in both directions.
