@@ -250,8 +250,8 @@ void complain(const std::string& text) {
     std::fflush(stderr);
 }
 
-// Where the simulator stands after a board or a wait: go on, or end with this code.
-using Verdict = std::optional<int>;
+// After a board or a wait: nothing to go on, or the exit code to end with.
+using Ending = std::optional<int>;
 
 class Simulator {
 public:
@@ -262,10 +262,10 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    Verdict serveBoard(std::uint64_t board);
-    Verdict preparePort(PtyDevice& pty, std::uint64_t board);
+    Ending serveBoard(std::uint64_t board);
+    Ending preparePort(PtyDevice& pty, std::uint64_t board);
     DeviceOptions optionsFor(std::uint64_t board) const;
-    Verdict wait(Millis how_long);
+    Ending wait(Millis howLong);
     std::optional<Millis> remainingLifetime() const;
     int stoppedEarly() const;
     int expired() const { return m_args.device.stay ? kExitDone : kExitExpired; }
@@ -280,25 +280,25 @@ int Simulator::run() {
     for (std::uint64_t board = 1; board <= boards; ++board) {
         if (board > 1) {
             // The adapter is gone for a moment while the operator changes the board.
-            if (const Verdict v = wait(m_args.replugGap)) {
+            if (const Ending v = wait(m_args.replugGap)) {
                 return *v;
             }
         }
-        if (const Verdict v = serveBoard(board)) {
+        if (const Ending v = serveBoard(board)) {
             return *v;
         }
     }
     return kExitDone;
 }
 
-Verdict Simulator::serveBoard(std::uint64_t board) {
+Ending Simulator::serveBoard(std::uint64_t board) {
     LoadResult loaded = openScript(m_args.script);
     if (!loaded.script) {
         complain(m_args.script + " refused: " + loaded.error);
         return kExitBadScript;
     }
     PtyDevice pty;
-    if (const Verdict v = preparePort(pty, board)) {
+    if (const Ending v = preparePort(pty, board)) {
         return v;
     }
     DeviceModel model(std::move(*loaded.script), optionsFor(board));
@@ -326,7 +326,7 @@ Verdict Simulator::serveBoard(std::uint64_t board) {
 // Opens the port and tells that it is ready: its path goes to standard output, one
 // line per board, once the link (when one is asked for) leads to it. With
 // --link-delay the path comes at once and the link only after the delay.
-Verdict Simulator::preparePort(PtyDevice& pty, std::uint64_t board) {
+Ending Simulator::preparePort(PtyDevice& pty, std::uint64_t board) {
     std::string record = m_args.record;
     if (m_args.boards && !record.empty()) {
         record += "." + std::to_string(board);
@@ -343,7 +343,7 @@ Verdict Simulator::preparePort(PtyDevice& pty, std::uint64_t board) {
     if (delayed) {
         std::printf("%s\n", pty.path().c_str());
         std::fflush(stdout);
-        if (const Verdict v = wait(m_args.linkDelay)) {
+        if (const Ending v = wait(m_args.linkDelay)) {
             return v;
         }
     }
@@ -374,7 +374,7 @@ DeviceOptions Simulator::optionsFor(std::uint64_t board) const {
 }
 
 // Waits, unless a stop signal comes or the lifetime ends first.
-Verdict Simulator::wait(Millis howLong) {
+Ending Simulator::wait(Millis howLong) {
     const std::optional<Millis> lifetime = remainingLifetime();
     const Millis wait = lifetime ? std::clamp(*lifetime, Millis{0}, howLong) : howLong;
     pollfd stop{m_signals.readEnd(), POLLIN, 0};
