@@ -29,6 +29,10 @@ void Engine::reactiveStep() {
         stopWith(RunOutcome::Aborted);
     }
     for (;;) {
+        if (draining()) {
+            drainStep(false);
+            break;
+        }
         if (S.ProgramMode == kTransmit) {
             TransmitStep();
             continue;
@@ -47,7 +51,7 @@ void Engine::reactiveStep() {
             break;
         }
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdleMode) {
-            completeRun();
+            scriptPlayed();
         }
     }
     S.IsrActive = kFalse;

@@ -85,9 +85,18 @@ void Engine::StopProgramming() {
 }
 
 void Engine::stopWith(RunOutcome outcome) {
+    if (outcome == RunOutcome::Aborted) {
+        // The operator stopped the run: the device gets nothing more, not even what the
+        // port still holds.
+        P.discardPendingOutput();
+    }
+    if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted && P.deviceLost()) {
+        outcome = RunOutcome::DeviceLost;
+    }
     if (m_outcome == RunOutcome::Running) {
         m_outcome = outcome;
     }
+    m_draining = false;
     StopProgramming();
 }
 
