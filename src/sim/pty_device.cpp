@@ -38,7 +38,11 @@ constexpr std::chrono::milliseconds kLinger{300};
 // about once a millisecond during a burst rather than once a byte. Every byte still
 // arrives at its own time: replies are timed from it.
 constexpr std::chrono::microseconds kReadAhead{2000};
-constexpr std::size_t kReadChunk = 512;
+// What the device takes off the pseudo-terminal in one read: more than its input
+// queue holds, so that a burst leaves the host's side at once. A host cannot see the
+// bytes still waiting there (a pseudo-terminal reports an empty output queue), and a
+// host that flushes its port on closing would throw them away.
+constexpr std::size_t kReadChunk = 16384;
 
 struct Outgoing {
     TimePoint due;
@@ -205,6 +209,7 @@ private:
     std::optional<PtyEnd> leaving(TimePoint now);
     TimePoint wakeTime(TimePoint now, bool& wantWrite) const;
     std::optional<PtyEnd> takeIncoming(TimePoint now);
+    PtyEnd stop();
     void queueReply(Reply& reply, TimePoint sent);
     PtyEnd failed(const std::string& what) {
         m_pty.fail(what);
@@ -317,7 +322,7 @@ std::optional<PtyEnd> PtyDevice::Session::takeIncoming(TimePoint now) {
         const auto room = static_cast<std::size_t>((limit - first) / m_rxPace.byteTime()) + 1;
         want = std::min(want, room);
     }
-    std::uint8_t buf[kReadChunk];
+    static thread_local std::uint8_t buf[kReadChunk];
     const ssize_t n = ::read(m_pty.m_master, buf, want);
     if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) {
@@ -360,6 +365,23 @@ std::optional<PtyEnd> PtyDevice::Session::takeIncoming(TimePoint now) {
     return std::nullopt;
 }
 
+// Stopped: bytes the host sent before the stop have reached an unpaced device, so they
+// are taken in (and recorded) first; on a paced line, those still waiting never
+// crossed it. The system hands a large burst over in pieces, a moment apart.
+PtyEnd PtyDevice::Session::stop() {
+    constexpr int kPieceWaitMs = 10;
+    while (!paced() && !m_model.unplugged()) {
+        pollfd p{m_pty.m_master, POLLIN, 0};
+        if (::poll(&p, 1, kPieceWaitMs) <= 0 || (p.revents & POLLIN) == 0) {
+            break;
+        }
+        if (const std::optional<PtyEnd> end = takeIncoming(SteadyClock::now())) {
+            return *end == PtyEnd::Unplugged ? PtyEnd::Stopped : *end;
+        }
+    }
+    return PtyEnd::Stopped;
+}
+
 PtyEnd PtyDevice::Session::run(int stopFd) {
     for (;;) {
         TimePoint now = SteadyClock::now();
@@ -387,7 +409,7 @@ PtyEnd PtyDevice::Session::run(int stopFd) {
             return failed("cannot wait for the pseudo-terminal");
         }
         if (stopFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
-            return PtyEnd::Stopped;
+            return stop();
         }
         if (ready == 0 && m_outgoing.empty() && !m_drainSince && m_rxIdle) {
             // A quiet line. A host that ended without closing the port cleanly can leave

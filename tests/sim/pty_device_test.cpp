@@ -124,6 +124,30 @@ TEST(PtyDevice, HostMayCloseAndReopenThePortBetweenDownloads) {
     EXPECT_EQ(model.completed(), 2u);
 }
 
+TEST(PtyDevice, BytesSentBeforeAStopAreTakenInFirst) {
+    PtyDevice pty;
+    ASSERT_TRUE(pty.open()) << pty.error();
+    const std::string record = tempPath("sim_stop_record.bin");
+    ASSERT_TRUE(pty.record(record)) << pty.error();
+    DeviceModel model = makeDevice();
+    Client host(pty.path());
+    ASSERT_TRUE(host.ok());
+    // A burst larger than the input queue (4 KiB) is waiting when the stop comes.
+    Bytes burst = {0xE1, 0x94, 0x5A, 0x01};
+    burst.resize(64'000, 0x77);
+    burst.resize(host.sendWhatFits(burst));
+    ASSERT_GT(burst.size(), 4096u);
+    int stop[2];
+    ASSERT_EQ(::pipe(stop), 0);
+    ASSERT_EQ(::write(stop[1], "x", 1), 1);
+    EXPECT_EQ(pty.run(model, stop[0]), PtyEnd::Stopped);
+    EXPECT_EQ(fileBytes(record), burst);
+    EXPECT_EQ(model.bytesReceived(), burst.size());
+    ::close(stop[0]);
+    ::close(stop[1]);
+    std::filesystem::remove(record);
+}
+
 TEST(PtyDevice, LateRepliesAreNotEarly) {
     PtyDevice pty;
     ASSERT_TRUE(pty.open()) << pty.error();

@@ -74,6 +74,21 @@ public:
     void send(const Bytes& bytes) {
         ASSERT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
+    // Writes as much of `bytes` as the line takes without waiting; returns how much.
+    std::size_t sendWhatFits(const Bytes& bytes) {
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+        std::size_t sent = 0;
+        while (sent < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.data() + sent, bytes.size() - sent);
+            if (n <= 0) {
+                break;
+            }
+            sent += static_cast<std::size_t>(n);
+        }
+        ::fcntl(m_fd, F_SETFL, flags);
+        return sent;
+    }
     // Reads up to `n` bytes, waiting at most `ms` for each.
     Bytes read(std::size_t n, int ms = kWaitMs) {
         Bytes out;
