@@ -62,6 +62,8 @@ void Engine::Timer2_Timer() {
 void Engine::TransmitStep() {
     bool scriptEnded = false;
     for (;;) {
+        // From the first attempt on, the device may hold part of the script.
+        m_result.partlyProgrammed = true;
         P.SendByte();
         if (S.LastError != 0) {
             stopWith(RunOutcome::LinkFailed);
@@ -97,14 +99,12 @@ void Engine::ReceiveStep() {
         if (S.RxByte == -1) {
             if (S.TimeoutCount == 0) {
                 L.debug(std::string(text::kReadTimeout));
-                stopWith(RunOutcome::DeviceFailed);
+                stopWith(RunOutcome::DeviceFailed, RunReason::ReadTimeout);
             }
             return;
         }
         if (S.RxByte != S.ExpectedByte) {
-            L.debug(std::string(text::kExpected) + script::hex(S.ExpectedByte) +
-                    std::string(text::kRead) + script::hex(S.RxByte));
-            stopWith(RunOutcome::DeviceFailed);
+            wrongByte();
             return;
         }
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
@@ -143,6 +143,7 @@ void Engine::HandshakeAwait() {
              std::string(text::kPleaseWait));
     P.ReadPortByte();
     if (S.RxByte != -1) {
+        m_replySeen = true;
         while (S.RxByte != -1) {
             S.LastByte0 = S.LastByte1;
             S.LastByte1 = static_cast<std::int16_t>(S.RxByte);
@@ -160,10 +161,32 @@ void Engine::HandshakeAwait() {
         }
         return;
     }
+    handshakeFailed();
+}
+
+void Engine::handshakeFailed() {
     L.debug(std::string(text::kUnexpectedInit));
     L.debug(std::string(text::kLastByte0) + script::hex(S.LastByte0) +
             std::string(text::kLastByte1) + script::hex(S.LastByte1));
-    stopWith(RunOutcome::DeviceFailed);
+    RunReason reason = RunReason::BadHandshake;
+    if (!m_replySeen) {
+        reason = RunReason::NoReply;
+    } else if (S.LastByte0 == kHandshakeFirst && S.LastByte1 == kHandshakeSecond) {
+        reason = RunReason::Echo;
+    }
+    m_result.expected = script::hexPair(kReplyEnd0) + " " + script::hexPair(kReplyEnd1);
+    m_result.received = m_replySeen
+                            ? script::hexPair(S.LastByte0) + " " + script::hexPair(S.LastByte1)
+                            : std::string();
+    stopWith(RunOutcome::DeviceFailed, reason);
+}
+
+void Engine::wrongByte() {
+    L.debug(std::string(text::kExpected) + script::hex(S.ExpectedByte) + std::string(text::kRead) +
+            script::hex(S.RxByte));
+    m_result.expected = script::hexPair(S.ExpectedByte);
+    m_result.received = script::hexPair(S.RxByte);
+    stopWith(RunOutcome::DeviceFailed, RunReason::WrongByte);
 }
 
 // Reads on in the script. A bad record or a changed file ends the run here; the end
@@ -176,7 +199,8 @@ Engine::Advance Engine::advanceScript() {
         case ReadOutcome::EndOfScript:
             return Advance::Ended;
         case ReadOutcome::Malformed:
-            stopWith(RunOutcome::ScriptFailed);
+            stopWith(RunOutcome::ScriptFailed,
+                     R.fileChanged() ? RunReason::ScriptChanged : RunReason::ScriptMalformed);
             return Advance::Ended;
     }
     return Advance::Ended;

@@ -133,10 +133,14 @@ ScriptSummary checkScript(ScriptStream& stream) {
     std::vector<std::uint64_t> digests;
     stream.rewind();
     std::vector<char> buffer(kBlockSize);
+    FormatHint hint = FormatHint::None;
     for (;;) {
         const std::size_t got = stream.read(buffer.data(), buffer.size());
         if (got == 0) {
             break;
+        }
+        if (digests.empty()) {
+            hint = detectFormatHint(buffer.data(), got);
         }
         digests.push_back(blockDigest(buffer.data(), got));
         checker.feed(buffer.data(), got);
@@ -144,6 +148,7 @@ ScriptSummary checkScript(ScriptStream& stream) {
     stream.rewind();
     ScriptSummary summary = checker.finish();
     summary.blockDigests = std::move(digests);
+    summary.hint = summary.ok() ? FormatHint::None : hint;
     return summary;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "script/format_hint.h"
 #include "script/script_stream.h"
 
 namespace reburn3 {
@@ -29,6 +30,8 @@ struct ScriptSummary {
     // A digest of every block of kBlockSize bytes of the file as it was checked, so
     // that a run can tell that the file it plays is still the one it checked.
     std::vector<std::uint64_t> blockDigests;
+    // The wrong format the file's first block suggests, said only if it is refused.
+    FormatHint hint = FormatHint::None;
 
     bool ok() const { return faultCount == 0 && records > 0; }
     // Ticks a download takes against a device that answers at once: the handshake
