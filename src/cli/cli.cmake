@@ -12,14 +12,22 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/flash_command.h
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.cpp
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.h
+    ${CMAKE_CURRENT_LIST_DIR}/json_result.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/json_result.h
+    ${CMAKE_CURRENT_LIST_DIR}/output_files.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/output_files.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.h
+    ${CMAKE_CURRENT_LIST_DIR}/script_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_file.h
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.h
+    ${CMAKE_CURRENT_LIST_DIR}/verdict.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/verdict.h
 )
 set_target_properties(reburn3_cli PROPERTIES AUTOMOC ON)
 target_link_libraries(reburn3_cli PUBLIC reburn3_qt Qt6::Core Qt6::SerialPort)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ public:
     // Off: the bytes are only counted, so that a download of any length runs in
     // constant memory (16 bytes a byte would be kept otherwise). On by default.
     void setKeepBytes(bool keep) { m_keep = keep; }
+    // Every byte is also written to `sink` as a trace line when it crosses the line;
+    // nullptr: none.
+    void setTraceSink(std::FILE* sink) { m_sink = sink; }
     const std::vector<TracedByte>& bytes() const { return m_bytes; }
     std::uint64_t sentCount() const { return m_sent; }
     std::uint64_t receivedCount() const { return m_received; }
@@ -83,6 +87,7 @@ public:
 
 private:
     std::uint64_t now() const { return m_ticks ? m_ticks() : 0; }
+    void note(bool sent, std::int32_t value);
 
     SerialDriver& m_inner;
     std::function<std::uint64_t()> m_ticks;
@@ -90,6 +95,7 @@ private:
     std::uint64_t m_sent = 0;
     std::uint64_t m_received = 0;
     bool m_keep = true;
+    std::FILE* m_sink = nullptr;
 };
 
 }  // namespace reburn3::cli
