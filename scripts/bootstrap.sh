@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    python3 python3-jsonschema tmux
 )
 
 missing=()

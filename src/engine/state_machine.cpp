@@ -174,10 +174,10 @@ void Engine::handshakeFailed() {
     } else if (S.LastByte0 == kHandshakeFirst && S.LastByte1 == kHandshakeSecond) {
         reason = RunReason::Echo;
     }
-    m_result.expected = script::hexPair(kReplyEnd0) + " " + script::hexPair(kReplyEnd1);
-    m_result.received = m_replySeen
-                            ? script::hexPair(S.LastByte0) + " " + script::hexPair(S.LastByte1)
-                            : std::string();
+    if (m_replySeen) {
+        m_result.expected = script::hexPair(kReplyEnd0) + " " + script::hexPair(kReplyEnd1);
+        m_result.received = script::hexPair(S.LastByte0) + " " + script::hexPair(S.LastByte1);
+    }
     stopWith(RunOutcome::DeviceFailed, reason);
 }
 
