@@ -34,6 +34,35 @@ void RecordingDriver::note(bool sent, std::int32_t value) {
     }
 }
 
+std::uint64_t RecordingDriver::sentCount() const {
+    const std::uint64_t gone = m_unsent + m_dropped;
+    return gone > m_sent ? 0 : m_sent - gone;
+}
+
+std::int32_t RecordingDriver::outputPending(std::int32_t port, std::int64_t& pending) {
+    const std::int32_t rc = m_inner.outputPending(port, pending);
+    // A lost device leaves its count of the bytes it never wrote.
+    m_unsent = pending > 0 ? static_cast<std::uint64_t>(pending) : 0;
+    return rc;
+}
+
+void RecordingDriver::dropUnsent(std::int32_t port) {
+    std::int64_t pending = 0;
+    m_inner.outputPending(port, pending);
+    m_dropped += pending > 0 ? static_cast<std::uint64_t>(pending) : 0;
+    m_unsent = 0;
+}
+
+std::int32_t RecordingDriver::FlushTransmitBuffer(std::int32_t port) {
+    dropUnsent(port);
+    return m_inner.FlushTransmitBuffer(port);
+}
+
+std::int32_t RecordingDriver::UnInitializePort(std::int32_t port) {
+    dropUnsent(port);
+    return m_inner.UnInitializePort(port);
+}
+
 std::string RecordingDriver::traceText() const {
     std::string out = "# tick direction byte (TX: to the device, RX: from it; ticks of 5 ms)\n";
     out.reserve(out.size() + m_bytes.size() * 14);

@@ -18,7 +18,9 @@ struct TracedByte {
 };
 
 // Passes every call on to another driver and notes every byte sent (an accepted PutByte)
-// and received (a GetByte), stamped with the current tick.
+// and received (a GetByte), stamped with the current tick. A byte accepted is not yet a
+// byte written: it counts as written once the driver no longer holds it, and bytes dropped
+// by a transmit flush or a close never do.
 class RecordingDriver final : public SerialDriver {
 public:
     explicit RecordingDriver(SerialDriver& inner) : m_inner(inner) {}
@@ -31,7 +33,10 @@ public:
     // nullptr: none.
     void setTraceSink(std::FILE* sink) { m_sink = sink; }
     const std::vector<TracedByte>& bytes() const { return m_bytes; }
-    std::uint64_t sentCount() const { return m_sent; }
+    // Bytes accepted by PutByte.
+    std::uint64_t queuedCount() const { return m_sent; }
+    // Bytes that have left for the line: accepted, less those still held or dropped.
+    std::uint64_t sentCount() const;
     std::uint64_t receivedCount() const { return m_received; }
 
     // The trace as text: one line per byte, "tick TX|RX hex".
@@ -66,9 +71,7 @@ public:
     std::int32_t FlushReceiveBuffer(std::int32_t port) override {
         return m_inner.FlushReceiveBuffer(port);
     }
-    std::int32_t FlushTransmitBuffer(std::int32_t port) override {
-        return m_inner.FlushTransmitBuffer(port);
-    }
+    std::int32_t FlushTransmitBuffer(std::int32_t port) override;
     std::int32_t IsReceiveBufferEmpty(std::int32_t port) override {
         return m_inner.IsReceiveBufferEmpty(port);
     }
@@ -78,22 +81,27 @@ public:
                                      const char* buffer) override {
         return m_inner.ser_rs232_putpacket(port, length, buffer);
     }
-    std::int32_t UnInitializePort(std::int32_t port) override {
-        return m_inner.UnInitializePort(port);
-    }
+    std::int32_t UnInitializePort(std::int32_t port) override;
     std::string describeOpenError(std::int32_t code) const override {
         return m_inner.describeOpenError(code);
     }
+    std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
+    bool deviceLost() const override { return m_inner.deviceLost(); }
+    std::string deviceName(std::int32_t port) const override { return m_inner.deviceName(port); }
 
 private:
     std::uint64_t now() const { return m_ticks ? m_ticks() : 0; }
     void note(bool sent, std::int32_t value);
+    // Counts what the driver holds now as dropped: it is about to be thrown away.
+    void dropUnsent(std::int32_t port);
 
     SerialDriver& m_inner;
     std::function<std::uint64_t()> m_ticks;
     std::vector<TracedByte> m_bytes;
     std::uint64_t m_sent = 0;
     std::uint64_t m_received = 0;
+    std::uint64_t m_unsent = 0;   // held by the driver at its latest count
+    std::uint64_t m_dropped = 0;  // dropped by transmit flushes and closes
     bool m_keep = true;
     std::FILE* m_sink = nullptr;
 };

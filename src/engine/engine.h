@@ -49,6 +49,8 @@ public:
     // Where and why the latest run ended, as far as the engine can tell; the record,
     // line and bytes are filled in only for a run that failed inside the script.
     const RunResult& result() const { return m_result; }
+    // True after the last record, while the port is still sending the script's last bytes.
+    bool draining() const { return m_draining; }
     // Ticks delivered since the program started, skipped ones included.
     std::uint64_t tickCount() const { return m_ticks; }
 
@@ -65,6 +67,14 @@ private:
     void wrongByte();
     void completeRun();
     bool startRun();
+    // Every record has been played. The run is complete once the port has sent every byte
+    // the script queued; until then it stays on, and drainStep() watches the port.
+    void scriptPlayed();
+    // `tick`: called by a tick, which alone counts down the time the port is given.
+    void drainStep(bool tick);
+    // The ticks `pending` bytes need on the line at its fixed rate, plus a margin for the
+    // adapter and the system.
+    static std::int64_t drainAllowance(std::int64_t pending);
 
     ProgramState& S;
     WindowModel& W;
@@ -77,6 +87,8 @@ private:
     RunResult m_result;
     bool m_replySeen = false;  // the handshake has had a byte back in this run
     std::uint64_t m_ticks = 0;
+    bool m_draining = false;
+    std::int64_t m_drainTicksLeft = 0;
 };
 
 }  // namespace reburn3

@@ -29,6 +29,10 @@ void Engine::reactiveStep() {
         stopWith(RunOutcome::Aborted);
     }
     for (;;) {
+        if (draining()) {
+            drainStep(false);
+            break;
+        }
         if (S.ProgramMode == kTransmit) {
             TransmitStep();
             continue;
@@ -45,7 +49,7 @@ void Engine::reactiveStep() {
             break;
         }
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdleMode) {
-            completeRun();
+            scriptPlayed();
         }
     }
     S.IsrActive = kFalse;

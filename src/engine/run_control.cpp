@@ -101,15 +101,26 @@ void Engine::stopWith(RunOutcome outcome) {
 }
 
 void Engine::stopWith(RunOutcome outcome, RunReason reason) {
+    if (outcome == RunOutcome::Aborted) {
+        // The operator stopped the run: the device gets nothing more, not even what the
+        // port still holds.
+        P.discardPendingOutput();
+    }
+    if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted && P.deviceLost()) {
+        outcome = RunOutcome::DeviceLost;
+        reason = RunReason::DeviceLost;
+    }
     if (m_outcome == RunOutcome::Running) {
         m_outcome = outcome;
         m_result.outcome = outcome;
         m_result.reason = reason;
-        if (outcome != RunOutcome::Completed && S.RecordsDone > 0) {
+        // Once every record has been played, no record failed: the bytes did not leave.
+        if (outcome != RunOutcome::Completed && S.RecordsDone > 0 && !m_draining) {
             m_result.failedRecord = static_cast<std::uint64_t>(S.RecordsDone);
             m_result.scriptLine = R.linesDone() + 1;
         }
     }
+    m_draining = false;
     StopProgramming();
 }
 

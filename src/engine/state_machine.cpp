@@ -30,6 +30,11 @@ void Engine::Timer2_Timer() {
     if (isSet(S.AbortPending)) {
         stopWith(RunOutcome::Aborted);
     }
+    if (m_draining) {
+        drainStep(true);
+        S.IsrActive = kFalse;
+        return;
+    }
     switch (S.ProgramMode) {
         case kIdle:
             break;
@@ -88,13 +93,13 @@ void Engine::TransmitStep() {
         return;
     }
     if (scriptEnded) {
-        completeRun();
+        scriptPlayed();
     }
 }
 
 // Compares the device's bytes with the R records, as many as are waiting.
 void Engine::ReceiveStep() {
-    while (S.ProgramMode == kReceive) {
+    while (S.ProgramMode == kReceive && !m_draining) {
         P.ReadPortByte();
         if (S.RxByte == -1) {
             if (S.TimeoutCount == 0) {
@@ -108,7 +113,7 @@ void Engine::ReceiveStep() {
             return;
         }
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
-            completeRun();
+            scriptPlayed();
         }
     }
 }
@@ -157,7 +162,7 @@ void Engine::HandshakeAwait() {
     }
     if (S.LastByte0 == kReplyEnd0 && S.LastByte1 == kReplyEnd1) {
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
-            completeRun();
+            scriptPlayed();
         }
         return;
     }
@@ -187,6 +192,44 @@ void Engine::wrongByte() {
     m_result.expected = script::hexPair(S.ExpectedByte);
     m_result.received = script::hexPair(S.RxByte);
     stopWith(RunOutcome::DeviceFailed, RunReason::WrongByte);
+}
+
+void Engine::scriptPlayed() {
+    m_draining = true;
+    m_drainTicksLeft = -1;  // set from the first count of pending bytes
+    drainStep(false);
+}
+
+void Engine::drainStep(bool tick) {
+    std::int64_t pending = 0;
+    const std::int32_t result = P.pendingOutput(pending);
+    if (result != 0) {
+        S.LastError = result;
+        L.debug(std::string(text::kDeliveryFailed) + std::to_string(result));
+        stopWith(RunOutcome::LinkFailed);
+        return;
+    }
+    if (pending == 0) {
+        completeRun();
+        return;
+    }
+    if (m_drainTicksLeft < 0) {
+        m_drainTicksLeft = drainAllowance(pending);
+    }
+    if (tick && m_drainTicksLeft-- == 0) {
+        L.debug(std::string(text::kWriteTimeout) + std::to_string(pending));
+        stopWith(RunOutcome::LinkFailed, RunReason::DrainTimeout);
+    }
+}
+
+std::int64_t Engine::drainAllowance(std::int64_t pending) {
+    // 115200 baud, 10 bits a byte with start and stop bit: 57.6 bytes a 5 ms tick.
+    constexpr std::int64_t kBitsPerByte = 10;
+    constexpr std::int64_t kLineBitsPerSecond = 115200;
+    constexpr std::int64_t kTicksPerSecond = 200;
+    constexpr std::int64_t kMarginTicks = 200;  // one second for the adapter and the system
+    const std::int64_t bitsPerTick = kLineBitsPerSecond / kTicksPerSecond;
+    return (pending * kBitsPerByte + bitsPerTick - 1) / bitsPerTick + kMarginTicks;
 }
 
 // Reads on in the script. A bad record or a changed file ends the run here; the end

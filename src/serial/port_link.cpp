@@ -146,6 +146,8 @@ void PortLink::ClosePort() {
     if (!isSet(S.PortOpen)) {
         return;
     }
+    // Closing drops whatever the port still holds for the device: never silently.
+    reportUndelivered();
     S.LastError = D.UnInitializePort(S.ComPort);
     if (S.LastError != 0) {
         L.debug(std::string(text::kErrClosePrefix) + std::to_string(S.LastError) +
@@ -154,6 +156,31 @@ void PortLink::ClosePort() {
         L.status(std::string(text::kPortClosed) + std::to_string(S.ComPort));
     }
     S.PortOpen = kFalse;
+}
+
+std::int32_t PortLink::pendingOutput(std::int64_t& pending) {
+    pending = 0;
+    return D.outputPending(S.ComPort, pending);
+}
+
+bool PortLink::reportUndelivered() {
+    std::int64_t pending = 0;
+    if (pendingOutput(pending) != 0 || pending <= 0) {
+        return false;
+    }
+    L.debug(std::string(text::kDiscardedPrefix) + std::to_string(pending) +
+            std::string(text::kDiscardedSuffix));
+    return true;
+}
+
+void PortLink::discardPendingOutput() {
+    if (!isSet(S.PortOpen) || !reportUndelivered()) {
+        return;
+    }
+    S.LastError = D.FlushTransmitBuffer(S.ComPort);
+    if (S.LastError != 0) {
+        L.debug(withNumber(text::kErrFlushTransmit, S.LastError));
+    }
 }
 
 }  // namespace reburn3

@@ -20,9 +20,19 @@ public:
     void PutEmptyPacket();
     void ClosePort();
 
+    // Delivery, beyond the six operations: the bytes queued for the device that have not
+    // reached the line yet (0 on success, else the driver's error number in `pending`'s
+    // stead; nothing is posted), and dropping them, which is said in the debug log.
+    std::int32_t pendingOutput(std::int64_t& pending);
+    void discardPendingOutput();
+    // True once the driver reports that the device itself went away.
+    bool deviceLost() const { return D.deviceLost(); }
+
 private:
     bool configureOpenedPort();
     void applySoftSetting(std::int32_t result, std::string_view message);
+    // Says how many queued bytes are about to be dropped, if any; true when there are some.
+    bool reportUndelivered();
 
     ProgramState& S;
     WindowModel& W;

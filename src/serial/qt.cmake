@@ -7,8 +7,14 @@ add_library(reburn3_qt STATIC
     ${CMAKE_CURRENT_LIST_DIR}/port_map.h
     ${CMAKE_CURRENT_LIST_DIR}/qt_serial_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/qt_serial_driver.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_descriptor.h
     ${CMAKE_CURRENT_LIST_DIR}/../engine/qt_tick_timer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../engine/qt_tick_timer.h
 )
+if(WIN32)
+    target_sources(reburn3_qt PRIVATE ${CMAKE_CURRENT_LIST_DIR}/port_descriptor_windows.cpp)
+else()
+    target_sources(reburn3_qt PRIVATE ${CMAKE_CURRENT_LIST_DIR}/port_descriptor_posix.cpp)
+endif()
 set_target_properties(reburn3_qt PROPERTIES AUTOMOC ON)
 target_link_libraries(reburn3_qt PUBLIC reburn3_core Qt6::Core Qt6::SerialPort)

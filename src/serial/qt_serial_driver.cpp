@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "serial/port_descriptor.h"
 #include "serial/port_map.h"
 
 namespace reburn3 {
@@ -46,9 +47,15 @@ constexpr std::size_t kInfoDataBits = 14;
 constexpr std::size_t kInfoStopBits = 16;
 constexpr std::size_t kInfoProtocol = 20;
 
-bool isLossError(QSerialPort::SerialPortError error) {
+// The errors behind which a lost device may hide.
+bool isTransferError(QSerialPort::SerialPortError error) {
     return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
            error == QSerialPort::WriteError;
+}
+
+// The system's words for "nothing now, try again later".
+bool isTransient(int systemError) {
+    return systemError == EAGAIN || systemError == EWOULDBLOCK || systemError == EINTR;
 }
 
 }  // namespace
@@ -89,11 +96,19 @@ std::int32_t QtSerialDriver::checkOpen(std::int32_t port) const {
 }
 
 void QtSerialDriver::onError(QSerialPort::SerialPortError error) {
+    // First, before anything else can change it: the system's reason for the failed call.
+    const int systemError = lastSystemError();
     if (error == QSerialPort::NoError) {
         return;
     }
-    if (isLossError(error) && m_openPort != 0 && !m_lost) {
-        markLost();
+    if (isTransferError(error) && m_openPort != 0 && !m_lost) {
+        if (isRealLoss(error, systemError)) {
+            markLost();
+        } else {
+            // A read that found nothing, or a write the system could not take yet: the port
+            // is fine, and unwritten bytes stay queued.
+            m_port.clearError();
+        }
         return;
     }
     // A zero-time wait ends in a time-out, and a pseudo-terminal has no modem control
@@ -103,8 +118,23 @@ void QtSerialDriver::onError(QSerialPort::SerialPortError error) {
     }
 }
 
+bool QtSerialDriver::isRealLoss(QSerialPort::SerialPortError error, int systemError) const {
+    if (deviceGone(static_cast<std::intptr_t>(m_port.handle()), systemError)) {
+        return true;
+    }
+    return error == QSerialPort::ResourceError && !isTransient(systemError);
+}
+
+std::int64_t QtSerialDriver::unsentBytes() const {
+    if (!m_port.isOpen()) {
+        return 0;
+    }
+    return m_port.bytesToWrite() + systemOutputQueue(static_cast<std::intptr_t>(m_port.handle()));
+}
+
 void QtSerialDriver::markLost() {
     m_lost = true;
+    m_unsentAtLoss = unsentBytes();
     // Closing at once stops the notifiers: an open port whose device is gone keeps
     // signalling the same error and would keep a core busy.
     if (m_port.isOpen()) {
@@ -150,6 +180,7 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
     }
     m_openPort = 0;
     m_lost = false;
+    m_unsentAtLoss = 0;
     m_openErrorText.clear();
     m_port.clearError();
 
@@ -329,6 +360,28 @@ std::int32_t QtSerialDriver::ser_rs232_putpacket(std::int32_t port, std::int32_t
     if (m_port.error() != QSerialPort::NoError) {
         m_port.clearError();
     }
+    return 0;
+}
+
+std::int32_t QtSerialDriver::outputPending(std::int32_t port, std::int64_t& pending) {
+    pending = 0;
+    if (m_openPort == 0 || port != m_openPort) {
+        return kErrNotOpen;
+    }
+    if (m_lost) {
+        pending = m_unsentAtLoss;
+        return kErrDeviceLost;
+    }
+    if (m_port.bytesToWrite() > 0) {
+        // Hands the system what it takes now; the rest stays queued for the next call.
+        m_port.flush();
+        if (m_lost) {
+            pending = m_unsentAtLoss;
+            return kErrDeviceLost;
+        }
+        m_port.clearError();
+    }
+    pending = unsentBytes();
     return 0;
 }
 

@@ -26,7 +26,14 @@ namespace reburn3 {
 //
 // When the device goes away (a USB adapter pulled, the far end of a pseudo-terminal
 // closed), the port is closed at once and remembered as lost: writes then fail with
-// kErrDeviceLost, reads find nothing, and closing it reports kErrDeviceLost once.
+// kErrDeviceLost, reads find nothing, and closing it reports kErrDeviceLost once. Only a
+// real loss counts: Qt also reports a read that found nothing and a write the system could
+// not take yet as errors; those leave the port as it is, and the bytes not yet written stay
+// queued for the next flush.
+//
+// Delivery: outputPending() writes what the system takes now and counts what is left, in
+// Qt's buffer and in the system's output queue, so that a run is complete only once its
+// bytes have left for the line.
 //
 // Result codes (0 is success):
 //   1   kErrNotOpen          the port is not open
@@ -76,7 +83,7 @@ public:
     std::string device(int port) const;
 
     // True once the open device went away, until the port is closed or opened again.
-    bool deviceLost() const { return m_lost; }
+    bool deviceLost() const override { return m_lost; }
     // True while a port is open (and not lost).
     bool isOpen() const { return m_port.isOpen(); }
     // The device of the port last opened, or empty.
@@ -105,6 +112,8 @@ public:
     std::int32_t UnInitializePort(std::int32_t port) override;
 
     std::string describeOpenError(std::int32_t code) const override;
+    std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
+    std::string deviceName(std::int32_t port) const override { return device(port); }
 
 signals:
     // The open device went away; the port has been closed.
@@ -118,6 +127,9 @@ private:
     std::int32_t checkOpen(std::int32_t port) const;
     void onError(QSerialPort::SerialPortError error);
     void markLost();
+    bool isRealLoss(QSerialPort::SerialPortError error, int systemError) const;
+    // Bytes accepted for the device that have not left for the line.
+    std::int64_t unsentBytes() const;
     bool applyLineSettings();
     std::int32_t classifyOpenError(QSerialPort::SerialPortError error) const;
 
@@ -125,6 +137,7 @@ private:
     std::map<int, std::string> m_devices;
     int m_openPort = 0;  // 0 when none is open
     bool m_lost = false;
+    std::int64_t m_unsentAtLoss = 0;
     std::string m_openedDevice;
     std::string m_openErrorText;
 };

@@ -132,6 +132,12 @@ inline constexpr std::string_view kReadTimeout = "Error. Read time out.";
 inline constexpr std::string_view kExpected = "Error.  Expected = ";
 inline constexpr std::string_view kRead = "  Read = ";
 inline constexpr std::string_view kModeUnexpected = "ProgramMode unexpected: ";
+// Delivery: a run is complete only once every byte it queued has gone out on the line.
+inline constexpr std::string_view kWriteTimeout =
+    "Error. Write time out: the port did not send the last bytes of the script. Not sent: ";
+inline constexpr std::string_view kDeliveryFailed = "Error in sending queued bytes: ";
+inline constexpr std::string_view kDiscardedPrefix = "Discarded ";
+inline constexpr std::string_view kDiscardedSuffix = " bytes queued for the device.";
 
 // Run stop.
 inline constexpr std::string_view kStopTime = "Stop time:    ";

@@ -17,6 +17,10 @@ void FakeSerialDriver::receive(std::vector<std::uint8_t> bytes) {
 }
 
 void FakeSerialDriver::advanceTo(std::uint64_t tick) {
+    for (std::uint64_t t = m_now; t < tick && !m_lost; ++t) {
+        sendOnLine(m_output.bytesPerTick);
+        pushToSystem();  // the event loop writes on as the port takes bytes
+    }
     m_now = tick;
     auto due = m_scheduled.upper_bound(tick);
     for (auto it = m_scheduled.begin(); it != due; ++it) {
@@ -41,6 +45,38 @@ std::vector<std::string> FakeSerialDriver::callNames() const {
         names.push_back(c.name);
     }
     return names;
+}
+
+void FakeSerialDriver::pushToSystem() {
+    ++m_pushes;
+    if (m_output.stallEvery != 0 && m_pushes % m_output.stallEvery == 0) {
+        return;  // EAGAIN: the system takes nothing this time
+    }
+    while (!m_queue.empty() && m_system.size() < m_output.systemBuffer) {
+        m_system.push_back(m_queue.front());
+        m_queue.pop_front();
+    }
+}
+
+void FakeSerialDriver::sendOnLine(std::size_t count) {
+    for (std::size_t i = 0; i < count && !m_system.empty() && !m_lineStopped; ++i) {
+        const std::uint8_t b = m_system.front();
+        m_system.pop_front();
+        deliver(b);
+    }
+}
+
+void FakeSerialDriver::deliver(std::uint8_t byte) {
+    m_written.push_back(byte);
+    if (onByteWritten) {
+        onByteWritten(byte);
+    }
+}
+
+void FakeSerialDriver::dropUnsent() {
+    m_discarded += unsent();
+    m_queue.clear();
+    m_system.clear();
 }
 
 std::int32_t FakeSerialDriver::record(const std::string& name, std::vector<std::int32_t> args) {
@@ -91,12 +127,19 @@ std::int32_t FakeSerialDriver::FlushReceiveBuffer(std::int32_t port) {
 }
 
 std::int32_t FakeSerialDriver::FlushTransmitBuffer(std::int32_t port) {
-    return record("FlushTransmitBuffer", {port});
+    const std::int32_t result = record("FlushTransmitBuffer", {port});
+    if (m_lost) {
+        return kLostCode;
+    }
+    if (result == 0) {
+        dropUnsent();
+    }
+    return result;
 }
 
 std::int32_t FakeSerialDriver::IsReceiveBufferEmpty(std::int32_t port) {
     m_calls.push_back({"IsReceiveBufferEmpty", {port}});
-    return m_rx.empty() ? 1 : 0;
+    return m_rx.empty() || m_lost ? 1 : 0;
 }
 
 std::int32_t FakeSerialDriver::GetByte(std::int32_t port) {
@@ -111,6 +154,9 @@ std::int32_t FakeSerialDriver::GetByte(std::int32_t port) {
 
 std::int32_t FakeSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
     std::int32_t result = record("PutByte", {port, byte});
+    if (m_lost) {
+        return kLostCode;
+    }
     if (result == 0 && m_putByteBudget != SIZE_MAX) {
         if (m_putByteBudget == 0) {
             result = m_putByteBudgetCode;
@@ -119,9 +165,11 @@ std::int32_t FakeSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
         }
     }
     if (result == 0) {
-        m_written.push_back(static_cast<std::uint8_t>(byte));
-        if (onByteWritten) {
-            onByteWritten(static_cast<std::uint8_t>(byte));
+        ++m_accepted;
+        if (instantOutput()) {
+            deliver(static_cast<std::uint8_t>(byte));
+        } else {
+            m_queue.push_back(static_cast<std::uint8_t>(byte));
         }
     }
     return result;
@@ -130,12 +178,27 @@ std::int32_t FakeSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
 std::int32_t FakeSerialDriver::ser_rs232_putpacket(std::int32_t port, std::int32_t length,
                                                    const char* buffer) {
     const std::int32_t result = record("ser_rs232_putpacket", {port, length, buffer[0], buffer[1]});
-    m_packetMarks.push_back(m_written.size());
+    if (m_lost) {
+        return kLostCode;
+    }
+    m_packetMarks.push_back(m_accepted);
+    pushToSystem();
     return result;
 }
 
 std::int32_t FakeSerialDriver::UnInitializePort(std::int32_t port) {
-    return record("UnInitializePort", {port});
+    const std::int32_t result = record("UnInitializePort", {port});
+    dropUnsent();  // closing a port drops what it still holds
+    return m_lost ? kLostCode : result;
+}
+
+std::int32_t FakeSerialDriver::outputPending(std::int32_t port, std::int64_t& pending) {
+    const std::int32_t result = record("outputPending", {port});
+    if (!m_lost) {
+        pushToSystem();
+    }
+    pending = static_cast<std::int64_t>(unsent());
+    return m_lost ? kLostCode : result;
 }
 
 std::string FakeSerialDriver::describeOpenError(std::int32_t /*code*/) const {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+namespace reburn3 {
+
+// What the operating system can tell about an open serial device's descriptor, beyond what
+// QSerialPort reports. One implementation per platform, chosen by the build.
+
+// Bytes the system has taken for sending that have not left on the line yet (the kernel's
+// output queue); 0 when the system cannot tell.
+std::int64_t systemOutputQueue(std::intptr_t handle);
+
+// The system's error number of the latest failed call on this thread (errno, or
+// GetLastError on Windows).
+int lastSystemError();
+
+// True when the device behind the descriptor is gone for good (hung up, unplugged, closed at
+// the far end). `lastError` is the system error number seen by the failed call, or 0. A read
+// that found nothing or a write that had to wait is no loss.
+bool deviceGone(std::intptr_t handle, int lastError);
+
+}  // namespace reburn3
