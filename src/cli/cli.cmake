@@ -16,6 +16,8 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/json_result.h
     ${CMAKE_CURRENT_LIST_DIR}/output_files.cpp
     ${CMAKE_CURRENT_LIST_DIR}/output_files.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp

@@ -27,6 +27,7 @@
 #include "cli/exit_codes.h"
 #include "cli/json_result.h"
 #include "cli/output_files.h"
+#include "cli/port_diagnosis.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
 #include "cli/run_stats.h"
@@ -215,6 +216,7 @@ private:
         m_form.ComxBtn_Click(port);
         m_form.Initialize_Click();
         if (m_form.state().PortOpen == kFalse) {
+            m_openError = m_form.state().LastError;
             finish(RunReason::PortOpenFailed);
             return;
         }
@@ -348,6 +350,9 @@ private:
         r.durationMs = m_view.elapsedMs();
         r.device = m_device.empty() ? r.device : m_device;
         r.startedAt = m_startedAt.empty() ? r.startedAt : m_startedAt;
+        if (r.reason == RunReason::PortOpenFailed) {
+            r.detail = diagnosePort(m_options.port, r.device, m_openError);
+        }
         r.endedAt = nowUtc();
         r.exitCode = exitCodeFor(r);
         return r;
@@ -366,6 +371,7 @@ private:
     std::unique_ptr<RunStats> m_stats;
     std::string m_device;
     std::string m_startedAt;
+    std::int32_t m_openError = 0;  // the driver's code of a failed open
     bool m_finished = false;
 };
 

@@ -67,7 +67,8 @@ std::string what(const RunResult& r) {
         case RunReason::ScriptMismatch:
             return "the script's SHA-256 is " + r.sha256 + ", not the one expected";
         case RunReason::PortOpenFailed:
-            return "the port " + displayName(r.device) + " could not be opened";
+            return "the port " + displayName(r.device) + " could not be opened" +
+                   (r.detail.empty() ? std::string() : ": " + r.detail);
         case RunReason::OutputUnwritable:
             return r.detail;
         case RunReason::Usage:
@@ -100,7 +101,7 @@ std::string nextStep(const RunResult& r) {
         case RunReason::ScriptChanged:
             return "Keep the script unchanged during a download, then try again.";
         case RunReason::PortOpenFailed:
-            return "See the lines above; `reburn3 ports` lists the ports.";
+            return "`reburn3 ports` lists the ports.";
         case RunReason::WriteFailed:
         case RunReason::DrainTimeout:
             return "Check the cable and the port, then try again.";

@@ -319,20 +319,38 @@ protected:
         ReliabilityTest::SetUp();
         script = writeScript("five.pf3", fiveLines());
     }
-    void expectOpenFailure(const Outcome& o, const QString& code, const QString& reason) {
+    // `why`: what the verdict adds to "could not be opened", from the system; "*": the
+    // caller checks it.
+    void expectOpenFailure(const Outcome& o, const QString& code, const QString& reason,
+                           const QString& why = {}) {
         expectRun(o, 4, {"Input file closed.", "Program terminated."},
                   {"Error initializing COM port: " + code, reason},
                   "reburn3: FAILED (exit 4): the port *");
-        EXPECT_TRUE(o.verdict.endsWith(" could not be opened" + kUntouched +
-                                       " See the lines above; `reburn3 ports` lists the ports."))
-            << o.verdict.toStdString();
+        const QString end = kUntouched + " `reburn3 ports` lists the ports.";
+        if (why == "*") {  // checked by the caller
+            EXPECT_TRUE(o.verdict.contains(" could not be opened: ")) << o.verdict.toStdString();
+            EXPECT_TRUE(o.verdict.endsWith(end)) << o.verdict.toStdString();
+        } else {
+            EXPECT_TRUE(o.verdict.endsWith(" could not be opened" + why + end))
+                << o.verdict.toStdString();
+        }
     }
     QString script;
 };
 
 TEST_F(PortFaults, APortThatDoesNotExist) {
     const Outcome o = runReburn3({"flash", "--port", "/dev/reburn3-no-such-port", script});
-    expectOpenFailure(o, "10", "The serial device /dev/reburn3-no-such-port does not exist.");
+    expectOpenFailure(o, "10", "The serial device /dev/reburn3-no-such-port does not exist.",
+                      ": /dev/reburn3-no-such-port does not exist");
+    // A COM name says how it was mapped.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORX716_COM3", "/dev/reburn3-no-such-port");
+    const Outcome com = runReburn3({"flash", "--port", "COM3", script}, env);
+    EXPECT_EQ(com.exitCode, 4);
+    EXPECT_TRUE(
+        com.verdict.contains(": COM3 is /dev/reburn3-no-such-port, which does not exist; "
+                             "set ORX716_COM3 to choose another device;"))
+        << com.verdict.toStdString();
 }
 
 TEST_F(PortFaults, APortThisUserMayNotOpen) {
@@ -360,7 +378,13 @@ TEST_F(PortFaults, APortThisUserMayNotOpen) {
     expectOpenFailure(o, "11",
                       "Permission denied on " + dev->port() +
                           ": add the user to the dialout group (sudo adduser $USER dialout) and "
-                          "log in again.");
+                          "log in again.",
+                      "*");
+    // The verdict names the device's own group: a pseudo-terminal's is tty, not dialout.
+    EXPECT_TRUE(o.verdict.contains(dev->port() + " belongs to the group tty") ||
+                o.verdict.contains(dev->port() + " is open to its owner only"))
+        << o.verdict.toStdString();
+    EXPECT_FALSE(o.verdict.contains("dialout")) << o.verdict.toStdString();
     EXPECT_TRUE(dev->received().isEmpty());
 }
 
@@ -387,7 +411,12 @@ TEST_F(PortFaults, APortInUseByAnotherProcess) {
     locker.kill();
     locker.waitForFinished(2000);
     expectOpenFailure(o, "12",
-                      "The serial device " + dev->port() + " is in use by another program.");
+                      "The serial device " + dev->port() + " is in use by another program.", "*");
+    // The verdict names the holder.
+    EXPECT_TRUE(o.verdict.contains(": " + dev->port() + " is held by PID "))
+        << o.verdict.toStdString();
+    EXPECT_TRUE(o.verdict.contains(" (flock)") || o.verdict.contains(" (sleep)"))
+        << o.verdict.toStdString();
     EXPECT_TRUE(dev->received().isEmpty());
 }
 
