@@ -18,7 +18,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <memory>
@@ -656,6 +658,46 @@ TEST_F(E2eTest, QuietTraceAndProgressEvents) {
     // The handshake and at least the first ten lines' bytes each way.
     EXPECT_GE(traced.count(" TX "), 2 + 10) << traced.left(400).toStdString();
     EXPECT_GE(traced.count(" RX "), 2 + 10);
+}
+
+// The progress bar on a real terminal (a tmux pane) of 40, 80 and 200 columns: it fits
+// the width, and only its last state is left on the screen, never copies of itself.
+TEST_F(E2eTest, TheProgressBarFitsTheTerminalAndLeavesNoCopies) {
+    const std::vector<std::string> records = manyLines(120);
+    const QString script = writeScript("many.pf3", scriptOf(records));
+    const QString socket = QString("reburn3-e2e-%1").arg(::getpid());
+    for (int width : {40, 80, 200}) {
+        SCOPED_TRACE(width);
+        auto dev = device(script);
+        const QString done = path(QString("done-%1").arg(width));
+        const QString command = QString(
+                                    "'%1' flash --progress bar --port '%2' '%3' >/dev/null; "
+                                    "echo $? > '%4'; sleep 30")
+                                    .arg(kReburn3, dev->port(), script, done);
+        QProcess tmux;
+        tmux.start("tmux", {"-L", socket, "new-session", "-d", "-x", QString::number(width), "-y",
+                            "60", "-s", QString("w%1").arg(width), command});
+        ASSERT_TRUE(tmux.waitForFinished(kProcessLimitMs));
+        ASSERT_EQ(tmux.exitCode(), 0) << tmux.readAllStandardError().toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFile::exists(done) && clock.elapsed() < kProcessLimitMs) {
+            QThread::msleep(100);
+        }
+        ASSERT_TRUE(QFile::exists(done));
+        QThread::msleep(200);  // the file is written before the pane has drawn everything
+        QProcess capture;
+        capture.start("tmux", {"-L", socket, "capture-pane", "-p", "-t", QString("w%1").arg(width),
+                               "-S", "-"});
+        ASSERT_TRUE(capture.waitForFinished(kProcessLimitMs));
+        const QStringList screen = QString::fromUtf8(capture.readAllStandardOutput()).split('\n');
+        const QStringList bars = screen.filter(QRegularExpression("[0-9]+/360"));
+        ASSERT_EQ(bars.size(), 1) << screen.join('\n').toStdString();
+        EXPECT_LT(bars.front().trimmed().size(), width) << bars.front().toStdString();
+        EXPECT_TRUE(bars.front().contains("360/360")) << bars.front().toStdString();
+        QProcess::execute("tmux", {"-L", socket, "kill-session", "-t", QString("w%1").arg(width)});
+    }
+    QProcess::execute("tmux", {"-L", socket, "kill-server"});
 }
 
 // File names are shown as record texts are: no escape sequence reaches the terminal; a
