@@ -84,6 +84,25 @@ RandomRunResult runRandomDownload(std::uint32_t seed, const std::string& scriptP
     const bool putFault = pct(rng) < 5;
     const bool packetFault = pct(rng) < 3;
     const int abortAt = pct(rng) < 5 ? pct(rng) * 3 : -1;
+    // The port: most runs go through one as hard as a real one (a bounded system buffer,
+    // partial writes, refused pushes, a line of its own speed); a fast one keeps up with
+    // every group the generator makes, a slow one may make the device's answers late; some
+    // lines stop, some devices go away.
+    const int portKind = pct(rng);
+    bool slowPort = false;
+    if (portKind < 70) {
+        std::uniform_int_distribution<std::size_t> buffer(1, 256);
+        std::uniform_int_distribution<std::size_t> perTick(1, 120);
+        std::uniform_int_distribution<std::size_t> stall(0, 4);
+        FakeSerialDriver::Output hard{buffer(rng), perTick(rng), stall(rng)};
+        if (hard.stallEvery == 1) {
+            hard.stallEvery = 0;  // every push refused would be a stopped line
+        }
+        driver.setOutput(hard);
+        slowPort = hard.systemBuffer < 80 || hard.bytesPerTick < 80 || hard.stallEvery != 0;
+    }
+    const int stopLineAt = pct(rng) < 4 ? pct(rng) * 2 : -1;
+    const int loseAt = pct(rng) < 4 ? pct(rng) * 2 : -1;
     if (putFault) {
         driver.failPutByteAfter(static_cast<std::size_t>(pct(rng) % 12), 31);
     }
@@ -99,13 +118,21 @@ RandomRunResult runRandomDownload(std::uint32_t seed, const std::string& scriptP
     form.ProgramFlash_Click();
 
     RandomRunResult result;
-    result.mustComplete =
-        scriptValid && device.perfect() && !putFault && !packetFault && abortAt < 0;
+    result.mustComplete = scriptValid && device.perfect() && !putFault && !packetFault &&
+                          abortAt < 0 && !slowPort && stopLineAt < 0 && loseAt < 0;
     std::uint64_t tick = 0;
+    bool lostInRun = false;
     while (form.state().ProgramMode != 0 && tick < 20000) {
         ++tick;
         device.setNow(tick);
         driver.advanceTo(tick);
+        if (static_cast<int>(tick) == stopLineAt) {
+            driver.stopLine(true);
+        }
+        if (static_cast<int>(tick) == loseAt) {
+            driver.loseDevice();
+            lostInRun = true;
+        }
         if (static_cast<int>(tick) == abortAt) {
             form.ProgramFlash_Click();
         }
@@ -115,6 +142,11 @@ RandomRunResult runRandomDownload(std::uint32_t seed, const std::string& scriptP
     }
     result.completed = form.engine().outcome() == RunOutcome::Completed;
     result.broken = checkRunInvariants(form, driver, records, scriptValid);
+    const RunOutcome outcome = form.engine().outcome();
+    if (result.broken.empty() && lostInRun && outcome != RunOutcome::DeviceLost &&
+        outcome != RunOutcome::Aborted) {
+        result.broken = "a device lost during the run was not reported as lost";
+    }
     if (result.broken.empty() && result.mustComplete && !result.completed) {
         result.broken = "a perfect device did not get a complete download";
     }

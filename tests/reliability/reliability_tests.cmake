@@ -37,6 +37,14 @@ if(TARGET reburn3)
         PROPERTIES LABELS reliability TIMEOUT 40
         DISCOVERY_TIMEOUT 60)
 
+    # Delivered, not queued: trailing groups and long lines, byte for byte.
+    add_executable(delivery_tests ${CMAKE_CURRENT_LIST_DIR}/delivery_test.cpp)
+    target_link_libraries(delivery_tests PRIVATE reliability_harness)
+    gtest_discover_tests(delivery_tests
+        TEST_PREFIX "reliability."
+        PROPERTIES LABELS reliability TIMEOUT 120
+        DISCOVERY_TIMEOUT 60)
+
     # 200 MB written, checked and started on: seconds on a quiet machine, more under the
     # sanitizers.
     add_executable(big_script_tests ${CMAKE_CURRENT_LIST_DIR}/big_script_test.cpp)
@@ -53,5 +61,16 @@ if(TARGET reburn3)
     gtest_discover_tests(soak_tests
         TEST_PREFIX "reliability."
         PROPERTIES LABELS soak TIMEOUT 1800
+        DISCOVERY_TIMEOUT 60)
+
+    # The demo, on ticks and reactive, against a fault-free device: 20 and 100 runs by
+    # default, REBURN3_DEMO_RUNS=300 for the long version.
+    add_executable(demo_series_tests ${CMAKE_CURRENT_LIST_DIR}/demo_series_test.cpp)
+    target_link_libraries(demo_series_tests PRIVATE reliability_harness)
+    target_compile_definitions(demo_series_tests
+        PRIVATE REBURN3_DEMO_SCRIPT="${PROJECT_SOURCE_DIR}/examples/orx716_demo.pf3")
+    gtest_discover_tests(demo_series_tests
+        TEST_PREFIX "reliability."
+        PROPERTIES LABELS soak TIMEOUT 3600
         DISCOVERY_TIMEOUT 60)
 endif()

@@ -209,6 +209,58 @@ TEST_F(QtSerialDriverTest, ALargeBurstDrainsCompletelyFromTheEventLoop) {
     }
 }
 
+// A device that does not read for a while fills the system's buffer: every further write
+// meets EAGAIN. That is a stall, not a loss. The bytes stay counted as unsent, and they all
+// arrive, in order, once the device reads again.
+TEST_F(QtSerialDriverTest, AWriteStallIsNoLossAndTheUnsentBytesAreCountedUntilTheyGoOut) {
+    openAndConfigure();
+    constexpr std::size_t kCount = 300000;  // far beyond any pseudo-terminal's buffer
+    for (std::size_t i = 0; i < kCount; ++i) {
+        ASSERT_EQ(driver.PutByte(kPort, static_cast<std::int32_t>(i % 253)), 0);
+    }
+    ASSERT_EQ(driver.ser_rs232_putpacket(kPort, 0, "0"), 0);
+    std::int64_t pending = 0;
+    for (int i = 0; i < 50; ++i) {  // the event loop and the delivery count push on
+        QCoreApplication::processEvents();
+        ASSERT_EQ(driver.outputPending(kPort, pending), 0);
+        EXPECT_EQ(driver.IsReceiveBufferEmpty(kPort), QtSerialDriver::kNothingWaiting);
+    }
+    EXPECT_FALSE(driver.deviceLost());
+    EXPECT_TRUE(driver.isOpen());
+    EXPECT_GT(pending, 0);
+    EXPECT_LT(pending, static_cast<std::int64_t>(kCount));
+
+    std::vector<unsigned char> got;
+    QElapsedTimer clock;
+    clock.start();
+    while ((got.size() < kCount || pending != 0) && clock.elapsed() < 20000) {
+        ASSERT_EQ(driver.outputPending(kPort, pending), 0);
+        const auto more = pty.read(kCount - got.size(), 5);
+        got.insert(got.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(pending, 0);
+    ASSERT_EQ(got.size(), kCount);
+    for (std::size_t i = 0; i < kCount; ++i) {
+        ASSERT_EQ(got[i], i % 253) << "at " << i;
+    }
+    EXPECT_FALSE(driver.deviceLost());
+}
+
+// Closing with bytes still queued drops them: the count says how many, before the close.
+TEST_F(QtSerialDriverTest, TheUnsentCountIsKnownUpToTheClose) {
+    openAndConfigure();
+    for (int i = 0; i < 100000; ++i) {
+        ASSERT_EQ(driver.PutByte(kPort, 0x55), 0);
+    }
+    ASSERT_EQ(driver.ser_rs232_putpacket(kPort, 0, "0"), 0);
+    std::int64_t pending = 0;
+    ASSERT_EQ(driver.outputPending(kPort, pending), 0);
+    EXPECT_GT(pending, 0);
+    EXPECT_EQ(driver.UnInitializePort(kPort), 0);
+    EXPECT_EQ(driver.outputPending(kPort, pending), QtSerialDriver::kErrNotOpen);
+    EXPECT_EQ(pending, 0);
+}
+
 TEST_F(QtSerialDriverTest, AByteFromTheDeviceIsSeenWithinOneCallSequence) {
     openAndConfigure();
     EXPECT_NE(driver.IsReceiveBufferEmpty(kPort), 0);

@@ -1,0 +1,84 @@
+// Delivered, not queued: a download is reported complete only when the device has every
+// byte of it. The cases that once ended "completed" with most of the script still in the
+// port's buffers, and the write stalls that were once taken for a lost device, end to end
+// against the simulated device, judged by the bytes it recorded.
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "reliability/harness.h"
+
+namespace reburn3::reliability {
+namespace {
+
+// T5A T5A R91 E, then `group` T records and a last E: the script ends with a group far
+// larger than any port buffer, and no R record after it to prove that it arrived.
+QByteArray trailingGroupScript(int group) {
+    QByteArray bytes("T5A:T5A:R91:E\r\n:");
+    char record[8];
+    for (int i = 0; i < group; ++i) {
+        std::snprintf(record, sizeof record, "T%02X:", static_cast<unsigned>(i & 0xFF));
+        bytes += record;
+    }
+    return bytes + "E\r\n:";
+}
+
+QJsonObject resultOf(const Outcome& o) {
+    const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QJsonObject{}
+                           : QJsonDocument::fromJson(lines.last().toUtf8()).object();
+}
+
+struct DeliveryCase {
+    const char* name;
+    QByteArray (*script)();
+    bool reactive;
+};
+
+class Delivery : public ReliabilityTest, public ::testing::WithParamInterface<DeliveryCase> {};
+
+TEST_P(Delivery, CompletedMeansTheDeviceHasEveryByte) {
+    const QByteArray bytes = GetParam().script();
+    const QString script = writeScript("delivery.pf3", bytes);
+    const auto dev = device(script);
+    ASSERT_TRUE(dev->ok());
+    QStringList args{"flash", "--json", "--port", dev->port(), script};
+    if (GetParam().reactive) {
+        args.insert(1, "--reactive");
+    }
+    const Outcome o = runReburn3(args);
+    const QByteArray received = dev->received();
+    const QJsonObject result = resultOf(o);
+
+    ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_EQ(result.value("result").toString(), "completed");
+    EXPECT_FALSE(result.value("deviceLost").toBool());
+    // Byte for byte what the script sends, and the count reported is the count delivered.
+    EXPECT_EQ(received.size(), downloadOf(bytes).size());
+    EXPECT_TRUE(received == downloadOf(bytes)) << "the device did not get the script";
+    EXPECT_EQ(result.value("bytesSent").toInteger(), received.size());
+    EXPECT_FALSE(o.err.contains("went away")) << o.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TrailingGroupsAndLongLines, Delivery,
+    ::testing::Values(
+        // The script's end is a group of T bytes far beyond the port's buffers.
+        DeliveryCase{"Trailing12K", [] { return trailingGroupScript(12'000); }, false},
+        DeliveryCase{"Trailing200K", [] { return trailingGroupScript(200'000); }, false},
+        DeliveryCase{"Trailing200KReactive", [] { return trailingGroupScript(200'000); }, true},
+        // 50,000 T bytes on one line, verified by its R: the system refuses writes for a
+        // while (EAGAIN), which is a stall, not a lost device.
+        DeliveryCase{"LongLines", [] { return linesScript(3, 50'000, 7); }, false},
+        DeliveryCase{"LongLinesReactive", [] { return linesScript(3, 50'000, 7); }, true}),
+    [](const auto& deliveryCase) { return std::string(deliveryCase.param.name); });
+
+}  // namespace
+}  // namespace reburn3::reliability
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
