@@ -163,7 +163,7 @@ void ConsoleView::runEnded() {
 
 void ConsoleView::printNotice(const std::string& text) {
     eraseBar();
-    std::fprintf(m_err, "reburn3: %s\n", text.c_str());
+    std::fprintf(m_err, "reburn3: %s\n", escapeControls(text).c_str());
     std::fflush(m_err);
     showProgress(true);
 }

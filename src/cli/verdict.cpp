@@ -63,7 +63,8 @@ std::string what(const RunResult& r) {
             return "cannot read the script " + displayName(r.script) +
                    (r.detail.empty() ? std::string() : ": " + r.detail);
         case RunReason::ScriptRefused:
-            return "the script " + displayName(r.script) + " was refused (see the lines above)";
+            return "the script " + displayName(r.script) +
+                   " was refused by the check (`reburn3 check` lists its faults)";
         case RunReason::ScriptMismatch:
             return "the script's SHA-256 is " + r.sha256 + ", not the one expected";
         case RunReason::PortOpenFailed:

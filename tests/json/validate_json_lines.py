@@ -10,6 +10,21 @@ import sys
 import jsonschema
 
 
+# The definition a line is meant to follow, from its type, so that a bad line is told
+# against that definition rather than as "not valid under any of the given schemas".
+DEFINITION = {"log": "log", "progress": "progress", "result": "result", "check": "check",
+              "ports": "ports"}
+EVENTS = {"device-lost": "deviceLost", "repeat": "repeat"}
+
+
+def definition_of(obj):
+    if not isinstance(obj, dict):
+        return None
+    if obj.get("type") == "event":
+        return EVENTS.get(obj.get("event"))
+    return DEFINITION.get(obj.get("type"))
+
+
 def main() -> int:
     with open(sys.argv[1], encoding="utf-8") as f:
         schema = json.load(f)
@@ -30,6 +45,11 @@ def main() -> int:
             bad += 1
             continue
         errors = sorted(validator.iter_errors(obj), key=lambda e: list(e.path))
+        name = definition_of(obj)
+        if errors and name is not None:
+            part = validator_class({"$schema": schema["$schema"], "$defs": schema["$defs"],
+                                    "$ref": "#/$defs/" + name})
+            errors = sorted(part.iter_errors(obj), key=lambda e: list(e.path)) or errors
         if errors:
             bad += 1
             print(f"line {number}: {line}")

@@ -464,7 +464,7 @@ protected:
         expectRun(o, 3, {"Input file closed.", "Program terminated."},
                   faults + QStringList{verdict + scriptPath} + hint,
                   "reburn3: FAILED (exit 3): the script " + scriptPath +
-                      " was refused (see the lines above)" + kUntouched +
+                      " was refused by the check (`reburn3 check` lists its faults)" + kUntouched +
                       " Fix the script, then try again.");
         EXPECT_TRUE(dev->received().isEmpty());
     }
