@@ -611,6 +611,35 @@ TEST_F(E2eTest, EveryPathEndsInAVerdictAndOneResult) {
               "completed");
 }
 
+// SIGTERM in the middle of a run: the closing lines, the verdict with the record reached
+// and the device's state, and the JSON result named as an interruption always is.
+TEST_F(E2eTest, AnInterruptedRunEndsInItsVerdictAndResult) {
+    const QString script = writeScript("long.pf3", scriptOf(manyLines(300)));
+    auto dev = device(script);
+    QProcess p;
+    p.start(kReburn3, {"flash", "--json", "--port", dev->port(), script});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, "Processing ...   30\"", seen));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const Outcome o = collect(p, seen);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 130);
+    const QStringList err = o.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(err.isEmpty());
+    EXPECT_TRUE(QRegularExpression("^reburn3: INTERRUPTED \\(exit 130\\) at record [0-9]+ of 900; "
+                                   "the device is partly programmed: cycle its power before "
+                                   "trying again\\.$")
+                    .match(err.back())
+                    .hasMatch())
+        << err.back().toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(o.outLines().back().toUtf8()).object();
+    EXPECT_EQ(result.value("result").toString(), "interrupted");
+    EXPECT_EQ(result.value("reason").toString(), "interrupted");
+    EXPECT_EQ(result.value("exitCode").toInt(), 130);
+    EXPECT_TRUE(result.value("partlyProgrammed").toBool());
+    EXPECT_GE(result.value("recordsDone").toInt(), 30);
+}
+
 // -q: the verdict alone. --trace: written as the run goes, so a killed run leaves it up
 // to its last tick. --json: progress events at most about ten a second.
 TEST_F(E2eTest, QuietTraceAndProgressEvents) {
