@@ -99,8 +99,11 @@ struct FlashContext {
 // the JSON result, the --log line.
 void reportEnd(const RunResult& result, const FlashOptions& options, AppendLog* log,
                const QJsonObject& extra = {}) {
-    std::fprintf(stderr, "%s\n", verdictLine(result).c_str());
-    std::fflush(stderr);
+    // A usage error has had its own line already.
+    if (result.reason != RunReason::Usage) {
+        std::fprintf(stderr, "%s\n", verdictLine(result).c_str());
+        std::fflush(stderr);
+    }
     if (options.json) {
         QJsonObject object = resultJson(result, options.tags);
         for (auto it = extra.begin(); it != extra.end(); ++it) {

@@ -532,7 +532,7 @@ TEST_F(E2eTest, EveryPathEndsInAVerdictAndOneResult) {
          "usage-error",
          "usage",
          false,
-         "reburn3: NOT STARTED (exit 2): --repeat takes"},
+         "reburn3: --repeat takes a number of downloads, 1 or more (see `reburn3 flash --help`)"},
         {"log not writable",
          {},
          true,
