@@ -22,6 +22,8 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
+    ${CMAKE_CURRENT_LIST_DIR}/run_report.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run_report.h
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.h
     ${CMAKE_CURRENT_LIST_DIR}/script_file.cpp

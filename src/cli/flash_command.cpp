@@ -1,13 +1,9 @@
 #include "cli/flash_command.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDateTime>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
@@ -30,6 +26,7 @@
 #include "cli/port_diagnosis.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
+#include "cli/run_report.h"
 #include "cli/run_stats.h"
 #include "cli/script_file.h"
 #include "cli/signal_watcher.h"
@@ -71,21 +68,6 @@ std::string resolvedDevice(const std::string& port) {
     return port;
 }
 
-std::string hostName() {
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0) {
-        return {};
-    }
-    return buf;
-}
-
-void printJsonLine(const QJsonObject& object) {
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 // What every download shares before it starts: the names, the version and the files
 // it writes besides its output.
 struct FlashContext {
@@ -94,32 +76,6 @@ struct FlashContext {
     AppendLog log;
     TraceFile trace;
 };
-
-// The end of a download, told once from its result: the last line on standard error,
-// the JSON result, the --log line.
-void reportEnd(const RunResult& result, const FlashOptions& options, AppendLog* log,
-               const QJsonObject& extra = {}) {
-    // A usage error has had its own line already.
-    if (result.reason != RunReason::Usage) {
-        std::fprintf(stderr, "%s\n", verdictLine(result).c_str());
-        std::fflush(stderr);
-    }
-    if (options.json) {
-        QJsonObject object = resultJson(result, options.tags);
-        for (auto it = extra.begin(); it != extra.end(); ++it) {
-            object.insert(it.key(), it.value());
-        }
-        printJsonLine(object);
-    }
-    if (log != nullptr && log->isOpen()) {
-        const QByteArray line =
-            QJsonDocument(logJson(result, options.tags, hostName())).toJson(QJsonDocument::Compact);
-        if (!log->append(line.toStdString())) {
-            std::fprintf(stderr, "reburn3: cannot write the log file %s: %s\n",
-                         displayName(options.logPath).c_str(), std::strerror(errno));
-        }
-    }
-}
 
 RunResult baseResult(const FlashOptions& options) {
     RunResult r;
