@@ -108,7 +108,7 @@ std::string_view exitCodeHelp() {
            "  3    the script cannot be read, is invalid or is not the one expected;\n"
            "       nothing was sent\n"
            "  4    the port could not be opened, a write to it failed, or the device was lost\n"
-           "  130  interrupted (Ctrl-C or SIGTERM); the run was aborted\n"
+           "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n"
            "A failure after the first byte of the script went out (1, 4 or 130) leaves the\n"
            "device partly programmed: the last line says so; cycle its power before trying\n"
            "again. A script changed on disk during the run then exits 1.\n";

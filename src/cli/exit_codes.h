@@ -13,7 +13,7 @@ inline constexpr int kExitDeviceFailed = 1;   // handshake, wrong byte, time-out
 inline constexpr int kExitUsage = 2;          // bad command line
 inline constexpr int kExitBadScript = 3;      // the script is unreadable or invalid
 inline constexpr int kExitPortFailed = 4;     // the port could not be opened or was lost
-inline constexpr int kExitInterrupted = 130;  // Ctrl-C or SIGTERM
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C, SIGTERM or SIGHUP
 
 // The exit code of a download that ended as `result` says. A lost device decides over
 // anything but a completed run: the failure it caused is only its consequence. Exit 3

@@ -21,16 +21,20 @@
 #include "app/startup.h"
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
+#include "cli/handshake_limit.h"
 #include "cli/json_result.h"
 #include "cli/output_files.h"
 #include "cli/port_diagnosis.h"
+#include "cli/port_path.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
 #include "cli/run_report.h"
 #include "cli/run_stats.h"
-#include "cli/script_file.h"
+#include "cli/script_problem.h"
+#include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
 #include "cli/verdict.h"
+#include "script/script_file.h"
 #include "script/script_stream.h"
 #include "serial/port_map.h"
 #include "serial/qt_serial_driver.h"
@@ -65,7 +69,7 @@ std::string resolvedDevice(const std::string& port) {
     if (const std::optional<int> com = parseComName(port)) {
         return portDevice(*com);
     }
-    return port;
+    return resolvePortPath(port);
 }
 
 // What every download shares before it starts: the names, the version and the files
@@ -100,7 +104,7 @@ int endBeforeRun(RunResult result, RunReason reason, const std::string& detail,
 
 class FlashSession {
 public:
-    FlashSession(FlashContext& context, SignalWatcher& watcher)
+    FlashSession(FlashContext& context, SignalWatcher& watcher, std::shared_ptr<ScriptFile> script)
         : m_context(context),
           m_options(context.options),
           m_recorder(m_driver),
@@ -109,7 +113,14 @@ public:
           m_view(m_form.state(), context.options.json,
                  context.options.quiet ? ProgressMode::None : context.options.progress),
           m_timer(m_form),
-          m_signals(watcher) {
+          m_signals(watcher),
+          m_handshakeLimit(context.options.handshakeLimitSeconds) {
+        // The script opened once for the whole command: every open of its name reads it.
+        m_form.script().holdFile(context.options.script, std::move(script));
+        CheckOptions check;
+        check.digest = &m_digest;
+        check.stopRequested = [this] { return m_signals.raised(); };
+        m_form.reader().setCheckOptions(std::move(check));
         m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
         m_recorder.setKeepBytes(false);
         if (context.trace.isOpen()) {
@@ -154,12 +165,15 @@ private:
         if (const std::optional<int> com = parseComName(m_options.port)) {
             port = static_cast<std::int16_t>(*com);
         } else {
-            m_driver.setDevice(kPathPort, m_options.port);
+            m_driver.setDevice(kPathPort, resolvePortPath(m_options.port));
         }
         m_device = m_driver.device(port);
 
         MainStartUp(m_form, "");
         m_form.SelectInputFile_Click();
+        if (checkInterrupted()) {
+            return;
+        }
         if (m_form.state().FileMode != 1) {
             finish(RunReason::ScriptUnreadable);
             return;
@@ -169,6 +183,16 @@ private:
         if (!m_form.reader().summary().ok()) {
             finish(RunReason::ScriptRefused);
             return;
+        }
+        // The digest comes from the check's own pass over the file.
+        m_context.base.sha256 = m_form.reader().summary().digest;
+        if (!m_options.expectSha256.empty() && m_context.base.sha256 != m_options.expectSha256) {
+            finish(RunReason::ScriptMismatch);
+            return;
+        }
+        if (!m_options.quiet) {
+            std::fprintf(stderr, "%s\n", headerLine(m_context.base).c_str());
+            std::fflush(stderr);
         }
 
         m_form.ConfigComPort_Click();
@@ -185,12 +209,30 @@ private:
         }
         m_view.runStarted();
         m_form.ProgramFlash_Click();
+        if (checkInterrupted()) {
+            return;
+        }
         if (m_form.state().ProgramMode == 0) {
             finish(RunReason::None);
         }
     }
 
+    // A signal that came during a whole-file check stopped it: the session ends as
+    // interrupted, with nothing sent.
+    bool checkInterrupted() {
+        if (!m_form.reader().summary().interrupted) {
+            return false;
+        }
+        finish(RunReason::Interrupted);
+        return true;
+    }
+
     void afterTick() {
+        if (!m_finished &&
+            m_handshakeLimit.exceeded(m_form.engine().tickCount(), m_form.state().ProgramMode)) {
+            giveUpHandshake();
+            return;
+        }
         if (m_options.reactive) {
             react();
             return;
@@ -232,7 +274,24 @@ private:
         }
     }
 
-    // Ctrl-C or SIGTERM: abort the run as "Abort Process" would, then leave.
+    // A device that never goes quiet: say why, abort the run as "Abort Process" would,
+    // and fail.
+    void giveUpHandshake() {
+        const std::string text = m_handshakeLimit.reason();
+        if (m_options.json) {
+            QJsonObject event;
+            event.insert("type", "event");
+            event.insert("event", "handshake-limit");
+            event.insert("text", QString::fromStdString(text));
+            m_view.printJson(event);
+        } else {
+            m_view.printNotice(text);
+        }
+        m_form.ProgramFlash_Click();
+        finish(RunReason::HandshakeLimit);
+    }
+
+    // Ctrl-C, SIGTERM or SIGHUP: abort the run as "Abort Process" would, then leave.
     void interrupt() {
         if (m_finished) {
             return;
@@ -289,7 +348,11 @@ private:
         r.received = run.received;
         r.partlyProgrammed = run.partlyProgrammed;
         const bool ran = run.outcome != RunOutcome::None && run.outcome != RunOutcome::Running;
-        if (reason != RunReason::None && (!ran || reason == RunReason::Interrupted)) {
+        if (reason == RunReason::HandshakeLimit) {
+            // Ended by the session, not by the device's answer: a failure all the same.
+            r.outcome = RunOutcome::DeviceFailed;
+            r.reason = reason;
+        } else if (reason != RunReason::None && (!ran || reason == RunReason::Interrupted)) {
             r.reason = reason;
         }
         r.deviceLost = m_driver.deviceLost();
@@ -329,6 +392,8 @@ private:
     SignalWatcher& m_signals;
     std::unique_ptr<RunStats> m_stats;
     std::string m_device;
+    Sha256Digest m_digest;
+    HandshakeLimit m_handshakeLimit;
     std::string m_startedAt;
     std::int32_t m_openError = 0;  // the driver's code of a failed open
     bool m_finished = false;
@@ -391,6 +456,9 @@ void reportNotStarted(RunReason reason, const std::string& detail, const FlashOp
 }
 
 int runFlash(const FlashOptions& options) {
+    // One watcher for the whole series, so that Ctrl-C between two runs still ends it
+    // cleanly; set up first, so that no signal finds the default action any more.
+    SignalWatcher watcher;
     FlashContext context{options, baseResult(options), {}, {}};
     std::string error;
     // The files written besides the output, before the port is touched.
@@ -406,32 +474,19 @@ int runFlash(const FlashOptions& options) {
             "cannot write the trace file " + displayName(options.tracePath) + ": " + error, options,
             &context.log);
     }
-    // The same test the run start makes, before a port is touched.
-    const std::string problem = scriptOpenProblem(options.script);
-    ScriptStream probe;
-    if (!problem.empty() || !probe.open(options.script)) {
+    // The script is opened once, before a port is touched; every check and every run of
+    // the series reads this open file.
+    auto script = std::make_shared<ScriptFile>();
+    if (!script->open(resolveScriptPath(options.script))) {
         std::fprintf(stderr, "%s%s\n", std::string(text::kScriptUnreadable).c_str(),
                      displayName(options.script).c_str());
-        return endBeforeRun(context.base, RunReason::ScriptUnreadable, problem, options,
-                            &context.log);
+        return endBeforeRun(context.base, RunReason::ScriptUnreadable,
+                            scriptOpenProblem(options.script), options, &context.log);
     }
-    probe.close();
-    // Read in a pass of its own for now; the check's pass over the file is where it belongs.
-    context.base.sha256 = sha256Of(options.script);
-    if (!options.expectSha256.empty() && context.base.sha256 != options.expectSha256) {
-        return endBeforeRun(context.base, RunReason::ScriptMismatch, {}, options, &context.log);
-    }
-    if (!options.quiet) {
-        std::fprintf(stderr, "%s\n", headerLine(context.base).c_str());
-        std::fflush(stderr);
-    }
-    // One watcher for the whole series, so that Ctrl-C between two runs still ends it
-    // cleanly.
-    SignalWatcher watcher;
     int code = kExitCompleted;
     for (int run = 1; run <= options.repeat; ++run) {
         {
-            FlashSession session(context, watcher);
+            FlashSession session(context, watcher, script);
             code = session.exec();
         }
         const bool last = code != kExitCompleted || run == options.repeat;

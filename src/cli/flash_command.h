@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/console_view.h"
+#include "cli/handshake_limit.h"
 #include "cli/json_result.h"
 
 namespace reburn3::cli {
@@ -20,6 +21,8 @@ struct FlashOptions {
     std::string logPath;       // --log: one JSON line appended per download; empty: none
     Tags tags;                 // --tag KEY=VALUE, into the log line and the JSON result
     std::string expectSha256;  // --expect-sha256: lower-case hex; empty: any script
+    // The longest the handshake may go on (a device that never goes quiet); 0: no limit.
+    double handshakeLimitSeconds = HandshakeLimit::kDefaultSeconds;
 };
 
 // The end of a command that stopped before any download could start (a usage error

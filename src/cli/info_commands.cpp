@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "cli/exit_codes.h"
-#include "cli/script_file.h"
+#include "cli/script_problem.h"
 #include "cli/verdict.h"
 #include "script/format_hint.h"
 #include "script/script_check.h"

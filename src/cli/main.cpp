@@ -12,6 +12,7 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
+#include "cli/standard_descriptors.h"
 #include "serial/port_map.h"
 #include "ui/messages.h"
 
@@ -72,6 +73,10 @@ constexpr const char* kFlashUsage =
     "  --reactive               verify each answer as soon as it arrives and send the next\n"
     "                           bytes at once instead of at the next 5 ms tick (faster;\n"
     "                           the device must take bytes right after its answer)\n"
+    "  --handshake-limit SECONDS\n"
+    "                           give up (exit 1) when the handshake has not ended after\n"
+    "                           SECONDS because the device keeps sending; default 5,\n"
+    "                           0 for no limit (the window waits for ever)\n"
     "  -h, --help               this help\n"
     "  --                       ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
     "\n"
@@ -79,7 +84,8 @@ constexpr const char* kFlashUsage =
     "script and its SHA-256; status lines go to standard output, debug lines to\n"
     "standard error; the last line on standard error, \"reburn3: DONE\", \"FAILED\" or\n"
     "\"INTERRUPTED\", says what happened, whether the device was touched and what to do.\n"
-    "Ctrl-C or SIGTERM aborts the run like \"Abort Process\" and releases the port.\n"
+    "Ctrl-C, SIGTERM and SIGHUP abort the run like \"Abort Process\" and release the\n"
+    "port.\n"
     "Port n is the device in the environment variable ORX716_COMn if set, else\n"
     "/dev/ttyS<n-1>.\n"
     "\n";
@@ -229,8 +235,9 @@ int flashCommand(int argc, char** argv) {
     const QCommandLineOption repeat("repeat", "repeat", "N");
     const QCommandLineOption stats("stats", "stats");
     const QCommandLineOption reactive("reactive", "reactive");
-    parser.addOptions(
-        {help, port, progress, json, quiet, log, tag, expectSha, trace, repeat, stats, reactive});
+    const QCommandLineOption handshakeLimit("handshake-limit", "handshake-limit", "SECONDS");
+    parser.addOptions({help, port, progress, json, quiet, log, tag, expectSha, trace, repeat, stats,
+                       reactive, handshakeLimit});
     QString error;
     std::vector<std::string> raw;
     if (!parseCommand(parser, "flash", argc, argv, error, raw)) {
@@ -273,6 +280,26 @@ int flashCommand(int argc, char** argv) {
         options.repeat = parser.value(repeat).toInt(&ok);
         if (!ok || options.repeat < 1) {
             return flashUsageError("--repeat takes a number of downloads, 1 or more", argc, argv);
+        }
+    }
+    if (parser.isSet(handshakeLimit)) {
+        bool ok = false;
+        options.handshakeLimitSeconds = parser.value(handshakeLimit).toDouble(&ok);
+        if (!ok || !(options.handshakeLimitSeconds == 0.0 ||
+                     (options.handshakeLimitSeconds >= HandshakeLimit::kLeastSeconds &&
+                      options.handshakeLimitSeconds <= 86400.0))) {
+            return flashUsageError("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit",
+                                   argc, argv);
+        }
+    }
+    if (parser.isSet(handshakeLimit)) {
+        bool ok = false;
+        options.handshakeLimitSeconds = parser.value(handshakeLimit).toDouble(&ok);
+        if (!ok || !(options.handshakeLimitSeconds == 0.0 ||
+                     (options.handshakeLimitSeconds >= HandshakeLimit::kLeastSeconds &&
+                      options.handshakeLimitSeconds <= 86400.0))) {
+            return usageError("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit",
+                              kFlashUsage);
         }
     }
     const QString mode = parser.isSet(progress) ? parser.value(progress) : QStringLiteral("auto");
@@ -333,6 +360,7 @@ int portsCommand(const std::string& /*unused*/, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
 
     // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.

@@ -21,7 +21,8 @@ std::string formatPercent(float fraction) {
 }
 
 bool RecordReader::CountRecords() {
-    m_summary = checkScript(F);
+    m_summary = checkScript(F, m_checkOptions);
+    m_recordsLeft = m_summary.ok() ? m_summary.records : 0;
     m_block.clear();
     m_blockPos = 0;
     m_blocksRead = 0;
@@ -44,6 +45,10 @@ bool RecordReader::CountRecords() {
 }
 
 void RecordReader::postRefusal() {
+    if (m_summary.interrupted) {
+        L.debug(std::string(text::kCheckInterrupted) + S.FileName);
+        return;
+    }
     for (const auto& fault : m_summary.faults) {
         L.debug(std::string(text::kRecordPrefix) + std::to_string(fault.record) + ": " +
                 fault.message);
@@ -64,7 +69,8 @@ void RecordReader::postRefusal() {
 // changed on disk during a run can stop it but never reach the device.
 ReadOutcome RecordReader::ReadNextRecord() {
     for (;;) {
-        if (S.RecordsDone >= S.RecordsTotal) {
+        // The end is where the checked records end, never a count cut to fit a counter.
+        if (m_recordsLeft == 0) {
             return ReadOutcome::EndOfScript;  // what follows the last record is white space
         }
         if (m_blockPos + script::kRecordSize > m_block.size() && !loadNextBlock()) {
@@ -72,6 +78,7 @@ ReadOutcome RecordReader::ReadNextRecord() {
         }
         const char* rec = m_block.data() + m_blockPos;
         m_blockPos += script::kRecordSize;
+        --m_recordsLeft;
         S.RecType = std::string_view(rec, 1);
         S.RecData = std::string_view(rec + 1, 2);
         S.RecEnd = std::string_view(rec + 3, 1);

@@ -39,6 +39,8 @@ public:
     std::uint64_t linesDone() const { return m_linesDone; }
     // The latest Malformed came from a file changed since the check, not from a record.
     bool fileChanged() const { return m_fileChanged; }
+    // What every later check of the script is given: a digest to feed, a way to stop it.
+    void setCheckOptions(CheckOptions options) { m_checkOptions = std::move(options); }
 
 private:
     // Takes the next block of the file into m_block, if it is still the block that
@@ -54,8 +56,10 @@ private:
     MessageLogs& L;
     Clock& C;
     ScriptStream& F;
+    CheckOptions m_checkOptions;
     ScriptSummary m_summary;
-    std::vector<char> m_block;  // records are read from here, never from the file itself
+    std::uint64_t m_recordsLeft = 0;  // whole records checked and not read yet
+    std::vector<char> m_block;        // records are read from here, never from the file itself
     std::size_t m_blockPos = 0;
     std::size_t m_blocksRead = 0;
     std::uint64_t m_linesDone = 0;

@@ -124,17 +124,29 @@ ScriptSummary ScriptChecker::finish() {
     // White space after the last record is not a record.
     m_summary.records -= m_blankRecords;
     m_blankRecords = 0;
+    if (m_summary.records > m_recordLimit) {
+        addFault(m_recordLimit + 1,
+                 std::string(text::kTooManyRecords) + std::to_string(m_recordLimit));
+    }
     m_pendingSize = 0;
     return std::move(m_summary);
 }
 
-ScriptSummary checkScript(ScriptStream& stream) {
-    ScriptChecker checker;
+ScriptSummary checkScript(ScriptStream& stream, const CheckOptions& options) {
+    ScriptChecker checker(options.recordLimit);
     std::vector<std::uint64_t> digests;
+    if (options.digest != nullptr) {
+        options.digest->restart();
+    }
     stream.rewind();
     std::vector<char> buffer(kBlockSize);
     FormatHint hint = FormatHint::None;
+    bool interrupted = false;
     for (;;) {
+        if (options.stopRequested && options.stopRequested()) {
+            interrupted = true;
+            break;
+        }
         const std::size_t got = stream.read(buffer.data(), buffer.size());
         if (got == 0) {
             break;
@@ -144,10 +156,17 @@ ScriptSummary checkScript(ScriptStream& stream) {
         }
         digests.push_back(blockDigest(buffer.data(), got));
         checker.feed(buffer.data(), got);
+        if (options.digest != nullptr) {
+            options.digest->add(buffer.data(), got);
+        }
     }
     stream.rewind();
     ScriptSummary summary = checker.finish();
     summary.blockDigests = std::move(digests);
+    summary.interrupted = interrupted;
+    if (options.digest != nullptr && !interrupted) {
+        summary.digest = options.digest->hexResult();
+    }
     summary.hint = summary.ok() ? FormatHint::None : hint;
     return summary;
 }

@@ -92,6 +92,9 @@ inline constexpr std::string_view kProcessingComplete =
 inline constexpr std::string_view kRecordPrefix = "Record ";
 inline constexpr std::string_view kPartialRecord = "Incomplete record at the end of the file: ";
 inline constexpr std::string_view kMoreFaults = "Further faults not listed: ";
+inline constexpr std::string_view kTooManyRecords = "More records than a run can count, at most ";
+inline constexpr std::string_view kCheckInterrupted =
+    "** ERROR ** Script check interrupted, nothing was sent: ";
 inline constexpr std::string_view kScriptRefused = "** ERROR ** Script refused, nothing was sent: ";
 inline constexpr std::string_view kScriptEmpty =
     "** ERROR ** Script holds no whole record, nothing was sent: ";

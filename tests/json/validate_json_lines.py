@@ -14,7 +14,7 @@ import jsonschema
 # against that definition rather than as "not valid under any of the given schemas".
 DEFINITION = {"log": "log", "progress": "progress", "result": "result", "check": "check",
               "ports": "ports"}
-EVENTS = {"device-lost": "deviceLost", "repeat": "repeat"}
+EVENTS = {"device-lost": "deviceLost", "handshake-limit": "handshakeLimit", "repeat": "repeat"}
 
 
 def definition_of(obj):

@@ -45,6 +45,15 @@ if(TARGET reburn3)
         PROPERTIES LABELS reliability TIMEOUT 120
         DISCOVERY_TIMEOUT 60)
 
+    # The command line's own faults: a device that never goes quiet, signals during the
+    # check and the run, closed standard descriptors, relative port names.
+    add_executable(cli_faults_tests ${CMAKE_CURRENT_LIST_DIR}/cli_faults_test.cpp)
+    target_link_libraries(cli_faults_tests PRIVATE reliability_harness)
+    gtest_discover_tests(cli_faults_tests
+        TEST_PREFIX "reliability."
+        PROPERTIES LABELS reliability TIMEOUT 60
+        DISCOVERY_TIMEOUT 60)
+
     # 200 MB written, checked and started on: seconds on a quiet machine, more under the
     # sanitizers.
     add_executable(big_script_tests ${CMAKE_CURRENT_LIST_DIR}/big_script_test.cpp)

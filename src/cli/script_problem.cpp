@@ -1,11 +1,8 @@
-#include "cli/script_file.h"
+#include "cli/script_problem.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <QCryptographicHash>
-#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -13,16 +10,6 @@
 #include "script/script_stream.h"
 
 namespace reburn3::cli {
-
-std::string sha256Of(const std::string& path) {
-    QFile file(QString::fromLocal8Bit(resolveScriptPath(path).c_str()));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result().toHex().toStdString();
-}
 
 std::string scriptOpenProblem(const std::string& path) {
     const std::string resolved = resolveScriptPath(path);
@@ -36,6 +23,8 @@ std::string scriptOpenProblem(const std::string& path) {
         problem = std::strerror(errno);
     } else if (S_ISDIR(st.st_mode)) {
         problem = std::strerror(EISDIR);
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = "not a regular file";
     }
     ::close(fd);
     return problem;
