@@ -121,7 +121,9 @@ constexpr const char* kPortsUsage =
 // A command's help and its own table of exit codes.
 void printHelp(const char* usage, std::string_view exitCodes = {}) {
     std::fputs(usage, stdout);
-    std::fwrite(exitCodes.data(), 1, exitCodes.size(), stdout);
+    if (!exitCodes.empty()) {
+        std::fwrite(exitCodes.data(), 1, exitCodes.size(), stdout);
+    }
 }
 
 // One line: what was wrong and where the help is.
