@@ -180,12 +180,12 @@ private:
         }
         // A script with faults has had them posted; it would be refused at the start of
         // the run, so the port is not even opened.
+        // The digest comes from the check's own pass over the file, refused or not.
+        m_context.base.sha256 = m_form.reader().summary().digest;
         if (!m_form.reader().summary().ok()) {
             finish(RunReason::ScriptRefused);
             return;
         }
-        // The digest comes from the check's own pass over the file.
-        m_context.base.sha256 = m_form.reader().summary().digest;
         if (!m_options.expectSha256.empty() && m_context.base.sha256 != m_options.expectSha256) {
             finish(RunReason::ScriptMismatch);
             return;

@@ -585,6 +585,12 @@ TEST_F(E2eTest, EveryPathEndsInAVerdictAndOneResult) {
         if (dev && c.exitCode != 0 && c.exitCode != 1) {
             EXPECT_TRUE(dev->received().isEmpty()) << "nothing may be sent";
         }
+        // The digest of any script that could be read, also of one refused.
+        EXPECT_EQ(result.value("sha256").toString().size(), c.reason == "script-unreadable" ||
+                                                                    c.reason == "usage" ||
+                                                                    c.reason == "output-unwritable"
+                                                                ? 0
+                                                                : 64);
         if (c.reason == "wrong-byte") {
             EXPECT_EQ(result.value("failedRecord").toInt(), 6);
             EXPECT_EQ(result.value("scriptLine").toInt(), 2);
