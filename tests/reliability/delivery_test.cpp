@@ -49,6 +49,9 @@ TEST_P(Delivery, CompletedMeansTheDeviceHasEveryByte) {
         args.insert(1, "--reactive");
     }
     const Outcome o = runReburn3(args);
+    // The device takes the last bytes off the line at its own pace, after the host has
+    // gone: it ends by itself once it has played the whole script.
+    EXPECT_TRUE(dev->waitForEnd()) << "the device did not get to the end of the script";
     const QByteArray received = dev->received();
     const QJsonObject result = resultOf(o);
 

@@ -165,6 +165,10 @@ QByteArray Device::received() {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool Device::waitForEnd(int limitMs) {
+    return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(limitMs);
+}
+
 QString Device::errors() {
     stop();
     return QString::fromUtf8(m_process.readAllStandardError());

@@ -81,6 +81,9 @@ public:
     QByteArray received();
     // Its standard error, once stopped.
     QString errors();
+    // Waits until the device ends by itself (a device that is not staying ends once it
+    // has played its script); false when the limit passed first.
+    bool waitForEnd(int limitMs = kProcessLimitMs);
 
 private:
     void stop();
