@@ -40,20 +40,20 @@ FakeSerialDriver::Output portFrom(std::uint8_t kind, std::uint8_t line) {
 }
 
 // A script file of this process's own, removed after every input.
-class ScriptFile {
+class TemporaryScript {
 public:
-    explicit ScriptFile(const std::string& text)
+    explicit TemporaryScript(const std::string& text)
         : m_path((std::filesystem::temp_directory_path() /
                   ("engine_fuzz_" + std::to_string(getpid()) + ".pf3"))
                      .string()) {
         std::ofstream(m_path, std::ios::binary | std::ios::trunc) << text;
     }
-    ~ScriptFile() {
+    ~TemporaryScript() {
         std::error_code ignored;
         std::filesystem::remove(m_path, ignored);
     }
-    ScriptFile(const ScriptFile&) = delete;
-    ScriptFile& operator=(const ScriptFile&) = delete;
+    TemporaryScript(const TemporaryScript&) = delete;
+    TemporaryScript& operator=(const TemporaryScript&) = delete;
     const std::string& path() const { return m_path; }
 
 private:
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         r.byte = data[i + 1];
         records.push_back(r);
     }
-    const ScriptFile script(renderScript(records));
+    const TemporaryScript script(renderScript(records));
 
     FakeSerialDriver driver;
     driver.setOutput(portFrom(data[1], data[2]));

@@ -11,6 +11,8 @@ packages=(
     cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb jwm x11-utils xdotool fonts-dejavu-core
+    python3 python3-jsonschema tmux
     # the man pages, and the checks of the completion and the desktop files
     help2man man-db bash-completion desktop-file-utils appstream
 )

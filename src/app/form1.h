@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "script/record_reader.h"
 #include "script/script_stream.h"
+#include "serial/device_loss.h"
 #include "serial/port_dialog.h"
 #include "serial/port_link.h"
 #include "serial/serial_driver.h"
@@ -46,6 +47,11 @@ public:
     void Cancel1_Click() { m_portDialog.Cancel1_Click(); }
     void InitComPort() { m_link.InitComPort(); }
 
+    // The window system's close command for the main window (close box, Alt+F4).
+    void closeRequested();
+    // The driver reported that the open device went away.
+    bool portLost() { return m_loss.portLost(); }
+
     // The tick of Timer2.
     void Timer2_Timer() { m_engine.Timer2_Timer(); }
 
@@ -71,6 +77,7 @@ private:
     Engine m_engine;
     MainCommands m_commands;
     PortDialog m_portDialog;
+    DeviceLoss m_loss;
 };
 
 }  // namespace reburn3

@@ -12,8 +12,23 @@ namespace reburn3::cli {
 namespace {
 
 int g_writeFd = -1;
+volatile std::sig_atomic_t g_raised = 0;
+
+// The signals that end a run: Ctrl-C, a polite kill, and a terminal or SSH session that
+// went away.
+constexpr int kWatched[] = {SIGINT, SIGTERM, SIGHUP};
+
+bool isWatched(int signalNumber) {
+    for (const int s : kWatched) {
+        if (s == signalNumber) {
+            return true;
+        }
+    }
+    return false;
+}
 
 extern "C" void onSignal(int signalNumber) {
+    g_raised = signalNumber;
     if (g_writeFd >= 0) {
         const auto c = static_cast<unsigned char>(signalNumber);
         [[maybe_unused]] const ssize_t n = ::write(g_writeFd, &c, 1);
@@ -39,17 +54,20 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
     g_writeFd = m_fds[0];
     m_notifier = std::make_unique<QSocketNotifier>(m_fds[1], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalWatcher::onReadable);
-    install(SIGINT, onSignal);
-    install(SIGTERM, onSignal);
+    for (const int s : kWatched) {
+        install(s, onSignal);
+    }
     // A reader that goes away (`reburn3 flash ... | head`) must not kill the run with the
     // port open and the device half programmed: the writes fail quietly instead.
     install(SIGPIPE, SIG_IGN);
 }
 
 SignalWatcher::~SignalWatcher() {
-    install(SIGINT, SIG_DFL);
-    install(SIGTERM, SIG_DFL);
+    for (const int s : kWatched) {
+        install(s, SIG_DFL);
+    }
     g_writeFd = -1;
+    g_raised = 0;
     m_notifier.reset();
     for (int& fd : m_fds) {
         if (fd >= 0) {
@@ -59,10 +77,18 @@ SignalWatcher::~SignalWatcher() {
     }
 }
 
+bool SignalWatcher::raised() const {
+    return g_raised != 0;
+}
+
+// Only what the handler wrote is a signal: any other byte that finds its way here is
+// ignored.
 void SignalWatcher::onReadable() {
     unsigned char c = 0;
     while (::read(m_fds[1], &c, 1) == 1) {
-        emit signalled(static_cast<int>(c));
+        if (isWatched(c)) {
+            emit signalled(static_cast<int>(c));
+        }
     }
 }
 

@@ -7,8 +7,9 @@
 
 namespace reburn3::cli {
 
-// Turns SIGINT and SIGTERM into a Qt signal delivered by the event loop: the handler
-// only writes the signal number into a pipe, and a socket notifier reads it there.
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal delivered by the event loop: the
+// handler only writes the signal number into a pipe, and a socket notifier reads it
+// there. Work that keeps the event loop waiting (a whole-file check) asks raised().
 class SignalWatcher : public QObject {
     Q_OBJECT
 public:
@@ -18,6 +19,8 @@ public:
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
     bool ok() const { return m_notifier != nullptr; }
+    // True once one of the signals has arrived, before the event loop has delivered it.
+    bool raised() const;
 
 signals:
     void signalled(int signalNumber);

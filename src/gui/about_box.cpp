@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "gui/app_icon.h"
+#include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
 #include "gui/platform_registry.h"
 #include "ui/messages.h"
@@ -111,6 +112,10 @@ AboutBox::AboutBox(SysInfoPlatform& platform, QWidget* parent)
     connect(m_cmdSysInfo, &QPushButton::clicked, this, [this] { cmdSysInfo_Click(); });
 
     Form_Load();
+    // The designed geometry, scaled alike when the font needs more room.
+    const double factor = captionScale(*this);
+    scaleControls(*this, factor);
+    setFixedSize(scaled(QSize(kWidth, kHeight), factor));
     m_cmdOK->setFocus();
 }
 

@@ -38,6 +38,12 @@ GuiSession::GuiSession(SerialDriver& driver)
     m_port = new PortDialogWidget(*m_form, portDescriber(driver), m_main.get());
     m_desktop.attach(m_main.get(), m_port);
     m_timer = std::make_unique<QtTickTimer>(*m_form);
+    // A lost device is taken in between ticks, never in the middle of one.
+    if (auto* qtDriver = dynamic_cast<QtSerialDriver*>(&driver)) {
+        QObject::connect(
+            qtDriver, &QtSerialDriver::deviceWasLost, m_main.get(), [this] { m_form->portLost(); },
+            Qt::QueuedConnection);
+    }
     m_desktop.setEndAction([this] {
         // No tick may follow the end, even one already due.
         m_form->window().setTimerEnabled(false);

@@ -21,6 +21,10 @@ inline constexpr std::string_view kCredit =
     "support@reburn3.example\n"
     "https://reburn3.example/";
 
+// The context menu of the two logs.
+inline constexpr std::string_view kCopy = "Copy";
+inline constexpr std::string_view kCopyAll = "Copy All";
+
 // The port dialog's option captions: "COM" and the port number, then this.
 inline constexpr std::string_view kPortOptionPrefix = "COM";
 inline constexpr std::string_view kPortOptionSuffix = ":";

@@ -1,7 +1,11 @@
 #include "gui/log_view.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -9,17 +13,39 @@
 
 #include <algorithm>
 
+#include "gui/gui_texts.h"
+
 namespace reburn3 {
 
 namespace {
 constexpr int kTextMargin = 3;
+constexpr int kSidewaysStep = 20;
+
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+void setBarShown(QAbstractScrollArea& area, Qt::Orientation orientation, bool shown) {
+    const Qt::ScrollBarPolicy policy = shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    // Setting a policy lays the view out again even when it does not change.
+    if (orientation == Qt::Vertical) {
+        if (area.verticalScrollBarPolicy() != policy) {
+            area.setVerticalScrollBarPolicy(policy);
+        }
+    } else if (area.horizontalScrollBarPolicy() != policy) {
+        area.setHorizontalScrollBarPolicy(policy);
+    }
+}
+}  // namespace
 
 LogView::LogView(const MessageList& lines, QWidget* parent)
     : QAbstractScrollArea(parent), m_lines(lines) {
     setFocusPolicy(Qt::StrongFocus);
+    // The bars come and go with the content (showScrollBarsAsNeeded), decided at once
+    // rather than at a later turn of the event loop, so that a post paints its final
+    // layout.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(false);
@@ -27,6 +53,8 @@ LogView::LogView(const MessageList& lines, QWidget* parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_rowHeight = fontMetrics().height() + 1;
     verticalScrollBar()->setSingleStep(1);
+    horizontalScrollBar()->setSingleStep(kSidewaysStep);
+    measureAllLines();
     updateScrollRange();
 }
 
@@ -46,11 +74,16 @@ int LogView::firstVisibleRow() const {
 }
 
 int LogView::rowAt(QPoint viewportPos) const {
-    if (viewportPos.y() < 0) {
+    if (viewportPos.y() < 0 || viewportPos.y() >= visibleRows() * m_rowHeight) {
         return -1;
     }
     const int row = firstVisibleRow() + viewportPos.y() / m_rowHeight;
     return row < rowCount() ? row : -1;
+}
+
+int LogView::rowAtClamped(QPoint viewportPos) const {
+    const int y = std::clamp(viewportPos.y(), 0, visibleRows() * m_rowHeight - 1);
+    return std::min(firstVisibleRow() + y / m_rowHeight, rowCount() - 1);
 }
 
 int LogView::visibleRows() const {
@@ -62,26 +95,74 @@ bool LogView::lastRowVisible() const {
     return last < 0 || (last >= firstVisibleRow() && last < firstVisibleRow() + visibleRows());
 }
 
-void LogView::lineAppended() {
+int LogView::textWidth(const std::string& line) const {
+    return fontMetrics().horizontalAdvance(QString::fromStdString(line));
+}
+
+void LogView::measureAllLines() {
+    m_widths.clear();
+    m_widest = 0;
+    for (const std::string& line : m_lines.lines()) {
+        m_widths.push_back(textWidth(line));
+        m_widest = std::max(m_widest, m_widths.back());
+    }
+}
+
+int LogView::contentWidth() const {
+    return m_widest + 2 * kTextMargin;
+}
+
+void LogView::lineAppended(const std::string& line, std::size_t dropped) {
+    m_widths.push_back(textWidth(line));
+    m_widest = std::max(m_widest, m_widths.back());
+    bool widestDropped = false;
+    for (std::size_t i = 0; i < dropped && !m_widths.empty(); ++i) {
+        widestDropped = widestDropped || m_widths.front() >= m_widest;
+        m_widths.pop_front();
+    }
+    if (widestDropped) {
+        m_widest = m_widths.empty() ? 0 : *std::max_element(m_widths.begin(), m_widths.end());
+    }
+    // The new line becomes the current line and is deselected again: nothing stays
+    // highlighted after a post.
+    m_anchor = m_current = -1;
     updateScrollRange();
     scrollToLast();
     viewport()->repaint();
 }
 
 void LogView::cleared() {
+    m_widths.clear();
+    m_widest = 0;
+    m_anchor = m_current = -1;
     updateScrollRange();
     viewport()->repaint();
 }
 
+void LogView::showScrollBarsAsNeeded() {
+    // Each bar takes room from the other direction: two rounds settle both.
+    for (int round = 0; round < 2; ++round) {
+        setBarShown(*this, Qt::Vertical, rowCount() > viewport()->height() / m_rowHeight);
+        setBarShown(*this, Qt::Horizontal, contentWidth() > viewport()->width());
+    }
+}
+
 void LogView::updateScrollRange() {
+    showScrollBarsAsNeeded();
     QScrollBar* bar = verticalScrollBar();
     const int pageRows = visibleRows();
     bar->setPageStep(pageRows);
     // Blocked so that the range change does not scroll (and paint) before the caller
     // decides where the view stands.
-    const bool blocked = bar->blockSignals(true);
+    bool blocked = bar->blockSignals(true);
     bar->setRange(0, std::max(0, rowCount() - pageRows));
     bar->blockSignals(blocked);
+
+    QScrollBar* sideways = horizontalScrollBar();
+    sideways->setPageStep(viewport()->width());
+    blocked = sideways->blockSignals(true);
+    sideways->setRange(0, std::max(0, contentWidth() - viewport()->width()));
+    sideways->blockSignals(blocked);
 }
 
 void LogView::scrollToLast() {
@@ -91,24 +172,131 @@ void LogView::scrollToLast() {
     bar->blockSignals(blocked);
 }
 
+int LogView::selectionFirst() const {
+    return hasSelection() ? std::min(m_anchor, m_current) : -1;
+}
+
+int LogView::selectionLast() const {
+    return hasSelection() ? std::max(m_anchor, m_current) : -1;
+}
+
+void LogView::selectRows(int first, int last) {
+    if (rowCount() == 0) {
+        clearSelection();
+        return;
+    }
+    m_anchor = std::clamp(first, 0, rowCount() - 1);
+    m_current = std::clamp(last, 0, rowCount() - 1);
+    viewport()->update();
+}
+
+void LogView::selectAll() {
+    selectRows(0, rowCount() - 1);
+}
+
+void LogView::clearSelection() {
+    m_anchor = m_current = -1;
+    viewport()->update();
+}
+
+QString LogView::selectedText() const {
+    QStringList rows;
+    for (int row = selectionFirst(); hasSelection() && row <= selectionLast(); ++row) {
+        rows << rowText(row);
+    }
+    return rows.join(QLatin1Char('\n'));
+}
+
+QString LogView::allText() const {
+    QStringList rows;
+    for (int row = 0; row < rowCount(); ++row) {
+        rows << rowText(row);
+    }
+    return rows.join(QLatin1Char('\n'));
+}
+
+void LogView::copySelection() const {
+    if (hasSelection()) {
+        QGuiApplication::clipboard()->setText(selectedText());
+    }
+}
+
+void LogView::copyAll() const {
+    QGuiApplication::clipboard()->setText(allText());
+}
+
+QMenu* LogView::createContextMenu() {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("logMenu"));
+    QAction* copy = menu->addAction(qs(text::gui::kCopy), this, &LogView::copySelection);
+    copy->setObjectName(QStringLiteral("copy"));
+    copy->setEnabled(hasSelection());
+    QAction* copyAll = menu->addAction(qs(text::gui::kCopyAll), this, &LogView::copyAll);
+    copyAll->setObjectName(QStringLiteral("copyAll"));
+    copyAll->setEnabled(rowCount() > 0);
+    return menu;
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = createContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void LogView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || rowCount() == 0) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const int row = rowAt(event->position().toPoint());
+    if (row < 0) {
+        clearSelection();
+    } else if ((event->modifiers() & Qt::ShiftModifier) && hasSelection()) {
+        selectRows(m_anchor, row);
+    } else {
+        selectRows(row, row);
+    }
+    event->accept();
+}
+
+void LogView::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton) || !hasSelection()) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    selectRows(m_anchor, rowAtClamped(event->position().toPoint()));
+    event->accept();
+}
+
 void LogView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QRect area = event->rect();
-    painter.fillRect(area, palette().color(QPalette::Base));
-    painter.setPen(palette().color(QPalette::Text));
+    const QPalette& colours = palette();
+    painter.fillRect(area, colours.color(QPalette::Base));
 
-    const int width = viewport()->width();
+    const int left = kTextMargin - horizontalScrollBar()->value();
+    const int width = std::max(viewport()->width(), contentWidth());
     const int first = firstVisibleRow() + area.top() / m_rowHeight;
+    // Whole rows only: the strip under the last whole row stays empty.
+    const int lastWhole = firstVisibleRow() + visibleRows() - 1;
     const int lastInArea = firstVisibleRow() + area.bottom() / m_rowHeight;
-    const int last = std::min(lastInArea, rowCount() - 1);
+    const int last = std::min({lastInArea, lastWhole, rowCount() - 1});
     for (int row = first; row <= last; ++row) {
         const int y = (row - firstVisibleRow()) * m_rowHeight;
-        painter.drawText(QRect(kTextMargin, y, width - kTextMargin, m_rowHeight),
+        const bool selected = hasSelection() && row >= selectionFirst() && row <= selectionLast();
+        if (selected) {
+            painter.fillRect(QRect(0, y, viewport()->width(), m_rowHeight),
+                             colours.color(QPalette::Highlight));
+            painter.setPen(colours.color(QPalette::HighlightedText));
+        } else {
+            painter.setPen(colours.color(QPalette::Text));
+        }
+        painter.drawText(QRect(left, y, width, m_rowHeight),
                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, rowText(row));
     }
     if (hasFocus()) {
         // Where a list box with the focus but no current row shows its focus frame.
-        painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+        painter.setPen(QPen(colours.color(QPalette::Text), 1, Qt::DotLine));
         painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
     }
 }
@@ -127,6 +315,16 @@ void LogView::scrollContentsBy(int /*dx*/, int /*dy*/) {
 }
 
 void LogView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+        event->accept();
+        return;
+    }
     QScrollBar* bar = verticalScrollBar();
     switch (event->key()) {
         case Qt::Key_Up:
@@ -147,6 +345,12 @@ void LogView::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_End:
             bar->triggerAction(QAbstractSlider::SliderToMaximum);
             break;
+        case Qt::Key_Left:
+            horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+            break;
+        case Qt::Key_Right:
+            horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            break;
         default:
             QAbstractScrollArea::keyPressEvent(event);
             return;
@@ -158,6 +362,7 @@ void LogView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_rowHeight = fontMetrics().height() + 1;
+        measureAllLines();
         updateScrollRange();
     }
 }

@@ -1,14 +1,19 @@
 #include "gui/main_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShowEvent>
+#include <QStyleHints>
 
 #include "app/form1.h"
 #include "gui/about_box.h"
 #include "gui/app_icon.h"
+#include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
 #include "gui/log_view.h"
 #include "ui/messages.h"
@@ -53,10 +58,8 @@ MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_fo
     buildMenu();
     setFocusOrder();
 
-    // Fixed size: the client area as designed, plus the menu bar.
-    const int menuHeight = menuBar()->sizeHint().height();
-    setFixedSize(kClientWidth, kClientHeight + menuHeight);
     move(kDesignedPosition);
+    showFocusFrame();
 
     m_sysInfo = std::make_unique<QtSysInfoPlatform>(this);
 
@@ -71,8 +74,24 @@ MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_fo
         buttonChanged(id);
     }
     m_form.window().addListener(this);
+    fitToFont();
 
     m_buttons[at(ButtonId::SelectInputFile)]->setFocus();
+}
+
+// Fixed size: the client area as designed, plus the menu bar; all of it scaled alike
+// when the font needs more room than the design gives. "Program FLASH" is measured
+// with its longer caption, "Abort Process".
+void MainWindow::fitToFont() {
+    QPushButton* program = m_buttons[at(ButtonId::ProgramFlash)];
+    const QString caption = program->text();
+    program->setText(qs(text::kAbortProcess));
+    m_scale = captionScale(*centralWidget());
+    program->setText(caption);
+    scaleControls(*centralWidget(), m_scale);
+    const int menuHeight = menuBar()->sizeHint().height();
+    const QSize client = scaled(QSize(kClientWidth, kClientHeight), m_scale);
+    setFixedSize(client.width(), client.height() + menuHeight);
 }
 
 MainWindow::~MainWindow() {
@@ -93,6 +112,7 @@ void MainWindow::buildControls() {
         b->setGeometry(geometry);
         b->setAutoDefault(false);
         connect(b, &QPushButton::clicked, this, [form, click] { (form->*click)(); });
+        b->installEventFilter(this);
         m_buttons[at(id)] = b;
     };
     auto makeText = [&](TextBoxId id, const char* name, QRect geometry) {
@@ -224,10 +244,64 @@ void MainWindow::menuHelpAbout_Click() {
     m_about->activateWindow();
 }
 
-// The close box is "Exit / Abort": the window stays unless the core ends the process.
+// The close box and Alt+F4: "Exit / Abort" with no run on; during a run the core asks
+// first. The window stays unless the core ends the process.
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
-    m_form.AbortProgram_Click();
+    m_form.closeRequested();
+}
+
+// The focus frame shows from the start, not only after the first key press, so that a
+// keyboard user sees where the focus is. Qt clears the mark when the window is shown
+// or activated; it is set again each time.
+void MainWindow::showFocusFrame() {
+    setAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    showFocusFrame();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        showFocusFrame();
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    auto* b = qobject_cast<QPushButton*>(watched);
+    if (b == nullptr) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+        case QEvent::KeyPress: {
+            // Enter presses the focused button, as Space does.
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                key->modifiers() == Qt::NoModifier) {
+                if (!key->isAutoRepeat() && b->isEnabled()) {
+                    b->click();
+                }
+                return true;
+            }
+            break;
+        }
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            // The second click of a double-click on "Program FLASH" would abort the run
+            // the first one started, after the device was put into download mode.
+            return b == m_buttons[at(ButtonId::ProgramFlash)] && withinDoubleClickOfRunStart();
+        default:
+            break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::withinDoubleClickOfRunStart() const {
+    return m_runStart.isValid() &&
+           m_runStart.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
 }
 
 void MainWindow::textChanged(TextBoxId box) {
@@ -249,8 +323,15 @@ void MainWindow::textChanged(TextBoxId box) {
 
 void MainWindow::showText(TextBoxId box) {
     QLineEdit* edit = m_texts.at(at(box));
-    edit->setText(QString::fromStdString(m_form.window().text(box)));
-    // Long paths show from their start, as a freshly filled text box does.
+    const QString text = QString::fromStdString(m_form.window().text(box));
+    edit->setText(text);
+    if (box == TextBoxId::Text1) {
+        // A script path too long for the box shows its end, the file name; the whole
+        // path is in the tooltip.
+        edit->setCursorPosition(static_cast<int>(text.size()));
+        edit->setToolTip(text);
+        return;
+    }
     edit->setCursorPosition(0);
 }
 
@@ -272,10 +353,17 @@ void MainWindow::buttonChanged(ButtonId id) {
     QPushButton* b = m_buttons.at(at(id));
     b->setText(QString::fromStdString(model.caption));
     b->setEnabled(model.enabled);
+    if (id == ButtonId::ProgramFlash) {
+        if (model.caption == text::kAbortProcess) {
+            m_runStart.start();
+        } else {
+            m_runStart.invalidate();
+        }
+    }
 }
 
-void MainWindow::lineAppended(LogId log, const std::string& /*line*/, std::size_t /*dropped*/) {
-    logView(log)->lineAppended();
+void MainWindow::lineAppended(LogId log, const std::string& line, std::size_t dropped) {
+    logView(log)->lineAppended(line, dropped);
 }
 
 void MainWindow::logCleared(LogId log) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
@@ -21,7 +22,8 @@ class SysInfoPlatform;
 
 // The main window (Form1) on screen. It shows the core's window model as it changes
 // and hands every click to the core procedure of the same name; it decides nothing
-// about a download itself. Fixed size; the close box acts as "Exit / Abort".
+// about a download itself. Fixed size; the close box acts as "Exit / Abort", and asks
+// first during a run. Enter presses the focused button, as Space does.
 class MainWindow : public QMainWindow, private WindowListener {
     Q_OBJECT
 public:
@@ -38,8 +40,14 @@ public:
 
     void menuHelpAbout_Click();
 
+    // The factor the designed geometry was scaled by to fit the font (1 at 96 DPI).
+    double layoutScale() const { return m_scale; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void textChanged(TextBoxId box) override;
@@ -52,6 +60,9 @@ private:
     void buildControls();
     void buildMenu();
     void setFocusOrder();
+    bool withinDoubleClickOfRunStart() const;
+    void showFocusFrame();
+    void fitToFont();
 
     Form1& m_form;
     std::array<QPushButton*, 6> m_buttons{};
@@ -67,6 +78,8 @@ private:
     QAction* m_menuHelpAbout = nullptr;
     QPointer<AboutBox> m_about;
     std::unique_ptr<SysInfoPlatform> m_sysInfo;
+    QElapsedTimer m_runStart;  // since "Program FLASH" became "Abort Process"
+    double m_scale = 1.0;
 };
 
 }  // namespace reburn3

@@ -3,14 +3,18 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
 
 #include "app/form1.h"
 #include "gui/app_icon.h"
+#include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
 #include "ui/messages.h"
+
+#include <algorithm>
 
 namespace reburn3 {
 
@@ -72,11 +76,20 @@ PortDialogWidget::PortDialogWidget(Form1& form, DeviceNamer deviceName, QWidget*
     m_cancel->setAutoDefault(false);
 
     // Tab order: Initialize, the frame (COM1: to COM4:), Cancel, COM5: to COM8:.
-    QWidget* order[] = {m_initialize, m_options[1], m_options[2], m_options[3], m_options[4],
-                        m_cancel,     m_options[5], m_options[6], m_options[7], m_options[8]};
-    for (std::size_t i = 1; i < std::size(order); ++i) {
-        setTabOrder(order[i - 1], order[i]);
+    m_tabOrder = {m_initialize, m_options[1], m_options[2], m_options[3], m_options[4],
+                  m_cancel,     m_options[5], m_options[6], m_options[7], m_options[8]};
+    for (std::size_t i = 1; i < m_tabOrder.size(); ++i) {
+        setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
     }
+    for (int index = 1; index <= 8; ++index) {
+        ComxBtn(index)->installEventFilter(this);
+    }
+
+    // The designed geometry, scaled alike when the font needs more room.
+    m_scale = captionScale(*this);
+    scaleControls(*this, m_scale);
+    setFixedSize(
+        scaled(QSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel), m_scale));
 
     connect(m_group, &QButtonGroup::idClicked, this,
             [this](int index) { m_form.ComxBtn_Click(static_cast<std::int16_t>(index)); });
@@ -113,6 +126,76 @@ void PortDialogWidget::refreshTooltips() {
 void PortDialogWidget::showEvent(QShowEvent* event) {
     refreshTooltips();
     QDialog::showEvent(event);
+}
+
+// Tab and Shift+Tab follow the designed order, where the option group is one stop: the
+// checked option (the first, while none is checked).
+bool PortDialogWidget::focusNextPrevChild(bool next) {
+    std::vector<QWidget*> stops;
+    for (QWidget* w : m_tabOrder) {
+        auto* option = qobject_cast<QRadioButton*>(w);
+        const bool groupStop =
+            option != nullptr &&
+            (option->isChecked() || (selectedOption() == 0 && option == ComxBtn(1)));
+        if ((option == nullptr || groupStop) && w->isEnabled()) {
+            stops.push_back(w);
+        }
+    }
+    if (stops.empty()) {
+        return QDialog::focusNextPrevChild(next);
+    }
+    // Where the focus stands in the whole order, so that an unchecked option with the
+    // focus (after a click) moves on from its own place.
+    QWidget* current = focusWidget();
+    const auto place = [this](QWidget* w) {
+        const auto it = std::find(m_tabOrder.begin(), m_tabOrder.end(), w);
+        return it == m_tabOrder.end() ? -1 : static_cast<int>(it - m_tabOrder.begin());
+    };
+    const int here = place(current);
+    QWidget* target = nullptr;
+    if (next) {
+        target = stops.front();
+        for (QWidget* stop : stops) {
+            if (place(stop) > here) {
+                target = stop;
+                break;
+            }
+        }
+    } else {
+        target = stops.back();
+        for (auto it = stops.rbegin(); it != stops.rend(); ++it) {
+            if (place(*it) < here && here >= 0) {
+                target = *it;
+                break;
+            }
+        }
+    }
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+// The arrow keys move the check along the options, and the focus with it, as an option
+// group does on Windows: the option reached is clicked.
+bool PortDialogWidget::eventFilter(QObject* watched, QEvent* event) {
+    auto* option = qobject_cast<QRadioButton*>(watched);
+    if (option == nullptr || event->type() != QEvent::KeyPress) {
+        return QDialog::eventFilter(watched, event);
+    }
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    int step = 0;
+    if (key == Qt::Key_Down || key == Qt::Key_Right) {
+        step = 1;
+    } else if (key == Qt::Key_Up || key == Qt::Key_Left) {
+        step = -1;
+    } else {
+        return QDialog::eventFilter(watched, event);
+    }
+    const int index = m_group->id(option);
+    const int reached = (index - 1 + step + 8) % 8 + 1;
+    QRadioButton* target = ComxBtn(reached);
+    target->setFocus(Qt::OtherFocusReason);
+    target->click();
+    return true;
 }
 
 // Esc: the same as "Cancel".

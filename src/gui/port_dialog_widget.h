@@ -4,6 +4,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QButtonGroup;
 class QGroupBox;
@@ -17,7 +18,9 @@ class Form1;
 // The port selection dialog (Form2): eight option buttons COM1: to COM8: in the frame
 // "Port", then "Initialize" and "Cancel". It keeps nothing of its own: every click goes
 // to the main window object's handler of the same name. Modeless; Enter presses
-// "Initialize", and Esc and the close box act as "Cancel".
+// "Initialize", and Esc and the close box act as "Cancel". Tab follows the designed
+// order with the option group as one stop (its checked option), and the arrow keys
+// move the check.
 class PortDialogWidget : public QDialog {
     Q_OBJECT
 public:
@@ -43,7 +46,12 @@ public:
     // Names each option's device in its tooltip, as the machine maps it now.
     void refreshTooltips();
 
+    // The factor the designed geometry was scaled by to fit the font (1 at 96 DPI).
+    double layoutScale() const { return m_scale; }
+
 protected:
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -55,6 +63,8 @@ private:
     std::array<QRadioButton*, 9> m_options{};  // index 0 unused
     QPushButton* m_initialize;
     QPushButton* m_cancel;
+    std::vector<QWidget*> m_tabOrder;
+    double m_scale = 1.0;
 };
 
 }  // namespace reburn3

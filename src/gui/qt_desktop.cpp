@@ -3,8 +3,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTreeView>
+
+#include <algorithm>
+#include <array>
 
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
@@ -47,6 +52,25 @@ void configureFileDialog(QFileDialog& dialog, const FileDialogSettings& settings
     if (!settings.initialName.empty()) {
         dialog.selectFile(qs(settings.initialName));
     }
+    showColumnsWhole(dialog);
+}
+
+// The detail view with its name, size, type and date columns, each wide enough for
+// what it shows, and a dialog wide enough for all four.
+void showColumnsWhole(QFileDialog& dialog) {
+    dialog.setViewMode(QFileDialog::Detail);
+    const QFontMetrics metrics = dialog.fontMetrics();
+    const int ch = metrics.averageCharWidth();
+    const std::array<int, 4> columns = {40 * ch, 16 * ch, 14 * ch, 30 * ch};
+    if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
+            view->header()->resizeSection(i, columns[static_cast<std::size_t>(i)]);
+        }
+    }
+    // The columns, the sidebar of places and the frames around them.
+    const int width = 40 * ch + 16 * ch + 14 * ch + 30 * ch + 24 * ch;
+    dialog.resize(std::max(dialog.sizeHint().width(), width),
+                  std::max(dialog.sizeHint().height(), 30 * metrics.height()));
 }
 
 QtDesktop::QtDesktop() = default;
@@ -102,6 +126,18 @@ void QtDesktop::selectPortOption(int index) {
     if (m_port) {
         m_port->selectOption(index);
     }
+}
+
+// No is the default: Enter or Esc keeps the run.
+bool QtDesktop::askYesNo(const std::string& text) {
+    QMessageBox box(
+        QMessageBox::Question,
+        QString::fromUtf8(text::kAppTitle.data(), static_cast<qsizetype>(text::kAppTitle.size())),
+        qs(text), QMessageBox::Yes | QMessageBox::No, m_main);
+    box.setObjectName(QStringLiteral("confirmBox"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void QtDesktop::showMessageBox(const std::string& text) {

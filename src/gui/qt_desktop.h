@@ -16,6 +16,8 @@ class PortDialogWidget;
 // Applies the settings "Select Input File" makes to a file-open dialog: one filter,
 // the initial name, the default suffix and the starting folder; one existing file.
 void configureFileDialog(QFileDialog& dialog, const FileDialogSettings& settings);
+// Sizes the dialog so that the name, size, type and date of a file show whole.
+void showColumnsWhole(QFileDialog& dialog);
 
 // The desktop services on Qt Widgets: the file-open dialog, the two windows the core
 // shows and hides, the message box and the end of the process.
@@ -36,6 +38,7 @@ public:
     void hidePortDialog() override;
     void selectPortOption(int index) override;
     void showMessageBox(const std::string& text) override;
+    bool askYesNo(const std::string& text) override;
     void endProcess() override;
     std::string currentDirectory() const override;
 

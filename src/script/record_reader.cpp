@@ -21,10 +21,13 @@ std::string formatPercent(float fraction) {
 }
 
 bool RecordReader::CountRecords() {
-    m_summary = checkScript(F);
+    m_summary = checkScript(F, m_checkOptions);
+    m_recordsLeft = m_summary.ok() ? m_summary.records : 0;
     m_block.clear();
     m_blockPos = 0;
     m_blocksRead = 0;
+    m_linesDone = 0;
+    m_fileChanged = false;
     const auto whole = static_cast<std::int32_t>(
         std::min<std::uint64_t>(m_summary.records, std::numeric_limits<std::int32_t>::max()));
     S.RecordsRemaining = whole;
@@ -42,6 +45,10 @@ bool RecordReader::CountRecords() {
 }
 
 void RecordReader::postRefusal() {
+    if (m_summary.interrupted) {
+        L.debug(std::string(text::kCheckInterrupted) + S.FileName);
+        return;
+    }
     for (const auto& fault : m_summary.faults) {
         L.debug(std::string(text::kRecordPrefix) + std::to_string(fault.record) + ": " +
                 fault.message);
@@ -52,6 +59,9 @@ void RecordReader::postRefusal() {
     }
     L.debug(std::string(m_summary.faultCount > 0 ? text::kScriptRefused : text::kScriptEmpty) +
             S.FileName);
+    if (m_summary.hint != FormatHint::None) {
+        L.debug(std::string(formatHintText(m_summary.hint)));
+    }
 }
 
 // Reads on until a record needs the port or the script ends. Every record comes from
@@ -59,7 +69,8 @@ void RecordReader::postRefusal() {
 // changed on disk during a run can stop it but never reach the device.
 ReadOutcome RecordReader::ReadNextRecord() {
     for (;;) {
-        if (S.RecordsDone >= S.RecordsTotal) {
+        // The end is where the checked records end, never a count cut to fit a counter.
+        if (m_recordsLeft == 0) {
             return ReadOutcome::EndOfScript;  // what follows the last record is white space
         }
         if (m_blockPos + script::kRecordSize > m_block.size() && !loadNextBlock()) {
@@ -67,6 +78,7 @@ ReadOutcome RecordReader::ReadNextRecord() {
         }
         const char* rec = m_block.data() + m_blockPos;
         m_blockPos += script::kRecordSize;
+        --m_recordsLeft;
         S.RecType = std::string_view(rec, 1);
         S.RecData = std::string_view(rec + 1, 2);
         S.RecEnd = std::string_view(rec + 3, 1);
@@ -101,6 +113,7 @@ ReadOutcome RecordReader::ReadNextRecord() {
             L.debug(std::string(text::kExpectedCrLf));
             return ReadOutcome::Malformed;
         }
+        ++m_linesDone;
         postProgressLine();
     }
 }
@@ -145,6 +158,7 @@ void RecordReader::postProgressLine() {
 }
 
 ReadOutcome RecordReader::scriptChanged() {
+    m_fileChanged = true;
     L.debug(std::string(text::kScriptChanged) + S.FileName);
     return ReadOutcome::Malformed;
 }

@@ -2,12 +2,19 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "script/format_hint.h"
 #include "script/script_stream.h"
 
 namespace reburn3 {
+
+// The most records a run can play: the record counters of the state record are signed
+// 32-bit numbers. A longer script is refused at the check.
+inline constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::int32_t>::max();
 
 struct ScriptFault {
     std::uint64_t record = 0;  // 1-based; for a partial record, the number it would have had
@@ -29,8 +36,15 @@ struct ScriptSummary {
     // A digest of every block of kBlockSize bytes of the file as it was checked, so
     // that a run can tell that the file it plays is still the one it checked.
     std::vector<std::uint64_t> blockDigests;
+    // The wrong format the file's first block suggests, said only if it is refused.
+    FormatHint hint = FormatHint::None;
+    // The hexadecimal result of the digest the check was given (the command line's
+    // SHA-256), taken in the same pass as the check; empty without one.
+    std::string digest;
+    // The check was stopped before the end of the file: nothing else here is complete.
+    bool interrupted = false;
 
-    bool ok() const { return faultCount == 0 && records > 0; }
+    bool ok() const { return faultCount == 0 && records > 0 && !interrupted; }
     // Ticks a download takes against a device that answers at once: the handshake
     // is judged at the 57th tick and every group of T or R records takes one more.
     std::uint64_t tickBound() const;
@@ -42,11 +56,31 @@ inline constexpr std::size_t kBlockSize = 1 << 16;
 // A 64-bit digest of one block: enough to notice a file changed under a run.
 std::uint64_t blockDigest(const char* data, std::size_t size);
 
+// A digest of the script's bytes, fed by the check as it reads them, so that it
+// describes exactly the bytes that were checked (the command line puts a SHA-256 here).
+class ScriptDigest {
+public:
+    virtual ~ScriptDigest() = default;
+    virtual void restart() = 0;
+    virtual void add(const char* data, std::size_t size) = 0;
+    virtual std::string hexResult() = 0;
+};
+
+// What a whole-file check is given besides the stream.
+struct CheckOptions {
+    std::uint64_t recordLimit = kMaxRecords;
+    ScriptDigest* digest = nullptr;
+    // Asked before each block: true ends the check there, as interrupted. A check of a
+    // large file takes seconds, and an operator's Ctrl-C must not wait for it.
+    std::function<bool()> stopRequested;
+};
+
 // Checks a script fed in pieces of any size, in constant memory. White space at the
 // end of the file after the last record (CR, LF, blank, tab, Ctrl-Z) is ignored,
-// whatever its length.
+// whatever its length. More than `recordLimit` records is a fault.
 class ScriptChecker {
 public:
+    explicit ScriptChecker(std::uint64_t recordLimit = kMaxRecords) : m_recordLimit(recordLimit) {}
     void feed(const char* data, std::size_t size);
     ScriptSummary finish();
 
@@ -55,6 +89,7 @@ private:
     void addFault(std::uint64_t record, std::string message);
     void flushBlankRecords(std::uint64_t lastBlank);
 
+    std::uint64_t m_recordLimit;
     ScriptSummary m_summary;
     std::uint64_t m_blankRecords = 0;  // records of white space only, not judged yet
     std::array<char, 4> m_pending{};
@@ -63,7 +98,7 @@ private:
 };
 
 // Checks the whole of an open stream from its start, block by block, notes each
-// block's digest, and rewinds it.
-ScriptSummary checkScript(ScriptStream& stream);
+// block's digest, feeds the options' digest in the same pass, and rewinds it.
+ScriptSummary checkScript(ScriptStream& stream, const CheckOptions& options = {});
 
 }  // namespace reburn3

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace reburn3 {
 
@@ -48,42 +46,52 @@ std::string resolveScriptPath(const std::string& path) {
 
 bool ScriptStream::open(const std::string& path) {
     close();
-    const std::string resolved = resolveScriptPath(path);
-    // Only a regular file is a script: a directory, a device or a pipe never is.
-    if (!isRegularFile(resolved)) {
+    if (m_held && path == m_heldName) {
+        m_file = m_held;
+        return true;
+    }
+    auto file = std::make_shared<ScriptFile>();
+    if (!file->open(resolveScriptPath(path))) {
         return false;
     }
-    auto file = std::make_unique<std::ifstream>(resolved, std::ios::binary);
-    if (!file->is_open()) {
-        return false;
-    }
-    m_stream = std::move(file);
+    m_file = std::move(file);
     return true;
 }
 
+void ScriptStream::holdFile(std::string name, std::shared_ptr<ScriptFile> file) {
+    m_heldName = std::move(name);
+    m_held = std::move(file);
+}
+
 void ScriptStream::openMemory(std::string bytes) {
-    m_stream = std::make_unique<std::istringstream>(std::move(bytes), std::ios::binary);
+    close();
+    m_memory = std::move(bytes);
 }
 
 void ScriptStream::close() {
-    m_stream.reset();
+    m_file.reset();
+    m_memory.reset();
+    m_position = 0;
 }
 
 bool ScriptStream::rewind() {
-    if (!m_stream) {
+    if (!isOpen()) {
         return false;
     }
-    m_stream->clear();
-    m_stream->seekg(0);
-    return static_cast<bool>(*m_stream);
+    m_position = 0;
+    return true;
 }
 
 std::size_t ScriptStream::read(char* dst, std::size_t n) {
-    if (!m_stream) {
-        return 0;
+    std::size_t got = 0;
+    if (m_file) {
+        got = m_file->readAt(m_position, dst, n);
+    } else if (m_memory && m_position < m_memory->size()) {
+        got = std::min<std::size_t>(n, m_memory->size() - static_cast<std::size_t>(m_position));
+        std::copy_n(m_memory->data() + m_position, got, dst);
     }
-    m_stream->read(dst, static_cast<std::streamsize>(n));
-    return static_cast<std::size_t>(m_stream->gcount());
+    m_position += got;
+    return got;
 }
 
 }  // namespace reburn3

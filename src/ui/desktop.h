@@ -34,6 +34,9 @@ public:
     // Selects the port dialog's option button of this index (1 to 8) by program.
     virtual void selectPortOption(int index) = 0;
     virtual void showMessageBox(const std::string& text) = 0;
+    // Asks a question with the answers Yes and No, No being the default; true for Yes.
+    // A desktop that cannot ask answers No.
+    virtual bool askYesNo(const std::string& /*text*/) { return false; }
     // Ends the process at once; no handler runs after it.
     virtual void endProcess() = 0;
     virtual std::string currentDirectory() const = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,13 @@ public:
     void hidePortDialog() override { portDialogVisible = false; }
     void selectPortOption(int index) override { selectedOption = index; }
     void showMessageBox(const std::string& text) override { messageBoxes.push_back(text); }
+    bool askYesNo(const std::string& text) override {
+        questions.push_back(text);
+        if (onQuestion) {
+            onQuestion();
+        }
+        return yes;
+    }
     void endProcess() override { ended = true; }
     std::string currentDirectory() const override { return "/work/dir"; }
 
@@ -38,6 +46,9 @@ public:
     bool portDialogVisible = false;
     int selectedOption = 0;
     std::vector<std::string> messageBoxes;
+    std::vector<std::string> questions;
+    bool yes = false;                  // the answer to every question
+    std::function<void()> onQuestion;  // what happens while a question is open
     bool ended = false;
 };
 

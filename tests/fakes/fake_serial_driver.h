@@ -49,6 +49,8 @@ public:
     void stopLine(bool stopped) { m_lineStopped = stopped; }
     // The device goes away for good: every call fails with kLostCode from now on.
     void loseDevice() { m_lost = true; }
+    // The device is back (plugged in again): the port opens on it once more.
+    void plugIn() { m_lost = false; }
 
     // Makes an operation return `code` from now on (0 mends it again).
     void failWith(const std::string& operation, std::int32_t code) { m_results[operation] = code; }

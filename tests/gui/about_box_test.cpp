@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMessageBox>
+#include <iostream>
 
 #include "gui/about_box.h"
 #include "gui_fixture.h"
@@ -129,6 +130,22 @@ TEST_F(CaptionTest, NoCaptionIsCutOff) {
     EXPECT_EQ(clippedCaptions(&dialog()), std::vector<QString>{});
     ASSERT_NE(win().aboutBox(), nullptr);
     EXPECT_EQ(clippedCaptions(win().aboutBox()), std::vector<QString>{});
+
+    // One factor for the whole window, so the proportions hold; none at 96 DPI, where
+    // the geometry is the designed one.
+    const double factor = win().layoutScale();
+    const int dpi = win().logicalDpiY();
+    std::cout << "[ report   ] font DPI " << dpi << ": main window scaled by " << factor
+              << ", port dialog by " << dialog().layoutScale() << "\n";
+    if (dpi <= 96) {
+        EXPECT_EQ(factor, 1.0);
+        EXPECT_EQ(dialog().layoutScale(), 1.0);
+    }
+    const QRect list1 = win().logView(LogId::Status)->geometry();
+    const QRect exitButton = win().button(ButtonId::AbortProgram)->geometry();
+    EXPECT_NEAR(list1.width() / factor, 624, 1);
+    EXPECT_NEAR(exitButton.top() / factor, 574, 1);
+    EXPECT_NEAR(dialog().ComxBtn(8)->geometry().top() / dialog().layoutScale(), 192, 1);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // the ways out.
 #include <QAction>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <algorithm>
 #include <iostream>
 
@@ -283,7 +285,8 @@ TEST_F(MainWindowTest, AbortProcessEndsARunAndRestoresTheButtons) {
     selectScript(writeScript("echo.pf3", echoScript(3)));
     openPort(2);
     click(button(ButtonId::ProgramFlash));
-    QTest::qWait(30);
+    // A deliberate abort, later than the second click of a double-click could come.
+    QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 30);
     ASSERT_EQ(button(ButtonId::ProgramFlash)->text(), qs(text::kAbortProcess));
     click(button(ButtonId::ProgramFlash));
     ASSERT_TRUE(waitForRunEnd());

@@ -1,6 +1,6 @@
 // Renders the desktop windows to PNG files for the documentation: the main window in
-// the middle of a download against the simulated device, the port dialog and the
-// About box.
+// the middle of a download against the simulated device, the question the close box
+// asks during it, the port dialog and the About box.
 //
 //   gui_screenshots SIM_PROGRAM SCRIPT OUTPUT_DIR
 //
@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
@@ -192,6 +193,21 @@ int main(int argc, char** argv) {
         },
         60000);
     ok = halfWay && save(win, out.filePath(QStringLiteral("main_window.png"))) && ok;
+
+    // The close box during the run asks first; the picture is taken, then No keeps
+    // the run.
+    QTimer question;
+    question.setInterval(10);
+    QObject::connect(&question, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            question.stop();
+            bringForward(*box);
+            ok = save(*box, out.filePath(QStringLiteral("close_during_run.png"))) && ok;
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    question.start();
+    win.close();
 
     // Abort the run in an orderly way, then the About box.
     win.button(reburn3::ButtonId::ProgramFlash)->click();

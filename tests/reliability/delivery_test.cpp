@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -48,6 +49,9 @@ TEST_P(Delivery, CompletedMeansTheDeviceHasEveryByte) {
         args.insert(1, "--reactive");
     }
     const Outcome o = runReburn3(args);
+    // The device takes the last bytes off the line at its own pace, after the host has
+    // gone: it ends by itself once it has played the whole script.
+    EXPECT_TRUE(dev->waitForEnd()) << "the device did not get to the end of the script";
     const QByteArray received = dev->received();
     const QJsonObject result = resultOf(o);
 
@@ -80,5 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
     return RUN_ALL_TESTS();
 }

@@ -23,6 +23,9 @@ if(TARGET reburn3)
     )
     target_include_directories(reliability_harness PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
     target_compile_definitions(reliability_harness PRIVATE REBURN3_BIN="$<TARGET_FILE:reburn3>")
+    target_compile_definitions(reliability_harness PUBLIC
+        REBURN3_JSON_SCHEMA="${PROJECT_SOURCE_DIR}/docs/reburn3-json.schema.json"
+        REBURN3_JSON_VALIDATOR="${CMAKE_CURRENT_LIST_DIR}/../json/validate_json_lines.py")
     target_link_libraries(reliability_harness PUBLIC Qt6::Core GTest::gtest)
     add_dependencies(reliability_harness reburn3)
 
@@ -40,6 +43,15 @@ if(TARGET reburn3)
     gtest_discover_tests(delivery_tests
         TEST_PREFIX "reliability."
         PROPERTIES LABELS reliability TIMEOUT 120
+        DISCOVERY_TIMEOUT 60)
+
+    # The command line's own faults: a device that never goes quiet, signals during the
+    # check and the run, closed standard descriptors, relative port names.
+    add_executable(cli_faults_tests ${CMAKE_CURRENT_LIST_DIR}/cli_faults_test.cpp)
+    target_link_libraries(cli_faults_tests PRIVATE reliability_harness)
+    gtest_discover_tests(cli_faults_tests
+        TEST_PREFIX "reliability."
+        PROPERTIES LABELS reliability TIMEOUT 60
         DISCOVERY_TIMEOUT 60)
 
     # 200 MB written, checked and started on: seconds on a quiet machine, more under the

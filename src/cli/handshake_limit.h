@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace reburn3::cli {
+
+// The command line's bound on the whole handshake. The handshake ends only after the
+// device has been quiet for 54 ticks, so a device that never stops sending would keep
+// it waiting for ever. The window keeps that wait, since its operator can abort; a
+// command line, often unattended, gives up after a limit and says why.
+class HandshakeLimit {
+public:
+    static constexpr double kDefaultSeconds = 5.0;
+    static constexpr double kLeastSeconds = 1.0;  // well above the handshake's own 285 ms
+
+    // 0 seconds: no limit.
+    explicit HandshakeLimit(double seconds);
+
+    // Told after every tick; true once the handshake has lasted the limit.
+    bool exceeded(std::uint64_t tickCount, std::int16_t programMode);
+    // The line that says why the run was given up.
+    std::string reason() const;
+
+private:
+    double m_seconds;
+    std::uint64_t m_limitTicks;
+    bool m_inHandshake = false;
+    std::uint64_t m_firstTick = 0;
+};
+
+}  // namespace reburn3::cli

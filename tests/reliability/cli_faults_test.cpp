@@ -1,0 +1,317 @@
+// The command line against hostile surroundings, end to end: a device that never goes
+// quiet, signals during the whole-file check and during the run (SIGHUP included),
+// standard descriptors closed at start, and a port named relative to the working folder.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "json/json_lines_check.h"
+#include "reliability/harness.h"
+
+namespace reburn3::reliability {
+namespace {
+
+const QString kComplete = "Processing complete.  Exit this application.";
+
+// A device that talks and never stops: a status line every 5 ms on a pseudo-terminal of
+// its own (200 lines a second), whatever it is sent.
+class ChatteringDevice {
+public:
+    ChatteringDevice() {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0) {
+            m_port = QString::fromLocal8Bit(::ptsname(m_master));
+            m_thread = std::thread([this] { talk(); });
+        }
+    }
+    ~ChatteringDevice() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        if (m_master >= 0) {
+            ::close(m_master);
+        }
+    }
+    ChatteringDevice(const ChatteringDevice&) = delete;
+    ChatteringDevice& operator=(const ChatteringDevice&) = delete;
+
+    const QString& port() const { return m_port; }
+
+private:
+    void talk() {
+        const char line[] = "STATUS 0716 OK\r\n";
+        char sink[256];
+        while (!m_stop) {
+            [[maybe_unused]] const ssize_t w = ::write(m_master, line, sizeof line - 1);
+            while (::read(m_master, sink, sizeof sink) > 0) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    int m_master = -1;
+    QString m_port;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+QJsonObject lastJson(const QString& out) {
+    const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QJsonObject()
+                           : QJsonDocument::fromJson(lines.back().toUtf8()).object();
+}
+
+bool hasEvent(const QString& out, const QString& event) {
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        if (QJsonDocument::fromJson(line.toUtf8()).object().value("event").toString() == event) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class CliFaults : public ReliabilityTest {};
+
+// The window's own wait is kept (a good device passes under the shortest limit), and a
+// device that keeps the line busy is given up at the limit with its reason.
+TEST_F(CliFaults, AHandshakeThatNeverEndsIsGivenUpAtTheLimit) {
+    const QByteArray bytes = linesScript(20, 8, 3);
+    const QString script = writeScript("s.pf3", bytes);
+    auto good = device(script);
+    const Outcome passed =
+        runReburn3({"flash", "--port", good->port(), "--handshake-limit", "1", "--json", script});
+    EXPECT_EQ(passed.exitCode, 0) << passed.err.toStdString();
+    EXPECT_EQ(good->received().toHex(' '), downloadOf(bytes).toHex(' '));
+    // The digest is taken in the check's own pass, of the bytes played.
+    EXPECT_EQ(
+        lastJson(passed.out).value("sha256").toString(),
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+
+    struct Limit {
+        QStringList option;
+        QString seconds;
+    };
+    for (const Limit& limit : {Limit{{"--handshake-limit", "1.5"}, "1.5"}, Limit{{}, "5"}}) {
+        ChatteringDevice chatter;
+        ASSERT_FALSE(chatter.port().isEmpty());
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome o = runReburn3(QStringList{"flash", "--port", chatter.port()} + limit.option +
+                                     QStringList{script});
+        const qint64 ms = clock.elapsed();
+        ASSERT_TRUE(o.finished);
+        EXPECT_EQ(o.exitCode, 1) << o.err.toStdString();
+        EXPECT_TRUE(o.errLines().contains(
+            "reburn3: the device kept sending for " + limit.seconds +
+            " s without the 270 ms pause that ends the handshake; the run was aborted "
+            "(--handshake-limit). Check that the device is in BURN3 mode and nothing else "
+            "talks on the line."))
+            << o.err.toStdString();
+        EXPECT_EQ(o.verdict,
+                  "reburn3: FAILED (exit 1): the device kept sending and never let the handshake "
+                  "end; the device was not touched. Check that the device is in BURN3 mode and "
+                  "on this port.");
+        const QStringList out = o.outLines();
+        EXPECT_FALSE(out.contains(kComplete));
+        EXPECT_EQ(out.mid(out.size() - 9), closingLines() + exitLines());
+        std::printf("handshake limit %s s: the run ended after %lld ms\n",
+                    limit.seconds.toLatin1().constData(), static_cast<long long>(ms));
+    }
+
+    ChatteringDevice chatter;
+    const Outcome json =
+        runReburn3({"flash", "--port", chatter.port(), "--handshake-limit", "1", "--json", script});
+    EXPECT_EQ(json.exitCode, 1);
+    EXPECT_TRUE(hasEvent(json.out, "handshake-limit")) << json.out.toStdString();
+    EXPECT_EQ(lastJson(json.out).value("reason").toString(), "handshake-limit");
+    EXPECT_EQ(lastJson(json.out).value("result").toString(), "device-failed");
+    EXPECT_EQ(lastJson(json.out).value("result").toString(), "device-failed");
+    EXPECT_EQ(lastJson(json.out).value("exitCode").toInt(), 1);
+
+    for (const char* bad : {"0.5", "-1", "soon"}) {
+        EXPECT_EQ(runReburn3({"flash", "--port", chatter.port(), "--handshake-limit", bad, script})
+                      .exitCode,
+                  2)
+            << bad;
+    }
+}
+
+// Closed standard descriptors must not be taken for the signal watcher's pipe, and a
+// port named relative to the working folder is found there; every message names the
+// path that was tried.
+TEST_F(CliFaults, ClosedDescriptorsAndRelativePortNames) {
+    const QByteArray bytes = linesScript(10, 8, 4);
+    const QString script = writeScript("s.pf3", bytes);
+
+    auto closedFds = device(script);
+    QProcess shell;
+    shell.start("/bin/sh", {"-c", "exec \"$0\" flash --port \"$1\" \"$2\" <&- >&- 2>&-", binary(),
+                            closedFds->port(), script});
+    ASSERT_TRUE(shell.waitForFinished(kProcessLimitMs));
+    EXPECT_EQ(shell.exitCode(), 0) << "a log line was read back as a signal";
+    EXPECT_EQ(closedFds->received().toHex(' '), downloadOf(bytes).toHex(' '));
+
+    auto relative = device(script);
+    ASSERT_TRUE(QFile::link(relative->port(), path("myport")));
+    QProcess inFolder;
+    inFolder.setWorkingDirectory(dir.path());
+    inFolder.start(binary(), {"flash", "--port", "myport", script});
+    const Outcome found = collect(inFolder);
+    EXPECT_EQ(found.exitCode, 0) << found.err.toStdString();
+    EXPECT_EQ(relative->received().toHex(' '), downloadOf(bytes).toHex(' '));
+
+    struct Missing {
+        QString given;
+        QString tried;
+    };
+    for (const Missing& m :
+         {Missing{"sub/none", dir.path() + "/sub/none"}, Missing{"./none", dir.path() + "/none"},
+          Missing{"nosuchport", "/dev/nosuchport"}}) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(binary(), {"flash", "--port", m.given, script});
+        const Outcome o2 = collect(p);
+        EXPECT_EQ(o2.exitCode, 4);
+        EXPECT_TRUE(o2.errLines().contains("The serial device " + m.tried + " does not exist."))
+            << o2.err.toStdString();
+    }
+}
+
+// Ctrl-C, SIGTERM and SIGHUP (a dropped SSH session) end a session cleanly whether they
+// come during the whole-file check or during the run.
+struct SignalCase {
+    const char* name;
+    int signal;
+    bool duringCheck;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SignalsEndTheSession : public ReliabilityTest,
+                             public ::testing::WithParamInterface<SignalCase> {
+protected:
+    // A script whose check takes a good part of a second: 96 MB.
+    static void SetUpTestSuite() {
+        bigDir = std::make_unique<QTemporaryDir>();
+        const QByteArray line = linesScript(1, 16, 716);
+        QByteArray block;
+        while (block.size() < (1 << 20)) {
+            block += line;
+        }
+        QFile f(bigDir->filePath("big.pf3"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 96; ++i) {
+            f.write(block);
+        }
+    }
+    static void TearDownTestSuite() { bigDir.reset(); }
+    static QString big() { return bigDir->filePath("big.pf3"); }
+
+    // Whether the process `pid` holds `file` open.
+    static bool holdsOpen(qint64 pid, const QString& file) {
+        std::error_code error;
+        const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+        for (std::filesystem::directory_iterator it(fds, error), end; !error && it != end;
+             it.increment(error)) {
+            std::error_code linkError;
+            if (std::filesystem::read_symlink(it->path(), linkError) == file.toStdString()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static std::unique_ptr<QTemporaryDir> bigDir;
+};
+
+std::unique_ptr<QTemporaryDir> SignalsEndTheSession::bigDir;
+
+TEST_P(SignalsEndTheSession, WithTheClosingLinesAndAResult) {
+    const SignalCase& c = GetParam();
+    const QByteArray small = linesScript(400, 16, 5);
+    const QString script = c.duringCheck ? big() : writeScript("s.pf3", small);
+    auto dev = device(c.duringCheck ? writeScript("s.pf3", small) : script);
+    QProcess p;
+    startReburn3(p, {"flash", "--port", dev->port(), "--json", script});
+    QString seen;
+    if (c.duringCheck) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!holdsOpen(p.processId(), script) && clock.elapsed() < kProcessLimitMs) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        // Into the check (it takes most of a second); any moment before the run does.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } else {
+        ASSERT_TRUE(waitForOutput(p, "Processing ...   180", seen)) << seen.toStdString();
+    }
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ::kill(static_cast<pid_t>(p.processId()), c.signal);
+    const Outcome o = collect(p, seen);
+    std::printf("%s: ended %lld ms after the signal\n", c.name,
+                static_cast<long long>(sinceSignal.elapsed()));
+    ASSERT_TRUE(o.finished) << "ended by the signal itself";
+    EXPECT_EQ(o.exitCode, 130) << o.err.toStdString();
+    const QJsonObject result = lastJson(o.out);
+    EXPECT_EQ(result.value("exitCode").toInt(), 130) << o.out.toStdString();
+    // Named one way, before the run and during it.
+    EXPECT_EQ(result.value("result").toString(), "interrupted");
+    EXPECT_EQ(result.value("reason").toString(), "interrupted");
+    EXPECT_EQ(result.value("partlyProgrammed").toBool(), !c.duringCheck);
+    EXPECT_TRUE(o.verdict.startsWith("reburn3: INTERRUPTED (exit 130) ")) << o.err.toStdString();
+    EXPECT_FALSE(o.out.contains(kComplete));
+    const QByteArray got = dev->received();
+    if (c.duringCheck) {
+        // Stopped inside the check: no port opened, no byte sent.
+        // (--json: the debug lines are on standard output too)
+        EXPECT_TRUE(
+            o.out.contains("** ERROR ** Script check interrupted, nothing was sent: " + script))
+            << o.out.toStdString();
+        EXPECT_FALSE(o.out.contains("COM port initialized and opened."));
+        EXPECT_TRUE(got.isEmpty());
+    } else {
+        EXPECT_TRUE(o.out.contains("If aborting, cycle interface power before trying again."));
+        EXPECT_TRUE(o.out.contains("Program terminated."));
+        EXPECT_TRUE(downloadOf(small).startsWith(got));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SignalsEndTheSession,
+                         ::testing::Values(SignalCase{"CtrlCDuringTheCheck", SIGINT, true},
+                                           SignalCase{"SigtermDuringTheCheck", SIGTERM, true},
+                                           SignalCase{"SighupDuringTheCheck", SIGHUP, true},
+                                           SignalCase{"CtrlCDuringTheRun", SIGINT, false},
+                                           SignalCase{"SigtermDuringTheRun", SIGTERM, false},
+                                           SignalCase{"SighupDuringTheRun", SIGHUP, false}),
+                         [](const ::testing::TestParamInfo<SignalCase>& param) {
+                             return param.param.name;
+                         });
+
+}  // namespace
+}  // namespace reburn3::reliability
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
+    return RUN_ALL_TESTS();
+}
