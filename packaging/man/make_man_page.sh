@@ -5,7 +5,8 @@
 #   make_man_page.sh PROGRAM OUTPUT VERSION "ONE-LINE DESCRIPTION" [INCLUDE.h2m]
 #
 # When the program's --help lists commands (a "Commands:" section, as reburn3 has), the
-# help of each command (`PROGRAM COMMAND --help`) follows under COMMANDS IN DETAIL.
+# help of each command (`PROGRAM COMMAND --help`; not of "help", which is this help) follows
+# under COMMANDS IN DETAIL.
 set -euo pipefail
 
 program=$1
@@ -30,7 +31,7 @@ as_roff() {
     commands=$("$program" --help | awk '
         /^Commands:/ { inside = 1; next }
         inside && /^[^ ]/ { inside = 0 }
-        inside && /^  [a-z]/ { print $1 }')
+        inside && /^  [a-z]/ && $1 != "help" { print $1 }')
     if [ -n "$commands" ]; then
         echo "[COMMANDS IN DETAIL]"
         for command in $commands; do

@@ -10,7 +10,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 options_in() { grep -oE -- '(^|[^a-zA-Z0-9-])--[a-z][a-z0-9-]*' | grep -oE -- '--[a-z0-9-]+' | sort -u; }
 page_text() { MANWIDTH=200 man -l "$1" 2>/dev/null | sed 's/\x08.//g'; }
 
-commands=$("$bin/reburn3" --help | awk '/^Commands:/ {i=1; next} i && /^[^ ]/ {i=0} i && /^  [a-z]/ {print $1}')
+commands=$("$bin/reburn3" --help | awk '/^Commands:/ {i=1; next} i && /^[^ ]/ {i=0} i && /^  [a-z]/ && $1 != "help" {print $1}')
 [ -n "$commands" ] || fail "reburn3 --help lists no commands"
 help=$({ "$bin/reburn3" --help; for c in $commands; do "$bin/reburn3" "$c" --help; done; })
 page=$(page_text "$man/reburn3.1")
