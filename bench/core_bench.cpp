@@ -37,8 +37,13 @@ const std::string& script64M() {
     return s;
 }
 
-void BM_ScriptCheck(benchmark::State& state) {
-    const std::string& s = script64M();
+// A corrupt script of the same size: all zero bytes, a fault in every record.
+const std::string& corrupt64M() {
+    static const std::string s(64U << 20, '\0');
+    return s;
+}
+
+void checkInPieces(benchmark::State& state, const std::string& s) {
     for (auto _ : state) {
         ScriptChecker checker;
         // The check reads the file in 64 KiB pieces.
@@ -49,7 +54,16 @@ void BM_ScriptCheck(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(s.size()));
 }
+
+void BM_ScriptCheck(benchmark::State& state) {
+    checkInPieces(state, script64M());
+}
 BENCHMARK(BM_ScriptCheck)->Unit(benchmark::kMillisecond);
+
+void BM_ScriptCheckCorrupt(benchmark::State& state) {
+    checkInPieces(state, corrupt64M());
+}
+BENCHMARK(BM_ScriptCheckCorrupt)->Unit(benchmark::kMillisecond);
 
 void BM_ReadNextRecord(benchmark::State& state) {
     const std::string s = makeScript(1U << 20);

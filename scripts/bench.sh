@@ -12,8 +12,9 @@
 #   - peak RSS of a download of a script 16 times larger (with --reactive, to be quick);
 #   - the download clicked through the window (offscreen), and the window idle with its
 #     port open (CPU share);
-#   - the micro-benchmarks: script check throughput on 64 MB, reader per record, log post
-#     with repaint, driver put and poll per byte; peak RSS of `reburn3 check` on 64 MB.
+#   - the micro-benchmarks: script check throughput on 64 MB (valid and corrupt), reader
+#     per record, log post with repaint, driver put and poll per byte; peak RSS of
+#     `reburn3 check` on 64 MB valid and corrupt, and of the simulator on 64 MB.
 # --quick: a 16 KiB image, one run, short micro-benchmarks (a smoke run).
 # Figures only: nothing here fails on time. Measure on an idle machine (the load average
 # is printed before and after).
@@ -192,6 +193,18 @@ if [ "$quick" -eq 0 ] && [ -x /usr/bin/time ]; then
     /usr/bin/time -f '%M %e' -o "$work/check.time" "$reburn3" check "$huge" >/dev/null
     read -r rss secs <"$work/check.time"
     say "reburn3 check on $(stat -c %s "$huge") bytes: ${secs} s, peak RSS ${rss} kB"
+    # The fault path: a corrupt script of the same size (all zero bytes, a fault in
+    # every record) is refused with exit 3.
+    corrupt="$work/corrupt.pf3"
+    head -c "$(stat -c %s "$huge")" /dev/zero >"$corrupt"
+    /usr/bin/time -f '%M %e' -o "$work/corrupt.time" "$reburn3" check "$corrupt" >/dev/null 2>&1 || true
+    read -r rss secs < <(tail -n 1 "$work/corrupt.time")
+    say "reburn3 check on a corrupt script (all zero bytes) of the same size: ${secs} s, peak RSS ${rss} kB"
+    rm -f "$corrupt"
+    # The simulated device reads the script as it plays it: its memory does not grow
+    # with the script (it ends after 1 s, exit 124).
+    /usr/bin/time -f '%M' -o "$work/sim.time" "$sim" "$huge" --lifetime 1 >/dev/null 2>&1 || true
+    say "simulate on the same $(stat -c %s "$huge") bytes: peak RSS $(tail -n 1 "$work/sim.time") kB"
 fi
 say ""
 say "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -16,6 +16,24 @@ bool isBlankRecord(const char* rec) {
     return script::isTrailingWhitespace(std::string_view(rec, script::kRecordSize));
 }
 
+// How many lines script::describeFaults gives for a malformed record, without writing
+// them: once the listed faults are full, the rest are only counted.
+std::uint64_t faultLines(const char* rec) {
+    if (rec[3] != script::kTerminator) {
+        return 1;
+    }
+    switch (rec[0]) {
+        case 'T':
+        case 'R':
+            return static_cast<std::uint64_t>(script::hexDigit(rec[1]) < 0) +
+                   static_cast<std::uint64_t>(script::hexDigit(rec[2]) < 0);
+        case 'E':
+            return rec[1] != '\r' || rec[2] != '\n' ? 1 : 0;
+        default:
+            return 1;
+    }
+}
+
 }  // namespace
 
 // Eight bytes at a time, a multiply-xorshift mix; the length goes in too, so that a
@@ -89,6 +107,10 @@ void ScriptChecker::handleRecord(const char* rec) {
             ++m_summary.lines;
             break;
         case script::RecordKind::Malformed:
+            if (m_summary.faults.size() == ScriptSummary::kListedFaults) {
+                m_summary.faultCount += faultLines(rec);
+                break;
+            }
             for (auto& message : script::describeFaults(rec)) {
                 addFault(m_summary.records, std::move(message));
             }
@@ -106,9 +128,12 @@ void ScriptChecker::addFault(std::uint64_t record, std::string message) {
 void ScriptChecker::flushBlankRecords(std::uint64_t lastBlank) {
     // White-space records before a real record are faults like any other.
     const std::uint64_t first = lastBlank + 1 - m_blankRecords;
-    for (std::uint64_t i = 0; i < m_blankRecords; ++i) {
+    const std::uint64_t listed = std::min<std::uint64_t>(
+        m_blankRecords, ScriptSummary::kListedFaults - m_summary.faults.size());
+    for (std::uint64_t i = 0; i < listed; ++i) {
         addFault(first + i, std::string(text::kChar4NotColon));
     }
+    m_summary.faultCount += m_blankRecords - listed;
     m_blankRecords = 0;
 }
 

@@ -19,11 +19,11 @@ std::string hex2(std::uint8_t b) {
 
 }  // namespace
 
-LoadResult loadScript(std::string_view bytes) {
+namespace {
+
+LoadResult loadStream(ScriptStream stream) {
     LoadResult result;
-    ScriptChecker checker;
-    checker.feed(bytes.data(), bytes.size());
-    const ScriptSummary summary = checker.finish();
+    const ScriptSummary summary = checkScript(stream);
     if (summary.records == 0) {
         result.error = "the script holds no whole record";
         return result;
@@ -39,30 +39,77 @@ LoadResult loadScript(std::string_view bytes) {
         }
         return result;
     }
+    result.script.emplace(std::move(stream), summary.records, summary.lines);
+    return result;
+}
 
-    DeviceScript script;
-    script.records = summary.records;
-    script.steps.reserve(summary.txBytes + summary.rxBytes);
-    for (std::uint64_t i = 0; i < summary.records; ++i) {
-        const char* rec = bytes.data() + i * script::kRecordSize;
+}  // namespace
+
+LoadResult loadScript(std::string_view bytes) {
+    ScriptStream stream;
+    stream.openMemory(std::string(bytes));
+    return loadStream(std::move(stream));
+}
+
+LoadResult openScript(const std::string& path) {
+    ScriptStream stream;
+    if (!stream.open(path)) {
+        LoadResult result;
+        result.error = "cannot read " + path;
+        return result;
+    }
+    return loadStream(std::move(stream));
+}
+
+DeviceScript::DeviceScript(ScriptStream stream, std::uint64_t records, std::uint64_t lines)
+    : m_stream(std::move(stream)), m_block(kBlockSize), m_records(records), m_lines(lines) {
+    rewind();
+}
+
+void DeviceScript::rewind() {
+    m_recordsRead = 0;
+    m_blockPos = 0;
+    m_blockUsed = 0;
+    m_hasStep = false;
+    if (m_stream.rewind()) {
+        next();
+    }
+}
+
+bool DeviceScript::fillBlock() {
+    // Blocks are whole records: the block size is a multiple of the record size, and
+    // the stream fills a block up to the end of the file.
+    m_blockUsed = m_stream.read(m_block.data(), m_block.size());
+    m_blockUsed -= m_blockUsed % script::kRecordSize;
+    m_blockPos = 0;
+    return m_blockUsed > 0;
+}
+
+void DeviceScript::next() {
+    m_hasStep = false;
+    while (m_recordsRead < m_records) {
+        if (m_blockPos == m_blockUsed && !fillBlock()) {
+            return;
+        }
+        const char* rec = m_block.data() + m_blockPos;
+        m_blockPos += script::kRecordSize;
+        ++m_recordsRead;
         const script::Record r = script::decodeRecord(rec);
         switch (r.kind) {
             case script::RecordKind::Transmit:
-                script.steps.push_back({Step::Kind::FromHost, r.byte, i + 1});
-                break;
             case script::RecordKind::Receive:
-                script.steps.push_back({Step::Kind::ToHost, r.byte, i + 1});
-                break;
+                m_step = {r.kind == script::RecordKind::Transmit ? Step::Kind::FromHost
+                                                                 : Step::Kind::ToHost,
+                          r.byte, m_recordsRead};
+                m_hasStep = true;
+                return;
             case script::RecordKind::LineMark:
-                ++script.lines;
                 break;
             case script::RecordKind::Malformed:
-                result.error = "record " + std::to_string(i + 1) + " is malformed";
-                return result;
+                m_recordsRead = m_records;
+                return;
         }
     }
-    result.script = std::move(script);
-    return result;
 }
 
 std::string describe(const Mismatch& m) {
@@ -146,8 +193,8 @@ std::vector<Reply> DeviceModel::handle(std::uint8_t byte, bool quiet, bool maybe
             // start the next one at once. E1 94 where the script expects something
             // else is taken for that; so is E1 94 after a quiet spell even where
             // the script does expect E1 (then the 94 decides).
-            const bool expected =
-                m_pos < m_script.steps.size() && m_script.steps[m_pos].byte == byte;
+            const Step* step = m_script.current();
+            const bool expected = step != nullptr && step->byte == byte;
             if (byte == kHostHello0 && !expected) {
                 m_pendingHello = true;
                 return {};
@@ -172,14 +219,17 @@ std::vector<Reply> DeviceModel::handle(std::uint8_t byte, bool quiet, bool maybe
 }
 
 std::vector<Reply> DeviceModel::handshake() {
-    if (m_options.silentHandshake) {
-        // Not in download mode: the device never answers.
+    if (m_options.silentHandshake || m_handshakesIgnored < m_options.ignoreHandshakes) {
+        // Not in download mode (yet): the device does not answer.
+        if (!m_options.silentHandshake) {
+            ++m_handshakesIgnored;
+        }
         note("handshake left unanswered");
         m_phase = Phase::Waiting;
         return {};
     }
     ++m_downloads;
-    m_pos = 0;
+    m_script.rewind();
     m_rxRecordsSent = 0;
     m_txBytesSeen = 0;
     m_owesWrongAnswer = false;
@@ -203,7 +253,7 @@ std::vector<Reply> DeviceModel::handshake() {
         return replies;
     }
     m_phase = Phase::Playing;
-    if (!m_script.steps.empty() && m_script.steps.front().kind == Step::Kind::ToHost) {
+    if (m_script.current() != nullptr && m_script.current()->kind == Step::Kind::ToHost) {
         std::vector<Reply> first = answer(m_options.late + kLeadInDelay);
         replies.insert(replies.end(), first.begin(), first.end());
     } else {
@@ -213,10 +263,10 @@ std::vector<Reply> DeviceModel::handshake() {
 }
 
 std::vector<Reply> DeviceModel::play(std::uint8_t byte) {
-    if (m_pos >= m_script.steps.size()) {
+    if (m_script.current() == nullptr) {
         return {};
     }
-    const Step& step = m_script.steps[m_pos];
+    const Step step = *m_script.current();
     ++m_txBytesSeen;
     if (byte != step.byte) {
         Mismatch m{m_downloads, m_txBytesSeen, step.record, step.byte, byte};
@@ -224,7 +274,7 @@ std::vector<Reply> DeviceModel::play(std::uint8_t byte) {
         m_reports.push_back(describe(m));
         m_owesWrongAnswer = true;
     }
-    ++m_pos;
+    m_script.next();
     std::vector<Reply> replies = answer(m_options.late);
     checkEnd();
     return replies;
@@ -232,27 +282,28 @@ std::vector<Reply> DeviceModel::play(std::uint8_t byte) {
 
 std::vector<Reply> DeviceModel::answer(Millis delay) {
     std::vector<std::uint8_t> out;
-    while (m_phase == Phase::Playing && m_pos < m_script.steps.size() &&
-           m_script.steps[m_pos].kind == Step::Kind::ToHost) {
+    while (m_phase == Phase::Playing && m_script.current() != nullptr &&
+           m_script.current()->kind == Step::Kind::ToHost) {
+        const Step& step = *m_script.current();
         const std::uint64_t n = m_rxRecordsSent + 1;
-        const std::uint8_t b = m_script.steps[m_pos].byte;
+        const std::uint8_t b = step.byte;
         if (m_options.silentFrom != 0 && n >= m_options.silentFrom) {
             note("download " + std::to_string(m_downloads) + ": silent from record " +
-                 std::to_string(m_script.steps[m_pos].record));
+                 std::to_string(step.record));
             giveUp();
             break;
         }
         if (m_owesWrongAnswer || m_options.wrongByteAt == n) {
             out.push_back(static_cast<std::uint8_t>(~b));
             note("download " + std::to_string(m_downloads) + ": record " +
-                 std::to_string(m_script.steps[m_pos].record) + " answered with " +
-                 hex2(out.back()) + " instead of " + hex2(b));
+                 std::to_string(step.record) + " answered with " + hex2(out.back()) +
+                 " instead of " + hex2(b));
             giveUp();
             break;
         }
         out.push_back(b);
         m_rxRecordsSent = n;
-        ++m_pos;
+        m_script.next();
     }
     checkEnd();
     if (out.empty()) {
@@ -262,7 +313,7 @@ std::vector<Reply> DeviceModel::answer(Millis delay) {
 }
 
 void DeviceModel::checkEnd() {
-    if (m_phase == Phase::Playing && m_pos >= m_script.steps.size()) {
+    if (m_phase == Phase::Playing && m_script.current() == nullptr) {
         ++m_completed;
         note("download " + std::to_string(m_downloads) + ": script played");
         m_phase = m_options.stay ? Phase::Waiting : Phase::Done;
@@ -281,7 +332,6 @@ void DeviceModel::giveUp() {
 
 void DeviceModel::startOver() {
     m_phase = Phase::Waiting;
-    m_pos = 0;
     m_owesWrongAnswer = false;
     m_pendingHello = false;
     m_maybeRestart = false;

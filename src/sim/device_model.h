@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "script/script_stream.h"
+
 namespace reburn3::sim {
 
 using Millis = std::chrono::milliseconds;
@@ -38,11 +40,37 @@ struct Step {
     std::uint64_t record = 0;  // 1-based record number in the script file
 };
 
-// The device's side of a script, in order.
-struct DeviceScript {
-    std::vector<Step> steps;
-    std::uint64_t records = 0;
-    std::uint64_t lines = 0;
+// The device's side of a script, in order, read from the script as it is played: a
+// block at a time, as the host reads it, so that the device's memory stays the same
+// whatever the script's size. A record that no longer decodes (the file was changed
+// after it was checked) ends the script.
+class DeviceScript {
+public:
+    DeviceScript() = default;  // a script without steps
+    DeviceScript(ScriptStream stream, std::uint64_t records, std::uint64_t lines);
+
+    std::uint64_t records() const { return m_records; }  // whole records in the script
+    std::uint64_t lines() const { return m_lines; }      // line marks
+
+    // The step at the current position; nullptr after the last one.
+    const Step* current() const { return m_hasStep ? &m_step : nullptr; }
+    // On to the next step.
+    void next();
+    // Back to the first step.
+    void rewind();
+
+private:
+    bool fillBlock();
+
+    ScriptStream m_stream;
+    std::vector<char> m_block;
+    std::size_t m_blockUsed = 0;  // bytes of m_block that hold records
+    std::size_t m_blockPos = 0;   // next record in m_block
+    std::uint64_t m_recordsRead = 0;
+    std::uint64_t m_records = 0;
+    std::uint64_t m_lines = 0;
+    Step m_step;
+    bool m_hasStep = false;
 };
 
 struct LoadResult {
@@ -50,23 +78,26 @@ struct LoadResult {
     std::string error;  // why the script was refused, when `script` is empty
 };
 
-// Builds the device's side from the raw bytes of a script file. A script the
-// script checker finds fault with is refused.
+// Checks a script and opens the device's side of it: from the bytes of a script
+// held in memory, or from a file, which is then read again as it is played. A
+// script the script checker finds fault with is refused.
 LoadResult loadScript(std::string_view bytes);
+LoadResult openScript(const std::string& path);
 
 // How the device misbehaves; all off by default.
 struct DeviceOptions {
-    bool stay = false;              // serve download after download
-    bool silentHandshake = false;   // never answer the handshake
-    bool badHandshake = false;      // answer 91 27
-    std::uint32_t noise = 0;        // noise bytes before the handshake reply
-    bool stray = false;             // one stray 00 after the handshake reply
-    std::uint64_t wrongByteAt = 0;  // the Nth R record (1-based) is answered wrongly
-    std::uint64_t silentFrom = 0;   // no answer from the Nth R record on
-    Millis late{0};                 // every reply goes out this late
-    std::uint64_t unplugAt = 0;     // the cable is pulled when the Nth byte arrives
-    bool echo = false;              // echo every byte instead of playing the script
-    bool verbose = false;           // report what the device does, not only mismatches
+    bool stay = false;                   // serve download after download
+    bool silentHandshake = false;        // never answer the handshake
+    std::uint64_t ignoreHandshakes = 0;  // leave the first N handshakes unanswered
+    bool badHandshake = false;           // answer 91 27
+    std::uint32_t noise = 0;             // noise bytes before the handshake reply
+    bool stray = false;                  // one stray 00 after the handshake reply
+    std::uint64_t wrongByteAt = 0;       // the Nth R record (1-based) is answered wrongly
+    std::uint64_t silentFrom = 0;        // no answer from the Nth R record on
+    Millis late{0};                      // every reply goes out this late
+    std::uint64_t unplugAt = 0;          // the cable is pulled when the Nth byte arrives
+    bool echo = false;                   // echo every byte instead of playing the script
+    bool verbose = false;                // report what the device does, not only mismatches
 };
 
 // Bytes the device sends, `delay` after the byte that caused them arrived.
@@ -113,6 +144,9 @@ public:
     // (never with `stay`).
     bool finished() const { return m_phase == Phase::Done && !m_options.stay; }
     bool unplugged() const { return m_phase == Phase::Unplugged; }
+    // True once the device has given up on the download (a wrong answer, silence, a
+    // rejected handshake reply) and waits for a power cycle (never with `stay`).
+    bool stuck() const { return m_phase == Phase::Stuck; }
     Phase phase() const { return m_phase; }
 
     const std::vector<Mismatch>& mismatches() const { return m_mismatches; }
@@ -139,7 +173,6 @@ private:
     DeviceScript m_script;
     DeviceOptions m_options;
     Phase m_phase = Phase::Waiting;
-    std::size_t m_pos = 0;              // next step of the script
     std::uint64_t m_rxRecordsSent = 0;  // R records answered so far in this download
     std::uint64_t m_txBytesSeen = 0;    // T bytes received so far in this download
     bool m_owesWrongAnswer = false;     // a mismatch happened: the next R is answered wrongly
@@ -148,6 +181,7 @@ private:
     std::uint64_t m_received = 0;
     std::uint64_t m_downloads = 0;
     std::uint64_t m_completed = 0;
+    std::uint64_t m_handshakesIgnored = 0;
     std::optional<Millis> m_lastActivity;
     std::vector<Mismatch> m_mismatches;
     std::vector<std::string> m_reports;

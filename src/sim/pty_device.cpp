@@ -1,5 +1,8 @@
 #include "sim/pty_device.h"
 
+#include "sim/line_pace.h"
+#include "sim/precise_wakeups.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -19,6 +22,7 @@ namespace reburn3::sim {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+using TimePoint = SteadyClock::time_point;
 
 // Between bursts of traffic the device looks after the line this often.
 constexpr std::chrono::milliseconds kIdleWake{200};
@@ -29,19 +33,30 @@ constexpr std::chrono::milliseconds kDrainPoll{5};
 // meets a hung-up line. It also covers the moment written bytes take to reach the
 // slave side's input queue.
 constexpr std::chrono::milliseconds kLinger{300};
+// A paced line takes bytes off the pseudo-terminal up to this long before they start
+// to cross it, and takes more when half of that is left, so that the device wakes
+// about once a millisecond during a burst rather than once a byte. Every byte still
+// arrives at its own time: replies are timed from it.
+constexpr std::chrono::microseconds kReadAhead{2000};
+// What the device takes off the pseudo-terminal in one read: more than its input
+// queue holds, so that a burst leaves the host's side at once. A host cannot see the
+// bytes still waiting there (a pseudo-terminal reports an empty output queue), and a
+// host that flushes its port on closing would throw them away.
+constexpr std::size_t kReadChunk = 16384;
 
 struct Outgoing {
-    SteadyClock::time_point due;
+    TimePoint due;
     std::vector<std::uint8_t> bytes;
     std::size_t sent = 0;
 };
 
-int waitMillis(SteadyClock::time_point now, SteadyClock::time_point until) {
-    if (until <= now) {
-        return 0;
-    }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    return static_cast<int>(std::min<long long>(ms, 60'000));
+// The wait until `until`, to the nanosecond: a paced line needs better than
+// milliseconds (a byte takes 87 us at 115200 baud).
+timespec waitTime(TimePoint now, TimePoint until) {
+    const auto wait = std::clamp<std::chrono::nanoseconds>(until - now, std::chrono::nanoseconds{0},
+                                                           std::chrono::seconds{60});
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    return {static_cast<time_t>(seconds.count()), static_cast<long>((wait - seconds).count())};
 }
 
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -161,6 +176,262 @@ bool PtyDevice::unreadReplies() const {
     return waiting > 0;
 }
 
+void PtyDevice::pace(std::uint32_t baud) {
+    m_baud = baud;
+    if (baud != 0) {
+        askForPreciseWakeups();
+    }
+}
+
+// One call of run(): the device's loop over the line, in both directions.
+class PtyDevice::Session {
+public:
+    using Report = std::function<void(const std::string&)>;
+
+    Session(PtyDevice& pty, DeviceModel& model, const Report& report,
+            std::optional<std::chrono::milliseconds> lifetime)
+        : m_pty(pty),
+          m_model(model),
+          m_report(report),
+          m_start(SteadyClock::now()),
+          m_rxPace(pty.m_baud),
+          m_txPace(pty.m_baud) {
+        if (lifetime) {
+            m_deadline = m_start + *lifetime;
+        }
+    }
+
+    PtyEnd run(int stopFd);
+
+private:
+    bool paced() const { return m_rxPace.paced(); }
+    std::optional<PtyEnd> sendDue(TimePoint now);
+    std::optional<PtyEnd> leaving(TimePoint now);
+    TimePoint wakeTime(TimePoint now, bool& wantWrite) const;
+    std::optional<PtyEnd> takeIncoming(TimePoint now);
+    PtyEnd stop();
+    void queueReply(Reply& reply, TimePoint sent);
+    PtyEnd failed(const std::string& what) {
+        m_pty.fail(what);
+        return PtyEnd::Failed;
+    }
+
+    PtyDevice& m_pty;
+    DeviceModel& m_model;
+    const Report& m_report;
+    const TimePoint m_start;
+    std::optional<TimePoint> m_deadline;
+    LinePace m_rxPace;
+    LinePace m_txPace;
+    bool m_rxIdle = true;  // everything the host wrote has been taken off the line
+    std::deque<Outgoing> m_outgoing;
+    std::optional<TimePoint> m_drainSince;
+    std::optional<TimePoint> m_lastTraffic;  // set once the host has sent something
+};
+
+std::optional<PtyEnd> PtyDevice::Session::sendDue(TimePoint now) {
+    while (!m_outgoing.empty() && m_outgoing.front().due <= now) {
+        Outgoing& o = m_outgoing.front();
+        const ssize_t n = ::write(m_pty.m_master, o.bytes.data() + o.sent, o.bytes.size() - o.sent);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR) {
+                break;
+            }
+            return failed("cannot write to the pseudo-terminal");
+        }
+        o.sent += static_cast<std::size_t>(n);
+        if (o.sent < o.bytes.size()) {
+            break;
+        }
+        m_outgoing.pop_front();
+        m_lastTraffic = now;
+    }
+    return std::nullopt;
+}
+
+std::optional<PtyEnd> PtyDevice::Session::leaving(TimePoint now) {
+    if (m_deadline && now >= *m_deadline) {
+        return PtyEnd::Expired;
+    }
+    if (m_model.finished() && m_outgoing.empty()) {
+        // Leave once the host has read the last reply (or has plainly stopped
+        // reading); closing the master earlier would discard it.
+        if (!m_drainSince) {
+            m_drainSince = now;
+        }
+        const auto waited = now - *m_drainSince;
+        if ((waited >= kLinger && !m_pty.unreadReplies()) || waited >= kDrainLimit) {
+            return PtyEnd::ScriptPlayed;
+        }
+    }
+    if (m_pty.m_leaveQuiet && m_lastTraffic && m_outgoing.empty() && m_rxIdle &&
+        now - *m_lastTraffic >= *m_pty.m_leaveQuiet) {
+        return PtyEnd::Quiet;
+    }
+    return std::nullopt;
+}
+
+TimePoint PtyDevice::Session::wakeTime(TimePoint now, bool& wantWrite) const {
+    TimePoint wake = now + kIdleWake;
+    wantWrite = false;
+    if (!m_outgoing.empty()) {
+        if (m_outgoing.front().due <= now) {
+            wantWrite = true;  // the line was full
+        } else {
+            wake = std::min(wake, m_outgoing.front().due);
+        }
+    }
+    if (paced() && !m_rxIdle) {
+        // Bytes are waiting: take the next ones when the line has room for them.
+        wake = std::min(wake, m_rxPace.freeAt() - kReadAhead / 2);
+    }
+    if (m_drainSince) {
+        wake = std::min(wake, now + kDrainPoll);
+    }
+    if (m_deadline) {
+        wake = std::min(wake, *m_deadline);
+    }
+    if (m_pty.m_leaveQuiet && m_lastTraffic) {
+        wake = std::min(wake, *m_lastTraffic + *m_pty.m_leaveQuiet);
+    }
+    return wake;
+}
+
+void PtyDevice::Session::queueReply(Reply& reply, TimePoint sent) {
+    const TimePoint due = sent + reply.delay;
+    if (!paced()) {
+        m_outgoing.push_back({due, std::move(reply.bytes), 0});
+        return;
+    }
+    // Each byte reaches the host when its frame has crossed the line.
+    for (const std::uint8_t b : reply.bytes) {
+        m_outgoing.push_back({m_txPace.send(due), {b}, 0});
+    }
+}
+
+std::optional<PtyEnd> PtyDevice::Session::takeIncoming(TimePoint now) {
+    std::size_t want = kReadChunk;
+    if (paced()) {
+        // Only the bytes that start crossing the line before long; the rest wait in
+        // the host's buffer, as they would in a UART's.
+        const TimePoint first = m_rxIdle ? std::max(now, m_rxPace.freeAt()) : m_rxPace.freeAt();
+        const TimePoint limit = now + kReadAhead;
+        if (first >= limit) {
+            return std::nullopt;
+        }
+        const auto room = static_cast<std::size_t>((limit - first) / m_rxPace.byteTime()) + 1;
+        want = std::min(want, room);
+    }
+    static thread_local std::uint8_t buf[kReadChunk];
+    const ssize_t n = ::read(m_pty.m_master, buf, want);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) {
+            m_rxIdle = true;
+            return std::nullopt;
+        }
+        return failed("cannot read from the pseudo-terminal");
+    }
+    if (n == 0) {
+        errno = EIO;
+        return failed("the pseudo-terminal was closed");
+    }
+    const bool wasIdle = m_rxIdle;
+    m_rxIdle = !paced() || static_cast<std::size_t>(n) < want;
+    m_lastTraffic = now;
+
+    std::size_t taken = 0;
+    for (; taken < static_cast<std::size_t>(n) && !m_model.unplugged(); ++taken) {
+        // On a paced line a byte arrives when its frame has crossed; the first one
+        // after a pause starts now, the others follow it back to back.
+        const TimePoint at = !paced()                  ? now
+                             : (wasIdle && taken == 0) ? m_rxPace.send(now)
+                                                       : m_rxPace.send(m_rxPace.freeAt());
+        const auto sinceStart = std::chrono::duration_cast<Millis>(at - m_start);
+        for (Reply& r : m_model.receive(buf[taken], sinceStart)) {
+            queueReply(r, at);
+        }
+    }
+    if (m_pty.m_record >= 0 && !writeAll(m_pty.m_record, buf, taken)) {
+        return failed("cannot write the record file");
+    }
+    if (m_report) {
+        for (const std::string& line : m_model.takeReports()) {
+            m_report(line);
+        }
+    }
+    if (m_model.unplugged()) {
+        return PtyEnd::Unplugged;
+    }
+    return std::nullopt;
+}
+
+// Stopped: bytes the host sent before the stop have reached an unpaced device, so they
+// are taken in (and recorded) first; on a paced line, those still waiting never
+// crossed it. The system hands a large burst over in pieces, a moment apart.
+PtyEnd PtyDevice::Session::stop() {
+    constexpr int kPieceWaitMs = 10;
+    while (!paced() && !m_model.unplugged()) {
+        pollfd p{m_pty.m_master, POLLIN, 0};
+        if (::poll(&p, 1, kPieceWaitMs) <= 0 || (p.revents & POLLIN) == 0) {
+            break;
+        }
+        if (const std::optional<PtyEnd> end = takeIncoming(SteadyClock::now())) {
+            return *end == PtyEnd::Unplugged ? PtyEnd::Stopped : *end;
+        }
+    }
+    return PtyEnd::Stopped;
+}
+
+PtyEnd PtyDevice::Session::run(int stopFd) {
+    for (;;) {
+        TimePoint now = SteadyClock::now();
+        if (const std::optional<PtyEnd> end = sendDue(now)) {
+            return *end;
+        }
+        if (const std::optional<PtyEnd> end = leaving(now)) {
+            return *end;
+        }
+
+        // Wait for the host, a due reply, room on the line, or the stop request.
+        bool wantWrite = false;
+        const TimePoint wake = wakeTime(now, wantWrite);
+        const bool wantRead = !paced() || m_rxIdle;
+        pollfd fds[2] = {
+            {m_pty.m_master,
+             static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0},
+            {stopFd, POLLIN, 0}};
+        const timespec timeout = waitTime(now, wake);
+        const int ready = ::ppoll(fds, stopFd >= 0 ? 2 : 1, &timeout, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return failed("cannot wait for the pseudo-terminal");
+        }
+        if (stopFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
+            return stop();
+        }
+        if (ready == 0 && m_outgoing.empty() && !m_drainSince && m_rxIdle) {
+            // A quiet line. A host that ended without closing the port cleanly can leave
+            // it in exclusive mode, which would lock the next host out.
+            ::ioctl(m_pty.m_slave, TIOCNXCL);
+            continue;
+        }
+        if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0 ||
+            (fds[0].revents & (POLLHUP | POLLIN)) == POLLHUP) {
+            errno = EIO;
+            return failed("the pseudo-terminal failed");
+        }
+        if ((fds[0].revents & POLLIN) == 0 && (m_rxIdle || !paced())) {
+            continue;
+        }
+        now = SteadyClock::now();
+        if (const std::optional<PtyEnd> end = takeIncoming(now)) {
+            return *end;
+        }
+    }
+}
+
 PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
                       const std::function<void(const std::string&)>& report,
                       std::optional<std::chrono::milliseconds> lifetime) {
@@ -169,138 +440,12 @@ PtyEnd PtyDevice::run(DeviceModel& model, int stopFd,
         fail("the pseudo-terminal is not open");
         return PtyEnd::Failed;
     }
-    const SteadyClock::time_point start = SteadyClock::now();
-    std::deque<Outgoing> outgoing;
-    std::optional<SteadyClock::time_point> drainSince;
-    std::vector<std::uint8_t> received;
-
-    const std::optional<SteadyClock::time_point> deadline =
-        lifetime ? std::optional(start + *lifetime) : std::nullopt;
-
-    for (;;) {
-        SteadyClock::time_point now = SteadyClock::now();
-        if (deadline && now >= *deadline) {
-            close();
-            return PtyEnd::Expired;
-        }
-
-        // Send what is due, in order.
-        while (!outgoing.empty() && outgoing.front().due <= now) {
-            Outgoing& o = outgoing.front();
-            const ssize_t n = ::write(m_master, o.bytes.data() + o.sent, o.bytes.size() - o.sent);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) {
-                    break;
-                }
-                fail("cannot write to the pseudo-terminal");
-                return PtyEnd::Failed;
-            }
-            o.sent += static_cast<std::size_t>(n);
-            if (o.sent < o.bytes.size()) {
-                break;
-            }
-            outgoing.pop_front();
-        }
-
-        if (model.finished() && outgoing.empty()) {
-            // Leave once the host has read the last reply (or has plainly stopped
-            // reading); closing the master earlier would discard it.
-            if (!drainSince) {
-                drainSince = now;
-            }
-            const auto waited = now - *drainSince;
-            if ((waited >= kLinger && !unreadReplies()) || waited >= kDrainLimit) {
-                close();
-                return PtyEnd::ScriptPlayed;
-            }
-        }
-
-        // Wait for the host, a due reply, or the stop request.
-        SteadyClock::time_point wake = now + kIdleWake;
-        bool wantWrite = false;
-        if (!outgoing.empty()) {
-            if (outgoing.front().due <= now) {
-                wantWrite = true;  // the line was full
-            } else {
-                wake = std::min(wake, outgoing.front().due);
-            }
-        }
-        if (drainSince) {
-            wake = std::min(wake, now + kDrainPoll);
-        }
-        if (deadline) {
-            wake = std::min(wake, *deadline);
-        }
-        pollfd fds[2] = {{m_master, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
-                         {stopFd, POLLIN, 0}};
-        const int ready = ::poll(fds, stopFd >= 0 ? 2 : 1, waitMillis(now, wake));
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("cannot wait for the pseudo-terminal");
-            return PtyEnd::Failed;
-        }
-        if (stopFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
-            close();
-            return PtyEnd::Stopped;
-        }
-        if (ready == 0 && outgoing.empty() && !drainSince) {
-            // A quiet line. A host that ended without closing the port cleanly can leave
-            // it in exclusive mode, which would lock the next host out.
-            ::ioctl(m_slave, TIOCNXCL);
-            continue;
-        }
-        if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0 ||
-            (fds[0].revents & (POLLHUP | POLLIN)) == POLLHUP) {
-            errno = EIO;
-            fail("the pseudo-terminal failed");
-            return PtyEnd::Failed;
-        }
-        if ((fds[0].revents & POLLIN) == 0) {
-            continue;
-        }
-
-        std::uint8_t buf[512];
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) {
-                continue;
-            }
-            fail("cannot read from the pseudo-terminal");
-            return PtyEnd::Failed;
-        }
-        if (n == 0) {
-            errno = EIO;
-            fail("the pseudo-terminal was closed");
-            return PtyEnd::Failed;
-        }
-        now = SteadyClock::now();
-        const auto at = std::chrono::duration_cast<Millis>(now - start);
-        received.clear();
-        for (ssize_t i = 0; i < n; ++i) {
-            received.push_back(buf[i]);
-            for (Reply& r : model.receive(buf[i], at)) {
-                outgoing.push_back({now + r.delay, std::move(r.bytes), 0});
-            }
-            if (model.unplugged()) {
-                break;
-            }
-        }
-        if (m_record >= 0 && !writeAll(m_record, received.data(), received.size())) {
-            fail("cannot write the record file");
-            return PtyEnd::Failed;
-        }
-        if (report) {
-            for (const std::string& line : model.takeReports()) {
-                report(line);
-            }
-        }
-        if (model.unplugged()) {
-            close();
-            return PtyEnd::Unplugged;
-        }
+    Session session(*this, model, report, lifetime);
+    const PtyEnd end = session.run(stopFd);
+    if (end != PtyEnd::Failed) {
+        close();
     }
+    return end;
 }
 
 }  // namespace reburn3::sim

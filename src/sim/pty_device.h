@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,6 +16,8 @@ enum class PtyEnd {
     Unplugged,     // the cable was pulled: the pseudo-terminal is closed
     Stopped,       // the stop descriptor became readable (a signal, a test)
     Expired,       // the lifetime given to run() has passed
+    Quiet,         // the host sent something and then nothing for the time given to
+                   // leaveWhenQuiet()
     Failed,        // the pseudo-terminal failed; see error()
 };
 
@@ -43,6 +46,13 @@ public:
     // Every byte received is appended to this file (created or emptied first) as it
     // arrives.
     bool record(const std::string& filePath);
+    // Carries the bytes in both directions at the rate of a UART line at `baud`,
+    // 8N1, as a serial adapter would; 0, the default, passes them at once.
+    void pace(std::uint32_t baud);
+    // Also leaves run() once the host has sent something and then the line has been
+    // quiet in both directions for `quiet`: a host that gave up has gone, and the
+    // device is free to be taken away.
+    void leaveWhenQuiet(std::chrono::milliseconds quiet) { m_leaveQuiet = quiet; }
 
     // Plays `model` until it has finished, the cable is pulled, `stopFd` (a
     // descriptor, -1 for none) becomes readable, or `lifetime` has passed. `report`
@@ -59,6 +69,8 @@ public:
     const std::string& error() const { return m_error; }
 
 private:
+    class Session;
+
     bool fail(const std::string& what);
     bool unreadReplies() const;
 
@@ -68,6 +80,8 @@ private:
     std::string m_path;
     std::string m_link;
     std::string m_error;
+    std::uint32_t m_baud = 0;
+    std::optional<std::chrono::milliseconds> m_leaveQuiet;
 };
 
 }  // namespace reburn3::sim

@@ -2,10 +2,16 @@
 # (POSIX), and the `simulate` command. No Qt.
 add_library(reburn3_sim STATIC
     ${CMAKE_CURRENT_LIST_DIR}/device_model.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/line_pace.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pty_device.cpp
     ${CMAKE_CURRENT_LIST_DIR}/simulate_command.cpp
 )
 target_link_libraries(reburn3_sim PUBLIC reburn3_core)
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    target_sources(reburn3_sim PRIVATE ${CMAKE_CURRENT_LIST_DIR}/precise_wakeups_linux.cpp)
+else()
+    target_sources(reburn3_sim PRIVATE ${CMAKE_CURRENT_LIST_DIR}/precise_wakeups_other.cpp)
+endif()
 
 # Stand-alone simulator, so that tests need not wait for the full command line.
 add_executable(reburn3-sim ${CMAKE_CURRENT_LIST_DIR}/sim_main.cpp)

@@ -1,18 +1,18 @@
 #include "sim/simulate_command.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 
 #include "sim/device_model.h"
 #include "sim/pty_device.h"
@@ -38,8 +38,28 @@ struct Arguments {
     std::string record;
     DeviceOptions device;
     std::optional<std::uint64_t> lifetime;  // seconds
+    std::uint64_t baud = 0;                 // 0: no pacing
+    std::optional<std::uint64_t> boards;    // boards in turn
+    std::uint64_t faultsOnBoard = 0;        // 0: the fault options apply to every board
+    Millis replugGap{500};
+    Millis linkDelay{0};
     bool help = false;
 };
+
+// A board whose download has failed is taken away once its host has gone quiet this
+// long: a host gives up after 54 silent ticks (270 ms) and may try the handshake again
+// at once, so a longer silence means the operator is changing the board.
+constexpr Millis kSwapAfterQuiet{2000};
+
+std::optional<Millis> parseSeconds(const std::string& text) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || text.empty() || !(value >= 0) || value > 86'400) {
+        return std::nullopt;
+    }
+    return Millis{static_cast<Millis::rep>(value * 1000 + 0.5)};
+}
 
 std::optional<std::uint64_t> parseCount(const std::string& text) {
     std::uint64_t value = 0;
@@ -130,6 +150,25 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
         } else if (word == "--lifetime") {
             error = count(1, number);
             out.lifetime = number;
+        } else if (word == "--baud") {
+            error = count(1, out.baud);
+        } else if (word == "--ignore-handshakes") {
+            error = count(1, out.device.ignoreHandshakes);
+        } else if (word == "--boards") {
+            error = count(1, number);
+            out.boards = number;
+        } else if (word == "--faults-on-board") {
+            error = count(1, out.faultsOnBoard);
+        } else if (word == "--replug-gap") {
+            error = count(0, number);
+            out.replugGap = Millis{static_cast<Millis::rep>(number)};
+        } else if (word == "--link-delay") {
+            const std::optional<std::string> v = value();
+            const std::optional<Millis> delay = v ? parseSeconds(*v) : std::nullopt;
+            if (!delay) {
+                return word + " needs a number of seconds";
+            }
+            out.linkDelay = *delay;
         } else if (word.size() > 1 && word[0] == '-') {
             return "unknown option " + word;
         } else if (out.script.empty()) {
@@ -141,23 +180,22 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
             return error;
         }
     }
-    if (!out.help && out.script.empty()) {
+    if (out.help) {
+        return std::nullopt;
+    }
+    if (out.script.empty()) {
         return std::string("no script given");
     }
+    if (out.boards && out.device.stay) {
+        return std::string("--boards and --stay exclude each other");
+    }
+    if (out.faultsOnBoard > out.boards.value_or(1)) {
+        return std::string("--faults-on-board names a board after the last one");
+    }
+    if (out.linkDelay > Millis{0} && out.link.empty()) {
+        return std::string("--link-delay needs --link");
+    }
     return std::nullopt;
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return std::move(bytes).str();
 }
 
 class StopSignals {
@@ -209,6 +247,163 @@ private:
 
 void complain(const std::string& text) {
     std::fprintf(stderr, "simulate: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+// After a board or a wait: nothing to go on, or the exit code to end with.
+using Ending = std::optional<int>;
+
+class Simulator {
+public:
+    explicit Simulator(const Arguments& a) : m_args(a), m_start(Clock::now()) {}
+
+    int run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    Ending serveBoard(std::uint64_t board);
+    Ending preparePort(PtyDevice& pty, std::uint64_t board);
+    DeviceOptions optionsFor(std::uint64_t board) const;
+    Ending wait(Millis howLong);
+    std::optional<Millis> remainingLifetime() const;
+    int stoppedEarly() const;
+    int expired() const { return m_args.device.stay ? kExitDone : kExitExpired; }
+
+    const Arguments& m_args;
+    const Clock::time_point m_start;
+    StopSignals m_signals;
+};
+
+int Simulator::run() {
+    const std::uint64_t boards = m_args.boards.value_or(1);
+    for (std::uint64_t board = 1; board <= boards; ++board) {
+        if (board > 1) {
+            // The adapter is gone for a moment while the operator changes the board.
+            if (const Ending v = wait(m_args.replugGap)) {
+                return *v;
+            }
+        }
+        if (const Ending v = serveBoard(board)) {
+            return *v;
+        }
+    }
+    return kExitDone;
+}
+
+Ending Simulator::serveBoard(std::uint64_t board) {
+    LoadResult loaded = openScript(m_args.script);
+    if (!loaded.script) {
+        complain(m_args.script + " refused: " + loaded.error);
+        return kExitBadScript;
+    }
+    PtyDevice pty;
+    if (const Ending v = preparePort(pty, board)) {
+        return v;
+    }
+    DeviceModel model(std::move(*loaded.script), optionsFor(board));
+    const std::optional<Millis> lifetime = remainingLifetime();
+    if (lifetime && *lifetime <= Millis{0}) {
+        return expired();
+    }
+    const PtyEnd end = pty.run(model, m_signals.readEnd(), complain, lifetime);
+    switch (end) {
+        case PtyEnd::ScriptPlayed:
+        case PtyEnd::Unplugged:
+        case PtyEnd::Quiet:
+            return std::nullopt;
+        case PtyEnd::Stopped:
+            return stoppedEarly();
+        case PtyEnd::Expired:
+            return expired();
+        case PtyEnd::Failed:
+            break;
+    }
+    complain(pty.error());
+    return kExitFailure;
+}
+
+// Opens the port and tells that it is ready: its path goes to standard output, one
+// line per board, once the link (when one is asked for) leads to it. With
+// --link-delay the path comes at once and the link only after the delay.
+Ending Simulator::preparePort(PtyDevice& pty, std::uint64_t board) {
+    std::string record = m_args.record;
+    if (m_args.boards && !record.empty()) {
+        record += "." + std::to_string(board);
+    }
+    if (!pty.open() || (!record.empty() && !pty.record(record))) {
+        complain(pty.error());
+        return kExitFailure;
+    }
+    pty.pace(static_cast<std::uint32_t>(m_args.baud));
+    if (m_args.boards) {
+        pty.leaveWhenQuiet(kSwapAfterQuiet);
+    }
+    const bool delayed = board == 1 && m_args.linkDelay > Millis{0};
+    if (delayed) {
+        std::printf("%s\n", pty.path().c_str());
+        std::fflush(stdout);
+        if (const Ending v = wait(m_args.linkDelay)) {
+            return v;
+        }
+    }
+    if (!m_args.link.empty() && !pty.link(m_args.link)) {
+        complain(pty.error());
+        return kExitFailure;
+    }
+    if (!delayed) {
+        std::printf("%s\n", pty.path().c_str());
+        std::fflush(stdout);
+    }
+    if (m_args.boards && m_args.device.verbose) {
+        complain("board " + std::to_string(board) + " of " + std::to_string(*m_args.boards) +
+                 " ready on " + pty.path());
+    }
+    return std::nullopt;
+}
+
+// The fault options go to every board, or with --faults-on-board to that board only.
+DeviceOptions Simulator::optionsFor(std::uint64_t board) const {
+    if (m_args.faultsOnBoard == 0 || m_args.faultsOnBoard == board) {
+        return m_args.device;
+    }
+    DeviceOptions healthy;
+    healthy.stay = m_args.device.stay;
+    healthy.verbose = m_args.device.verbose;
+    return healthy;
+}
+
+// Waits, unless a stop signal comes or the lifetime ends first.
+Ending Simulator::wait(Millis howLong) {
+    const std::optional<Millis> lifetime = remainingLifetime();
+    const Millis wait = lifetime ? std::clamp(*lifetime, Millis{0}, howLong) : howLong;
+    pollfd stop{m_signals.readEnd(), POLLIN, 0};
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    const timespec timeout{static_cast<time_t>(seconds.count()),
+                           static_cast<long>(std::chrono::nanoseconds(wait - seconds).count())};
+    int ready = 0;
+    do {
+        ready = ::ppoll(&stop, stop.fd >= 0 ? 1 : 0, &timeout, nullptr);
+    } while (ready < 0 && errno == EINTR && g_signal == 0);
+    if (g_signal != 0) {
+        return stoppedEarly();
+    }
+    if (lifetime && *lifetime <= howLong) {
+        return expired();
+    }
+    return std::nullopt;
+}
+
+std::optional<Millis> Simulator::remainingLifetime() const {
+    if (!m_args.lifetime) {
+        return std::nullopt;
+    }
+    const auto end = m_start + std::chrono::seconds(*m_args.lifetime);
+    return std::chrono::duration_cast<Millis>(end - Clock::now());
+}
+
+int Simulator::stoppedEarly() const {
+    return m_args.device.stay ? kExitDone : 128 + static_cast<int>(g_signal);
 }
 
 }  // namespace
@@ -230,11 +425,19 @@ const char* simulateUsage() {
            "  --unplug-at N          pull the cable when the Nth byte arrives\n"
            "  --echo                 echo every byte instead of playing the script\n"
            "  --lifetime S           end the device after S seconds whatever happens\n"
+           "  --ignore-handshakes N  leave the first N handshakes unanswered\n"
+           "  --baud RATE            carry bytes both ways at RATE baud, 8N1, as a UART\n"
+           "  --boards N             serve N boards in turn: after each download the port\n"
+           "                         goes away (the link is removed) and a new one comes\n"
+           "                         after the replug gap; its path is printed when ready\n"
+           "  --faults-on-board K    the fault options apply to board K only\n"
+           "  --replug-gap MS        the pause between boards (default 500)\n"
+           "  --link-delay S         make the --link only S seconds after start\n"
            "  -v, --verbose          report on standard error what the device does\n"
-           "Exit: 0 when the script has been played, the cable pulled, or the device\n"
-           "stopped with --stay; 128+signal when stopped earlier; 124 when the lifetime\n"
-           "ran out first; 1 when the port fails; 2 for a usage error; 3 for a script\n"
-           "that cannot be read or is refused.\n";
+           "Exit: 0 when the script has been played, the cable pulled, the device\n"
+           "stopped with --stay, or the last of --boards served; 128+signal when stopped\n"
+           "earlier; 124 when the lifetime ran out first; 1 when the port fails; 2 for a\n"
+           "usage error; 3 for a script that cannot be read or is refused.\n";
 }
 
 int simulateCommand(const std::vector<std::string>& args) {
@@ -249,53 +452,7 @@ int simulateCommand(const std::vector<std::string>& args) {
         return kExitDone;
     }
 
-    const std::optional<std::string> bytes = readFile(a.script);
-    if (!bytes) {
-        complain("cannot read " + a.script);
-        return kExitBadScript;
-    }
-    LoadResult loaded = loadScript(*bytes);
-    if (!loaded.script) {
-        complain(a.script + " refused: " + loaded.error);
-        return kExitBadScript;
-    }
-
-    PtyDevice pty;
-    if (!pty.open() || (!a.link.empty() && !pty.link(a.link)) ||
-        (!a.record.empty() && !pty.record(a.record))) {
-        complain(pty.error());
-        return kExitFailure;
-    }
-    DeviceModel model(std::move(*loaded.script), a.device);
-    StopSignals signals;
-
-    std::printf("%s\n", pty.path().c_str());
-    std::fflush(stdout);
-
-    std::optional<std::chrono::milliseconds> lifetime;
-    if (a.lifetime) {
-        lifetime = std::chrono::seconds(*a.lifetime);
-    }
-    const PtyEnd end = pty.run(
-        model, signals.readEnd(),
-        [](const std::string& line) {
-            complain(line);
-            std::fflush(stderr);
-        },
-        lifetime);
-    switch (end) {
-        case PtyEnd::ScriptPlayed:
-        case PtyEnd::Unplugged:
-            return kExitDone;
-        case PtyEnd::Stopped:
-            return a.device.stay ? kExitDone : 128 + static_cast<int>(g_signal);
-        case PtyEnd::Expired:
-            return a.device.stay ? kExitDone : kExitExpired;
-        case PtyEnd::Failed:
-            break;
-    }
-    complain(pty.error());
-    return kExitFailure;
+    return Simulator(a).run();
 }
 
 }  // namespace reburn3::sim

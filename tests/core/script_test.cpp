@@ -78,6 +78,37 @@ TEST(ScriptCheck, EachFaultNamesItsRecordWithTheReadersMessage) {
                        {7, "Nib0 not valid: 7A"}}));
 }
 
+TEST(ScriptCheck, FaultsBeyondTheListedOnesAreCountedAsTheyWouldBeListed) {
+    // Every kind of faulty record, a run of white-space records longer than the list,
+    // and records with two faults; the list fills up at a different record each time.
+    std::string block = scriptOf("T01") + "Tzz:" + "Tz1:" + "T1z:" + "E\r\r:" + "X12:" + "T01;";
+    block += std::string(4, '\0') + std::string(4 * 30, ' ') + "R02:" + "\r\nT:" + "Ezz:";
+    for (std::size_t shift = 0; shift <= 22; ++shift) {
+        std::string content;
+        for (std::size_t i = 0; i < shift; ++i) {
+            content += "Tz1:";
+        }
+        for (int i = 0; i < 5; ++i) {
+            content += block;
+        }
+        std::vector<ScriptFault> expected;
+        for (std::size_t at = 0; at < content.size(); at += 4) {
+            if (script::decodeRecord(content.data() + at).kind == script::RecordKind::Malformed) {
+                for (std::string& message : script::describeFaults(content.data() + at)) {
+                    expected.push_back({at / 4 + 1, std::move(message)});
+                }
+            }
+        }
+        const auto s = check(content);
+        EXPECT_EQ(s.faultCount, expected.size()) << shift;
+        ASSERT_EQ(s.faults.size(), ScriptSummary::kListedFaults) << shift;
+        for (std::size_t i = 0; i < s.faults.size(); ++i) {
+            EXPECT_EQ(s.faults[i].record, expected[i].record) << shift << " " << i;
+            EXPECT_EQ(s.faults[i].message, expected[i].message) << shift << " " << i;
+        }
+    }
+}
+
 TEST(ScriptCheck, BinaryBytesAreShownSafely) {
     const auto s = check(std::string("\x1B[2J", 4));
     ASSERT_EQ(s.faults.size(), 1U);

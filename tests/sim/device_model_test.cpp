@@ -1,7 +1,15 @@
 #include "sim/device_model.h"
 
+#include "script/script_check.h"
+#include "sim/line_pace.h"
+
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -45,19 +53,77 @@ const Bytes kReady = {0x91, 0x26};
 
 // --- Loading -------------------------------------------------------------------
 
+// Every step of a script, from the first, as the device reads it.
+std::vector<Step> stepsOf(DeviceScript& s) {
+    std::vector<Step> steps;
+    s.rewind();
+    for (const Step* step = s.current(); step != nullptr; s.next(), step = s.current()) {
+        steps.push_back(*step);
+    }
+    return steps;
+}
+
 TEST(DeviceScriptLoad, TurnsRecordsIntoStepsAndCountsLines) {
     LoadResult loaded = loadScript(kTiny);
     ASSERT_TRUE(loaded.script) << loaded.error;
-    const DeviceScript& s = *loaded.script;
-    EXPECT_EQ(s.records, 7u);
-    EXPECT_EQ(s.lines, 2u);
-    ASSERT_EQ(s.steps.size(), 5u);
-    EXPECT_EQ(s.steps[0].kind, Step::Kind::FromHost);
-    EXPECT_EQ(s.steps[0].byte, 0x5A);
-    EXPECT_EQ(s.steps[2].kind, Step::Kind::ToHost);
-    EXPECT_EQ(s.steps[2].byte, 0x91);
-    EXPECT_EQ(s.steps[2].record, 3u);
-    EXPECT_EQ(s.steps[4].record, 6u);
+    DeviceScript& s = *loaded.script;
+    EXPECT_EQ(s.records(), 7u);
+    EXPECT_EQ(s.lines(), 2u);
+    const std::vector<Step> steps = stepsOf(s);
+    ASSERT_EQ(steps.size(), 5u);
+    EXPECT_EQ(steps[0].kind, Step::Kind::FromHost);
+    EXPECT_EQ(steps[0].byte, 0x5A);
+    EXPECT_EQ(steps[2].kind, Step::Kind::ToHost);
+    EXPECT_EQ(steps[2].byte, 0x91);
+    EXPECT_EQ(steps[2].record, 3u);
+    EXPECT_EQ(steps[4].record, 6u);
+    EXPECT_EQ(stepsOf(s).size(), 5u) << "rewinds to the first step";
+}
+
+// A script of several blocks, read as it is played: the steps run on across the
+// blocks, a second download starts again from the first, trailing white space is
+// no step, and a file opens the same way as bytes in memory.
+TEST(DeviceScriptLoad, AScriptLongerThanABlockIsReadAsItIsPlayed) {
+    std::string text;
+    for (std::size_t i = 0; text.size() < 3 * reburn3::kBlockSize; ++i) {
+        text += "T" + std::string(1, "0123456789ABCDEF"[i % 16]) + "0:";
+        if (i % 100 == 99) {
+            text += "R" + std::string(1, "0123456789ABCDEF"[(i / 100) % 16]) + "1:E\r\n:";
+        }
+    }
+    text += "R7E:\r\n";
+    const std::string path = ::testing::TempDir() + "/sim_long_" + std::to_string(::getpid());
+    std::ofstream(path, std::ios::binary) << text;
+    LoadResult fromFile = openScript(path);
+    ASSERT_TRUE(fromFile.script) << fromFile.error;
+    LoadResult fromMemory = loadScript(text);
+    ASSERT_TRUE(fromMemory.script) << fromMemory.error;
+    const std::vector<Step> steps = stepsOf(*fromMemory.script);
+    ASSERT_EQ(steps.size(), (text.size() - 2) / 4 - fromMemory.script->lines());
+    EXPECT_EQ(steps.back().byte, 0x7E);
+    EXPECT_EQ(steps.back().record, (text.size() - 2) / 4);
+    const std::vector<Step> fileSteps = stepsOf(*fromFile.script);
+    EXPECT_TRUE(std::equal(steps.begin(), steps.end(), fileSteps.begin(), fileSteps.end(),
+                           [](const Step& a, const Step& b) {
+                               return a.kind == b.kind && a.byte == b.byte && a.record == b.record;
+                           }));
+
+    DeviceOptions stay;
+    stay.stay = true;
+    DeviceModel d(std::move(*fromFile.script), stay);
+    for (int download = 1; download <= 2; ++download) {
+        Bytes sent = kHello;
+        Bytes expected = kReady;
+        for (const Step& step : steps) {
+            (step.kind == Step::Kind::FromHost ? sent : expected).push_back(step.byte);
+        }
+        EXPECT_EQ(feed(d, sent), expected) << download;
+    }
+    EXPECT_EQ(d.completed(), 2u);
+    EXPECT_TRUE(d.mismatches().empty());
+    std::filesystem::remove(path);
+    EXPECT_FALSE(openScript(path).script) << "a missing file";
+    EXPECT_FALSE(openScript(path).error.empty());
 }
 
 TEST(DeviceScriptLoad, RefusesWhatTheCheckerFindsFaultWith) {
@@ -101,6 +167,26 @@ TEST(DeviceHandshake, FaultyRepliesAndTheDeviceGivesUpAfterThem) {
     EXPECT_TRUE(feed(d3, kHello).empty());
     EXPECT_TRUE(feed(d3, {0x5A, 0x01, 0x02}).empty());
     EXPECT_EQ(d3.downloads(), 0u);
+}
+
+TEST(DeviceHandshake, IgnoredHandshakesGoUnansweredAndTheNextOneIsAnswered) {
+    DeviceOptions o;
+    o.ignoreHandshakes = 2;
+    o.verbose = true;
+    DeviceModel d = makeDevice(kTiny, o);
+    EXPECT_TRUE(feed(d, kHello).empty());
+    EXPECT_TRUE(feed(d, {0x5A, 0x01}).empty()) << "no download has started";
+    EXPECT_TRUE(feed(d, kHello).empty());
+    EXPECT_EQ(feed(d, kHello), kReady);
+    EXPECT_EQ(feed(d, {0x5A, 0x01, 0x02}), (Bytes{0x91, 0x26}));
+    EXPECT_TRUE(d.finished());
+    EXPECT_EQ(d.downloads(), 1u);
+    EXPECT_EQ(d.takeReports(), (std::vector<std::string>{
+                                   "handshake left unanswered",
+                                   "handshake left unanswered",
+                                   "download 1: handshake answered",
+                                   "download 1: script played",
+                               }));
 }
 
 TEST(DeviceHandshake, NoiseComesBeforeTheGoodReply) {
@@ -315,6 +401,36 @@ TEST(DeviceStay, AQuietE1ThatTheScriptExpectsIsSettledByTheNextByte) {
     EXPECT_EQ(feed(restarts, kHello, Millis{1000}), kReady);
     EXPECT_TRUE(restarts.mismatches().empty());
     EXPECT_EQ(restarts.downloads(), 2u);
+}
+
+// --- The line's pace ----------------------------------------------------------------
+
+TEST(LinePace, EachByteTakesTenBitTimesAndQueuedBytesFollowBackToBack) {
+    using std::chrono::nanoseconds;
+    const LinePace::Clock::time_point t0{std::chrono::seconds(100)};
+    LinePace line(115200);
+    EXPECT_EQ(line.byteTime(), nanoseconds(86806)) << "86 805.6 ns, rounded up";
+    EXPECT_EQ(line.send(t0), t0 + nanoseconds(86806));
+    // Two more ready at once queue behind it: whole bit times from the run's start.
+    EXPECT_EQ(line.send(t0), t0 + nanoseconds(173612));
+    EXPECT_EQ(line.send(t0 + nanoseconds(1000)), t0 + nanoseconds(260417));
+    // A byte ready after the line went idle starts a run of its own.
+    const auto later = t0 + std::chrono::milliseconds(5);
+    EXPECT_EQ(line.send(later), later + nanoseconds(86806));
+    EXPECT_EQ(line.freeAt(), later + nanoseconds(86806));
+
+    // A million bytes back to back do not drift by the rounding of one byte time.
+    LinePace run(115200);
+    LinePace::Clock::time_point last;
+    for (int i = 0; i < 1'000'000; ++i) {
+        last = run.send(t0);
+    }
+    EXPECT_EQ(last, t0 + nanoseconds(86'805'555'556)) << "10 000 000 bits at 115200 baud";
+
+    LinePace unpaced;
+    EXPECT_FALSE(unpaced.paced());
+    EXPECT_EQ(unpaced.send(t0), t0);
+    EXPECT_EQ(unpaced.send(t0), t0);
 }
 
 }  // namespace

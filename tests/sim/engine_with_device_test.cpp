@@ -153,10 +153,11 @@ private:
 
 std::vector<std::uint8_t> hostBytes(const std::string& script) {
     std::vector<std::uint8_t> bytes = {0xE1, 0x94};
-    const LoadResult loaded = loadScript(readFile(script));
-    for (const Step& s : loaded.script.value().steps) {
-        if (s.kind == Step::Kind::FromHost) {
-            bytes.push_back(s.byte);
+    LoadResult loaded = openScript(script);
+    DeviceScript& steps = loaded.script.value();
+    for (const Step* s = steps.current(); s != nullptr; steps.next(), s = steps.current()) {
+        if (s->kind == Step::Kind::FromHost) {
+            bytes.push_back(s->byte);
         }
     }
     return bytes;
@@ -191,6 +192,8 @@ TEST(EngineWithDevice, DeviceFaultsAreSeenByTheHost) {
     };
     const std::vector<Case> cases = {
         {"silent handshake", with([](DeviceOptions& o) { o.silentHandshake = true; }),
+         RunOutcome::DeviceFailed},
+        {"first handshake ignored", with([](DeviceOptions& o) { o.ignoreHandshakes = 1; }),
          RunOutcome::DeviceFailed},
         {"bad handshake", with([](DeviceOptions& o) { o.badHandshake = true; }),
          RunOutcome::DeviceFailed},

@@ -2,13 +2,7 @@
 
 #include "sim/pty_device.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,87 +14,19 @@
 #include <string>
 #include <vector>
 
-#ifndef REBURN3_SIM_EXE
-#error "REBURN3_SIM_EXE must name the reburn3-sim executable"
-#endif
-
-extern char** environ;
+#include "sim/sim_test_support.h"
 
 namespace reburn3::sim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
-
-// Generous: only reached when something is broken.
-constexpr int kWaitMs = 5000;
+using namespace simtest;
 
 const std::string kTiny = "T5A:T01:R91:E\r\n:T02:R26:E\r\n:";
 
 DeviceModel makeDevice(DeviceOptions options = {}, const std::string& text = kTiny) {
     return DeviceModel(loadScript(text).script.value(), options);
 }
-
-std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "/" + name + "." + std::to_string(::getpid());
-}
-
-// A host that opens the port as a serial program would: raw, no controlling tty.
-class Client {
-public:
-    explicit Client(const std::string& path) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_fd >= 0) {
-            termios tio{};
-            ::tcgetattr(m_fd, &tio);
-            ::cfmakeraw(&tio);
-            ::tcsetattr(m_fd, TCSANOW, &tio);
-        }
-    }
-    ~Client() { close(); }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-
-    bool ok() const { return m_fd >= 0; }
-    void close() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    void send(const Bytes& bytes) {
-        ASSERT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // Reads up to `n` bytes, waiting at most `ms` for each.
-    Bytes read(std::size_t n, int ms = kWaitMs) {
-        Bytes out;
-        while (out.size() < n) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, ms) <= 0 || (p.revents & POLLIN) == 0) {
-                break;
-            }
-            std::uint8_t buf[64];
-            const ssize_t got = ::read(m_fd, buf, std::min(sizeof buf, n - out.size()));
-            if (got <= 0) {
-                break;
-            }
-            out.insert(out.end(), buf, buf + got);
-        }
-        return out;
-    }
-    // True when the line has been cut: a read ends in end-of-file or an error.
-    bool hungUp() {
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, kWaitMs) <= 0) {
-            return false;
-        }
-        std::uint8_t b = 0;
-        return ::read(m_fd, &b, 1) <= 0;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // Runs the device on its own thread.
 class Running {
@@ -137,11 +63,6 @@ private:
     int m_stop[2] = {-1, -1};
     std::future<PtyEnd> m_end;
 };
-
-Bytes fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(PtyDevice, PlaysTheScriptRecordsWhatArrivedAndLeaves) {
     PtyDevice pty;
@@ -203,6 +124,30 @@ TEST(PtyDevice, HostMayCloseAndReopenThePortBetweenDownloads) {
     EXPECT_EQ(model.completed(), 2u);
 }
 
+TEST(PtyDevice, BytesSentBeforeAStopAreTakenInFirst) {
+    PtyDevice pty;
+    ASSERT_TRUE(pty.open()) << pty.error();
+    const std::string record = tempPath("sim_stop_record.bin");
+    ASSERT_TRUE(pty.record(record)) << pty.error();
+    DeviceModel model = makeDevice();
+    Client host(pty.path());
+    ASSERT_TRUE(host.ok());
+    // A burst larger than the input queue (4 KiB) is waiting when the stop comes.
+    Bytes burst = {0xE1, 0x94, 0x5A, 0x01};
+    burst.resize(64'000, 0x77);
+    burst.resize(host.sendWhatFits(burst));
+    ASSERT_GT(burst.size(), 4096u);
+    int stop[2];
+    ASSERT_EQ(::pipe(stop), 0);
+    ASSERT_EQ(::write(stop[1], "x", 1), 1);
+    EXPECT_EQ(pty.run(model, stop[0]), PtyEnd::Stopped);
+    EXPECT_EQ(fileBytes(record), burst);
+    EXPECT_EQ(model.bytesReceived(), burst.size());
+    ::close(stop[0]);
+    ::close(stop[1]);
+    std::filesystem::remove(record);
+}
+
 TEST(PtyDevice, LateRepliesAreNotEarly) {
     PtyDevice pty;
     ASSERT_TRUE(pty.open()) << pty.error();
@@ -243,81 +188,7 @@ TEST(PtyDevice, LinkIsMadeReplacedAndRemoved) {
     std::filesystem::remove(link);
 }
 
-// --- The stand-alone executable --------------------------------------------------
-
-class Process {
-public:
-    explicit Process(std::vector<std::string> args) {
-        args.insert(args.begin(), REBURN3_SIM_EXE);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            m_pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        m_out = out[0];
-    }
-    ~Process() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out >= 0) {
-            ::close(m_out);
-        }
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    std::string firstLine() {
-        std::string line;
-        char c = 0;
-        for (;;) {
-            pollfd p{m_out, POLLIN, 0};
-            if (::poll(&p, 1, kWaitMs) <= 0 || ::read(m_out, &c, 1) != 1 || c == '\n') {
-                return line;
-            }
-            line += c;
-        }
-    }
-    void signal(int sig) { ::kill(m_pid, sig); }
-    // The exit code, or -1 if the process does not end in time or died of a signal.
-    int exitCode() {
-        for (int waited = 0; waited < kWaitMs; waited += 10) {
-            int status = 0;
-            const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            ::usleep(10'000);
-        }
-        return -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-};
-
-std::string writeScript(const std::string& name, const std::string& text) {
-    const std::string path = tempPath(name);
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
+// --- The stand-alone executable -----------------------------------------------
 
 TEST(SimulateCommand, ExitCodesForBadUse) {
     const std::string good = writeScript("sim_good.pf3", kTiny);
@@ -326,6 +197,11 @@ TEST(SimulateCommand, ExitCodesForBadUse) {
     EXPECT_EQ(Process({good, "--frobnicate"}).exitCode(), 2);
     EXPECT_EQ(Process({good, "--noise"}).exitCode(), 2);
     EXPECT_EQ(Process({good, "--wrong-byte-at", "0"}).exitCode(), 2);
+    EXPECT_EQ(Process({good, "--baud", "0"}).exitCode(), 2);
+    EXPECT_EQ(Process({good, "--boards", "2", "--stay"}).exitCode(), 2);
+    EXPECT_EQ(Process({good, "--boards", "2", "--faults-on-board", "3"}).exitCode(), 2);
+    EXPECT_EQ(Process({good, "--link-delay", "1"}).exitCode(), 2) << "no link to delay";
+    EXPECT_EQ(Process({good, "--link", "x", "--link-delay", "soon"}).exitCode(), 2);
     EXPECT_EQ(Process({good, good}).exitCode(), 2);
     EXPECT_EQ(Process({bad}).exitCode(), 3);
     EXPECT_EQ(Process({tempPath("sim_missing.pf3")}).exitCode(), 3);

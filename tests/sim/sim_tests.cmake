@@ -4,6 +4,7 @@ add_executable(sim_tests
     ${CMAKE_CURRENT_LIST_DIR}/device_model_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/engine_with_device_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pty_device_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/station_test.cpp
 )
 target_include_directories(sim_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
 target_compile_definitions(sim_tests PRIVATE
