@@ -37,6 +37,7 @@ namespace {
 // The port the operator clicks in the port dialog when the command line names a device
 // path instead of a COM port: the path then stands for port 1.
 constexpr std::int16_t kPathPort = 1;
+constexpr double kTickSeconds = 0.005;
 
 qint64 toJsonNumber(std::uint64_t n) {
     return static_cast<qint64>(n);
@@ -57,6 +58,7 @@ public:
         // The script opened once for the whole command: every open of its name reads it.
         m_form.script().holdFile(options.script, std::move(script));
         CheckOptions check;
+        check.lineBaud = options.lineBaud;
         check.digest = &m_digest;
         check.stopRequested = [this] { return m_signals.raised(); };
         m_form.reader().setCheckOptions(std::move(check));
@@ -219,6 +221,16 @@ private:
         finish(kExitInterrupted);
     }
 
+    // The least time the run is measured against: on ticks the tick bound; with reactive
+    // steps on a line of known rate, the line's own limit (without a rate, the tick
+    // bound, which a reactive run beats by far).
+    double leastSeconds(const ScriptSummary& summary) const {
+        if (m_options.reactive && m_options.lineBaud != 0) {
+            return summary.reactiveBoundSeconds();
+        }
+        return static_cast<double>(summary.tickBound()) * kTickSeconds;
+    }
+
     // Closes the script and the port as "Exit / Abort" does, writes the trace and the
     // result, and ends the event loop with `code`.
     void finish(int code) {
@@ -227,7 +239,9 @@ private:
         }
         m_finished = true;
         if (m_stats) {
-            m_stats->runEnded(m_form.reader().summary().tickBound(), m_form.engine().tickCount());
+            const ScriptSummary& summary = m_form.reader().summary();
+            m_stats->runEnded(summary.tickBound(), leastSeconds(summary),
+                              m_form.engine().tickCount());
         }
         m_view.runEnded();
         m_form.AbortProgram_Click();

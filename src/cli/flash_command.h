@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "cli/console_view.h"
@@ -16,6 +17,9 @@ struct FlashOptions {
     int repeat = 1;         // downloads in a row; the first failure ends the series
     bool stats = false;     // measure the run: tick periods, time against the bound, CPU
     bool reactive = false;  // steps between ticks as soon as the device's bytes arrive
+    // The line rate --stats measures against (the port's line at 10 bits a byte); 0: an
+    // infinitely fast line, the tick bound alone.
+    std::uint32_t lineBaud = 0;
     // The longest the handshake may go on (a device that never goes quiet); 0: no limit.
     double handshakeLimitSeconds = HandshakeLimit::kDefaultSeconds;
 };

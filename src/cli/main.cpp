@@ -52,6 +52,8 @@ constexpr const char* kUsage =
     "  --reactive               verify each answer as soon as it arrives and send the next\n"
     "                           bytes at once instead of at the next 5 ms tick (faster;\n"
     "                           the device must take bytes right after its answer)\n"
+    "  --baud RATE              with --stats: measure against the least time on a line\n"
+    "                           of RATE baud (the port's line; the simulator's --baud)\n"
     "  --handshake-limit SECONDS\n"
     "                           give up (exit 1) when the handshake has not ended after\n"
     "                           SECONDS because the device keeps sending; default 5,\n"
@@ -63,25 +65,30 @@ constexpr const char* kUsage =
     "Port n is the device in the environment variable ORX716_COMn if set, else\n"
     "/dev/ttyS<n-1>.\n"
     "\n"
-    "Options of check and ports: --json.\n"
+    "Options of check: --json, --baud RATE (the least time on a line of RATE baud).\n"
+    "Options of ports: --json.\n"
     "Run `reburn3 COMMAND --help` for a command's own help.\n"
     "\n";
 
 constexpr const char* kFlashUsage =
     "Usage: reburn3 flash --port DEVICE|COMn [--progress bar|plain|none] [--json]\n"
-    "                     [--trace FILE] [--repeat N] [--stats] [--reactive]\n"
-    "                     [--handshake-limit SECONDS] SCRIPT\n"
+    "                     [--trace FILE] [--repeat N] [--stats [--baud RATE]]\n"
+    "                     [--reactive] [--handshake-limit SECONDS] SCRIPT\n"
     "\n"
     "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays SCRIPT,\n"
     "exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
     "\n";
 
 constexpr const char* kCheckUsage =
-    "Usage: reburn3 check [--json] SCRIPT\n"
+    "Usage: reburn3 check [--json] [--baud RATE] SCRIPT\n"
     "\n"
     "Checks the whole of SCRIPT without opening a port: prints its records, script lines,\n"
     "bytes to send and to verify, and the least time a download can take at 5 ms ticks\n"
     "against a device that answers at once; or the faults found (exit 3).\n"
+    "Without --baud the line is taken as infinitely fast. With --baud RATE the bytes\n"
+    "cross a line of RATE baud at 10 bits a byte: the least time on ticks counts the\n"
+    "whole ticks each answer waits for, and the least time with --reactive is the\n"
+    "line's own limit.\n"
     "\n";
 
 constexpr const char* kPortsUsage =
@@ -103,6 +110,18 @@ int usageError(const std::string& message, const char* usage) {
 }
 
 // Parses the words after the command name. False, with the message, on a usage error.
+// A line rate for --baud. False when it is not a whole number from 1 to 10000000.
+bool parseBaud(const QString& word, std::uint32_t& baud) {
+    bool ok = false;
+    const qulonglong value = word.toULongLong(&ok);
+    if (!ok || value < 1 || value > 10'000'000) {
+        return false;
+    }
+    baud = static_cast<std::uint32_t>(value);
+    return true;
+}
+constexpr const char* kBaudError = "--baud takes a line rate in baud, 1 to 10000000";
+
 bool parseCommand(QCommandLineParser& parser, const char* command, int argc, char** argv,
                   QString& error) {
     QStringList words{QStringLiteral("reburn3 ") + QString::fromLatin1(command)};
@@ -127,7 +146,9 @@ int flashCommand(int argc, char** argv) {
     const QCommandLineOption stats("stats", "stats");
     const QCommandLineOption reactive("reactive", "reactive");
     const QCommandLineOption handshakeLimit("handshake-limit", "handshake-limit", "SECONDS");
-    parser.addOptions({help, port, progress, json, trace, repeat, stats, reactive, handshakeLimit});
+    const QCommandLineOption baud("baud", "baud", "RATE");
+    parser.addOptions(
+        {help, port, progress, json, trace, repeat, stats, reactive, handshakeLimit, baud});
     QString error;
     if (!parseCommand(parser, "flash", argc, argv, error)) {
         return usageError(error.toStdString(), kFlashUsage);
@@ -151,6 +172,9 @@ int flashCommand(int argc, char** argv) {
     options.tracePath = parser.value(trace).toStdString();
     options.stats = parser.isSet(stats);
     options.reactive = parser.isSet(reactive);
+    if (parser.isSet(baud) && !parseBaud(parser.value(baud), options.lineBaud)) {
+        return usageError(kBaudError, kFlashUsage);
+    }
     if (parser.isSet(repeat)) {
         bool ok = false;
         options.repeat = parser.value(repeat).toInt(&ok);
@@ -214,8 +238,30 @@ int simpleCommand(const char* command, const char* usage, int argc, char** argv,
     return run(takesScript ? positional.front().toStdString() : std::string(), parser.isSet(json));
 }
 
-int checkScriptCommand(const std::string& script, bool json) {
-    return runCheck(script, json);
+int checkCommand(int argc, char** argv) {
+    QCommandLineParser parser;
+    const QCommandLineOption help({"h", "help"}, "help");
+    const QCommandLineOption json("json", "json");
+    const QCommandLineOption baud("baud", "baud", "RATE");
+    parser.addOptions({help, json, baud});
+    QString error;
+    if (!parseCommand(parser, "check", argc, argv, error)) {
+        return usageError(error.toStdString(), kCheckUsage);
+    }
+    if (parser.isSet(help)) {
+        printHelp(kCheckUsage);
+        return kExitCompleted;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        return usageError(positional.isEmpty() ? "no script given" : "give exactly one script",
+                          kCheckUsage);
+    }
+    std::uint32_t lineBaud = 0;
+    if (parser.isSet(baud) && !parseBaud(parser.value(baud), lineBaud)) {
+        return usageError(kBaudError, kCheckUsage);
+    }
+    return runCheck(positional.front().toStdString(), parser.isSet(json), lineBaud);
 }
 int portsCommand(const std::string& /*unused*/, bool json) {
     return runPorts(json);
@@ -245,7 +291,7 @@ int main(int argc, char** argv) {
         return flashCommand(argc, argv);
     }
     if (command == "check") {
-        return simpleCommand("check", kCheckUsage, argc, argv, true, checkScriptCommand);
+        return checkCommand(argc, argv);
     }
     if (command == "ports") {
         return simpleCommand("ports", kPortsUsage, argc, argv, false, portsCommand);
