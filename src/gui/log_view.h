@@ -73,6 +73,17 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    // What decides whether a post can move the rows in view instead of painting them.
+    struct ViewState {
+        int first;  // the first row in view
+        bool atEnd;
+        int sideways;
+        bool verticalBar;
+        bool horizontalBar;
+        QSize size;
+    };
+    ViewState viewState() const;
+    bool paintNewRowOnly(const ViewState& before, std::size_t dropped);
     void updateScrollRange();
     void showScrollBarsAsNeeded();
     void scrollToLast();
