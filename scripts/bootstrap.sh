@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb jwm x11-utils xdotool fonts-dejavu-core
+    python3 python3-jsonschema tmux
 )
 
 missing=()

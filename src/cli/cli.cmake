@@ -15,18 +15,30 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/handshake_limit.h
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.cpp
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.h
+    ${CMAKE_CURRENT_LIST_DIR}/json_result.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/json_result.h
+    ${CMAKE_CURRENT_LIST_DIR}/output_files.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/output_files.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.h
     ${CMAKE_CURRENT_LIST_DIR}/port_path.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_path.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
+    ${CMAKE_CURRENT_LIST_DIR}/run_report.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run_report.h
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.h
-    ${CMAKE_CURRENT_LIST_DIR}/sha256_digest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/sha256_digest.h
+    ${CMAKE_CURRENT_LIST_DIR}/script_problem.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_problem.h
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.h
+    ${CMAKE_CURRENT_LIST_DIR}/verdict.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/verdict.h
+    ${CMAKE_CURRENT_LIST_DIR}/sha256_digest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sha256_digest.h
     ${CMAKE_CURRENT_LIST_DIR}/standard_descriptors.cpp
     ${CMAKE_CURRENT_LIST_DIR}/standard_descriptors.h
 )

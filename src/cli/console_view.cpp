@@ -1,5 +1,8 @@
 #include "cli/console_view.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -25,6 +28,23 @@ std::string percentText(double f) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%.1f %%", f * 100.0);
     return buf;
+}
+
+// Control characters as <XX>, as record texts show them; everything else as it is.
+std::string escapeControls(const std::string& line) {
+    std::string out;
+    out.reserve(line.size());
+    for (const char c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "<%02X>", u);
+            out += buf;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -70,6 +90,35 @@ std::string formatProgressBar(std::int64_t done, std::int64_t total, std::int64_
     return out;
 }
 
+std::string fitProgressBar(std::int64_t done, std::int64_t total, std::int64_t elapsedMs,
+                           std::optional<std::int64_t> leftMs, int columns) {
+    const auto room = static_cast<std::size_t>(std::max(columns - 1, 1));
+    const double f = fraction(done, total);
+    const std::string counts = std::to_string(done) + "/" + std::to_string(total);
+    const std::string elapsed = "  " + formatDuration(elapsedMs) + " elapsed";
+    const std::string left = leftMs ? "  " + formatDuration(*leftMs) + " left" : std::string();
+    // The fields after the bar, fullest first.
+    const std::string tails[] = {
+        "  " + counts + " records  " + percentText(f) + elapsed + left,
+        "  " + counts + " records  " + percentText(f) + elapsed,
+        "  " + counts + " records  " + percentText(f),
+        "  " + counts + "  " + percentText(f),
+    };
+    constexpr std::size_t kLeastBar = 10;  // "[" + 8 cells + "]"
+    for (const std::string& tail : tails) {
+        if (tail.size() + kLeastBar <= room) {
+            const std::size_t cells = std::min<std::size_t>(kBarWidth, room - tail.size() - 2);
+            const auto filled = static_cast<std::size_t>(f * static_cast<double>(cells));
+            return "[" + std::string(filled, '#') + std::string(cells - filled, '.') + "]" + tail;
+        }
+    }
+    std::string bare = counts + "  " + percentText(f);
+    if (bare.size() > room) {
+        bare = percentText(f);
+    }
+    return bare.substr(0, room);
+}
+
 std::string formatProgressPlain(std::int64_t done, std::int64_t total, std::int64_t elapsedMs,
                                 std::optional<std::int64_t> leftMs) {
     std::string out = "Progress: " + std::to_string(done) + "/" + std::to_string(total) +
@@ -93,6 +142,8 @@ void ConsoleView::runStarted() {
     m_lastPlainStep = -1;
     m_firstDone = 0;
     m_firstMs = -1;
+    m_lastEventMs = -1;
+    m_lastEventDone = -1;
     showProgress(true);
 }
 
@@ -112,23 +163,58 @@ void ConsoleView::runEnded() {
 
 void ConsoleView::printNotice(const std::string& text) {
     eraseBar();
-    std::fprintf(m_err, "reburn3: %s\n", text.c_str());
+    std::fprintf(m_err, "reburn3: %s\n", escapeControls(text).c_str());
     std::fflush(m_err);
     showProgress(true);
 }
 
 void ConsoleView::printJson(const QJsonObject& object) {
     eraseBar();
+    writeJson(object);
+    showProgress(true);
+}
+
+void ConsoleView::writeJson(const QJsonObject& object) {
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);
-    showProgress(true);
+}
+
+// At most about ten a second, and only when the count has moved; the last one always.
+void ConsoleView::sendProgressEvent(std::int64_t done, std::int64_t total, std::int64_t now) {
+    if (done == m_lastEventDone ||
+        (m_lastEventMs >= 0 && now - m_lastEventMs < kRedrawMs && done < total)) {
+        return;
+    }
+    m_lastEventDone = done;
+    m_lastEventMs = now;
+    QJsonObject event;
+    event.insert("type", "progress");
+    event.insert("done", static_cast<qint64>(done));
+    event.insert("total", static_cast<qint64>(total));
+    eraseBar();
+    writeJson(event);
+}
+
+int ConsoleView::columns() const {
+    if (m_fixedColumns > 0) {
+        return m_fixedColumns;
+    }
+    winsize size{};
+    if (::ioctl(::fileno(m_err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
 }
 
 void ConsoleView::lineAppended(LogId log, const std::string& line, std::size_t /*dropped*/) {
+    if (m_quiet) {
+        return;
+    }
     if (m_json) {
         QJsonObject object;
+        object.insert("type", "log");
         object.insert("log", log == LogId::Status ? "status" : "debug");
         object.insert("text", QString::fromStdString(line));
         printJson(object);
@@ -136,7 +222,9 @@ void ConsoleView::lineAppended(LogId log, const std::string& line, std::size_t /
     }
     eraseBar();
     std::FILE* stream = log == LogId::Status ? m_out : m_err;
-    std::fwrite(line.data(), 1, line.size(), stream);
+    // A file name in a line may hold anything; no control character reaches the terminal.
+    const std::string shown = escapeControls(line);
+    std::fwrite(shown.data(), 1, shown.size(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
     showProgress(true);
@@ -157,7 +245,7 @@ void ConsoleView::eraseBar() {
 }
 
 void ConsoleView::showProgress(bool force) {
-    if (!m_running || m_progress == ProgressMode::None) {
+    if (!m_running || m_quiet || (m_progress == ProgressMode::None && !m_json)) {
         return;
     }
     const std::int64_t done = m_state.RecordsDone;
@@ -169,6 +257,12 @@ void ConsoleView::showProgress(bool force) {
     }
     const std::optional<std::int64_t> left =
         estimateLeftMs(done, total, m_firstDone, m_firstMs, now);
+    if (m_json) {
+        sendProgressEvent(done, total, now);
+    }
+    if (m_progress == ProgressMode::None) {
+        return;
+    }
     if (m_progress == ProgressMode::Plain) {
         const int step = static_cast<int>(fraction(done, total) * kPlainSteps);
         if (step == m_lastPlainStep || done == 0) {
@@ -183,7 +277,7 @@ void ConsoleView::showProgress(bool force) {
         return;
     }
     m_lastDrawMs = now;
-    std::fprintf(m_err, "\r\033[K%s", formatProgressBar(done, total, now, left, kBarWidth).c_str());
+    std::fprintf(m_err, "\r\033[K%s", fitProgressBar(done, total, now, left, columns()).c_str());
     std::fflush(m_err);
     m_barShown = true;
 }

@@ -32,6 +32,11 @@ std::string formatProgressPlain(std::int64_t done, std::int64_t total, std::int6
 std::optional<std::int64_t> estimateLeftMs(std::int64_t done, std::int64_t total,
                                            std::int64_t firstDone, std::int64_t firstMs,
                                            std::int64_t nowMs);
+// The progress line that fits `columns` terminal cells without touching the last one:
+// the bar is shortened, then the time left, the time elapsed and the word "records"
+// are dropped, then the bar, rather than let the line wrap.
+std::string fitProgressBar(std::int64_t done, std::int64_t total, std::int64_t elapsedMs,
+                           std::optional<std::int64_t> leftMs, int columns);
 // "m:ss", or "h:mm:ss" from an hour on.
 std::string formatDuration(std::int64_t ms);
 
@@ -51,6 +56,11 @@ public:
     void printNotice(const std::string& text);
     // Writes a JSON object as one line on stdout.
     void printJson(const QJsonObject& object);
+    // Quiet: no log lines and no progress; the command's own notices still show.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+    // The width the bar must fit; by default the terminal's, asked at every redraw so
+    // that a resized window is followed at once.
+    void setColumns(int columns) { m_fixedColumns = columns; }
     std::int64_t elapsedMs() const { return m_running || m_ended ? m_clock.elapsed() : 0; }
 
     void lineAppended(LogId log, const std::string& line, std::size_t dropped) override;
@@ -59,6 +69,9 @@ public:
 private:
     void showProgress(bool force);
     void eraseBar();
+    void writeJson(const QJsonObject& object);
+    void sendProgressEvent(std::int64_t done, std::int64_t total, std::int64_t now);
+    int columns() const;
 
     const ProgramState& m_state;
     bool m_json;
@@ -73,6 +86,10 @@ private:
     bool m_running = false;
     bool m_ended = false;
     bool m_barShown = false;
+    bool m_quiet = false;
+    int m_fixedColumns = 0;
+    std::int64_t m_lastEventMs = -1;
+    std::int64_t m_lastEventDone = -1;
 };
 
 }  // namespace reburn3::cli

@@ -2,34 +2,70 @@
 
 namespace reburn3::cli {
 
-int exitCodeFor(RunOutcome outcome, bool deviceLost) {
-    if (outcome == RunOutcome::Completed) {
+int exitCodeFor(const RunResult& result) {
+    if (result.outcome == RunOutcome::Completed) {
         return kExitCompleted;
     }
-    if (deviceLost) {
+    if (result.deviceLost) {
         return kExitPortFailed;
     }
-    switch (outcome) {
-        case RunOutcome::Completed:
+    switch (result.reason) {
+        case RunReason::Completed:
             return kExitCompleted;
-        case RunOutcome::Aborted:
+        case RunReason::Interrupted:
             return kExitInterrupted;
-        case RunOutcome::NoScript:
-        case RunOutcome::ScriptUnreadable:
-        case RunOutcome::ScriptRefused:
-        case RunOutcome::ScriptFailed:
+        case RunReason::Usage:
+        case RunReason::OutputUnwritable:
+            return kExitUsage;
+        case RunReason::ScriptUnreadable:
+        case RunReason::ScriptRefused:
+        case RunReason::ScriptMismatch:
             return kExitBadScript;
-        case RunOutcome::LinkFailed:
-        case RunOutcome::DeviceLost:
-        case RunOutcome::PortNotOpen:
+        case RunReason::ScriptChanged:
+        case RunReason::ScriptMalformed:
+            return result.partlyProgrammed ? kExitDeviceFailed : kExitBadScript;
+        case RunReason::WriteFailed:
+        case RunReason::DrainTimeout:
+        case RunReason::DeviceLost:
+        case RunReason::PortOpenFailed:
             return kExitPortFailed;
-        case RunOutcome::None:
-        case RunOutcome::Running:
-        case RunOutcome::DeviceFailed:
-        case RunOutcome::InternalError:
+        case RunReason::None:
+        case RunReason::NoReply:
+        case RunReason::BadHandshake:
+        case RunReason::Echo:
+        case RunReason::HandshakeLimit:
+        case RunReason::WrongByte:
+        case RunReason::ReadTimeout:
+        case RunReason::InternalError:
             break;
     }
     return kExitDeviceFailed;
+}
+
+std::string_view resultName(const RunResult& result) {
+    if (result.outcome == RunOutcome::Completed) {
+        return "completed";
+    }
+    if (result.deviceLost || result.reason == RunReason::DeviceLost) {
+        return "device-lost";
+    }
+    switch (result.reason) {
+        case RunReason::Interrupted:
+            return "interrupted";
+        case RunReason::Usage:
+        case RunReason::OutputUnwritable:
+            return "usage-error";
+        case RunReason::ScriptUnreadable:
+            return "script-unreadable";
+        case RunReason::ScriptRefused:
+        case RunReason::ScriptMismatch:
+            return "script-refused";
+        case RunReason::PortOpenFailed:
+            return "port-failed";
+        default:
+            break;
+    }
+    return outcomeName(result.outcome);
 }
 
 std::string_view outcomeName(RunOutcome outcome) {
@@ -69,9 +105,20 @@ std::string_view exitCodeHelp() {
            "  0    the download completed (\"Processing complete.\" was posted)\n"
            "  1    the device failed the run (handshake, wrong byte, time-out)\n"
            "  2    usage error\n"
-           "  3    the script cannot be read or is invalid; nothing was sent\n"
-           "  4    the port could not be opened, or the device was lost\n"
-           "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n";
+           "  3    the script cannot be read, is invalid or is not the one expected;\n"
+           "       nothing was sent\n"
+           "  4    the port could not be opened, a write to it failed, or the device was lost\n"
+           "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n"
+           "A failure after the first byte of the script went out (1, 4 or 130) leaves the\n"
+           "device partly programmed: the last line says so; cycle its power before trying\n"
+           "again. A script changed on disk during the run then exits 1.\n";
+}
+
+std::string_view checkExitCodeHelp() {
+    return "Exit codes:\n"
+           "  0    the script is valid\n"
+           "  2    usage error\n"
+           "  3    the script cannot be read or is invalid\n";
 }
 
 }  // namespace reburn3::cli

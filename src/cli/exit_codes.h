@@ -15,14 +15,21 @@ inline constexpr int kExitBadScript = 3;      // the script is unreadable or inv
 inline constexpr int kExitPortFailed = 4;     // the port could not be opened or was lost
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, SIGTERM or SIGHUP
 
-// The exit code of a run that ended with `outcome`. A lost device decides over anything
-// but a completed run: the failure it caused is only its consequence.
-int exitCodeFor(RunOutcome outcome, bool deviceLost);
+// The exit code of a download that ended as `result` says. A lost device decides over
+// anything but a completed run: the failure it caused is only its consequence. Exit 3
+// promises that no byte of the script went out: a script that fails the run after that
+// (changed on disk) exits 1, with the device partly programmed.
+int exitCodeFor(const RunResult& result);
 
 // The outcome as a word for the JSON result: "completed", "device-failed", ...
 std::string_view outcomeName(RunOutcome outcome);
+// The result's word: the outcome's, except that a lost device is "device-lost" and an
+// interruption "interrupted" whenever they happened, and a session that ended before
+// any run names what stopped it ("script-unreadable", "port-failed", ...).
+std::string_view resultName(const RunResult& result);
 
-// The help text's table of exit codes.
+// The help texts' tables of exit codes: flash's, and check's.
 std::string_view exitCodeHelp();
+std::string_view checkExitCodeHelp();
 
 }  // namespace reburn3::cli

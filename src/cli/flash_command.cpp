@@ -1,11 +1,16 @@
 #include "cli/flash_command.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -17,12 +22,18 @@
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
 #include "cli/handshake_limit.h"
+#include "cli/json_result.h"
+#include "cli/output_files.h"
+#include "cli/port_diagnosis.h"
 #include "cli/port_path.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
+#include "cli/run_report.h"
 #include "cli/run_stats.h"
+#include "cli/script_problem.h"
 #include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
+#include "cli/verdict.h"
 #include "script/script_file.h"
 #include "script/script_stream.h"
 #include "serial/device_loss.h"
@@ -39,43 +50,102 @@ namespace {
 constexpr std::int16_t kPathPort = 1;
 constexpr double kTickSeconds = 0.005;
 
-qint64 toJsonNumber(std::uint64_t n) {
-    return static_cast<qint64>(n);
+std::string absolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+std::string nowUtc() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+}
+
+std::string versionText() {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%d.%02d", text::kVersionMajor, text::kVersionMinor);
+    return buf;
+}
+
+// The device a --port value stands for: the mapped device of COMn, else the path.
+std::string resolvedDevice(const std::string& port) {
+    if (const std::optional<int> com = parseComName(port)) {
+        return portDevice(*com);
+    }
+    return resolvePortPath(port);
+}
+
+// What every download shares before it starts: the names, the version and the files
+// it writes besides its output.
+struct FlashContext {
+    const FlashOptions& options;
+    RunResult base;  // version, port, device, script and its SHA-256
+    AppendLog log;
+    TraceFile trace;
+};
+
+RunResult baseResult(const FlashOptions& options) {
+    RunResult r;
+    r.version = versionText();
+    r.port = options.port;
+    r.device = resolvedDevice(options.port);
+    r.script = options.script.empty() ? std::string() : absolutePath(options.script);
+    r.startedAt = nowUtc();
+    return r;
+}
+
+// A command that ends before its session: nothing was sent.
+int endBeforeRun(RunResult result, RunReason reason, const std::string& detail,
+                 const FlashOptions& options, AppendLog* log) {
+    result.reason = reason;
+    result.detail = detail;
+    result.endedAt = nowUtc();
+    result.exitCode = exitCodeFor(result);
+    reportEnd(result, options, log);
+    return result.exitCode;
 }
 
 class FlashSession {
 public:
-    FlashSession(const FlashOptions& options, SignalWatcher& watcher,
-                 std::shared_ptr<ScriptFile> script)
-        : m_options(options),
+    FlashSession(FlashContext& context, SignalWatcher& watcher, std::shared_ptr<ScriptFile> script)
+        : m_context(context),
+          m_options(context.options),
           m_recorder(m_driver),
-          m_desktop(options.script),
+          m_desktop(context.options.script),
           m_form(m_recorder, m_desktop, m_clock),
-          m_view(m_form.state(), options.json, options.progress),
+          m_view(m_form.state(), context.options.json,
+                 context.options.quiet ? ProgressMode::None : context.options.progress),
           m_timer(m_form),
           m_signals(watcher),
-          m_handshakeLimit(options.handshakeLimitSeconds) {
+          m_handshakeLimit(context.options.handshakeLimitSeconds) {
         // The script opened once for the whole command: every open of its name reads it.
-        m_form.script().holdFile(options.script, std::move(script));
+        m_form.script().holdFile(context.options.script, std::move(script));
         CheckOptions check;
-        check.lineBaud = options.lineBaud;
+        check.lineBaud = context.options.lineBaud;
         check.digest = &m_digest;
         check.stopRequested = [this] { return m_signals.raised(); };
         m_form.reader().setCheckOptions(std::move(check));
         m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
-        m_recorder.setKeepBytes(!options.tracePath.empty());
+        m_recorder.setKeepBytes(false);
+        if (context.trace.isOpen()) {
+            context.trace.restart();
+            m_recorder.setTraceSink(context.trace.stream());
+        }
+        m_view.setQuiet(context.options.quiet);
         m_form.window().addListener(&m_view);
-        QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] { afterTick(); });
+        QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] {
+            afterTick();
+            m_context.trace.flush();
+        });
         // The watcher outlives the session (it serves a whole --repeat series): the
         // connection must end with the session, so it is tied to one of its objects.
         QObject::connect(&m_signals, &SignalWatcher::signalled, &m_driver,
                          [this](int) { interrupt(); });
         QObject::connect(&m_driver, &QtSerialDriver::deviceWasLost, [this] { reportLoss(); });
-        if (options.reactive) {
+        if (m_options.reactive) {
             QObject::connect(&m_driver, &QtSerialDriver::bytesArrived, &m_driver,
                              [this] { react(); });
         }
-        if (options.stats) {
+        if (m_options.stats) {
             m_stats = std::make_unique<RunStats>();
             QObject::connect(&m_timer, &PreciseTickTimer::arriving,
                              [this] { m_stats->tickArrived(); });
@@ -93,6 +163,7 @@ public:
 
 private:
     void start() {
+        m_startedAt = nowUtc();
         std::int16_t port = kPathPort;
         if (const std::optional<int> com = parseComName(m_options.port)) {
             port = static_cast<std::int16_t>(*com);
@@ -107,21 +178,32 @@ private:
             return;
         }
         if (m_form.state().FileMode != 1) {
-            finish(kExitBadScript);
+            finish(RunReason::ScriptUnreadable);
             return;
         }
         // A script with faults has had them posted; it would be refused at the start of
         // the run, so the port is not even opened.
+        // The digest comes from the check's own pass over the file, refused or not.
+        m_context.base.sha256 = m_form.reader().summary().digest;
         if (!m_form.reader().summary().ok()) {
-            finish(kExitBadScript);
+            finish(RunReason::ScriptRefused);
             return;
+        }
+        if (!m_options.expectSha256.empty() && m_context.base.sha256 != m_options.expectSha256) {
+            finish(RunReason::ScriptMismatch);
+            return;
+        }
+        if (!m_options.quiet) {
+            std::fprintf(stderr, "%s\n", headerLine(m_context.base).c_str());
+            std::fflush(stderr);
         }
 
         m_form.ConfigComPort_Click();
         m_form.ComxBtn_Click(port);
         m_form.Initialize_Click();
         if (m_form.state().PortOpen == kFalse) {
-            finish(kExitPortFailed);
+            m_openError = m_form.state().LastError;
+            finish(RunReason::PortOpenFailed);
             return;
         }
 
@@ -134,7 +216,7 @@ private:
             return;
         }
         if (m_form.state().ProgramMode == 0) {
-            finish(exitCodeFor(m_form.engine().outcome(), m_driver.deviceLost()));
+            finish(RunReason::None);
         }
     }
 
@@ -144,7 +226,7 @@ private:
         if (!m_form.reader().summary().interrupted) {
             return false;
         }
-        finish(kExitInterrupted);
+        finish(RunReason::Interrupted);
         return true;
     }
 
@@ -175,7 +257,7 @@ private:
     void checkEnd() {
         if (!m_finished && m_form.engine().outcome() != RunOutcome::None &&
             m_form.state().ProgramMode == 0) {
-            finish(exitCodeFor(m_form.engine().outcome(), m_driver.deviceLost()));
+            finish(RunReason::None);
         }
     }
 
@@ -185,6 +267,7 @@ private:
         const std::string text = deviceLossLine(m_device);
         if (m_options.json) {
             QJsonObject event;
+            event.insert("type", "event");
             event.insert("event", "device-lost");
             event.insert("text", QString::fromStdString(text));
             m_view.printJson(event);
@@ -196,10 +279,10 @@ private:
     // A device that never goes quiet: say why, abort the run as "Abort Process" would,
     // and fail.
     void giveUpHandshake() {
-        m_handshakeLimitHit = true;
         const std::string text = m_handshakeLimit.reason();
         if (m_options.json) {
             QJsonObject event;
+            event.insert("type", "event");
             event.insert("event", "handshake-limit");
             event.insert("text", QString::fromStdString(text));
             m_view.printJson(event);
@@ -207,7 +290,7 @@ private:
             m_view.printNotice(text);
         }
         m_form.ProgramFlash_Click();
-        finish(kExitDeviceFailed);
+        finish(RunReason::HandshakeLimit);
     }
 
     // Ctrl-C, SIGTERM or SIGHUP: abort the run as "Abort Process" would, then leave.
@@ -218,7 +301,7 @@ private:
         if (m_form.state().ProgramMode != 0) {
             m_form.ProgramFlash_Click();
         }
-        finish(kExitInterrupted);
+        finish(RunReason::Interrupted);
     }
 
     // The least time the run is measured against: on ticks the tick bound; with reactive
@@ -231,9 +314,10 @@ private:
         return static_cast<double>(summary.tickBound()) * kTickSeconds;
     }
 
-    // Closes the script and the port as "Exit / Abort" does, writes the trace and the
-    // result, and ends the event loop with `code`.
-    void finish(int code) {
+    // Closes the script and the port as "Exit / Abort" does, reports the end and ends
+    // the event loop with its exit code. `reason` is the session's own, for an end that
+    // no run decided (None: the run's).
+    void finish(RunReason reason) {
         if (m_finished) {
             return;
         }
@@ -251,72 +335,66 @@ private:
             m_form.window().setTimerEnabled(false);
             m_form.link().ClosePort();
         }
-        if (!m_options.tracePath.empty() && !m_recorder.writeTrace(m_options.tracePath)) {
-            std::fprintf(stderr, "reburn3: cannot write the trace to %s\n",
-                         m_options.tracePath.c_str());
-        }
+        m_context.trace.flush();
+        m_recorder.setTraceSink(nullptr);
         if (m_stats) {
             std::fprintf(stderr, "%s\n", m_stats->summaryLine().c_str());
         }
-        if (m_options.json) {
-            printResult(code);
+        const RunResult result = makeResult(reason);
+        QJsonObject extra;
+        if (m_stats) {
+            extra.insert("stats", m_stats->toJson());
         }
-        QCoreApplication::exit(code);
+        extra.insert("reactive", m_options.reactive);
+        reportEnd(result, m_options, &m_context.log, extra);
+        QCoreApplication::exit(result.exitCode);
     }
 
-    // The outcome in a word; for a session that ended before a run could start, what
-    // stopped it.
-    std::string_view resultName(int code) {
-        if (m_handshakeLimitHit) {
-            return outcomeName(RunOutcome::DeviceFailed);
+    // The run's result as the engine left it, with what the session knows added.
+    RunResult makeResult(RunReason reason) {
+        RunResult r = m_context.base;
+        const RunResult& run = m_form.engine().result();
+        r.outcome = run.outcome;
+        r.reason = run.reason;
+        r.failedRecord = run.failedRecord;
+        r.scriptLine = run.scriptLine;
+        r.expected = run.expected;
+        r.received = run.received;
+        r.partlyProgrammed = run.partlyProgrammed;
+        const bool ran = run.outcome != RunOutcome::None && run.outcome != RunOutcome::Running;
+        if (reason == RunReason::HandshakeLimit) {
+            // Ended by the session, not by the device's answer: a failure all the same.
+            r.outcome = RunOutcome::DeviceFailed;
+            r.reason = reason;
+        } else if (reason != RunReason::None && (!ran || reason == RunReason::Interrupted)) {
+            r.reason = reason;
         }
-        if (m_form.reader().summary().interrupted) {
-            return "interrupted";
+        r.deviceLost = m_driver.deviceLost();
+        if (r.deviceLost && r.outcome != RunOutcome::Completed) {
+            r.reason = RunReason::DeviceLost;
         }
-        const RunOutcome outcome = m_form.engine().outcome();
-        if (outcome != RunOutcome::None && outcome != RunOutcome::Running) {
-            return outcomeName(outcome);
-        }
-        switch (code) {
-            case kExitBadScript:
-                return "script-refused";
-            case kExitPortFailed:
-                return "port-failed";
-            case kExitInterrupted:
-                return "interrupted";
-            default:
-                return outcomeName(outcome);
-        }
-    }
-
-    void printResult(int code) {
         const ProgramState& s = m_form.state();
         const ScriptSummary& summary = m_form.reader().summary();
-        QJsonObject result;
-        result.insert("result", QString::fromUtf8(resultName(code).data()));
-        result.insert("exitCode", code);
-        result.insert("completed", m_form.engine().outcome() == RunOutcome::Completed);
-        result.insert("deviceLost", m_driver.deviceLost());
-        result.insert("records", s.RecordsTotal);
-        result.insert("recordsDone", s.RecordsDone);
-        result.insert("scriptLines", toJsonNumber(summary.lines));
-        result.insert("bytesToSend", toJsonNumber(summary.txBytes));
-        result.insert("bytesToVerify", toJsonNumber(summary.rxBytes));
-        result.insert("bytesSent", toJsonNumber(m_recorder.sentCount()));
-        result.insert("bytesReceived", toJsonNumber(m_recorder.receivedCount()));
-        result.insert("ticks", toJsonNumber(m_form.engine().tickCount()));
-        result.insert("durationMs", static_cast<qint64>(m_view.elapsedMs()));
-        result.insert("port", QString::fromStdString(m_options.port));
-        result.insert("device", QString::fromStdString(m_device));
-        result.insert("script", QString::fromStdString(m_options.script));
-        result.insert("sha256", QString::fromStdString(summary.digest));
-        if (m_stats) {
-            result.insert("stats", m_stats->toJson());
+        r.records = static_cast<std::uint64_t>(std::max(s.RecordsTotal, 0));
+        r.recordsDone = static_cast<std::uint64_t>(std::max(s.RecordsDone, 0));
+        r.scriptLines = summary.lines;
+        r.bytesToSend = summary.txBytes;
+        r.bytesToVerify = summary.rxBytes;
+        r.bytesSent = m_recorder.sentCount();
+        r.bytesReceived = m_recorder.receivedCount();
+        r.ticks = m_form.engine().tickCount();
+        r.durationMs = m_view.elapsedMs();
+        r.device = m_device.empty() ? r.device : m_device;
+        r.startedAt = m_startedAt.empty() ? r.startedAt : m_startedAt;
+        if (r.reason == RunReason::PortOpenFailed) {
+            r.detail = diagnosePort(m_options.port, r.device, m_openError);
         }
-        result.insert("reactive", m_options.reactive);
-        m_view.printJson(result);
+        r.endedAt = nowUtc();
+        r.exitCode = exitCodeFor(r);
+        return r;
     }
 
+    FlashContext& m_context;
     const FlashOptions& m_options;
     QtSerialDriver m_driver;
     RecordingDriver m_recorder;
@@ -326,11 +404,12 @@ private:
     ConsoleView m_view;
     PreciseTickTimer m_timer;
     SignalWatcher& m_signals;
-    Sha256Digest m_digest;
-    HandshakeLimit m_handshakeLimit;
     std::unique_ptr<RunStats> m_stats;
     std::string m_device;
-    bool m_handshakeLimitHit = false;
+    Sha256Digest m_digest;
+    HandshakeLimit m_handshakeLimit;
+    std::string m_startedAt;
+    std::int32_t m_openError = 0;  // the driver's code of a failed open
     bool m_finished = false;
 };
 
@@ -369,6 +448,7 @@ void reportRepeat(const FlashOptions& options, int run, int code) {
     const Resources r = currentResources();
     if (options.json) {
         QJsonObject event;
+        event.insert("type", "event");
         event.insert("event", "repeat");
         event.insert("run", run);
         event.insert("of", options.repeat);
@@ -385,22 +465,42 @@ void reportRepeat(const FlashOptions& options, int run, int code) {
 
 }  // namespace
 
+void reportNotStarted(RunReason reason, const std::string& detail, const FlashOptions& options) {
+    endBeforeRun(baseResult(options), reason, detail, options, nullptr);
+}
+
 int runFlash(const FlashOptions& options) {
     // One watcher for the whole series, so that Ctrl-C between two runs still ends it
     // cleanly; set up first, so that no signal finds the default action any more.
     SignalWatcher watcher;
+    FlashContext context{options, baseResult(options), {}, {}};
+    std::string error;
+    // The files written besides the output, before the port is touched.
+    if (!options.logPath.empty() && !context.log.open(options.logPath, error)) {
+        return endBeforeRun(
+            context.base, RunReason::OutputUnwritable,
+            "cannot write the log file " + displayName(options.logPath) + ": " + error, options,
+            nullptr);
+    }
+    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, error)) {
+        return endBeforeRun(
+            context.base, RunReason::OutputUnwritable,
+            "cannot write the trace file " + displayName(options.tracePath) + ": " + error, options,
+            &context.log);
+    }
     // The script is opened once, before a port is touched; every check and every run of
     // the series reads this open file.
     auto script = std::make_shared<ScriptFile>();
     if (!script->open(resolveScriptPath(options.script))) {
         std::fprintf(stderr, "%s%s\n", std::string(text::kScriptUnreadable).c_str(),
-                     options.script.c_str());
-        return kExitBadScript;
+                     displayName(options.script).c_str());
+        return endBeforeRun(context.base, RunReason::ScriptUnreadable,
+                            scriptOpenProblem(options.script), options, &context.log);
     }
     int code = kExitCompleted;
     for (int run = 1; run <= options.repeat; ++run) {
         {
-            FlashSession session(options, watcher, script);
+            FlashSession session(context, watcher, script);
             code = session.exec();
         }
         const bool last = code != kExitCompleted || run == options.repeat;

@@ -9,7 +9,11 @@
 #include <filesystem>
 
 #include "cli/exit_codes.h"
+#include "cli/script_problem.h"
+#include "cli/verdict.h"
+#include "script/format_hint.h"
 #include "script/script_check.h"
+#include "script/script_format.h"
 #include "script/script_stream.h"
 #include "serial/port_map.h"
 #include "ui/messages.h"
@@ -57,10 +61,13 @@ std::string hex4(std::uint16_t v) {
 
 int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
     ScriptStream stream;
-    if (!stream.open(script)) {
-        const std::string line = std::string(text::kScriptUnreadable) + script;
+    const std::string problem = scriptOpenProblem(script);
+    if (!problem.empty() || !stream.open(script)) {
+        const std::string line = std::string(text::kScriptUnreadable) + displayName(script) +
+                                 (problem.empty() ? std::string() : ": " + problem);
         if (json) {
             QJsonObject o;
+            o.insert("type", "check");
             o.insert("result", "unreadable");
             o.insert("error", QString::fromStdString(line));
             printJsonLine(o);
@@ -84,11 +91,16 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
     }
     if (!s.ok()) {
         faults.push_back(std::string(s.faultCount > 0 ? text::kScriptRefused : text::kScriptEmpty) +
-                         script);
+                         displayName(script));
+    }
+    const std::string_view hint = formatHintText(s.hint);
+    if (!hint.empty()) {
+        faults.emplace_back(hint);
     }
 
     if (json) {
         QJsonObject o;
+        o.insert("type", "check");
         o.insert("result", s.ok() ? "ok" : "refused");
         o.insert("script", QString::fromStdString(script));
         o.insert("bytes", static_cast<qint64>(s.bytes));
@@ -104,10 +116,17 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
         }
         o.insert("faultCount", static_cast<qint64>(s.faultCount));
         QJsonArray list;
-        for (const std::string& f : faults) {
-            list.append(QString::fromStdString(f));
+        for (const ScriptFault& f : s.faults) {
+            QJsonObject fault;
+            fault.insert("record", static_cast<qint64>(f.record));
+            fault.insert("offset", static_cast<qint64>((f.record - 1) * script::kRecordSize));
+            fault.insert("message", QString::fromStdString(f.message));
+            list.append(fault);
         }
         o.insert("faults", list);
+        if (!hint.empty()) {
+            o.insert("hint", QString::fromUtf8(hint.data(), static_cast<qsizetype>(hint.size())));
+        }
         printJsonLine(o);
         return s.ok() ? kExitCompleted : kExitBadScript;
     }
@@ -118,7 +137,7 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
         }
         return kExitBadScript;
     }
-    printLine("Script:          " + script);
+    printLine("Script:          " + displayName(script));
     printLine("Records:         " + std::to_string(s.records));
     printLine("Script lines:    " + std::to_string(s.lines));
     printLine("Bytes to send:   " + std::to_string(s.txBytes));
@@ -205,6 +224,7 @@ int runPorts(bool json) {
     }
     if (json) {
         QJsonObject o;
+        o.insert("type", "ports");
         o.insert("ports", present);
         o.insert("map", map);
         printJsonLine(o);

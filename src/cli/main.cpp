@@ -26,7 +26,7 @@ using namespace reburn3;
 using namespace reburn3::cli;
 
 constexpr const char* kUsage =
-    "Usage: reburn3 COMMAND [options]\n"
+    "Usage: reburn3 COMMAND [options] [--] [SCRIPT]\n"
     "\n"
     "Downloads firmware into an ORX-716 interface device in BURN3 mode.\n"
     "\n"
@@ -35,60 +35,80 @@ constexpr const char* kUsage =
     "  check SCRIPT                      check SCRIPT without opening a port\n"
     "  ports                             list the serial ports and the COM1-COM8 map\n"
     "  simulate SCRIPT [options]         run a simulated ORX-716 on a pseudo-terminal\n"
+    "  help [COMMAND]                    this help, or a command's own\n"
     "\n"
-    "Options of flash:\n"
+    "Options come after the command. Run `reburn3 COMMAND --help` (or\n"
+    "`reburn3 help COMMAND`) for a command's options and exit codes.\n"
+    "  -h, --help      this help\n"
+    "  --version       the version\n";
+
+constexpr const char* kFlashUsage =
+    "Usage: reburn3 flash --port DEVICE|COMn [options] [--] SCRIPT\n"
+    "\n"
+    "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays SCRIPT,\n"
+    "exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
+    "\n"
+    "Options:\n"
     "  -p, --port DEVICE|COMn   the port: COM1 to COM8 (mapped, see `reburn3 ports`), or a\n"
     "                           device path such as /dev/ttyUSB0\n"
     "  --progress MODE          bar, plain or none; the default is a bar when standard\n"
     "                           error is a terminal, else none\n"
-    "  --json                   JSON Lines on standard output: one object per log line,\n"
-    "                           then the result\n"
-    "  --trace FILE             write every byte sent and received, with its tick, to FILE\n"
+    "  --json                   JSON Lines on standard output: every log line, progress\n"
+    "                           events (about ten a second at most) and the result\n"
+    "  -q, --quiet              only the last line (the verdict) and errors\n"
+    "  --log FILE               append one JSON line per download to FILE (created if\n"
+    "                           need be, synced to the disk as written); a FILE that\n"
+    "                           cannot be written ends the command before the port opens\n"
+    "  --tag KEY=VALUE          a tag for the --log line and the --json result; may be\n"
+    "                           given more than once\n"
+    "  --expect-sha256 HEX      refuse SCRIPT unless its SHA-256 is HEX (exit 3; the port\n"
+    "                           is not opened)\n"
+    "  --trace FILE             write every byte sent and received, with its tick, to\n"
+    "                           FILE as the run goes\n"
     "  --repeat N               N downloads in a row, each a whole session; stops at the\n"
     "                           first failure\n"
     "  --stats                  measure the run: time against the least the protocol\n"
     "                           allows, tick periods, CPU time, peak memory (standard\n"
     "                           error, and in the --json result)\n"
+    "  --baud RATE              with --stats: measure against the least time on a line\n"
+    "                           of RATE baud (the port's line; the simulator's --baud)\n"
     "  --reactive               verify each answer as soon as it arrives and send the next\n"
     "                           bytes at once instead of at the next 5 ms tick (faster;\n"
     "                           the device must take bytes right after its answer)\n"
-    "  --baud RATE              with --stats: measure against the least time on a line\n"
-    "                           of RATE baud (the port's line; the simulator's --baud)\n"
     "  --handshake-limit SECONDS\n"
     "                           give up (exit 1) when the handshake has not ended after\n"
     "                           SECONDS because the device keeps sending; default 5,\n"
     "                           0 for no limit (the window waits for ever)\n"
+    "  -h, --help               this help\n"
+    "  --                       ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
     "\n"
-    "Output of flash: status lines on standard output, debug lines on standard error.\n"
+    "Output: the first line on standard error names the version, the device, the\n"
+    "script and its SHA-256; status lines go to standard output, debug lines to\n"
+    "standard error; the last line on standard error, \"reburn3: DONE\", \"FAILED\" or\n"
+    "\"INTERRUPTED\", says what happened, whether the device was touched and what to do.\n"
     "Ctrl-C, SIGTERM and SIGHUP abort the run like \"Abort Process\" and release the\n"
     "port.\n"
     "Port n is the device in the environment variable ORX716_COMn if set, else\n"
     "/dev/ttyS<n-1>.\n"
-    "\n"
-    "Options of check: --json, --baud RATE (the least time on a line of RATE baud).\n"
-    "Options of ports: --json.\n"
-    "Run `reburn3 COMMAND --help` for a command's own help.\n"
-    "\n";
-
-constexpr const char* kFlashUsage =
-    "Usage: reburn3 flash --port DEVICE|COMn [--progress bar|plain|none] [--json]\n"
-    "                     [--trace FILE] [--repeat N] [--stats [--baud RATE]]\n"
-    "                     [--reactive] [--handshake-limit SECONDS] SCRIPT\n"
-    "\n"
-    "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays SCRIPT,\n"
-    "exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
     "\n";
 
 constexpr const char* kCheckUsage =
-    "Usage: reburn3 check [--json] [--baud RATE] SCRIPT\n"
+    "Usage: reburn3 check [--json] [--baud RATE] [--] SCRIPT\n"
     "\n"
     "Checks the whole of SCRIPT without opening a port: prints its records, script lines,\n"
     "bytes to send and to verify, and the least time a download can take at 5 ms ticks\n"
-    "against a device that answers at once; or the faults found (exit 3).\n"
+    "against a device that answers at once; or the faults found (exit 3), and a hint\n"
+    "when the file looks like a known wrong format.\n"
     "Without --baud the line is taken as infinitely fast. With --baud RATE the bytes\n"
     "cross a line of RATE baud at 10 bits a byte: the least time on ticks counts the\n"
     "whole ticks each answer waits for, and the least time with --reactive is the\n"
     "line's own limit.\n"
+    "\n"
+    "Options:\n"
+    "  --json       one JSON object on standard output; faults as {record, offset, message}\n"
+    "  --baud RATE  the least times on a line of RATE baud (1 to 10000000)\n"
+    "  -h, --help   this help\n"
+    "  --           ends the options\n"
     "\n";
 
 constexpr const char* kPortsUsage =
@@ -96,20 +116,89 @@ constexpr const char* kPortsUsage =
     "\n"
     "Lists the serial ports present (name, description, USB vendor:product, serial\n"
     "number) and the COM1 to COM8 map in effect.\n"
-    "\n";
+    "\n"
+    "Options:\n"
+    "  --json       one JSON object on standard output\n"
+    "  -h, --help   this help\n"
+    "\n"
+    "Exit codes:\n"
+    "  0    listed\n"
+    "  2    usage error\n";
 
-void printHelp(const char* usage) {
+// A command's help and its own table of exit codes.
+void printHelp(const char* usage, std::string_view exitCodes = {}) {
     std::fputs(usage, stdout);
-    std::fputs(std::string(exitCodeHelp()).c_str(), stdout);
+    if (!exitCodes.empty()) {
+        std::fwrite(exitCodes.data(), 1, exitCodes.size(), stdout);
+    }
 }
 
-int usageError(const std::string& message, const char* usage) {
-    std::fprintf(stderr, "reburn3: %s\n\n%s", message.c_str(), usage);
-    std::fputs(std::string(exitCodeHelp()).c_str(), stderr);
+// One line: what was wrong and where the help is.
+int usageError(const std::string& message, const char* command) {
+    std::fprintf(stderr, "reburn3: %s (see `reburn3 %s--help`)\n", message.c_str(), command);
     return kExitUsage;
 }
 
-// Parses the words after the command name. False, with the message, on a usage error.
+// True when `--json` was among the options (before a `--`).
+bool jsonAsked(int argc, char** argv) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            return false;
+        }
+        if (word == "--json") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A usage error of flash: the line, and with --json the result as well, so that a
+// program reading the JSON is never left without one.
+int flashUsageError(const std::string& message, int argc, char** argv) {
+    usageError(message, "flash ");
+    if (jsonAsked(argc, argv)) {
+        FlashOptions options;
+        options.json = true;
+        reportNotStarted(RunReason::Usage, message, options);
+    }
+    return kExitUsage;
+}
+
+// KEY=VALUE, with a key of letters, digits, '-', '_' or '.'.
+bool parseTag(const std::string& tag, Tags& tags) {
+    const std::size_t eq = tag.find('=');
+    if (eq == 0 || eq == std::string::npos) {
+        return false;
+    }
+    const std::string key = tag.substr(0, eq);
+    for (const char c : key) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+        if (!ok) {
+            return false;
+        }
+    }
+    tags.emplace_back(key, tag.substr(eq + 1));
+    return true;
+}
+
+// 64 hex digits, returned in lower case; empty when it is not a SHA-256.
+std::string parseSha256(const std::string& text) {
+    if (text.size() != 64) {
+        return {};
+    }
+    std::string out = text;
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'F') {
+            c = static_cast<char>(c - 'A' + 'a');
+        } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return {};
+        }
+    }
+    return out;
+}
+
 // A line rate for --baud. False when it is not a whole number from 1 to 10000000.
 bool parseBaud(const QString& word, std::uint32_t& baud) {
     bool ok = false;
@@ -122,11 +211,18 @@ bool parseBaud(const QString& word, std::uint32_t& baud) {
 }
 constexpr const char* kBaudError = "--baud takes a line rate in baud, 1 to 10000000";
 
+// Parses the words after the command name. False, with the message, on a usage error.
+// `raw` keeps the words as the bytes given, so that a file name that is not valid text
+// opens as it was typed.
 bool parseCommand(QCommandLineParser& parser, const char* command, int argc, char** argv,
-                  QString& error) {
+                  QString& error, std::vector<std::string>& raw) {
     QStringList words{QStringLiteral("reburn3 ") + QString::fromLatin1(command)};
     for (int i = 2; i < argc; ++i) {
         words << QString::fromLocal8Bit(argv[i]);
+    }
+    raw.clear();
+    for (int i = 2; i < argc; ++i) {
+        raw.emplace_back(argv[i]);
     }
     if (!parser.parse(words)) {
         error = parser.errorText();
@@ -135,51 +231,90 @@ bool parseCommand(QCommandLineParser& parser, const char* command, int argc, cha
     return true;
 }
 
+// The word as given on the command line that the parser read as `value`: the last one
+// that reads the same, so that its bytes are kept whatever the locale made of them.
+std::string rawWord(const std::vector<std::string>& raw, const QString& value) {
+    for (auto it = raw.rbegin(); it != raw.rend(); ++it) {
+        if (QString::fromLocal8Bit(it->c_str()) == value) {
+            return *it;
+        }
+    }
+    return value.toStdString();
+}
+
 int flashCommand(int argc, char** argv) {
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "help");
     const QCommandLineOption port({"p", "port"}, "port", "DEVICE");
     const QCommandLineOption progress("progress", "progress", "MODE");
     const QCommandLineOption json("json", "json");
+    const QCommandLineOption quiet({"q", "quiet"}, "quiet");
+    const QCommandLineOption log("log", "log", "FILE");
+    const QCommandLineOption tag("tag", "tag", "KEY=VALUE");
+    const QCommandLineOption expectSha("expect-sha256", "expect-sha256", "HEX");
     const QCommandLineOption trace("trace", "trace", "FILE");
     const QCommandLineOption repeat("repeat", "repeat", "N");
     const QCommandLineOption stats("stats", "stats");
     const QCommandLineOption reactive("reactive", "reactive");
     const QCommandLineOption handshakeLimit("handshake-limit", "handshake-limit", "SECONDS");
     const QCommandLineOption baud("baud", "baud", "RATE");
-    parser.addOptions(
-        {help, port, progress, json, trace, repeat, stats, reactive, handshakeLimit, baud});
+    parser.addOptions({help, port, progress, json, quiet, log, tag, expectSha, trace, repeat, stats,
+                       reactive, handshakeLimit, baud});
     QString error;
-    if (!parseCommand(parser, "flash", argc, argv, error)) {
-        return usageError(error.toStdString(), kFlashUsage);
+    std::vector<std::string> raw;
+    if (!parseCommand(parser, "flash", argc, argv, error, raw)) {
+        return flashUsageError(error.toStdString(), argc, argv);
     }
     if (parser.isSet(help)) {
-        printHelp(kFlashUsage);
+        printHelp(kFlashUsage, exitCodeHelp());
         return kExitCompleted;
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
-        return usageError(positional.isEmpty() ? "no script given" : "give exactly one script",
-                          kFlashUsage);
+        return flashUsageError(positional.isEmpty() ? "no script given" : "give exactly one script",
+                               argc, argv);
     }
     if (!parser.isSet(port) || parser.value(port).isEmpty()) {
-        return usageError("no port given (--port COMn or --port DEVICE)", kFlashUsage);
+        return flashUsageError("no port given (--port COMn or --port DEVICE)", argc, argv);
     }
     FlashOptions options;
-    options.port = parser.value(port).toStdString();
-    options.script = positional.front().toStdString();
+    options.port = rawWord(raw, parser.value(port));
+    options.script = rawWord(raw, positional.front());
     options.json = parser.isSet(json);
-    options.tracePath = parser.value(trace).toStdString();
+    options.quiet = parser.isSet(quiet);
+    options.tracePath = parser.isSet(trace) ? rawWord(raw, parser.value(trace)) : std::string();
+    options.logPath = parser.isSet(log) ? rawWord(raw, parser.value(log)) : std::string();
     options.stats = parser.isSet(stats);
     options.reactive = parser.isSet(reactive);
     if (parser.isSet(baud) && !parseBaud(parser.value(baud), options.lineBaud)) {
-        return usageError(kBaudError, kFlashUsage);
+        return flashUsageError(kBaudError, argc, argv);
+    }
+    for (const QString& t : parser.values(tag)) {
+        if (!parseTag(t.toStdString(), options.tags)) {
+            return flashUsageError("--tag takes KEY=VALUE", argc, argv);
+        }
+    }
+    if (parser.isSet(expectSha)) {
+        options.expectSha256 = parseSha256(parser.value(expectSha).toStdString());
+        if (options.expectSha256.empty()) {
+            return flashUsageError("--expect-sha256 takes 64 hex digits", argc, argv);
+        }
     }
     if (parser.isSet(repeat)) {
         bool ok = false;
         options.repeat = parser.value(repeat).toInt(&ok);
         if (!ok || options.repeat < 1) {
-            return usageError("--repeat takes a number of downloads, 1 or more", kFlashUsage);
+            return flashUsageError("--repeat takes a number of downloads, 1 or more", argc, argv);
+        }
+    }
+    if (parser.isSet(handshakeLimit)) {
+        bool ok = false;
+        options.handshakeLimitSeconds = parser.value(handshakeLimit).toDouble(&ok);
+        if (!ok || !(options.handshakeLimitSeconds == 0.0 ||
+                     (options.handshakeLimitSeconds >= HandshakeLimit::kLeastSeconds &&
+                      options.handshakeLimitSeconds <= 86400.0))) {
+            return flashUsageError("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit",
+                                   argc, argv);
         }
     }
     if (parser.isSet(handshakeLimit)) {
@@ -202,40 +337,42 @@ int flashCommand(int argc, char** argv) {
     } else if (mode == "auto") {
         options.progress = ::isatty(STDERR_FILENO) != 0 ? ProgressMode::Bar : ProgressMode::None;
     } else {
-        return usageError("--progress takes bar, plain or none", kFlashUsage);
+        return flashUsageError("--progress takes bar, plain or none", argc, argv);
     }
     // "COM9" or "COM" is a mistyped port number, not a file in the current directory.
     const std::string& p = options.port;
     if (p.size() >= 3 && QString::fromStdString(p.substr(0, 3)).toUpper() == "COM" &&
         p.find('/') == std::string::npos && !parseComName(p).has_value()) {
-        return usageError("the port must be COM1 to COM8 or a device path", kFlashUsage);
+        return flashUsageError("the port must be COM1 to COM8 or a device path", argc, argv);
     }
     return runFlash(options);
 }
 
-int simpleCommand(const char* command, const char* usage, int argc, char** argv, bool takesScript,
-                  int (*run)(const std::string&, bool)) {
+int simpleCommand(const char* command, const char* usage, std::string_view exitCodes, int argc,
+                  char** argv, bool takesScript, int (*run)(const std::string&, bool)) {
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "help");
     const QCommandLineOption json("json", "json");
     parser.addOptions({help, json});
     QString error;
-    if (!parseCommand(parser, command, argc, argv, error)) {
-        return usageError(error.toStdString(), usage);
+    std::vector<std::string> raw;
+    const std::string name = std::string(command) + " ";
+    if (!parseCommand(parser, command, argc, argv, error, raw)) {
+        return usageError(error.toStdString(), name.c_str());
     }
     if (parser.isSet(help)) {
-        printHelp(usage);
+        printHelp(usage, exitCodes);
         return kExitCompleted;
     }
     const QStringList positional = parser.positionalArguments();
     if (takesScript && positional.size() != 1) {
         return usageError(positional.isEmpty() ? "no script given" : "give exactly one script",
-                          usage);
+                          name.c_str());
     }
     if (!takesScript && !positional.isEmpty()) {
-        return usageError("unexpected argument " + positional.front().toStdString(), usage);
+        return usageError("unexpected argument " + positional.front().toStdString(), name.c_str());
     }
-    return run(takesScript ? positional.front().toStdString() : std::string(), parser.isSet(json));
+    return run(takesScript ? rawWord(raw, positional.front()) : std::string(), parser.isSet(json));
 }
 
 int checkCommand(int argc, char** argv) {
@@ -245,23 +382,24 @@ int checkCommand(int argc, char** argv) {
     const QCommandLineOption baud("baud", "baud", "RATE");
     parser.addOptions({help, json, baud});
     QString error;
-    if (!parseCommand(parser, "check", argc, argv, error)) {
-        return usageError(error.toStdString(), kCheckUsage);
+    std::vector<std::string> raw;
+    if (!parseCommand(parser, "check", argc, argv, error, raw)) {
+        return usageError(error.toStdString(), "check ");
     }
     if (parser.isSet(help)) {
-        printHelp(kCheckUsage);
+        printHelp(kCheckUsage, checkExitCodeHelp());
         return kExitCompleted;
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
         return usageError(positional.isEmpty() ? "no script given" : "give exactly one script",
-                          kCheckUsage);
+                          "check ");
     }
     std::uint32_t lineBaud = 0;
     if (parser.isSet(baud) && !parseBaud(parser.value(baud), lineBaud)) {
-        return usageError(kBaudError, kCheckUsage);
+        return usageError(kBaudError, "check ");
     }
-    return runCheck(positional.front().toStdString(), parser.isSet(json), lineBaud);
+    return runCheck(rawWord(raw, positional.front()), parser.isSet(json), lineBaud);
 }
 int portsCommand(const std::string& /*unused*/, bool json) {
     return runPorts(json);
@@ -294,18 +432,36 @@ int main(int argc, char** argv) {
         return checkCommand(argc, argv);
     }
     if (command == "ports") {
-        return simpleCommand("ports", kPortsUsage, argc, argv, false, portsCommand);
+        return simpleCommand("ports", kPortsUsage, {}, argc, argv, false, portsCommand);
+    }
+    if (command == "help" && argc > 2) {
+        const std::string topic = argv[2];
+        if (topic == "flash") {
+            printHelp(kFlashUsage, exitCodeHelp());
+        } else if (topic == "check") {
+            printHelp(kCheckUsage, checkExitCodeHelp());
+        } else if (topic == "ports") {
+            printHelp(kPortsUsage);
+        } else {
+            return usageError("no help on " + topic, "");
+        }
+        return kExitCompleted;
     }
     if (command == "-h" || command == "--help" || command == "help") {
         printHelp(kUsage);
         return kExitCompleted;
     }
-    if (command == "-v" || command == "--version") {
+    if (command == "--version") {
         std::printf("reburn3 %d.%02d\n", text::kVersionMajor, text::kVersionMinor);
         return kExitCompleted;
     }
     if (command.empty()) {
-        return usageError("no command given", kUsage);
+        return usageError("no command given", "");
     }
-    return usageError("unknown command " + command, kUsage);
+    if (command[0] == '-') {
+        return usageError("options go after the command (reburn3 COMMAND [options]); " + command +
+                              " is not one before it",
+                          "");
+    }
+    return usageError("unknown command " + command, "");
 }

@@ -8,9 +8,7 @@ namespace reburn3::cli {
 std::int32_t RecordingDriver::GetByte(std::int32_t port) {
     const std::int32_t value = m_inner.GetByte(port);
     if (value >= 0) {
-        if (m_keep) {
-            m_bytes.push_back({now(), false, static_cast<std::uint8_t>(value & 0xFF)});
-        }
+        note(false, value);
         ++m_received;
     }
     return value;
@@ -19,12 +17,21 @@ std::int32_t RecordingDriver::GetByte(std::int32_t port) {
 std::int32_t RecordingDriver::PutByte(std::int32_t port, std::int32_t byte) {
     const std::int32_t rc = m_inner.PutByte(port, byte);
     if (rc == 0) {
-        if (m_keep) {
-            m_bytes.push_back({now(), true, static_cast<std::uint8_t>(byte & 0xFF)});
-        }
+        note(true, byte);
         ++m_sent;
     }
     return rc;
+}
+
+void RecordingDriver::note(bool sent, std::int32_t value) {
+    const TracedByte b{now(), sent, static_cast<std::uint8_t>(value & 0xFF)};
+    if (m_keep) {
+        m_bytes.push_back(b);
+    }
+    if (m_sink != nullptr) {
+        std::fprintf(m_sink, "%llu %s %02X\n", static_cast<unsigned long long>(b.tick),
+                     b.sent ? "TX" : "RX", static_cast<unsigned>(b.value));
+    }
 }
 
 std::uint64_t RecordingDriver::sentCount() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ public:
     // Off: the bytes are only counted, so that a download of any length runs in
     // constant memory (16 bytes a byte would be kept otherwise). On by default.
     void setKeepBytes(bool keep) { m_keep = keep; }
+    // Every byte is also written to `sink` as a trace line when it crosses the line;
+    // nullptr: none.
+    void setTraceSink(std::FILE* sink) { m_sink = sink; }
     const std::vector<TracedByte>& bytes() const { return m_bytes; }
     // Bytes accepted by PutByte.
     std::uint64_t queuedCount() const { return m_sent; }
@@ -87,6 +91,7 @@ public:
 
 private:
     std::uint64_t now() const { return m_ticks ? m_ticks() : 0; }
+    void note(bool sent, std::int32_t value);
     // Counts what the driver holds now as dropped: it is about to be thrown away.
     void dropUnsent(std::int32_t port);
 
@@ -98,6 +103,7 @@ private:
     std::uint64_t m_unsent = 0;   // held by the driver at its latest count
     std::uint64_t m_dropped = 0;  // dropped by transmit flushes and closes
     bool m_keep = true;
+    std::FILE* m_sink = nullptr;
 };
 
 }  // namespace reburn3::cli

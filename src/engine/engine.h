@@ -4,6 +4,7 @@
 
 #include "app/clock.h"
 #include "app/program_state.h"
+#include "engine/run_result.h"
 #include "script/record_reader.h"
 #include "script/script_stream.h"
 #include "serial/port_link.h"
@@ -11,23 +12,6 @@
 #include "ui/window_model.h"
 
 namespace reburn3 {
-
-// How the latest press of "Program FLASH" or the latest run ended.
-enum class RunOutcome {
-    None,              // no run has been asked for yet
-    Running,           // a run is on
-    Completed,         // every record played; "Processing complete." posted
-    DeviceFailed,      // handshake rejected, wrong byte, or the device did not answer
-    LinkFailed,        // a write to the port failed, or the bytes did not drain in time
-    DeviceLost,        // the driver reported that the device went away
-    ScriptFailed,      // a bad line mark, or the file changed under the run
-    Aborted,           // the operator aborted
-    InternalError,     // the state machine found a mode outside its table
-    NoScript,          // refused at start: no script chosen
-    ScriptUnreadable,  // refused at start: the script cannot be opened
-    ScriptRefused,     // refused at start: the script holds faults or no record
-    PortNotOpen,       // refused at start: no port open
-};
 
 // The programming state machine, driven by the ticks of Timer2, with the run start
 // and the run stop.
@@ -62,6 +46,9 @@ public:
     void reactiveStep();
 
     RunOutcome outcome() const { return m_outcome; }
+    // Where and why the latest run ended, as far as the engine can tell; the record,
+    // line and bytes are filled in only for a run that failed inside the script.
+    const RunResult& result() const { return m_result; }
     // True after the last record, while the port is still sending the script's last bytes.
     bool draining() const { return m_draining; }
     // Ticks delivered since the program started, skipped ones included.
@@ -72,6 +59,12 @@ private:
     // Reads the next record and ends the run where the reader says so.
     Advance advanceScript();
     void stopWith(RunOutcome outcome);
+    // Ends the run with `outcome` and notes `reason`, and where in the script it stopped.
+    void stopWith(RunOutcome outcome, RunReason reason);
+    // The default reason of an outcome, for the ends that need no finer one.
+    static RunReason reasonOf(RunOutcome outcome);
+    void handshakeFailed();
+    void wrongByte();
     void completeRun();
     bool startRun();
     // Every record has been played. The run is complete once the port has sent every byte
@@ -91,6 +84,8 @@ private:
     ScriptStream& F;
     Clock& C;
     RunOutcome m_outcome = RunOutcome::None;
+    RunResult m_result;
+    bool m_replySeen = false;  // the handshake has had a byte back in this run
     std::uint64_t m_ticks = 0;
     bool m_draining = false;
     std::int64_t m_drainTicksLeft = 0;

@@ -45,9 +45,7 @@ void Engine::reactiveStep() {
             break;
         }
         if (S.RxByte != S.ExpectedByte) {
-            L.debug(std::string(text::kExpected) + script::hex(S.ExpectedByte) +
-                    std::string(text::kRead) + script::hex(S.RxByte));
-            stopWith(RunOutcome::DeviceFailed);
+            wrongByte();
             break;
         }
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdleMode) {

@@ -27,27 +27,37 @@ void Engine::ProgramFlash_Click() {
     if (S.FileMode != 1) {
         L.debug(std::string(text::kSelectInputFirst));
         m_outcome = RunOutcome::NoScript;
+        m_result = RunResult{};
+        m_result.outcome = m_outcome;
+        m_result.reason = reasonOf(m_outcome);
         return;
     }
     startRun();
 }
 
 bool Engine::startRun() {
+    m_result = RunResult{};
     // Read the script again from its first record, and check all of it before a
     // single byte goes to the device.
     F.close();
     if (!F.open(S.FileName)) {
         L.debug(std::string(text::kScriptUnreadable) + S.FileName);
         m_outcome = RunOutcome::ScriptUnreadable;
+        m_result.outcome = m_outcome;
+        m_result.reason = reasonOf(m_outcome);
         return false;
     }
     if (!R.CountRecords()) {
         m_outcome = RunOutcome::ScriptRefused;
+        m_result.outcome = m_outcome;
+        m_result.reason = reasonOf(m_outcome);
         return false;
     }
     if (!isSet(S.PortOpen)) {
         L.debug(std::string(text::kPortNotInitialized));
         m_outcome = RunOutcome::PortNotOpen;
+        m_result.outcome = m_outcome;
+        m_result.reason = reasonOf(m_outcome);
         return false;
     }
     S.AbortPending = kFalse;
@@ -55,6 +65,7 @@ bool Engine::startRun() {
     // handshake would let a silent device pass.
     S.LastByte0 = 0;
     S.LastByte1 = 0;
+    m_replySeen = false;
     W.setEnabled(ButtonId::ConfigComPort, false);
     W.setEnabled(ButtonId::SelectInputFile, false);
     P.FlushPort();
@@ -64,6 +75,7 @@ bool Engine::startRun() {
     S.ProgramMode = kFirstHandshakeMode;
     S.TimeoutCount = S.TimeoutReload;
     m_outcome = RunOutcome::Running;
+    m_result.outcome = m_outcome;
     return true;
 }
 
@@ -85,6 +97,10 @@ void Engine::StopProgramming() {
 }
 
 void Engine::stopWith(RunOutcome outcome) {
+    stopWith(outcome, reasonOf(outcome));
+}
+
+void Engine::stopWith(RunOutcome outcome, RunReason reason) {
     if (outcome == RunOutcome::Aborted) {
         // The operator stopped the run: the device gets nothing more, not even what the
         // port still holds.
@@ -92,12 +108,50 @@ void Engine::stopWith(RunOutcome outcome) {
     }
     if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted && P.deviceLost()) {
         outcome = RunOutcome::DeviceLost;
+        reason = RunReason::DeviceLost;
     }
     if (m_outcome == RunOutcome::Running) {
         m_outcome = outcome;
+        m_result.outcome = outcome;
+        m_result.reason = reason;
+        // Once every record has been played, no record failed: the bytes did not leave.
+        if (outcome != RunOutcome::Completed && S.RecordsDone > 0 && !m_draining) {
+            m_result.failedRecord = static_cast<std::uint64_t>(S.RecordsDone);
+            m_result.scriptLine = R.linesDone() + 1;
+        }
     }
     m_draining = false;
     StopProgramming();
+}
+
+RunReason Engine::reasonOf(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::None:
+        case RunOutcome::Running:
+            return RunReason::None;
+        case RunOutcome::Completed:
+            return RunReason::Completed;
+        case RunOutcome::DeviceFailed:
+            return RunReason::ReadTimeout;
+        case RunOutcome::LinkFailed:
+            return RunReason::WriteFailed;
+        case RunOutcome::DeviceLost:
+            return RunReason::DeviceLost;
+        case RunOutcome::ScriptFailed:
+            return RunReason::ScriptMalformed;
+        case RunOutcome::Aborted:
+            return RunReason::Interrupted;
+        case RunOutcome::InternalError:
+            return RunReason::InternalError;
+        case RunOutcome::NoScript:
+        case RunOutcome::ScriptUnreadable:
+            return RunReason::ScriptUnreadable;
+        case RunOutcome::ScriptRefused:
+            return RunReason::ScriptRefused;
+        case RunOutcome::PortNotOpen:
+            return RunReason::PortOpenFailed;
+    }
+    return RunReason::None;
 }
 
 void Engine::completeRun() {

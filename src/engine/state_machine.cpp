@@ -67,6 +67,8 @@ void Engine::Timer2_Timer() {
 void Engine::TransmitStep() {
     bool scriptEnded = false;
     for (;;) {
+        // From the first attempt on, the device may hold part of the script.
+        m_result.partlyProgrammed = true;
         P.SendByte();
         if (S.LastError != 0) {
             stopWith(RunOutcome::LinkFailed);
@@ -102,14 +104,12 @@ void Engine::ReceiveStep() {
         if (S.RxByte == -1) {
             if (S.TimeoutCount == 0) {
                 L.debug(std::string(text::kReadTimeout));
-                stopWith(RunOutcome::DeviceFailed);
+                stopWith(RunOutcome::DeviceFailed, RunReason::ReadTimeout);
             }
             return;
         }
         if (S.RxByte != S.ExpectedByte) {
-            L.debug(std::string(text::kExpected) + script::hex(S.ExpectedByte) +
-                    std::string(text::kRead) + script::hex(S.RxByte));
-            stopWith(RunOutcome::DeviceFailed);
+            wrongByte();
             return;
         }
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
@@ -148,6 +148,7 @@ void Engine::HandshakeAwait() {
              std::string(text::kPleaseWait));
     P.ReadPortByte();
     if (S.RxByte != -1) {
+        m_replySeen = true;
         while (S.RxByte != -1) {
             S.LastByte0 = S.LastByte1;
             S.LastByte1 = static_cast<std::int16_t>(S.RxByte);
@@ -165,10 +166,32 @@ void Engine::HandshakeAwait() {
         }
         return;
     }
+    handshakeFailed();
+}
+
+void Engine::handshakeFailed() {
     L.debug(std::string(text::kUnexpectedInit));
     L.debug(std::string(text::kLastByte0) + script::hex(S.LastByte0) +
             std::string(text::kLastByte1) + script::hex(S.LastByte1));
-    stopWith(RunOutcome::DeviceFailed);
+    RunReason reason = RunReason::BadHandshake;
+    if (!m_replySeen) {
+        reason = RunReason::NoReply;
+    } else if (S.LastByte0 == kHandshakeFirst && S.LastByte1 == kHandshakeSecond) {
+        reason = RunReason::Echo;
+    }
+    if (m_replySeen) {
+        m_result.expected = script::hexPair(kReplyEnd0) + " " + script::hexPair(kReplyEnd1);
+        m_result.received = script::hexPair(S.LastByte0) + " " + script::hexPair(S.LastByte1);
+    }
+    stopWith(RunOutcome::DeviceFailed, reason);
+}
+
+void Engine::wrongByte() {
+    L.debug(std::string(text::kExpected) + script::hex(S.ExpectedByte) + std::string(text::kRead) +
+            script::hex(S.RxByte));
+    m_result.expected = script::hexPair(S.ExpectedByte);
+    m_result.received = script::hexPair(S.RxByte);
+    stopWith(RunOutcome::DeviceFailed, RunReason::WrongByte);
 }
 
 void Engine::scriptPlayed() {
@@ -195,7 +218,7 @@ void Engine::drainStep(bool tick) {
     }
     if (tick && m_drainTicksLeft-- == 0) {
         L.debug(std::string(text::kWriteTimeout) + std::to_string(pending));
-        stopWith(RunOutcome::LinkFailed);
+        stopWith(RunOutcome::LinkFailed, RunReason::DrainTimeout);
     }
 }
 
@@ -219,7 +242,8 @@ Engine::Advance Engine::advanceScript() {
         case ReadOutcome::EndOfScript:
             return Advance::Ended;
         case ReadOutcome::Malformed:
-            stopWith(RunOutcome::ScriptFailed);
+            stopWith(RunOutcome::ScriptFailed,
+                     R.fileChanged() ? RunReason::ScriptChanged : RunReason::ScriptMalformed);
             return Advance::Ended;
     }
     return Advance::Ended;

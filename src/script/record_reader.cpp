@@ -26,6 +26,8 @@ bool RecordReader::CountRecords() {
     m_block.clear();
     m_blockPos = 0;
     m_blocksRead = 0;
+    m_linesDone = 0;
+    m_fileChanged = false;
     const auto whole = static_cast<std::int32_t>(
         std::min<std::uint64_t>(m_summary.records, std::numeric_limits<std::int32_t>::max()));
     S.RecordsRemaining = whole;
@@ -57,6 +59,9 @@ void RecordReader::postRefusal() {
     }
     L.debug(std::string(m_summary.faultCount > 0 ? text::kScriptRefused : text::kScriptEmpty) +
             S.FileName);
+    if (m_summary.hint != FormatHint::None) {
+        L.debug(std::string(formatHintText(m_summary.hint)));
+    }
 }
 
 // Reads on until a record needs the port or the script ends. Every record comes from
@@ -108,6 +113,7 @@ ReadOutcome RecordReader::ReadNextRecord() {
             L.debug(std::string(text::kExpectedCrLf));
             return ReadOutcome::Malformed;
         }
+        ++m_linesDone;
         postProgressLine();
     }
 }
@@ -152,6 +158,7 @@ void RecordReader::postProgressLine() {
 }
 
 ReadOutcome RecordReader::scriptChanged() {
+    m_fileChanged = true;
     L.debug(std::string(text::kScriptChanged) + S.FileName);
     return ReadOutcome::Malformed;
 }

@@ -35,6 +35,10 @@ public:
     std::int32_t HexPairToByte(const FixedText<2>& data, bool* valid = nullptr);
 
     const ScriptSummary& summary() const { return m_summary; }
+    // Line marks read since the run started: the script line being played is one more.
+    std::uint64_t linesDone() const { return m_linesDone; }
+    // The latest Malformed came from a file changed since the check, not from a record.
+    bool fileChanged() const { return m_fileChanged; }
     // What every later check of the script is given: a digest to feed, a way to stop it.
     void setCheckOptions(CheckOptions options) { m_checkOptions = std::move(options); }
 
@@ -58,6 +62,8 @@ private:
     std::vector<char> m_block;        // records are read from here, never from the file itself
     std::size_t m_blockPos = 0;
     std::size_t m_blocksRead = 0;
+    std::uint64_t m_linesDone = 0;
+    bool m_fileChanged = false;
 };
 
 // "##0.0# %" of a fraction: 0.0 %, 33.33 %, 50.0 %, 100.0 %.

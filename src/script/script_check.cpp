@@ -200,6 +200,7 @@ ScriptSummary checkScript(ScriptStream& stream, const CheckOptions& options) {
     }
     stream.rewind();
     std::vector<char> buffer(kBlockSize);
+    FormatHint hint = FormatHint::None;
     bool interrupted = false;
     for (;;) {
         if (options.stopRequested && options.stopRequested()) {
@@ -209,6 +210,9 @@ ScriptSummary checkScript(ScriptStream& stream, const CheckOptions& options) {
         const std::size_t got = stream.read(buffer.data(), buffer.size());
         if (got == 0) {
             break;
+        }
+        if (digests.empty()) {
+            hint = detectFormatHint(buffer.data(), got);
         }
         digests.push_back(blockDigest(buffer.data(), got));
         checker.feed(buffer.data(), got);
@@ -223,6 +227,7 @@ ScriptSummary checkScript(ScriptStream& stream, const CheckOptions& options) {
     if (options.digest != nullptr && !interrupted) {
         summary.digest = options.digest->hexResult();
     }
+    summary.hint = summary.ok() ? FormatHint::None : hint;
     return summary;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "script/format_hint.h"
 #include "script/script_stream.h"
 
 namespace reburn3 {
@@ -35,6 +36,8 @@ struct ScriptSummary {
     // A digest of every block of kBlockSize bytes of the file as it was checked, so
     // that a run can tell that the file it plays is still the one it checked.
     std::vector<std::uint64_t> blockDigests;
+    // The wrong format the file's first block suggests, said only if it is refused.
+    FormatHint hint = FormatHint::None;
     // The hexadecimal result of the digest the check was given (the command line's
     // SHA-256), taken in the same pass as the check; empty without one.
     std::string digest;

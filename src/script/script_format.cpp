@@ -115,6 +115,12 @@ std::string printable(std::string_view raw) {
     return out;
 }
 
+std::string hexPair(std::int64_t value) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>(value & 0xFF));
+    return buf;
+}
+
 std::string hex(std::int64_t value) {
     char buf[24];
     if (value < 0) {

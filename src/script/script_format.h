@@ -46,4 +46,7 @@ std::string printable(std::string_view raw);
 // "5A", "0", "FF": upper-case hexadecimal without leading zeros.
 std::string hex(std::int64_t value);
 
+// "05", "5A": a byte as two upper-case hex digits.
+std::string hexPair(std::int64_t value);
+
 }  // namespace reburn3::script

@@ -98,6 +98,24 @@ inline constexpr std::string_view kCheckInterrupted =
 inline constexpr std::string_view kScriptRefused = "** ERROR ** Script refused, nothing was sent: ";
 inline constexpr std::string_view kScriptEmpty =
     "** ERROR ** Script holds no whole record, nothing was sent: ";
+// After the faults of a refused script: the wrong format it most likely has.
+inline constexpr std::string_view kHintLfLineEnds =
+    "Hint: the file has LF line ends; a .pf3 script needs CR LF, often lost in a git or FTP "
+    "text transfer";
+inline constexpr std::string_view kHintDoubledCr =
+    "Hint: the file has CR CR LF line ends; a .pf3 script needs CR LF, often doubled by a "
+    "text-mode transfer";
+inline constexpr std::string_view kHintByteOrderMark =
+    "Hint: the file starts with a UTF-8 byte-order mark; save the script without one";
+inline constexpr std::string_view kHintIntelHex =
+    "Hint: the file is Intel HEX; reburn3 plays .pf3 programming scripts, not firmware images";
+inline constexpr std::string_view kHintSRecords =
+    "Hint: the file holds Motorola S-records; reburn3 plays .pf3 programming scripts, not "
+    "firmware images";
+inline constexpr std::string_view kHintRawBinary =
+    "Hint: the file is binary; reburn3 plays .pf3 programming scripts, not firmware images";
+inline constexpr std::string_view kHintLowerCaseHex =
+    "Hint: the file has lower-case hex digits; a .pf3 script uses upper-case 0-9 and A-F only";
 inline constexpr std::string_view kScriptUnreadable = "** ERROR ** Cannot open the input file: ";
 inline constexpr std::string_view kScriptChanged =
     "** ERROR ** Input file changed on disk during the run: ";

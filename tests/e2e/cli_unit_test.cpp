@@ -21,31 +21,138 @@
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
 #include "cli/run_stats.h"
+#include "cli/verdict.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_serial_driver.h"
 
 namespace reburn3::cli {
 namespace {
 
-TEST(ExitCodes, FollowTheOutcomeWithALostDeviceFirst) {
-    EXPECT_EQ(exitCodeFor(RunOutcome::Completed, false), 0);
-    EXPECT_EQ(exitCodeFor(RunOutcome::Completed, true), 0);
-    EXPECT_EQ(exitCodeFor(RunOutcome::DeviceFailed, false), 1);
-    EXPECT_EQ(exitCodeFor(RunOutcome::DeviceFailed, true), 4);
-    EXPECT_EQ(exitCodeFor(RunOutcome::InternalError, false), 1);
-    EXPECT_EQ(exitCodeFor(RunOutcome::LinkFailed, false), 4);
-    EXPECT_EQ(exitCodeFor(RunOutcome::PortNotOpen, false), 4);
-    EXPECT_EQ(exitCodeFor(RunOutcome::ScriptRefused, false), 3);
-    EXPECT_EQ(exitCodeFor(RunOutcome::ScriptUnreadable, false), 3);
-    EXPECT_EQ(exitCodeFor(RunOutcome::ScriptFailed, false), 3);
-    EXPECT_EQ(exitCodeFor(RunOutcome::NoScript, false), 3);
-    EXPECT_EQ(exitCodeFor(RunOutcome::Aborted, false), 130);
-    // Nothing but a completed run ever gives 0.
-    for (RunOutcome o : {RunOutcome::None, RunOutcome::Running, RunOutcome::Aborted}) {
-        EXPECT_NE(exitCodeFor(o, false), 0);
+RunResult resultOf(RunOutcome outcome, RunReason reason, bool partly = false, bool lost = false) {
+    RunResult r;
+    r.outcome = outcome;
+    r.reason = reason;
+    r.partlyProgrammed = partly;
+    r.deviceLost = lost;
+    return r;
+}
+
+struct ExitCase {
+    RunResult result;
+    int code;
+    const char* name;
+};
+
+// The exit code and the result word follow the reason; a lost device decides over any
+// failure; exit 3 only while no byte of the script went out.
+TEST(ExitCodes, FollowTheReasonWithALostDeviceFirst) {
+    const std::vector<ExitCase> cases = {
+        {resultOf(RunOutcome::Completed, RunReason::Completed), 0, "completed"},
+        {resultOf(RunOutcome::Completed, RunReason::Completed, true, true), 0, "completed"},
+        {resultOf(RunOutcome::DeviceFailed, RunReason::NoReply), 1, "device-failed"},
+        {resultOf(RunOutcome::DeviceFailed, RunReason::Echo), 1, "device-failed"},
+        {resultOf(RunOutcome::DeviceFailed, RunReason::WrongByte, true), 1, "device-failed"},
+        {resultOf(RunOutcome::DeviceFailed, RunReason::ReadTimeout, true, true), 4, "device-lost"},
+        {resultOf(RunOutcome::DeviceLost, RunReason::DeviceLost, true, true), 4, "device-lost"},
+        {resultOf(RunOutcome::LinkFailed, RunReason::WriteFailed, true), 4, "link-failed"},
+        {resultOf(RunOutcome::LinkFailed, RunReason::DrainTimeout, true), 4, "link-failed"},
+        {resultOf(RunOutcome::InternalError, RunReason::InternalError), 1, "internal-error"},
+        {resultOf(RunOutcome::ScriptFailed, RunReason::ScriptChanged, false), 3, "script-failed"},
+        {resultOf(RunOutcome::ScriptFailed, RunReason::ScriptChanged, true), 1, "script-failed"},
+        {resultOf(RunOutcome::None, RunReason::ScriptUnreadable), 3, "script-unreadable"},
+        {resultOf(RunOutcome::ScriptRefused, RunReason::ScriptRefused), 3, "script-refused"},
+        {resultOf(RunOutcome::None, RunReason::ScriptMismatch), 3, "script-refused"},
+        {resultOf(RunOutcome::None, RunReason::PortOpenFailed), 4, "port-failed"},
+        {resultOf(RunOutcome::None, RunReason::OutputUnwritable), 2, "usage-error"},
+        {resultOf(RunOutcome::None, RunReason::Usage), 2, "usage-error"},
+        // An interruption is named one way before and during a run.
+        {resultOf(RunOutcome::None, RunReason::Interrupted), 130, "interrupted"},
+        {resultOf(RunOutcome::Aborted, RunReason::Interrupted, true), 130, "interrupted"},
+    };
+    for (const ExitCase& c : cases) {
+        SCOPED_TRACE(std::string(reasonName(c.result.reason)));
+        EXPECT_EQ(exitCodeFor(c.result), c.code);
+        EXPECT_EQ(resultName(c.result), c.name);
     }
-    EXPECT_EQ(outcomeName(RunOutcome::Completed), "completed");
-    EXPECT_EQ(outcomeName(RunOutcome::DeviceFailed), "device-failed");
+    // Nothing but a completed run ever gives 0.
+    EXPECT_NE(exitCodeFor(resultOf(RunOutcome::None, RunReason::None)), 0);
+}
+
+struct VerdictCase {
+    RunResult result;
+    const char* line;
+};
+
+RunResult at(RunResult r, std::uint64_t record, std::uint64_t line, const char* expected,
+             const char* received) {
+    r.failedRecord = record;
+    r.scriptLine = line;
+    r.expected = expected;
+    r.received = received;
+    return r;
+}
+
+TEST(Verdict, SaysWhatHappenedWhereTheDeviceStandsAndWhatToDo) {
+    RunResult done = resultOf(RunOutcome::Completed, RunReason::Completed, true);
+    done.records = 12347;
+    done.scriptLines = 300;
+    done.durationMs = 3290;
+    RunResult wrong =
+        at(resultOf(RunOutcome::DeviceFailed, RunReason::WrongByte, true), 2204, 50, "39", "C6");
+    wrong.scriptLines = 300;
+    RunResult interrupted = resultOf(RunOutcome::Aborted, RunReason::Interrupted, true);
+    interrupted.recordsDone = 120;
+    interrupted.records = 400;
+    RunResult lost = resultOf(RunOutcome::DeviceFailed, RunReason::DeviceLost, true, true);
+    lost.device = "/dev/ttyUSB0";
+    RunResult hostile = resultOf(RunOutcome::None, RunReason::ScriptUnreadable);
+    hostile.script = "/tmp/\x1b[2Jx.pf3";
+    hostile.detail = "Permission denied";
+    const std::vector<VerdictCase> cases = {
+        {done, "reburn3: DONE: 12347 records, 300 lines in 3.3 s."},
+        {wrong,
+         "reburn3: FAILED (exit 1) at script line 50 of 300 (record 2204): expected 39, the device "
+         "answered C6; the device is partly programmed: cycle its power before trying again."},
+        {resultOf(RunOutcome::DeviceFailed, RunReason::NoReply),
+         "reburn3: FAILED (exit 1): no answer to the handshake within 270 ms; the device was not "
+         "touched. Check power, cable, BURN3 mode and the port."},
+        {at(resultOf(RunOutcome::DeviceFailed, RunReason::Echo), 0, 0, "91 26", "E1 94"),
+         "reburn3: FAILED (exit 1): the handshake came back as it was sent (E1 94): the port may "
+         "be a loopback or the wrong device; the device was not touched. Check that the port "
+         "leads to the ORX-716."},
+        {interrupted,
+         "reburn3: INTERRUPTED (exit 130) at record 120 of 400; the device is partly programmed: "
+         "cycle its power before trying again."},
+        {resultOf(RunOutcome::None, RunReason::Interrupted),
+         "reburn3: INTERRUPTED (exit 130) before the download started; the device was not "
+         "touched."},
+        {lost,
+         "reburn3: FAILED (exit 4): the device /dev/ttyUSB0 went away (unplugged or closed); "
+         "\"Error: 31\" above means the same; the device is partly programmed: cycle its power "
+         "before trying again. Reconnect the device, then download again."},
+        // A file name never brings a control character to the terminal.
+        {hostile,
+         "reburn3: FAILED (exit 3): cannot read the script /tmp/<1B>[2Jx.pf3: Permission denied; "
+         "the device was not touched. Fix the script, then try again."},
+    };
+    for (VerdictCase c : cases) {
+        c.result.exitCode = exitCodeFor(c.result);
+        EXPECT_EQ(verdictLine(c.result), c.line);
+    }
+}
+
+TEST(ProgressText, FitsTheTerminalWithoutWrapping) {
+    // Fields are dropped, never wrapped: the line always leaves the last column free.
+    for (int columns : {200, 80, 60, 40, 30, 20, 12, 5, 1}) {
+        SCOPED_TRACE(columns);
+        const std::string line = fitProgressBar(123456, 999999, 3'725'000, 9'000'000, columns);
+        EXPECT_LE(line.size(), static_cast<std::size_t>(std::max(columns - 1, 1)));
+        EXPECT_FALSE(line.empty());
+    }
+    EXPECT_EQ(fitProgressBar(100, 400, 3000, 9000, 200),
+              "[#######.......................]  100/400 records  25.0 %  0:03 elapsed  0:09 left");
+    EXPECT_EQ(fitProgressBar(100, 400, 3000, 9000, 40), "[###.........]  100/400 records  25.0 %");
+    EXPECT_EQ(fitProgressBar(100, 400, 3000, 9000, 25), "100/400  25.0 %");
 }
 
 TEST(ProgressText, ShowsCountsPercentAndTimes) {

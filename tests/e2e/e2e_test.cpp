@@ -14,16 +14,22 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "json/json_lines_check.h"
 
 namespace {
 
@@ -64,6 +70,7 @@ Outcome collect(QProcess& p, const QString& seenBefore = {}) {
     o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     o.out = seenBefore + QString::fromUtf8(p.readAllStandardOutput());
     o.err = QString::fromUtf8(p.readAllStandardError());
+    reburn3::json_check::noteJsonLines(o.out);
     return o;
 }
 
@@ -252,7 +259,11 @@ TEST_F(E2eTest, JsonLinesCarryEveryLineAndTheResult) {
     const Outcome o = runReburn3({"flash", "--json", "--port", dev->port(), script});
     ASSERT_TRUE(o.finished);
     ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
-    EXPECT_TRUE(o.err.isEmpty()) << o.err.toStdString();
+    // Standard error holds the first line and the verdict, nothing else.
+    const QStringList err = o.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(err.size(), 2) << o.err.toStdString();
+    EXPECT_TRUE(err[0].startsWith("reburn3 1.00: " + dev->port() + ", script "));
+    EXPECT_TRUE(err[1].startsWith("reburn3: DONE: 7 records, 2 lines in "));
 
     std::vector<QJsonObject> objects;
     for (const QString& line : o.outLines()) {
@@ -263,6 +274,10 @@ TEST_F(E2eTest, JsonLinesCarryEveryLineAndTheResult) {
         objects.push_back(doc.object());
     }
     ASSERT_GE(objects.size(), 3U);
+    for (const QJsonObject& object : objects) {
+        EXPECT_TRUE(object.contains("type"));
+    }
+    EXPECT_EQ(objects.front().value("type").toString(), "log");
     EXPECT_EQ(objects.front().value("log").toString(), "status");
     EXPECT_EQ(objects.front().value("text").toString(), "COM port initialized and opened.");
     int complete = 0;
@@ -277,8 +292,14 @@ TEST_F(E2eTest, JsonLinesCarryEveryLineAndTheResult) {
     EXPECT_EQ(starting, 1);
 
     const QJsonObject result = objects.back();
+    EXPECT_EQ(result.value("type").toString(), "result");
     EXPECT_EQ(result.value("result").toString(), "completed");
+    EXPECT_EQ(result.value("reason").toString(), "completed");
     EXPECT_EQ(result.value("exitCode").toInt(-1), 0);
+    EXPECT_TRUE(result.value("partlyProgrammed").toBool());
+    EXPECT_EQ(result.value("script").toString(), script);
+    EXPECT_EQ(result.value("device").toString(), dev->port());
+    EXPECT_TRUE(result.value("startedAt").toString().endsWith('Z'));
     EXPECT_EQ(result.value("records").toInt(), 7);
     EXPECT_EQ(result.value("recordsDone").toInt(), 7);
     EXPECT_EQ(result.value("bytesToSend").toInt(), 3);
@@ -315,11 +336,30 @@ TEST_F(E2eTest, UsageErrorsGiveExit2) {
     EXPECT_EQ(runReburn3({"check"}).exitCode, 2);
     EXPECT_EQ(runReburn3({"ports", "extra"}).exitCode, 2);
 
-    const Outcome help = runReburn3({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    for (const char* code : {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  130 "}) {
-        EXPECT_TRUE(help.out.contains(code)) << code;
+    // Options before the command are refused in one line, not with the whole help.
+    const Outcome early = runReburn3({"--json", "flash", "--port", "COM1", script});
+    EXPECT_EQ(early.exitCode, 2);
+    EXPECT_EQ(early.err.count('\n'), 1) << early.err.toStdString();
+    EXPECT_TRUE(early.out.isEmpty());
+
+    // Each command's help holds its own options and exit codes, and no other's.
+    const Outcome flash = runReburn3({"flash", "--help"});
+    EXPECT_EQ(flash.exitCode, 0);
+    for (const char* text : {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  130 ", "--port", "--json",
+                             "--quiet", "--log FILE", "--tag KEY=VALUE", "--expect-sha256 HEX",
+                             "--trace FILE", "--repeat N", "--stats", "--reactive", "  --  "}) {
+        EXPECT_TRUE(flash.out.contains(text)) << text;
     }
+    EXPECT_EQ(runReburn3({"help", "flash"}).out, flash.out);
+    const Outcome check = runReburn3({"help", "check"});
+    EXPECT_EQ(check.exitCode, 0);
+    EXPECT_TRUE(check.out.contains("  3 "));
+    EXPECT_FALSE(check.out.contains("  130 "));
+    EXPECT_FALSE(check.out.contains("--port"));
+    EXPECT_EQ(runReburn3({"check", "--help"}).out, check.out);
+    const Outcome ports = runReburn3({"ports", "--help"});
+    EXPECT_FALSE(ports.out.contains("  130 "));
+    EXPECT_TRUE(runReburn3({"--help"}).out.contains("help [COMMAND]"));
 }
 
 TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
@@ -366,6 +406,29 @@ TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
             .object();
     EXPECT_EQ(onLine.value("leastTicks").toInt(), 68);
     EXPECT_NEAR(onLine.value("leastReactiveS").toDouble(), 0.285 + 5 * 10 / 1200.0, 1e-9);
+
+    // Faults as objects, and the hint of a known wrong format after them.
+    const QString lf = writeScript("lf.pf3", QByteArray("T5A:TG1:R91:E\n:"));
+    const Outcome lfText = runReburn3({"check", lf});
+    EXPECT_EQ(lfText.exitCode, 3);
+    EXPECT_TRUE(
+        lfText.out.endsWith("Hint: the file has LF line ends; a .pf3 script needs CR LF, "
+                            "often lost in a git or FTP text transfer\n"))
+        << lfText.out.toStdString();
+    const Outcome lfJson = runReburn3({"check", "--json", lf});
+    const QJsonObject r = QJsonDocument::fromJson(lfJson.out.toUtf8()).object();
+    EXPECT_EQ(r.value("result").toString(), "refused");
+    const QJsonObject fault = r.value("faults").toArray().first().toObject();
+    EXPECT_EQ(fault.value("record").toInt(), 2);
+    EXPECT_EQ(fault.value("offset").toInt(), 4);
+    EXPECT_TRUE(fault.value("message").toString().startsWith("Nib1 not valid"))
+        << fault.value("message").toString().toStdString();
+    EXPECT_TRUE(r.value("hint").toString().startsWith("Hint: the file has LF line ends"));
+
+    // An unreadable script names the system's reason.
+    const Outcome folder = runReburn3({"check", dir.path()});
+    EXPECT_EQ(folder.exitCode, 3);
+    EXPECT_TRUE(folder.err.contains(": Is a directory")) << folder.err.toStdString();
 }
 
 TEST_F(E2eTest, PortsListsTheMap) {
@@ -427,10 +490,320 @@ TEST_F(E2eTest, AReactiveRunPassesALateByteAndTimesOutOnTicksOnly) {
     EXPECT_GE(result.value("ticks").toInt(), 57 + 54);
 }
 
+// Every way a download can end leaves one verdict line on standard error, one JSON
+// result that agrees with the exit code, and (with --log) one line in the log, each with
+// the tags given.
+TEST_F(E2eTest, EveryPathEndsInAVerdictAndOneResult) {
+    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
+    const QString log = path("runs.jsonl");
+    const QStringList logged{"--json", "--log", log, "--tag", "station=7", "--tag", "operator=ann"};
+    struct Case {
+        const char* name;
+        QStringList faults;  // of the device; none: no device at all
+        bool needsDevice;
+        QStringList args;  // after --port
+        int exitCode;
+        QString result;
+        QString reason;
+        bool logs;
+        QString verdictStart;
+    };
+    const QString zeros(64, '0');
+    const std::vector<Case> cases = {
+        {"completed",
+         {},
+         true,
+         logged + QStringList{script},
+         0,
+         "completed",
+         "completed",
+         true,
+         "reburn3: DONE: 7 records, 2 lines in "},
+        {"wrong byte",
+         {"--wrong-byte-at", "2"},
+         true,
+         logged + QStringList{script},
+         1,
+         "device-failed",
+         "wrong-byte",
+         true,
+         "reburn3: FAILED (exit 1) at script line 2 of 2 (record 6): expected 26, the device "
+         "answered D9; the device is partly programmed"},
+        {"unreadable",
+         {},
+         false,
+         logged + QStringList{path("missing.pf3")},
+         3,
+         "script-unreadable",
+         "script-unreadable",
+         true,
+         "reburn3: FAILED (exit 3): cannot read the script " + path("missing.pf3") +
+             ": No such file or directory; the device was not touched."},
+        {"not the expected script",
+         {},
+         true,
+         logged + QStringList{"--expect-sha256", zeros, script},
+         3,
+         "script-refused",
+         "script-mismatch",
+         true,
+         "reburn3: FAILED (exit 3): the script's SHA-256 is "},
+        {"usage after --json",
+         {},
+         false,
+         {"--json", "--repeat", "0", script},
+         2,
+         "usage-error",
+         "usage",
+         false,
+         "reburn3: --repeat takes a number of downloads, 1 or more (see `reburn3 flash --help`)"},
+        {"log not writable",
+         {},
+         true,
+         {"--json", "--log", path("no-such-folder/runs.jsonl"), script},
+         2,
+         "usage-error",
+         "output-unwritable",
+         false,
+         "reburn3: NOT STARTED (exit 2): cannot write the log file " +
+             path("no-such-folder/runs.jsonl") + ": No such file or directory"},
+        {"trace not writable",
+         {},
+         true,
+         {"--json", "--trace", dir.path(), script},
+         2,
+         "usage-error",
+         "output-unwritable",
+         false,
+         "reburn3: NOT STARTED (exit 2): cannot write the trace file "},
+    };
+    int logLines = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<Device> dev;
+        QString port = "/dev/reburn3-none";
+        if (c.needsDevice) {
+            dev = std::make_unique<Device>(script, c.faults,
+                                           path(QString("received-%1.bin").arg(logLines + 100)));
+            ASSERT_TRUE(dev->ok());
+            port = dev->port();
+        }
+        const Outcome o = runReburn3(QStringList{"flash", "--port", port} + c.args);
+        ASSERT_TRUE(o.finished);
+        EXPECT_EQ(o.exitCode, c.exitCode) << o.err.toStdString();
+        const QStringList err = o.err.split('\n', Qt::SkipEmptyParts);
+        ASSERT_FALSE(err.isEmpty());
+        EXPECT_TRUE(err.back().startsWith(c.verdictStart)) << err.back().toStdString();
+        const QStringList out = o.outLines();
+        ASSERT_FALSE(out.isEmpty());
+        const QJsonObject result = QJsonDocument::fromJson(out.back().toUtf8()).object();
+        EXPECT_EQ(result.value("type").toString(), "result");
+        EXPECT_EQ(result.value("result").toString(), c.result);
+        EXPECT_EQ(result.value("reason").toString(), c.reason);
+        EXPECT_EQ(result.value("exitCode").toInt(-1), c.exitCode);
+        EXPECT_EQ(static_cast<int>(out.filter("\"type\":\"result\"").size()), 1);
+        if (c.logs) {
+            ++logLines;
+            EXPECT_EQ(result.value("tags").toObject().value("station").toString(), "7");
+        }
+        if (dev && c.exitCode != 0 && c.exitCode != 1) {
+            EXPECT_TRUE(dev->received().isEmpty()) << "nothing may be sent";
+        }
+        // The digest of any script that could be read, also of one refused.
+        EXPECT_EQ(result.value("sha256").toString().size(), c.reason == "script-unreadable" ||
+                                                                    c.reason == "usage" ||
+                                                                    c.reason == "output-unwritable"
+                                                                ? 0
+                                                                : 64);
+        if (c.reason == "wrong-byte") {
+            EXPECT_EQ(result.value("failedRecord").toInt(), 6);
+            EXPECT_EQ(result.value("scriptLine").toInt(), 2);
+            EXPECT_EQ(result.value("expected").toString(), "26");
+            EXPECT_EQ(result.value("received").toString(), "D9");
+            EXPECT_TRUE(result.value("partlyProgrammed").toBool());
+        }
+    }
+
+    // One line per download that got as far as the log, each synced, each with the host.
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    reburn3::json_check::noteJsonLines(text);
+    const QStringList lines = text.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), logLines);
+    for (const QString& line : lines) {
+        const QJsonObject entry = QJsonDocument::fromJson(line.toUtf8()).object();
+        EXPECT_FALSE(entry.value("host").toString().isEmpty());
+        EXPECT_EQ(entry.value("tags").toObject().value("operator").toString(), "ann");
+        EXPECT_EQ(entry.value("script").toString().startsWith('/'), true);
+    }
+    EXPECT_EQ(QJsonDocument::fromJson(lines.front().toUtf8()).object().value("reason"),
+              "completed");
+}
+
+// SIGTERM in the middle of a run: the closing lines, the verdict with the record reached
+// and the device's state, and the JSON result named as an interruption always is.
+TEST_F(E2eTest, AnInterruptedRunEndsInItsVerdictAndResult) {
+    const QString script = writeScript("long.pf3", scriptOf(manyLines(300)));
+    auto dev = device(script);
+    QProcess p;
+    p.start(kReburn3, {"flash", "--json", "--port", dev->port(), script});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, "Processing ...   30\"", seen));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const Outcome o = collect(p, seen);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.exitCode, 130);
+    const QStringList err = o.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(err.isEmpty());
+    EXPECT_TRUE(QRegularExpression("^reburn3: INTERRUPTED \\(exit 130\\) at record [0-9]+ of 900; "
+                                   "the device is partly programmed: cycle its power before "
+                                   "trying again\\.$")
+                    .match(err.back())
+                    .hasMatch())
+        << err.back().toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(o.outLines().back().toUtf8()).object();
+    EXPECT_EQ(result.value("result").toString(), "interrupted");
+    EXPECT_EQ(result.value("reason").toString(), "interrupted");
+    EXPECT_EQ(result.value("exitCode").toInt(), 130);
+    EXPECT_TRUE(result.value("partlyProgrammed").toBool());
+    EXPECT_GE(result.value("recordsDone").toInt(), 30);
+}
+
+// -q: the verdict alone. --trace: written as the run goes, so a killed run leaves it up
+// to its last tick. --json: progress events at most about ten a second.
+TEST_F(E2eTest, QuietTraceAndProgressEvents) {
+    const std::vector<std::string> records = manyLines(120);
+    const QString script = writeScript("many.pf3", scriptOf(records));
+    {
+        auto dev = device(script);
+        const Outcome o = runReburn3({"flash", "-q", "--port", dev->port(), script});
+        EXPECT_EQ(o.exitCode, 0);
+        EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
+        const QStringList err = o.err.split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(err.size(), 1) << o.err.toStdString();
+        EXPECT_TRUE(err[0].startsWith("reburn3: DONE: 360 records, 120 lines in "));
+    }
+    {
+        auto dev = device(script);
+        const Outcome o = runReburn3({"flash", "--json", "--port", dev->port(), script});
+        ASSERT_EQ(o.exitCode, 0);
+        QList<int> done;
+        for (const QString& line : o.outLines()) {
+            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (object.value("type") == "progress") {
+                EXPECT_EQ(object.value("total").toInt(), 360);
+                done << object.value("done").toInt();
+            }
+        }
+        const QJsonObject result = QJsonDocument::fromJson(o.outLines().back().toUtf8()).object();
+        const int durationMs = result.value("durationMs").toInt();
+        ASSERT_FALSE(done.isEmpty());
+        EXPECT_EQ(done.back(), 360);
+        EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+        EXPECT_LE(done.size(), durationMs / 100 + 3) << durationMs << " ms";
+        EXPECT_GE(done.size(), 3);
+    }
+    auto dev = device(script);
+    QProcess p;
+    p.start(kReburn3, {"flash", "--trace", path("trace.txt"), "--port", dev->port(), script});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, "Processing ...   30\n", seen));
+    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.waitForFinished(kProcessLimitMs);
+    QFile trace(path("trace.txt"));
+    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+    const QByteArray traced = trace.readAll();
+    // The handshake and the first lines' bytes each way: all ten lines posted before the
+    // kill, but for the tick the kill may have cut short.
+    EXPECT_GE(traced.count(" TX "), 2 + 9) << traced.left(400).toStdString();
+    EXPECT_GE(traced.count(" RX "), 2 + 9);
+}
+
+// The progress bar on a real terminal (a tmux pane) of 40, 80 and 200 columns: it fits
+// the width, and only its last state is left on the screen, never copies of itself.
+TEST_F(E2eTest, TheProgressBarFitsTheTerminalAndLeavesNoCopies) {
+    const std::vector<std::string> records = manyLines(120);
+    const QString script = writeScript("many.pf3", scriptOf(records));
+    const QString socket = QString("reburn3-e2e-%1").arg(::getpid());
+    for (int width : {40, 80, 200}) {
+        SCOPED_TRACE(width);
+        auto dev = device(script);
+        const QString done = path(QString("done-%1").arg(width));
+        const QString command = QString(
+                                    "'%1' flash --progress bar --port '%2' '%3' >/dev/null; "
+                                    "echo $? > '%4'; sleep 30")
+                                    .arg(kReburn3, dev->port(), script, done);
+        QProcess tmux;
+        tmux.start("tmux", {"-L", socket, "new-session", "-d", "-x", QString::number(width), "-y",
+                            "60", "-s", QString("w%1").arg(width), command});
+        ASSERT_TRUE(tmux.waitForFinished(kProcessLimitMs));
+        ASSERT_EQ(tmux.exitCode(), 0) << tmux.readAllStandardError().toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFile::exists(done) && clock.elapsed() < kProcessLimitMs) {
+            QThread::msleep(100);
+        }
+        ASSERT_TRUE(QFile::exists(done));
+        QThread::msleep(200);  // the file is written before the pane has drawn everything
+        QProcess capture;
+        capture.start("tmux", {"-L", socket, "capture-pane", "-p", "-t", QString("w%1").arg(width),
+                               "-S", "-"});
+        ASSERT_TRUE(capture.waitForFinished(kProcessLimitMs));
+        const QStringList screen = QString::fromUtf8(capture.readAllStandardOutput()).split('\n');
+        const QStringList bars = screen.filter(QRegularExpression("[0-9]+/360"));
+        ASSERT_EQ(bars.size(), 1) << screen.join('\n').toStdString();
+        EXPECT_LT(bars.front().trimmed().size(), width) << bars.front().toStdString();
+        EXPECT_TRUE(bars.front().contains("360/360")) << bars.front().toStdString();
+        QProcess::execute("tmux", {"-L", socket, "kill-session", "-t", QString("w%1").arg(width)});
+    }
+    QProcess::execute("tmux", {"-L", socket, "kill-server"});
+}
+
+// File names are shown as record texts are: no escape sequence reaches the terminal; a
+// name that starts with "-" follows "--"; a name that is not valid UTF-8 opens as given.
+TEST_F(E2eTest, HostileFileNames) {
+    const QString name = QString("-\x1b[31mred.pf3");
+    const QString script = writeScript(name, scriptOf(kTiny));
+    auto dev = device(script);
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(kReburn3, {"flash", "--port", dev->port(), "--", name});
+    ASSERT_TRUE(p.waitForStarted(kProcessLimitMs));
+    const Outcome o = collect(p);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_FALSE(o.err.contains('\x1b')) << o.err.toStdString();
+    EXPECT_FALSE(o.out.contains('\x1b'));
+    EXPECT_TRUE(o.err.contains("/-<1B>[31mred.pf3, SHA-256 ")) << o.err.toStdString();
+
+    // Bytes that are no UTF-8, through a shell so that they reach the program unchanged.
+    const QString shell =
+        QString("exec '%1' check \"$(printf '%2/\\377\\376.pf3')\"").arg(kReburn3, dir.path());
+    {
+        // Written through the same shell, so that the file's name holds exactly those bytes.
+        QProcess w;
+        w.start("/bin/sh",
+                {"-c", QString("printf 'T5A:R91:E\\r\\n:' > \"$(printf '%1/\\377\\376.pf3')\"")
+                           .arg(dir.path())});
+        ASSERT_TRUE(w.waitForFinished(kProcessLimitMs));
+    }
+    QProcess c;
+    c.start("/bin/sh", {"-c", shell});
+    ASSERT_TRUE(c.waitForStarted(kProcessLimitMs));
+    const Outcome checked = collect(c);
+    EXPECT_EQ(checked.exitCode, 0) << checked.err.toStdString() << checked.out.toStdString();
+    EXPECT_TRUE(checked.out.contains("<FF><FE>.pf3")) << checked.out.toStdString();
+    // The folder's own clean-up cannot name that file.
+    QProcess rm;
+    rm.start("/bin/sh", {"-c", QString("rm -f \"$(printf '%1/\\377\\376.pf3')\"").arg(dir.path())});
+    rm.waitForFinished(kProcessLimitMs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
     return RUN_ALL_TESTS();
 }

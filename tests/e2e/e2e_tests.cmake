@@ -14,7 +14,10 @@ endif()
 
 if(TARGET reburn3 AND TARGET reburn3_sim)
     add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp)
-    target_compile_definitions(e2e_tests PRIVATE REBURN3_BIN="$<TARGET_FILE:reburn3>")
+    target_compile_definitions(e2e_tests PRIVATE REBURN3_BIN="$<TARGET_FILE:reburn3>"
+        REBURN3_JSON_SCHEMA="${PROJECT_SOURCE_DIR}/docs/reburn3-json.schema.json"
+        REBURN3_JSON_VALIDATOR="${CMAKE_CURRENT_LIST_DIR}/../json/validate_json_lines.py")
+    target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
     target_link_libraries(e2e_tests PRIVATE Qt6::Core GTest::gtest)
     add_dependencies(e2e_tests reburn3)
     # Each test starts its own device and download; none needs more than a few seconds.

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 extern char** environ;
@@ -130,5 +131,6 @@ TEST_F(BigScript, CheckAcceptsItInConstantMemoryAndFlashStartsOnIt) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
     return RUN_ALL_TESTS();
 }

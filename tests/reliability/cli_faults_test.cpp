@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -122,6 +123,10 @@ TEST_F(CliFaults, AHandshakeThatNeverEndsIsGivenUpAtTheLimit) {
             "(--handshake-limit). Check that the device is in BURN3 mode and nothing else "
             "talks on the line."))
             << o.err.toStdString();
+        EXPECT_EQ(o.verdict,
+                  "reburn3: FAILED (exit 1): the device kept sending and never let the handshake "
+                  "end; the device was not touched. Check that the device is in BURN3 mode and "
+                  "on this port.");
         const QStringList out = o.outLines();
         EXPECT_FALSE(out.contains(kComplete));
         EXPECT_EQ(out.mid(out.size() - 9), closingLines() + exitLines());
@@ -134,6 +139,8 @@ TEST_F(CliFaults, AHandshakeThatNeverEndsIsGivenUpAtTheLimit) {
         runReburn3({"flash", "--port", chatter.port(), "--handshake-limit", "1", "--json", script});
     EXPECT_EQ(json.exitCode, 1);
     EXPECT_TRUE(hasEvent(json.out, "handshake-limit")) << json.out.toStdString();
+    EXPECT_EQ(lastJson(json.out).value("reason").toString(), "handshake-limit");
+    EXPECT_EQ(lastJson(json.out).value("result").toString(), "device-failed");
     EXPECT_EQ(lastJson(json.out).value("result").toString(), "device-failed");
     EXPECT_EQ(lastJson(json.out).value("exitCode").toInt(), 1);
 
@@ -266,7 +273,11 @@ TEST_P(SignalsEndTheSession, WithTheClosingLinesAndAResult) {
     EXPECT_EQ(o.exitCode, 130) << o.err.toStdString();
     const QJsonObject result = lastJson(o.out);
     EXPECT_EQ(result.value("exitCode").toInt(), 130) << o.out.toStdString();
-    EXPECT_EQ(result.value("result").toString(), c.duringCheck ? "interrupted" : "aborted");
+    // Named one way, before the run and during it.
+    EXPECT_EQ(result.value("result").toString(), "interrupted");
+    EXPECT_EQ(result.value("reason").toString(), "interrupted");
+    EXPECT_EQ(result.value("partlyProgrammed").toBool(), !c.duringCheck);
+    EXPECT_TRUE(o.verdict.startsWith("reburn3: INTERRUPTED (exit 130) ")) << o.err.toStdString();
     EXPECT_FALSE(o.out.contains(kComplete));
     const QByteArray got = dev->received();
     if (c.duringCheck) {
@@ -301,5 +312,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, SignalsEndTheSession,
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
     return RUN_ALL_TESTS();
 }

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -83,5 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
     return RUN_ALL_TESTS();
 }

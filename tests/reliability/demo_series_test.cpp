@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 
+#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -68,5 +69,6 @@ INSTANTIATE_TEST_SUITE_P(OnTicksAndReactive, DemoSeries, ::testing::Values(false
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
     return RUN_ALL_TESTS();
 }

@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
 #include <random>
 
+#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -73,12 +75,27 @@ void expectLines(const QStringList& actual, const QStringList& expected, const c
                                 << expected.join('\n').toStdString();
 }
 
-void expectRun(const Outcome& o, int exitCode, const QStringList& out, const QStringList& err) {
+// Every download ends in a verdict; `verdict`, when given, is the whole of it, or with
+// a trailing "*" its start.
+void expectRun(const Outcome& o, int exitCode, const QStringList& out, const QStringList& err,
+               const QString& verdict = {}) {
     ASSERT_TRUE(o.finished);
     EXPECT_EQ(o.exitCode, exitCode) << o.err.toStdString();
     expectLines(o.outLines(), out, "stdout");
     expectLines(o.errLines(), err, "stderr");
+    EXPECT_FALSE(o.verdict.isEmpty()) << "no verdict line";
+    EXPECT_TRUE(o.verdict.contains(QString("(exit %1)").arg(exitCode)) || exitCode == 0)
+        << o.verdict.toStdString();
+    if (verdict.endsWith('*')) {
+        EXPECT_TRUE(o.verdict.startsWith(verdict.chopped(1))) << o.verdict.toStdString();
+    } else if (!verdict.isEmpty()) {
+        EXPECT_EQ(o.verdict, verdict);
+    }
 }
+
+const QString kDone = "reburn3: DONE: 20 records, 5 lines in *";
+const QString kUntouched = "; the device was not touched.";
+const QString kPartly = "; the device is partly programmed: cycle its power before trying again.";
 
 // A run that failed on the device's side after `linesDone` lines.
 QStringList failedRunOut(int linesDone, const QStringList& exitLines = kExitLines) {
@@ -106,7 +123,10 @@ TEST_F(DeviceFaults, AGoodDeviceTakesTheWholeScript) {
     const Outcome o = flash(*dev);
     expectRun(o, 0,
               runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
-              runErr({}));
+              runErr({}), kDone);
+    EXPECT_EQ(o.header,
+              "reburn3 1.00: " + dev->port() + ", script " + script + ", SHA-256 " +
+                  QCryptographicHash::hash(fiveLines(), QCryptographicHash::Sha256).toHex());
     EXPECT_GE(o.pleaseWait(), 54);
     EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
 }
@@ -116,7 +136,9 @@ TEST_F(DeviceFaults, ASilentDeviceFailsTheHandshakeAfter54Ticks) {
     const Outcome o = flash(*dev);
     expectRun(
         o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"}));
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"}),
+        "reburn3: FAILED (exit 1): no answer to the handshake within 270 ms" + kUntouched +
+            " Check power, cable, BURN3 mode and the port.");
     EXPECT_EQ(o.pleaseWait(), 54);
     EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
 }
@@ -126,7 +148,9 @@ TEST_F(DeviceFaults, AWrongHandshakeReplyIsRejected) {
     const Outcome o = flash(*dev);
     expectRun(
         o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 91  LastByte1 = 27"}));
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 91  LastByte1 = 27"}),
+        "reburn3: FAILED (exit 1): the device answered the handshake with 91 27 instead of 91 26" +
+            kUntouched + " Check that the device is in BURN3 mode and on this port.");
     EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
 }
 
@@ -152,21 +176,30 @@ TEST_F(DeviceFaults, AStrayByteAfterAGoodReplyIsRejected) {
 TEST_F(DeviceFaults, AWrongByteAtTheFirstRecordStopsAtOnce) {
     auto dev = device(script, {"--wrong-byte-at", "1"});
     const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(0), runErr({"Error.  Expected = 30  Read = CF"}));
+    expectRun(o, 1, failedRunOut(0), runErr({"Error.  Expected = 30  Read = CF"}),
+              "reburn3: FAILED (exit 1) at script line 1 of 5 (record 3): expected 30, the device "
+              "answered CF" +
+                  kPartly);
     EXPECT_EQ(dev->received().toHex(' '), allBytes().left(4).toHex(' '));
 }
 
 TEST_F(DeviceFaults, AWrongByteAtAMiddleRecordStopsThere) {
     auto dev = device(script, {"--wrong-byte-at", "3"});
     const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(2), runErr({"Error.  Expected = 32  Read = CD"}));
+    expectRun(o, 1, failedRunOut(2), runErr({"Error.  Expected = 32  Read = CD"}),
+              "reburn3: FAILED (exit 1) at script line 3 of 5 (record 11): expected 32, the "
+              "device answered CD" +
+                  kPartly);
     EXPECT_EQ(dev->received().toHex(' '), allBytes().left(8).toHex(' '));
 }
 
 TEST_F(DeviceFaults, AWrongByteAtTheLastRecordIsNotReportedAsDone) {
     auto dev = device(script, {"--wrong-byte-at", "5"});
     const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(4), runErr({"Error.  Expected = 34  Read = CB"}));
+    expectRun(o, 1, failedRunOut(4), runErr({"Error.  Expected = 34  Read = CB"}),
+              "reburn3: FAILED (exit 1) at script line 5 of 5 (record 19): expected 34, the "
+              "device answered CB" +
+                  kPartly);
     EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
 }
 
@@ -196,7 +229,10 @@ TEST_F(DeviceFaults, ReplyingLateOutsideTheWindowFails) {
 TEST_F(DeviceFaults, SilenceMidScriptTimesOut) {
     auto dev = device(script, {"--silent-from", "3"});
     const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(2), runErr({"Error. Read time out."}));
+    expectRun(o, 1, failedRunOut(2), runErr({"Error. Read time out."}),
+              "reburn3: FAILED (exit 1) at script line 3 of 5 (record 11): no answer from the "
+              "device within 270 ms" +
+                  kPartly);
     EXPECT_EQ(dev->received().toHex(' '), allBytes().left(8).toHex(' '));
 }
 
@@ -207,7 +243,11 @@ TEST_F(DeviceFaults, AnUnplugMidBurstEndsWithExit4) {
     const QString gone = "reburn3: The serial device " + dev->port() +
                          " went away (unplugged or closed); the port has been closed.";
     expectRun(o, 4, failedRunOut(0, kExitLinesPortGone),
-              runErr({gone, "Error. Read time out."}, {"Error: 31 closing COM port: 1"}));
+              runErr({gone, "Error. Read time out."}, {"Error: 31 closing COM port: 1"}),
+              "reburn3: FAILED (exit 4) at script line 1 of 1 (record 121): the device " +
+                  dev->port() +
+                  " went away (unplugged or closed); \"Error: 31\" above means the same" + kPartly +
+                  " Reconnect the device, then download again.");
     EXPECT_EQ(dev->received().toHex(' '), downloadOf(longBurst()).left(40).toHex(' '));
 }
 
@@ -229,7 +269,10 @@ TEST_F(DeviceFaults, AnUnplugDuringTheHandshakeEndsWithExit4) {
     expectRun(
         o, 4, failedRunOut(0, kExitLinesPortGone),
         runErr({gone, "Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"},
-               {"Error: 31 closing COM port: 1"}));
+               {"Error: 31 closing COM port: 1"}),
+        "reburn3: FAILED (exit 4): the device " + dev->port() +
+            " went away (unplugged or closed); \"Error: 31\" above means the same" + kUntouched +
+            " Reconnect the device, then download again.");
     EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
 }
 
@@ -238,7 +281,10 @@ TEST_F(DeviceFaults, ADeviceThatEchoesEverythingIsRejected) {
     const Outcome o = flash(*dev);
     expectRun(
         o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = E1  LastByte1 = 94"}));
+        runErr({"Unexpected data read trying to initialize.", "LastByte0 = E1  LastByte1 = 94"}),
+        "reburn3: FAILED (exit 1): the handshake came back as it was sent (E1 94): the port may "
+        "be a loopback or the wrong device" +
+            kUntouched + " Check that the port leads to the ORX-716.");
     EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
 }
 
@@ -273,16 +319,38 @@ protected:
         ReliabilityTest::SetUp();
         script = writeScript("five.pf3", fiveLines());
     }
-    void expectOpenFailure(const Outcome& o, const QString& code, const QString& reason) {
+    // `why`: what the verdict adds to "could not be opened", from the system; "*": the
+    // caller checks it.
+    void expectOpenFailure(const Outcome& o, const QString& code, const QString& reason,
+                           const QString& why = {}) {
         expectRun(o, 4, {"Input file closed.", "Program terminated."},
-                  {"Error initializing COM port: " + code, reason});
+                  {"Error initializing COM port: " + code, reason},
+                  "reburn3: FAILED (exit 4): the port *");
+        const QString end = kUntouched + " `reburn3 ports` lists the ports.";
+        if (why == "*") {  // checked by the caller
+            EXPECT_TRUE(o.verdict.contains(" could not be opened: ")) << o.verdict.toStdString();
+            EXPECT_TRUE(o.verdict.endsWith(end)) << o.verdict.toStdString();
+        } else {
+            EXPECT_TRUE(o.verdict.endsWith(" could not be opened" + why + end))
+                << o.verdict.toStdString();
+        }
     }
     QString script;
 };
 
 TEST_F(PortFaults, APortThatDoesNotExist) {
     const Outcome o = runReburn3({"flash", "--port", "/dev/reburn3-no-such-port", script});
-    expectOpenFailure(o, "10", "The serial device /dev/reburn3-no-such-port does not exist.");
+    expectOpenFailure(o, "10", "The serial device /dev/reburn3-no-such-port does not exist.",
+                      ": /dev/reburn3-no-such-port does not exist");
+    // A COM name says how it was mapped.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORX716_COM3", "/dev/reburn3-no-such-port");
+    const Outcome com = runReburn3({"flash", "--port", "COM3", script}, env);
+    EXPECT_EQ(com.exitCode, 4);
+    EXPECT_TRUE(
+        com.verdict.contains(": COM3 is /dev/reburn3-no-such-port, which does not exist; "
+                             "set ORX716_COM3 to choose another device;"))
+        << com.verdict.toStdString();
 }
 
 TEST_F(PortFaults, APortThisUserMayNotOpen) {
@@ -310,7 +378,13 @@ TEST_F(PortFaults, APortThisUserMayNotOpen) {
     expectOpenFailure(o, "11",
                       "Permission denied on " + dev->port() +
                           ": add the user to the dialout group (sudo adduser $USER dialout) and "
-                          "log in again.");
+                          "log in again.",
+                      "*");
+    // The verdict names the device's own group: a pseudo-terminal's is tty, not dialout.
+    EXPECT_TRUE(o.verdict.contains(dev->port() + " belongs to the group tty") ||
+                o.verdict.contains(dev->port() + " is open to its owner only"))
+        << o.verdict.toStdString();
+    EXPECT_FALSE(o.verdict.contains("dialout")) << o.verdict.toStdString();
     EXPECT_TRUE(dev->received().isEmpty());
 }
 
@@ -337,7 +411,12 @@ TEST_F(PortFaults, APortInUseByAnotherProcess) {
     locker.kill();
     locker.waitForFinished(2000);
     expectOpenFailure(o, "12",
-                      "The serial device " + dev->port() + " is in use by another program.");
+                      "The serial device " + dev->port() + " is in use by another program.", "*");
+    // The verdict names the holder.
+    EXPECT_TRUE(o.verdict.contains(": " + dev->port() + " is held by PID "))
+        << o.verdict.toStdString();
+    EXPECT_TRUE(o.verdict.contains(" (flock)") || o.verdict.contains(" (sleep)"))
+        << o.verdict.toStdString();
     EXPECT_TRUE(dev->received().isEmpty());
 }
 
@@ -380,9 +459,13 @@ protected:
         return runReburn3({"flash", "--port", dev->port(), scriptPath});
     }
     void expectRefused(const Outcome& o, const QStringList& faults,
-                       const QString& verdict = "** ERROR ** Script refused, nothing was sent: ") {
+                       const QString& verdict = "** ERROR ** Script refused, nothing was sent: ",
+                       const QStringList& hint = {}) {
         expectRun(o, 3, {"Input file closed.", "Program terminated."},
-                  faults + QStringList{verdict + scriptPath});
+                  faults + QStringList{verdict + scriptPath} + hint,
+                  "reburn3: FAILED (exit 3): the script " + scriptPath +
+                      " was refused by the check (`reburn3 check` lists its faults)" + kUntouched +
+                      " Fix the script, then try again.");
         EXPECT_TRUE(dev->received().isEmpty());
     }
 
@@ -440,13 +523,18 @@ TEST_F(ScriptFaults, LineFeedOnlyLineMarks) {
     }
     faults << "Record 15: Invalid packet read from input file.  :E<0A>:"
            << "Record 19: Incomplete record at the end of the file: 3 bytes";
-    expectRefused(flashScript(bytes), faults);
+    expectRefused(flashScript(bytes), faults, "** ERROR ** Script refused, nothing was sent: ",
+                  {"Hint: the file has LF line ends; a .pf3 script needs CR LF, often lost in a "
+                   "git or FTP text transfer"});
 }
 
 TEST_F(ScriptFaults, LowerCaseHex) {
     expectRefused(
         flashScript("T5a:T01:R91:E\r\n:t02:R26:E\r\n:"),
-        {"Record 1: Nib0 not valid: 61", "Record 5: Invalid packet read from input file.  t02:"});
+        {"Record 1: Nib0 not valid: 61", "Record 5: Invalid packet read from input file.  t02:"},
+        "** ERROR ** Script refused, nothing was sent: ",
+        {"Hint: the file has lower-case hex digits; a .pf3 script uses upper-case 0-9 and A-F "
+         "only"});
 }
 
 TEST_F(ScriptFaults, ABadTerminator) {
@@ -469,9 +557,12 @@ TEST_F(ScriptFaults, RandomBinary) {
     EXPECT_EQ(o.exitCode, 3);
     expectLines(o.outLines(), {"Input file closed.", "Program terminated."}, "stdout");
     const QStringList err = o.errLines();
-    ASSERT_GE(err.size(), 2);
-    EXPECT_EQ(err.back(), "** ERROR ** Script refused, nothing was sent: " + scriptPath);
-    EXPECT_TRUE(err[err.size() - 2].startsWith("Further faults not listed: "))
+    ASSERT_GE(err.size(), 3);
+    EXPECT_EQ(err.back(),
+              "Hint: the file is binary; reburn3 plays .pf3 programming scripts, not firmware "
+              "images");
+    EXPECT_EQ(err[err.size() - 2], "** ERROR ** Script refused, nothing was sent: " + scriptPath);
+    EXPECT_TRUE(err[err.size() - 3].startsWith("Further faults not listed: "))
         << o.err.toStdString();
     EXPECT_TRUE(dev->received().isEmpty());
 }
@@ -491,7 +582,9 @@ TEST_F(ScriptFaults, ANameThatDoesNotExist) {
     dev = device(good);
     scriptPath = path("missing.pf3");
     const Outcome o = runReburn3({"flash", "--port", dev->port(), scriptPath});
-    expectRun(o, 3, {}, {"** ERROR ** Cannot open the input file: " + scriptPath});
+    expectRun(o, 3, {}, {"** ERROR ** Cannot open the input file: " + scriptPath},
+              "reburn3: FAILED (exit 3): cannot read the script " + scriptPath +
+                  ": No such file or directory" + kUntouched + " Fix the script, then try again.");
     EXPECT_TRUE(dev->received().isEmpty());
 }
 
@@ -566,7 +659,11 @@ TEST_F(ScriptChanges, DeletedMidRunTheRunCompletes) {
 TEST_F(ScriptChanges, TruncatedDuringTheHandshakeTheRunStops) {
     const Outcome o = runAndChange(kHandshake, [](const QString& f) { truncateTo(f, 10000); });
     ASSERT_TRUE(o.finished);
+    // Found before the first byte of the script went out: nothing was sent.
     EXPECT_EQ(o.exitCode, 3);
+    EXPECT_TRUE(o.verdict.endsWith(kUntouched +
+                                   " Keep the script unchanged during a download, then try again."))
+        << o.verdict.toStdString();
     const QStringList err = o.errLines();
     EXPECT_EQ(err,
               runErr({"** ERROR ** Input file changed on disk during the run: " + scriptPath}));
@@ -578,7 +675,12 @@ TEST_F(ScriptChanges, TruncatedDuringTheHandshakeTheRunStops) {
 TEST_F(ScriptChanges, TruncatedMidRunTheRunStops) {
     const Outcome o = runAndChange(kMidRun, [](const QString& f) { truncateTo(f, 4000); });
     ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 3);
+    // Bytes of the script have gone out: exit 3 would promise that none did.
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_TRUE(o.verdict.startsWith("reburn3: FAILED (exit 1) at script line "))
+        << o.verdict.toStdString();
+    EXPECT_TRUE(o.verdict.contains(": the script changed on disk during the run" + kPartly))
+        << o.verdict.toStdString();
     // The cut falls into a block not read yet: the reader notices before it uses it.
     const QStringList err = o.errLines();
     ASSERT_EQ(err.size(), 4) << o.err.toStdString();
@@ -604,7 +706,7 @@ TEST_F(ScriptChanges, RewrittenInPlaceDuringTheHandshakeTheRunIsNotReportedAsDon
 TEST_F(ScriptChanges, RewrittenInPlaceMidRunTheRunIsNotReportedAsDone) {
     const Outcome o = runAndChange(kMidRun, [](const QString& f) { rewriteInPlace(f, other()); });
     ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 3);
+    EXPECT_EQ(o.exitCode, 1);
     EXPECT_TRUE(o.errLines().contains("** ERROR ** Input file changed on disk during the run: " +
                                       scriptPath))
         << o.err.toStdString();
@@ -636,5 +738,6 @@ TEST_F(ScriptChanges, ReplacedByRenameMidRunTheRunPlaysTheOriginal) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    reburn3::json_check::checkJsonLinesAtExit();
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 #include "reliability/harness.h"
 
+#include "json/json_lines_check.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -70,6 +72,26 @@ bool waitForOutput(QProcess& process, const QString& text, QString& seen) {
     return seen.contains(text);
 }
 
+namespace {
+
+// Takes the download's first and last lines out of its standard error, so that the
+// lines in between compare as they always have.
+void splitOffHeaderAndVerdict(Outcome& o) {
+    static const QRegularExpression header("^reburn3 [0-9][^\n]*\n");
+    static const QRegularExpression verdict(
+        "(^|\n)(reburn3: (DONE|FAILED|INTERRUPTED|NOT STARTED)[^\n]*)\n$");
+    if (const QRegularExpressionMatch m = header.match(o.err); m.hasMatch()) {
+        o.header = m.captured(0).chopped(1);
+        o.err.remove(0, static_cast<int>(m.capturedLength(0)));
+    }
+    if (const QRegularExpressionMatch m = verdict.match(o.err); m.hasMatch()) {
+        o.verdict = m.captured(2);
+        o.err.truncate(static_cast<int>(m.capturedStart(2)));
+    }
+}
+
+}  // namespace
+
 Outcome collect(QProcess& process, const QString& seenBefore) {
     Outcome o;
     o.finished = process.waitForFinished(kProcessLimitMs);
@@ -80,6 +102,8 @@ Outcome collect(QProcess& process, const QString& seenBefore) {
     o.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     o.out = seenBefore + QString::fromUtf8(process.readAllStandardOutput());
     o.err = QString::fromUtf8(process.readAllStandardError());
+    json_check::noteJsonLines(o.out);
+    splitOffHeaderAndVerdict(o);
     return o;
 }
 
@@ -91,6 +115,10 @@ Outcome interruptRun(QProcess& process, const QString& seenBefore) {
     const QStringList out = o.outLines();
     EXPECT_EQ(out.mid(out.size() - 9), closingLines() + exitLines());
     EXPECT_FALSE(out.contains("Processing complete.  Exit this application."));
+    // The verdict is the last line, or, in a series, the last before the series' report.
+    EXPECT_TRUE(o.verdict.startsWith("reburn3: INTERRUPTED (exit 130) ") ||
+                o.err.contains("\nreburn3: INTERRUPTED (exit 130) "))
+        << o.err.toStdString();
     return o;
 }
 

@@ -31,7 +31,11 @@ struct Outcome {
     bool finished = false;
     int exitCode = -1;
     QString out;  // status lines (and JSON Lines)
-    QString err;  // debug lines and the command's own notices
+    QString err;  // debug lines and the command's own notices, without the two below
+    // The first line of a download on standard error (version, device, script and its
+    // SHA-256) and its last (the verdict); empty when there was none.
+    QString header;
+    QString verdict;
 
     // The output with every time of day written as "hh:mm:ss" and each run of the
     // handshake's "please wait" lines folded into one; `pleaseWait` counts them.

@@ -23,6 +23,9 @@ if(TARGET reburn3)
     )
     target_include_directories(reliability_harness PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
     target_compile_definitions(reliability_harness PRIVATE REBURN3_BIN="$<TARGET_FILE:reburn3>")
+    target_compile_definitions(reliability_harness PUBLIC
+        REBURN3_JSON_SCHEMA="${PROJECT_SOURCE_DIR}/docs/reburn3-json.schema.json"
+        REBURN3_JSON_VALIDATOR="${CMAKE_CURRENT_LIST_DIR}/../json/validate_json_lines.py")
     target_link_libraries(reliability_harness PUBLIC Qt6::Core GTest::gtest)
     add_dependencies(reliability_harness reburn3)
 
