@@ -48,6 +48,7 @@ namespace {
 // The port the operator clicks in the port dialog when the command line names a device
 // path instead of a COM port: the path then stands for port 1.
 constexpr std::int16_t kPathPort = 1;
+constexpr double kTickSeconds = 0.005;
 
 std::string absolutePath(const std::string& path) {
     std::error_code error;
@@ -119,6 +120,7 @@ public:
         // The script opened once for the whole command: every open of its name reads it.
         m_form.script().holdFile(context.options.script, std::move(script));
         CheckOptions check;
+        check.lineBaud = context.options.lineBaud;
         check.digest = &m_digest;
         check.stopRequested = [this] { return m_signals.raised(); };
         m_form.reader().setCheckOptions(std::move(check));
@@ -302,6 +304,16 @@ private:
         finish(RunReason::Interrupted);
     }
 
+    // The least time the run is measured against: on ticks the tick bound; with reactive
+    // steps on a line of known rate, the line's own limit (without a rate, the tick
+    // bound, which a reactive run beats by far).
+    double leastSeconds(const ScriptSummary& summary) const {
+        if (m_options.reactive && m_options.lineBaud != 0) {
+            return summary.reactiveBoundSeconds();
+        }
+        return static_cast<double>(summary.tickBound()) * kTickSeconds;
+    }
+
     // Closes the script and the port as "Exit / Abort" does, reports the end and ends
     // the event loop with its exit code. `reason` is the session's own, for an end that
     // no run decided (None: the run's).
@@ -311,7 +323,9 @@ private:
         }
         m_finished = true;
         if (m_stats) {
-            m_stats->runEnded(m_form.reader().summary().tickBound(), m_form.engine().tickCount());
+            const ScriptSummary& summary = m_form.reader().summary();
+            m_stats->runEnded(summary.tickBound(), leastSeconds(summary),
+                              m_form.engine().tickCount());
         }
         m_view.runEnded();
         m_form.AbortProgram_Click();
