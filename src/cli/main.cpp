@@ -318,16 +318,6 @@ int flashCommand(int argc, char** argv) {
                                    argc, argv);
         }
     }
-    if (parser.isSet(handshakeLimit)) {
-        bool ok = false;
-        options.handshakeLimitSeconds = parser.value(handshakeLimit).toDouble(&ok);
-        if (!ok || !(options.handshakeLimitSeconds == 0.0 ||
-                     (options.handshakeLimitSeconds >= HandshakeLimit::kLeastSeconds &&
-                      options.handshakeLimitSeconds <= 86400.0))) {
-            return usageError("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit",
-                              kFlashUsage);
-        }
-    }
     const QString mode = parser.isSet(progress) ? parser.value(progress) : QStringLiteral("auto");
     if (mode == "bar") {
         options.progress = ProgressMode::Bar;
