@@ -79,6 +79,7 @@ public:
                          [&loop](int) { loop.quit(); });
         std::unique_ptr<QSocketNotifier> input;
         QTimer poll;
+        std::vector<bool> gone(m_devices.size(), false);
         if (m_mode == StationMode::Enter) {
             input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
             QObject::connect(input.get(), &QSocketNotifier::activated, &loop, [&] {
@@ -89,7 +90,6 @@ public:
                 }
             });
         } else {
-            std::vector<bool> gone(m_devices.size(), false);
             poll.setInterval(kReplugPollMs);
             QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
                 if (allReplugged(gone)) {
