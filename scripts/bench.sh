@@ -235,7 +235,7 @@ stop_gang_sims() {
 # The ratios of a file of JSON results: "worst mean".
 ratios() {
     grep '"type":"result"' "$1" | sed -n 's/.*"ratio":\([-0-9.e+]*\).*/\1/p' |
-        awk '{ s += $1; if ($1 > w) w = $1 } END { printf "%.4f %.4f", w, s / NR }'
+        awk '{ s += $1; if ($1 > w) w = $1 } END { printf "%.4f %.4f\n", w, s / NR }'
 }
 if [ -n "$gang_counts" ] && [ -x /usr/bin/time ]; then
     gang_script="$work/gang.pf3"

@@ -194,6 +194,9 @@ int runFlash(const FlashOptions& options) {
                             scriptOpenProblem(options.script), options, &context.log);
     }
     context.script = script;
+    // Every port's ticks come from one timerfd: N ports wake the process once a tick.
+    TickClock clock(WindowModel::kTimerInterval);
+    context.clock = &clock;
     const std::vector<std::string> ports =
         options.ports.empty() ? std::vector<std::string>{options.port} : options.ports;
     if (options.station != StationMode::Off) {

@@ -85,7 +85,7 @@ public:
           m_desktop(context.options.script),
           m_form(m_recorder, m_desktop, m_clock),
           m_view(m_form.state(), context.options.json, progressOf(context.options, m_task)),
-          m_timer(m_form),
+          m_timer(m_form, context.clock),
           m_handshakeLimit(context.options.handshakeLimitSeconds) {
         // The script opened once for the whole command: every open of its name reads it.
         m_form.script().holdFile(m_options.script, m_context.script);

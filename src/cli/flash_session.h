@@ -17,6 +17,7 @@ namespace reburn3::cli {
 
 class ConsoleView;
 class ScreenOverlay;
+class TickClock;
 class SignalWatcher;
 
 // What every download of a command shares: the options, the names and the version, the
@@ -28,6 +29,7 @@ struct FlashContext {
     TraceFile trace;  // one port only
     SignalWatcher& watcher;
     std::shared_ptr<ScriptFile> script;
+    TickClock* clock = nullptr;  // the one tick source of every port; none: each its own
 };
 
 // What one port's session is told besides the command's options.
