@@ -112,7 +112,8 @@ TEST_F(GangTest, OneUnpluggedPortFailsAloneWhileTheOthersComplete) {
     EXPECT_TRUE(o.err.contains("[" + lost + "] reburn3: FAILED (exit 4)")) << o.err.toStdString();
     for (int i : {0, 2, 3}) {
         EXPECT_TRUE(
-            o.err.contains("[" + devs[static_cast<std::size_t>(i)]->port() + "] reburn3: DONE"));
+            o.err.contains("[" + devs[static_cast<std::size_t>(i)]->port() + "] reburn3: DONE"))
+            << o.err.toStdString();
         EXPECT_EQ(devs[static_cast<std::size_t>(i)]->received().toHex(), single.toHex());
     }
     // Plain lines carry their port in front.
