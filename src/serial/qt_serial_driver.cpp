@@ -118,11 +118,14 @@ void QtSerialDriver::onError(QSerialPort::SerialPortError error) {
     }
 }
 
-bool QtSerialDriver::isRealLoss(QSerialPort::SerialPortError error, int systemError) const {
-    if (deviceGone(static_cast<std::intptr_t>(m_port.handle()), systemError)) {
-        return true;
+bool QtSerialDriver::isRealLoss(QSerialPort::SerialPortError /*error*/, int systemError) const {
+    // The system's last error is not proof on its own: with several ports in one process
+    // it may be another port's (a pulled cable's EIO seen by a healthy port's error). Only
+    // the port's own descriptor says whether its device is gone.
+    if (isTransient(systemError)) {
+        return false;
     }
-    return error == QSerialPort::ResourceError && !isTransient(systemError);
+    return deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0);
 }
 
 std::int64_t QtSerialDriver::unsentBytes() const {
