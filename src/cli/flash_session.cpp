@@ -15,6 +15,7 @@
 #include "app/clock.h"
 #include "app/form1.h"
 #include "app/startup.h"
+#include "cli/cli_texts.h"
 #include "cli/console_desktop.h"
 #include "cli/console_view.h"
 #include "cli/exit_codes.h"
@@ -173,8 +174,8 @@ public:
             return;
         }
         if (m_options.waitForPortSeconds > 0.0 && !portOpens(m_device)) {
-            m_view.printNotice("waiting for " + displayName(m_device) + " (at most " +
-                               seconds(m_options.waitForPortSeconds) + ")");
+            m_view.printNotice(std::string(texts::kWaitingFor) + displayName(m_device) +
+                               " (at most " + seconds(m_options.waitForPortSeconds) + ")");
             m_waitClock.start();
             m_waitTimer.start();
             return;
@@ -390,7 +391,7 @@ private:
         r.durationMs = m_view.elapsedMs();
         r.startedAt = m_startedAt.empty() ? r.startedAt : m_startedAt;
         if (m_waitedOut) {
-            r.detail = displayName(m_device) + " did not appear within " +
+            r.detail = displayName(m_device) + std::string(texts::kDidNotAppear) +
                        seconds(m_options.waitForPortSeconds);
         } else if (r.reason == RunReason::PortOpenFailed) {
             r.detail = diagnosePort(m_task.port, r.device, m_openError);

@@ -11,6 +11,7 @@
 
 #include "serial/port_map.h"
 
+#include "cli/cli_texts.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_progress.h"
 #include "cli/port_path.h"

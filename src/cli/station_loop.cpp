@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "cli/cli_texts.h"
 #include "cli/exit_codes.h"
 #include "cli/port_gang.h"
 #include "cli/port_path.h"
@@ -145,6 +146,11 @@ private:
     std::string m_line;
 };
 
+// "passed 41, failed 2"
+std::string tally(int passed, int failed) {
+    return "passed " + std::to_string(passed) + ", failed " + std::to_string(failed);
+}
+
 void tellTally(const FlashOptions& options, int round, int passed, int failed) {
     if (options.json) {
         QJsonObject event;
@@ -156,15 +162,16 @@ void tellTally(const FlashOptions& options, int round, int passed, int failed) {
         std::printf("%s\n", QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
     }
-    std::fprintf(stderr, "reburn3: round %d: passed %d, failed %d\n", round, passed, failed);
+    std::fprintf(stderr, "reburn3: %s%d: %s\n", std::string(texts::kRound).c_str(), round,
+                 tally(passed, failed).c_str());
     std::fflush(stderr);
 }
 
 void askForNextBoards(StationMode mode) {
     if (mode == StationMode::Enter) {
-        std::fputs("reburn3: next board(s): press Enter to program, q to quit\n", stderr);
+        std::fprintf(stderr, "reburn3: %s\n", std::string(texts::kNextBoardsEnter).c_str());
     } else {
-        std::fputs("reburn3: next board(s): unplug and plug each port; Ctrl-C to quit\n", stderr);
+        std::fprintf(stderr, "reburn3: %s\n", std::string(texts::kNextBoardsReplug).c_str());
     }
     std::fflush(stderr);
 }
@@ -203,7 +210,8 @@ int runStation(FlashContext& context, const std::vector<std::string>& ports) {
         }
     }
     std::fprintf(stderr, "%s", summaryTable(all).c_str());
-    std::fprintf(stderr, "reburn3: station ended: passed %d, failed %d\n", passed, failed);
+    std::fprintf(stderr, "reburn3: %s%s\n", std::string(texts::kStationEnded).c_str(),
+                 tally(passed, failed).c_str());
     std::fflush(stderr);
     return gangExitCode(codes);
 }
