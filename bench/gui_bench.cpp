@@ -5,6 +5,11 @@
 //   QT_QPA_PLATFORM=offscreen gui_bench download SIM SCRIPT
 //   QT_QPA_PLATFORM=offscreen gui_bench idle SIM SCRIPT SECONDS
 //
+// or on a real X server with a window manager, where the X server's and the window
+// manager's CPU time during the run are measured too (scripts/with_x.sh names them):
+//
+//   scripts/with_x.sh gui_bench download-x SIM SCRIPT
+//
 // SIM is the simulator program; the script is copied to a folder of its own and given on
 // the command line, as an operator would start "reburn3-gui script.pf3". One line of
 // figures, key=value, goes to standard output. Exit 0 when the download completed (or
@@ -21,6 +26,7 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -46,6 +52,37 @@ double cpuSeconds() {
     };
     return s(usage.ru_utime) + s(usage.ru_stime);
 }
+
+// The CPU time of another process (user + system) from /proc, or -1 when it cannot be
+// read; `pidVariable` names the environment variable that holds its process id.
+double processCpuSeconds(const char* pidVariable) {
+    const QByteArray pid = qgetenv(pidVariable);
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+    if (pid.isEmpty() || !stat.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    // The fields after the command name, which is in parentheses and may hold blanks:
+    // utime and stime are the 14th and 15th of the whole line.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) {
+        return -1;
+    }
+    const double ticks = static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong());
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU time of a helper process over the run: its share of a core, or -1 when unknown.
+struct HelperCpu {
+    explicit HelperCpu(const char* pidVariable)
+        : variable(pidVariable), atStart(processCpuSeconds(pidVariable)) {}
+    double share(double wallS) const {
+        const double atEnd = processCpuSeconds(variable);
+        return atStart < 0 || atEnd < 0 || wallS <= 0 ? -1 : (atEnd - atStart) / wallS;
+    }
+    const char* variable;
+    double atStart;
+};
 
 long maxRssKb() {
     rusage usage{};
@@ -84,7 +121,8 @@ private:
 int usage() {
     std::fprintf(stderr,
                  "usage: gui_bench download SIM SCRIPT\n"
-                 "       gui_bench idle SIM SCRIPT SECONDS\n");
+                 "       gui_bench idle SIM SCRIPT SECONDS\n"
+                 "       scripts/with_x.sh gui_bench download-x SIM SCRIPT\n");
     return 2;
 }
 
@@ -98,8 +136,14 @@ int main(int argc, char** argv) {
     }
     const QString mode = args[1];
     const bool idle = mode == "idle";
-    if (!idle && mode != "download") {
+    const bool onX = mode == "download-x";
+    if (!idle && !onX && mode != "download") {
         return usage();
+    }
+    if (onX &&
+        (QGuiApplication::platformName() != "xcb" || qgetenv("REBURN3_X_SERVER_PID").isEmpty())) {
+        std::fprintf(stderr, "gui_bench: download-x runs under scripts/with_x.sh\n");
+        return 2;
     }
     const double idleSeconds = idle && args.size() > 4 ? args[4].toDouble() : 10.0;
 
@@ -139,6 +183,8 @@ int main(int argc, char** argv) {
 
     PeriodLog periods;
     QObject::connect(&session.tickTimer(), &QtTickTimer::ticked, [&] { periods.ticked(); });
+    const HelperCpu xServer("REBURN3_X_SERVER_PID");
+    const HelperCpu windowManager("REBURN3_WM_PID");
     const double cpuAtStart = cpuSeconds();
     const SteadyClock::time_point start = SteadyClock::now();
     bool ok = true;
@@ -162,12 +208,14 @@ int main(int argc, char** argv) {
     std::printf(
         "gui-%s wallS=%.3f tickBound=%llu ratio=%.4f ticks=%llu periodMedianMs=%.3f "
         "periodP99Ms=%.3f periodMaxMs=%.3f cpuS=%.3f cpuShare=%.4f maxRssKb=%ld "
-        "completed=%d\n",
-        idle ? "idle" : "download", wallS, static_cast<unsigned long long>(bound),
+        "xServerCpuShare=%.4f wmCpuShare=%.4f completed=%d\n",
+        idle ? "idle" : (onX ? "download-x" : "download"), wallS,
+        static_cast<unsigned long long>(bound),
         idle ? 0.0 : wallS / (static_cast<double>(bound) * 0.005),
         static_cast<unsigned long long>(form.engine().tickCount()),
         quantile(periods.periods(), 0.5), quantile(periods.periods(), 0.99),
-        quantile(periods.periods(), 1.0), cpuS, cpuS / wallS, maxRssKb(), ok ? 1 : 0);
+        quantile(periods.periods(), 1.0), cpuS, cpuS / wallS, maxRssKb(), xServer.share(wallS),
+        windowManager.share(wallS), ok ? 1 : 0);
     std::fflush(stdout);
 
     win.button(ButtonId::AbortProgram)->click();

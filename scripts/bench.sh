@@ -10,8 +10,12 @@
 #   - wall time / tick bound, tick period median, p99 and maximum, CPU share, peak RSS;
 #   - the same download with --reactive, and the speed-up;
 #   - peak RSS of a download of a script 16 times larger (with --reactive, to be quick);
+#   - both modes against a simulator paced at 115200 baud (`simulate --baud`), as wall
+#     time / the line-aware least time that `check --baud 115200` prints;
 #   - the download clicked through the window (offscreen), and the window idle with its
 #     port open (CPU share);
+#   - the download through the window on a real X server with a window manager
+#     (scripts/with_x.sh: Xvfb and JWM): CPU share of the window and of the X server;
 #   - the micro-benchmarks: script check throughput on 64 MB (valid and corrupt), reader
 #     per record, log post with repaint, driver put and poll per byte; peak RSS of
 #     `reburn3 check` on 64 MB valid and corrupt, and of the simulator on 64 MB.
@@ -100,9 +104,12 @@ kv() {
     sed -n "s/.* $1=\([-0-9.e+]*\).*/\1/p" "$2" | head -n 1
 }
 
-# Starts the simulated device on $1; sets $port.
+# Starts the simulated device on $1, paced at $line baud when that is set; sets $port.
+line=""
 start_sim() {
-    "$sim" "$1" --lifetime 900 >"$work/sim.out" 2>"$work/sim.err" &
+    local pace=()
+    [ -n "$line" ] && pace=(--baud "$line")
+    "$sim" "$1" --lifetime 900 "${pace[@]}" >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     port=""
     for _ in $(seq 1 100); do
@@ -273,6 +280,20 @@ if [ -n "$gang_counts" ] && [ -x /usr/bin/time ]; then
     say ""
 fi
 
+# --- a line of 115200 baud --------------------------------------------------------
+line=115200
+"$reburn3" check --baud "$line" "$script" | sed -n 's/^Least time: *\(.*\) (\([0-9]*\) ticks.*/\1 on ticks (\2 ticks),/p;
+    s/^Least reactive: *\([0-9.]* s\).*/\1 with --reactive/p' | paste -sd ' ' |
+    sed "s/^/least time at $line baud: /" | tee -a "$report"
+for i in $(seq 1 "$runs"); do
+    download "$script" "line$i" --baud "$line"
+    download "$script" "linereactive$i" --baud "$line" --reactive
+done
+say "flash (ticks), paced device at $line baud:      wall $(m wallS line) s, ratio to the line-aware bound $(m ratio line)"
+say "flash --reactive, paced device at $line baud:   wall $(m wallS linereactive) s, ratio to the line's own limit $(m ratio linereactive)"
+line=""
+say ""
+
 # --- the window -------------------------------------------------------------------
 if [ "$gui" -eq 1 ]; then
     export QT_QPA_PLATFORM=offscreen
@@ -291,6 +312,20 @@ if [ "$gui" -eq 1 ]; then
     [ "$quick" -eq 1 ] && idle_s=2
     "$build/bench/gui_bench" idle "$sim" "$script" "$idle_s" >"$work/idle.txt" 2>/dev/null
     say "window idle, port open ($idle_s s): CPU $(kv cpuShare "$work/idle.txt") of a core"
+    # The same download on a real X server, managed by JWM (exit 77: Xvfb or JWM missing).
+    x_ok=1
+    for i in $(seq 1 "$runs"); do
+        scripts/with_x.sh "$build/bench/gui_bench" download-x "$sim" "$script" \
+            >"$work/x$i.txt" 2>"$work/x$i.err" || { x_ok=0; break; }
+    done
+    if [ "$x_ok" -eq 1 ]; then
+        gx() { for i in $(seq 1 "$runs"); do kv "$1" "$work/x$i.txt"; done | median; }
+        say "window download on X (Xvfb + JWM): wall $(gx wallS) s, ratio to the tick bound $(gx ratio)"
+        say "  CPU:              window $(gx cpuShare), X server $(gx xServerCpuShare), window manager $(gx wmCpuShare) of a core"
+    else
+        say "window download on X: not measured ($(tail -n 1 "$work/x$i.err"))"
+    fi
+    unset QT_QPA_PLATFORM
     say ""
 fi
 

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs with apt whatever the build and the tests need and is not there yet.
 # Safe to run again: it installs nothing when everything is present.
+#
+#   scripts/bootstrap.sh              the build and the tests (scripts/test.sh, demo.sh)
+#   scripts/bootstrap.sh package      and what making the Debian package needs
+#   scripts/bootstrap.sh windows      and the MinGW-w64 cross-build and Wine
 set -euo pipefail
 
 packages=(
@@ -9,7 +13,20 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb jwm x11-utils xdotool fonts-dejavu-core
     python3 python3-jsonschema tmux
+    # the man pages, and the checks of the completion and the desktop files
+    help2man man-db bash-completion desktop-file-utils appstream
 )
+for extra in "$@"; do
+    case $extra in
+        package)
+            packages+=(debhelper dpkg-dev fakeroot lintian git) ;;
+        windows)
+            packages+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
+        *)
+            echo "bootstrap: unknown set $extra (package, windows)" >&2
+            exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,7 +10,7 @@ seconds=${1:-180}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DREBURN3_FUZZ=ON -DREBURN3_WITH_QT=OFF >/dev/null
+    -DREBURN3_FUZZ=ON -DREBURN3_WITH_QT=OFF -DREBURN3_WERROR=ON >/dev/null
 cmake --build "$build" --target script_fuzz engine_fuzz
 
 # Scripts up to 1 MB; the engine's inputs are a few pairs of bytes.

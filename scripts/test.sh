@@ -9,13 +9,15 @@ scripts/bootstrap.sh
 
 jobs=$(nproc)
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREBURN3_SANITIZE=OFF
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREBURN3_SANITIZE=OFF \
+    -DREBURN3_WERROR=ON -DREBURN3_MAN_PAGES=ON
 cmake --build "$build" --parallel "$jobs"
 ctest --test-dir "$build" --output-on-failure --timeout 180 -j "$jobs"
 
 if [ "${REBURN3_SKIP_SANITIZERS:-0}" != 1 ]; then
     asan=${ASAN_BUILD_DIR:-build-asan}
-    cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREBURN3_SANITIZE=ON
+    cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DREBURN3_SANITIZE=ON \
+        -DREBURN3_WERROR=ON
     cmake --build "$asan" --parallel "$jobs"
     # Any report fails the test that raised it: UBSan aborts, ASan exits non-zero.
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \

@@ -8,7 +8,8 @@
 #   scripts/with_x.sh [--screen WIDTHxHEIGHT] COMMAND [ARGUMENT...]
 #
 # The command runs with DISPLAY set, in a process group of its own; its exit status is
-# the script's. Exits 77 (skipped) when Xvfb, jwm or xprop is missing: scripts/bootstrap.sh
+# the script's. REBURN3_X_SERVER_PID and REBURN3_WM_PID name the X server and the window
+# manager, so that a benchmark can read their CPU time. Exits 77 (skipped) when Xvfb, jwm or xprop is missing: scripts/bootstrap.sh
 # installs them. Every process started here is ended on the way out.
 set -euo pipefail
 
@@ -89,7 +90,7 @@ done
 xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' ||
     { echo "the window manager did not start" >&2; exit 1; }
 
-QT_QPA_PLATFORM=xcb setsid "$@" &
+REBURN3_X_SERVER_PID=$xvfb_pid REBURN3_WM_PID=$wm_pid QT_QPA_PLATFORM=xcb setsid "$@" &
 cmd_pid=$!
 status=0
 wait "$cmd_pid" || status=$?

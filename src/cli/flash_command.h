@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct FlashOptions {
     std::string logPath;       // --log: one JSON line appended per download; empty: none
     Tags tags;                 // --tag KEY=VALUE, into the log line and the JSON result
     std::string expectSha256;  // --expect-sha256: lower-case hex; empty: any script
+    // The line rate --stats measures against (the port's line at 10 bits a byte); 0: an
+    // infinitely fast line, the tick bound alone.
+    std::uint32_t lineBaud = 0;
     // The longest the handshake may go on (a device that never goes quiet); 0: no limit.
     double handshakeLimitSeconds = HandshakeLimit::kDefaultSeconds;
     int retries = 0;                  // --retries: starts again after a failed handshake

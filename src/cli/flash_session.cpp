@@ -44,6 +44,7 @@ namespace {
 constexpr std::int16_t kPathPort = 1;
 // How often --wait-for-port looks for the device.
 constexpr int kPortPollMs = 50;
+constexpr double kTickSeconds = 0.005;
 
 std::string nowUtc() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
@@ -91,6 +92,7 @@ public:
         // The script opened once for the whole command: every open of its name reads it.
         m_form.script().holdFile(m_options.script, m_context.script);
         CheckOptions check;
+        check.lineBaud = m_options.lineBaud;
         check.digest = &m_digest;
         check.stopRequested = [this] { return m_context.watcher.raised(); };
         m_form.reader().setCheckOptions(std::move(check));
@@ -311,6 +313,16 @@ private:
         finish(RunReason::HandshakeLimit);
     }
 
+    // The least time the run is measured against: on ticks the tick bound; with reactive
+    // steps on a line of known rate, the line's own limit (without a rate, the tick
+    // bound, which a reactive run beats by far).
+    double leastSeconds(const ScriptSummary& summary) const {
+        if (m_options.reactive && m_options.lineBaud != 0) {
+            return summary.reactiveBoundSeconds();
+        }
+        return static_cast<double>(summary.tickBound()) * kTickSeconds;
+    }
+
     // Closes the script and the port as "Exit / Abort" does and reports the end.
     // `reason` is the session's own, for an end that no run decided (None: the run's).
     void finish(RunReason reason) {
@@ -319,7 +331,9 @@ private:
         }
         m_finished = true;
         if (m_stats) {
-            m_stats->runEnded(m_form.reader().summary().tickBound(), m_form.engine().tickCount());
+            const ScriptSummary& summary = m_form.reader().summary();
+            m_stats->runEnded(summary.tickBound(), leastSeconds(summary),
+                              m_form.engine().tickCount());
         }
         m_view.runEnded();
         m_form.AbortProgram_Click();

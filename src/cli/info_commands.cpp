@@ -44,6 +44,13 @@ std::string secondsText(std::uint64_t ticks) {
     return buf;
 }
 
+// "23.396 s", to the millisecond.
+std::string secondsText(double seconds) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.3f s", seconds);
+    return buf;
+}
+
 std::string hex4(std::uint16_t v) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(v));
@@ -52,7 +59,7 @@ std::string hex4(std::uint16_t v) {
 
 }  // namespace
 
-int runCheck(const std::string& script, bool json) {
+int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
     ScriptStream stream;
     const std::string problem = scriptOpenProblem(script);
     if (!problem.empty() || !stream.open(script)) {
@@ -69,7 +76,9 @@ int runCheck(const std::string& script, bool json) {
         }
         return kExitBadScript;
     }
-    const ScriptSummary s = checkScript(stream);
+    CheckOptions options;
+    options.lineBaud = lineBaud;
+    const ScriptSummary s = checkScript(stream, options);
 
     std::vector<std::string> faults;
     for (const ScriptFault& fault : s.faults) {
@@ -101,6 +110,10 @@ int runCheck(const std::string& script, bool json) {
         o.insert("bytesToVerify", static_cast<qint64>(s.rxBytes));
         o.insert("leastTicks", static_cast<qint64>(s.tickBound()));
         o.insert("leastMs", static_cast<qint64>(s.tickBound() * kTickMs));
+        o.insert("lineBaud", static_cast<qint64>(lineBaud));
+        if (lineBaud != 0) {
+            o.insert("leastReactiveS", s.reactiveBoundSeconds());
+        }
         o.insert("faultCount", static_cast<qint64>(s.faultCount));
         QJsonArray list;
         for (const ScriptFault& f : s.faults) {
@@ -129,9 +142,19 @@ int runCheck(const std::string& script, bool json) {
     printLine("Script lines:    " + std::to_string(s.lines));
     printLine("Bytes to send:   " + std::to_string(s.txBytes));
     printLine("Bytes to verify: " + std::to_string(s.rxBytes));
+    if (lineBaud == 0) {
+        printLine("Least time:      " + secondsText(s.tickBound()) + " (" +
+                  std::to_string(s.tickBound()) +
+                  " ticks of 5 ms, against a device that answers at once, on an infinitely "
+                  "fast line)");
+        return kExitCompleted;
+    }
+    const std::string line = std::to_string(lineBaud) + " baud";
     printLine("Least time:      " + secondsText(s.tickBound()) + " (" +
-              std::to_string(s.tickBound()) +
-              " ticks of 5 ms, against a device that answers at once)");
+              std::to_string(s.tickBound()) + " ticks of 5 ms at " + line +
+              ", against a device that answers at once)");
+    printLine("Least reactive:  " + secondsText(s.reactiveBoundSeconds()) +
+              " (--reactive: " + line + " carrying every byte back to back after the handshake)");
     return kExitCompleted;
 }
 

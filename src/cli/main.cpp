@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
@@ -40,7 +41,7 @@ constexpr const char* kUsage =
     "Options come after the command. Run `reburn3 COMMAND --help` (or\n"
     "`reburn3 help COMMAND`) for a command's options and exit codes.\n"
     "  -h, --help      this help\n"
-    "  --version       the version\n";
+    "  -V, --version   the version, the commit and the Qt version\n";
 
 constexpr const char* kFlashUsage =
     "Usage: reburn3 flash --port DEVICE|COMn [options] [--] SCRIPT\n"
@@ -79,6 +80,8 @@ constexpr const char* kFlashUsage =
     "  --stats                  measure the run: time against the least the protocol\n"
     "                           allows, tick periods, CPU time, peak memory (standard\n"
     "                           error, and in the --json result)\n"
+    "  --baud RATE              with --stats: measure against the least time on a line\n"
+    "                           of RATE baud (the port's line; the simulator's --baud)\n"
     "  --reactive               verify each answer as soon as it arrives and send the next\n"
     "                           bytes at once instead of at the next 5 ms tick (faster;\n"
     "                           the device must take bytes right after its answer)\n"
@@ -100,15 +103,20 @@ constexpr const char* kFlashUsage =
     "\n";
 
 constexpr const char* kCheckUsage =
-    "Usage: reburn3 check [--json] [--] SCRIPT\n"
+    "Usage: reburn3 check [--json] [--baud RATE] [--] SCRIPT\n"
     "\n"
     "Checks the whole of SCRIPT without opening a port: prints its records, script lines,\n"
     "bytes to send and to verify, and the least time a download can take at 5 ms ticks\n"
     "against a device that answers at once; or the faults found (exit 3), and a hint\n"
     "when the file looks like a known wrong format.\n"
+    "Without --baud the line is taken as infinitely fast. With --baud RATE the bytes\n"
+    "cross a line of RATE baud at 10 bits a byte: the least time on ticks counts the\n"
+    "whole ticks each answer waits for, and the least time with --reactive is the\n"
+    "line's own limit.\n"
     "\n"
     "Options:\n"
     "  --json       one JSON object on standard output; faults as {record, offset, message}\n"
+    "  --baud RATE  the least times on a line of RATE baud (1 to 10000000)\n"
     "  -h, --help   this help\n"
     "  --           ends the options\n"
     "\n";
@@ -201,6 +209,18 @@ std::string parseSha256(const std::string& text) {
     return out;
 }
 
+// A line rate for --baud. False when it is not a whole number from 1 to 10000000.
+bool parseBaud(const QString& word, std::uint32_t& baud) {
+    bool ok = false;
+    const qulonglong value = word.toULongLong(&ok);
+    if (!ok || value < 1 || value > 10'000'000) {
+        return false;
+    }
+    baud = static_cast<std::uint32_t>(value);
+    return true;
+}
+constexpr const char* kBaudError = "--baud takes a line rate in baud, 1 to 10000000";
+
 // Parses the words after the command name. False, with the message, on a usage error.
 // `raw` keeps the words as the bytes given, so that a file name that is not valid text
 // opens as it was typed.
@@ -285,8 +305,9 @@ int flashCommand(int argcGiven, char** argvGiven) {
     const QCommandLineOption retries("retries", "retries", "N");
     const QCommandLineOption waitForPort("wait-for-port", "wait-for-port", "SECONDS");
     const QCommandLineOption station("station", "station", "MODE");
+    const QCommandLineOption baud("baud", "baud", "RATE");
     parser.addOptions({help, port, progress, json, quiet, log, tag, expectSha, trace, repeat, stats,
-                       reactive, handshakeLimit, retries, waitForPort, station});
+                       reactive, handshakeLimit, retries, waitForPort, station, baud});
     QString error;
     std::vector<std::string> raw;
     if (!parseCommand(parser, "flash", argc, argv, error, raw)) {
@@ -325,6 +346,9 @@ int flashCommand(int argcGiven, char** argvGiven) {
     options.logPath = parser.isSet(log) ? rawWord(raw, parser.value(log)) : std::string();
     options.stats = parser.isSet(stats);
     options.reactive = parser.isSet(reactive);
+    if (parser.isSet(baud) && !parseBaud(parser.value(baud), options.lineBaud)) {
+        return flashUsageError(kBaudError, argc, argv);
+    }
     for (const QString& t : parser.values(tag)) {
         if (!parseTag(t.toStdString(), options.tags)) {
             return flashUsageError("--tag takes KEY=VALUE", argc, argv);
@@ -384,16 +408,6 @@ int flashCommand(int argcGiven, char** argvGiven) {
     if (options.ports.size() > 1 && !options.tracePath.empty()) {
         return flashUsageError("--trace takes a single port", argc, argv);
     }
-    if (parser.isSet(handshakeLimit)) {
-        bool ok = false;
-        options.handshakeLimitSeconds = parser.value(handshakeLimit).toDouble(&ok);
-        if (!ok || !(options.handshakeLimitSeconds == 0.0 ||
-                     (options.handshakeLimitSeconds >= HandshakeLimit::kLeastSeconds &&
-                      options.handshakeLimitSeconds <= 86400.0))) {
-            return usageError("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit",
-                              kFlashUsage);
-        }
-    }
     const QString mode = parser.isSet(progress) ? parser.value(progress) : QStringLiteral("auto");
     if (mode == "bar") {
         options.progress = ProgressMode::Bar;
@@ -443,8 +457,31 @@ int simpleCommand(const char* command, const char* usage, std::string_view exitC
     return run(takesScript ? rawWord(raw, positional.front()) : std::string(), parser.isSet(json));
 }
 
-int checkScriptCommand(const std::string& script, bool json) {
-    return runCheck(script, json);
+int checkCommand(int argc, char** argv) {
+    QCommandLineParser parser;
+    const QCommandLineOption help({"h", "help"}, "help");
+    const QCommandLineOption json("json", "json");
+    const QCommandLineOption baud("baud", "baud", "RATE");
+    parser.addOptions({help, json, baud});
+    QString error;
+    std::vector<std::string> raw;
+    if (!parseCommand(parser, "check", argc, argv, error, raw)) {
+        return usageError(error.toStdString(), "check ");
+    }
+    if (parser.isSet(help)) {
+        printHelp(kCheckUsage, checkExitCodeHelp());
+        return kExitCompleted;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        return usageError(positional.isEmpty() ? "no script given" : "give exactly one script",
+                          "check ");
+    }
+    std::uint32_t lineBaud = 0;
+    if (parser.isSet(baud) && !parseBaud(parser.value(baud), lineBaud)) {
+        return usageError(kBaudError, "check ");
+    }
+    return runCheck(rawWord(raw, positional.front()), parser.isSet(json), lineBaud);
 }
 int portsCommand(const std::string& /*unused*/, bool json) {
     return runPorts(json);
@@ -468,14 +505,13 @@ int main(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("reburn3"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QString::fromStdString(std::string(programVersion())));
 
     if (command == "flash") {
         return flashCommand(argc, argv);
     }
     if (command == "check") {
-        return simpleCommand("check", kCheckUsage, checkExitCodeHelp(), argc, argv, true,
-                             checkScriptCommand);
+        return checkCommand(argc, argv);
     }
     if (command == "ports") {
         return simpleCommand("ports", kPortsUsage, {}, argc, argv, false, portsCommand);
@@ -497,8 +533,8 @@ int main(int argc, char** argv) {
         printHelp(kUsage);
         return kExitCompleted;
     }
-    if (command == "--version") {
-        std::printf("reburn3 %d.%02d\n", text::kVersionMajor, text::kVersionMinor);
+    if (command == "-V" || command == "--version") {
+        std::printf("%s\n", versionLine("reburn3", qVersion()).c_str());
         return kExitCompleted;
     }
     if (command.empty()) {

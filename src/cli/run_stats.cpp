@@ -74,13 +74,14 @@ void RunStats::runStarted() {
     m_running = true;
 }
 
-void RunStats::runEnded(std::uint64_t tickBound, std::uint64_t ticks) {
+void RunStats::runEnded(std::uint64_t tickBound, double boundS, std::uint64_t ticks) {
     if (!m_running) {
         return;
     }
     m_running = false;
     const CpuTimes cpu = cpuNow();
     m_figures.tickBound = tickBound;
+    m_figures.boundS = boundS;
     m_figures.ticks = ticks;
     m_figures.wallS = std::chrono::duration<double>(TickPeriods::Clock::now() - m_start).count();
     m_figures.cpuUserS = cpu.user - m_cpuUserAtStart;
@@ -92,10 +93,10 @@ std::string RunStats::summaryLine() const {
     const RunFigures& f = m_figures;
     char line[512];
     std::snprintf(line, sizeof line,
-                  "reburn3: stats: %.3f s for a bound of %llu ticks (%.3f s): ratio %.4f; "
+                  "reburn3: stats: %.3f s for a bound of %.3f s (tick bound %llu): ratio %.4f; "
                   "%llu ticks; tick period median %.3f ms, p99 %.3f ms, max %.3f ms; "
                   "CPU %.3f s user + %.3f s system = %.1f %% of a core; peak RSS %ld kB",
-                  f.wallS, static_cast<unsigned long long>(f.tickBound), f.boundS(), f.ratio(),
+                  f.wallS, f.boundS, static_cast<unsigned long long>(f.tickBound), f.ratio(),
                   static_cast<unsigned long long>(f.ticks), m_periods.quantileMs(0.5),
                   m_periods.quantileMs(0.99), m_periods.maxMs(), f.cpuUserS, f.cpuSysS,
                   100.0 * f.cpuShare(), f.maxRssKb);
@@ -107,7 +108,7 @@ QJsonObject RunStats::toJson() const {
     QJsonObject o;
     o.insert("wallS", f.wallS);
     o.insert("tickBound", static_cast<qint64>(f.tickBound));
-    o.insert("boundS", f.boundS());
+    o.insert("boundS", f.boundS);
     o.insert("ratio", f.ratio());
     o.insert("ticks", static_cast<qint64>(f.ticks));
     o.insert("periodsMeasured", static_cast<qint64>(m_periods.count()));

@@ -42,14 +42,14 @@ private:
 // and its peak resident memory.
 struct RunFigures {
     std::uint64_t tickBound = 0;  // ticks the script needs against an instant device
+    double boundS = 0;            // the least time the run is measured against
     std::uint64_t ticks = 0;      // ticks delivered
     double wallS = 0;             // from the press of "Program FLASH" to the end
     double cpuUserS = 0;
     double cpuSysS = 0;
     long maxRssKb = 0;
 
-    double boundS() const { return static_cast<double>(tickBound) * 0.005; }
-    double ratio() const { return boundS() > 0 ? wallS / boundS() : 0; }
+    double ratio() const { return boundS > 0 ? wallS / boundS : 0; }
     double cpuShare() const { return wallS > 0 ? (cpuUserS + cpuSysS) / wallS : 0; }
 };
 
@@ -64,7 +64,8 @@ public:
         }
     }
     void runStarted();
-    void runEnded(std::uint64_t tickBound, std::uint64_t ticks);
+    // `boundS`: the least time of the run (the tick bound's, or a line's own limit).
+    void runEnded(std::uint64_t tickBound, double boundS, std::uint64_t ticks);
 
     const TickPeriods& periods() const { return m_periods; }
     const RunFigures& figures() const { return m_figures; }

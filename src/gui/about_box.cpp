@@ -10,13 +10,8 @@
 #include "gui/app_icon.h"
 #include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
+#include "gui/platform_registry.h"
 #include "ui/messages.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include <map>
-#endif
 
 namespace reburn3 {
 
@@ -24,71 +19,6 @@ namespace {
 
 QString qs(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-#ifdef _WIN32
-// The registry itself, through its single-byte-character calls.
-class WindowsRegistry final : public Registry {
-public:
-    ~WindowsRegistry() override {
-        for (auto& entry : m_keys) {
-            ::RegCloseKey(entry.second);
-        }
-    }
-    std::int32_t RegOpenKeyExA(std::uint32_t root, const std::string& subKey, std::uint32_t options,
-                               std::uint32_t access, Handle& key) override {
-        // Predefined root keys are sign-extended handles.
-        const auto rootKey =
-            reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
-        HKEY opened = nullptr;
-        const LONG result = ::RegOpenKeyExA(rootKey, subKey.c_str(), options, access, &opened);
-        if (result != ERROR_SUCCESS) {
-            return static_cast<std::int32_t>(result);
-        }
-        key = m_next++;
-        m_keys[key] = opened;
-        return 0;
-    }
-    std::int32_t RegQueryValueExA(Handle key, const std::string& valueName, std::uint32_t& type,
-                                  std::vector<std::uint8_t>& data) override {
-        const auto it = m_keys.find(key);
-        if (it == m_keys.end()) {
-            return ERROR_INVALID_HANDLE;
-        }
-        DWORD valueType = 0;
-        DWORD size = static_cast<DWORD>(data.size());
-        const LONG result = ::RegQueryValueExA(it->second, valueName.c_str(), nullptr, &valueType,
-                                               data.data(), &size);
-        if (result != ERROR_SUCCESS) {
-            return static_cast<std::int32_t>(result);
-        }
-        data.resize(size);
-        type = valueType;
-        return 0;
-    }
-    std::int32_t RegCloseKey(Handle key) override {
-        const auto it = m_keys.find(key);
-        if (it == m_keys.end()) {
-            return ERROR_INVALID_HANDLE;
-        }
-        const LONG result = ::RegCloseKey(it->second);
-        m_keys.erase(it);
-        return static_cast<std::int32_t>(result);
-    }
-
-private:
-    std::map<Handle, HKEY> m_keys;
-    Handle m_next = 1;
-};
-#endif
-
-std::unique_ptr<Registry> platformRegistry() {
-#ifdef _WIN32
-    return std::make_unique<WindowsRegistry>();
-#else
-    // No registry here: the system-information program is never found.
-    return std::make_unique<EmptyRegistry>();
-#endif
 }
 
 // Designed geometry, in pixels.

@@ -27,11 +27,9 @@ add_library(reburn3_widgets STATIC
     ${CMAKE_CURRENT_LIST_DIR}/port_dialog_widget.h
     ${CMAKE_CURRENT_LIST_DIR}/qt_desktop.cpp
     ${CMAKE_CURRENT_LIST_DIR}/qt_desktop.h
-    ${CMAKE_CURRENT_LIST_DIR}/sys_info.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/sys_info.h
 )
 set_target_properties(reburn3_widgets PROPERTIES AUTOMOC ON)
-target_link_libraries(reburn3_widgets PUBLIC reburn3_core reburn3_qt Qt6::Widgets)
+target_link_libraries(reburn3_widgets PUBLIC reburn3_core reburn3_sysinfo reburn3_qt Qt6::Widgets)
 
 add_executable(reburn3-gui ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(reburn3-gui PRIVATE reburn3_widgets)

@@ -113,6 +113,7 @@ int LogView::contentWidth() const {
 }
 
 void LogView::lineAppended(const std::string& line, std::size_t dropped) {
+    const ViewState before = viewState();
     m_widths.push_back(textWidth(line));
     m_widest = std::max(m_widest, m_widths.back());
     bool widestDropped = false;
@@ -125,10 +126,50 @@ void LogView::lineAppended(const std::string& line, std::size_t dropped) {
     }
     // The new line becomes the current line and is deselected again: nothing stays
     // highlighted after a post.
+    const bool hadSelection = hasSelection();
     m_anchor = m_current = -1;
     updateScrollRange();
     scrollToLast();
-    viewport()->repaint();
+    if (hadSelection || !paintNewRowOnly(before, dropped)) {
+        viewport()->repaint();
+    }
+}
+
+LogView::ViewState LogView::viewState() const {
+    return {firstVisibleRow(),
+            verticalScrollBar()->value() == verticalScrollBar()->maximum(),
+            horizontalScrollBar()->value(),
+            verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn,
+            horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn,
+            viewport()->size()};
+}
+
+// After a post at the end of the log the rows in view are the ones shown before, moved up
+// by a row when the view was full: their pixels are moved and only the new row is
+// painted. Whatever else changed (a scroll bar came or went, the view was not at the end,
+// the view moved sideways, the focus frame, which would move with the rows) asks for a
+// whole repaint: false.
+bool LogView::paintNewRowOnly(const ViewState& before, std::size_t dropped) {
+    const ViewState now = viewState();
+    if (!before.atEnd || hasFocus() || now.sideways != before.sideways ||
+        now.verticalBar != before.verticalBar || now.horizontalBar != before.horizontalBar ||
+        now.size != before.size) {
+        return false;
+    }
+    // How far the rows in view moved, in rows of the list before the post.
+    const std::ptrdiff_t moved = static_cast<std::ptrdiff_t>(now.first) +
+                                 static_cast<std::ptrdiff_t>(dropped) - before.first;
+    const int newRow = rowCount() - 1 - firstVisibleRow();
+    if (moved < 0 || moved > 1 || newRow < 0 || newRow >= visibleRows()) {
+        return false;
+    }
+    const QRect rows(0, 0, viewport()->width(), visibleRows() * m_rowHeight);
+    if (moved == 1) {
+        viewport()->scroll(0, -m_rowHeight, rows);
+    }
+    // At once, as a whole repaint would be: the moved rows go to the screen with it.
+    viewport()->repaint(QRect(0, newRow * m_rowHeight, viewport()->width(), m_rowHeight));
+    return true;
 }
 
 void LogView::cleared() {

@@ -15,7 +15,8 @@ namespace reburn3 {
 // the rows in view, all of one height, and never a part of a row. A post scrolls the
 // newest line into view and repaints at once, without returning to the event loop, so
 // lines posted during a long tick show as they come; that stays cheap however full the
-// log is.
+// log is: a post at the end moves the pixels of the rows in view and paints only the new
+// row.
 //
 // Rows can be selected with the mouse (a click, Shift+click or a drag; Ctrl+A selects
 // all) and copied with Ctrl+C or the context menu ("Copy", "Copy All"), one line of
@@ -73,6 +74,17 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    // What decides whether a post can move the rows in view instead of painting them.
+    struct ViewState {
+        int first;  // the first row in view
+        bool atEnd;
+        int sideways;
+        bool verticalBar;
+        bool horizontalBar;
+        QSize size;
+    };
+    ViewState viewState() const;
+    bool paintNewRowOnly(const ViewState& before, std::size_t dropped);
     void updateScrollRange();
     void showScrollBarsAsNeeded();
     void scrollToLast();

@@ -55,8 +55,24 @@ std::uint64_t blockDigest(const char* data, std::size_t size) {
     return h;
 }
 
+std::uint64_t lineTicks(std::uint64_t bytes, std::uint32_t baud) {
+    // A tick is 1/200 s and a byte 10 bits: bytes * 10 * 200 / baud ticks.
+    constexpr std::uint64_t kBitTicks = 10 * 200;
+    const std::uint64_t ticks = (bytes * kBitTicks + baud - 1) / baud;
+    return std::max<std::uint64_t>(ticks, 1);
+}
+
 std::uint64_t ScriptSummary::tickBound() const {
-    return kHandshakeTicks + groups;
+    return kHandshakeTicks + (lineBaud == 0 ? groups : lineGroupTicks);
+}
+
+double ScriptSummary::reactiveBoundSeconds() const {
+    constexpr double kTickSeconds = 0.005;
+    const double handshake = static_cast<double>(kHandshakeTicks) * kTickSeconds;
+    if (lineBaud == 0) {
+        return handshake;
+    }
+    return handshake + static_cast<double>(txBytes + rxBytes) * 10.0 / lineBaud;
 }
 
 void ScriptChecker::feed(const char* data, std::size_t size) {
@@ -98,9 +114,11 @@ void ScriptChecker::handleRecord(const char* rec) {
             (r.kind == script::RecordKind::Transmit ? m_summary.txBytes : m_summary.rxBytes) += 1;
             const int group = static_cast<int>(r.kind);
             if (group != m_lastGroup) {
+                closeGroup();
                 ++m_summary.groups;
                 m_lastGroup = group;
             }
+            ++m_groupBytes;
             break;
         }
         case script::RecordKind::LineMark:
@@ -116,6 +134,22 @@ void ScriptChecker::handleRecord(const char* rec) {
             }
             break;
     }
+}
+
+void ScriptChecker::closeGroup() {
+    const std::uint32_t baud = m_summary.lineBaud;
+    if (baud == 0 || m_lastGroup < 0) {
+        return;
+    }
+    if (m_lastGroup == static_cast<int>(script::RecordKind::Transmit)) {
+        // Written in one tick; its bytes are still on their way when the answer is awaited.
+        m_summary.lineGroupTicks += 1;
+        m_crossingTxBytes = m_groupBytes;
+    } else {
+        m_summary.lineGroupTicks += lineTicks(m_crossingTxBytes + m_groupBytes, baud);
+        m_crossingTxBytes = 0;
+    }
+    m_groupBytes = 0;
 }
 
 void ScriptChecker::addFault(std::uint64_t record, std::string message) {
@@ -138,6 +172,7 @@ void ScriptChecker::flushBlankRecords(std::uint64_t lastBlank) {
 }
 
 ScriptSummary ScriptChecker::finish() {
+    closeGroup();
     const std::string_view tail(m_pending.data(), m_pendingSize);
     if (!tail.empty() && !script::isTrailingWhitespace(tail)) {
         flushBlankRecords(m_summary.records);
@@ -158,7 +193,7 @@ ScriptSummary ScriptChecker::finish() {
 }
 
 ScriptSummary checkScript(ScriptStream& stream, const CheckOptions& options) {
-    ScriptChecker checker(options.recordLimit);
+    ScriptChecker checker(options.recordLimit, options.lineBaud);
     std::vector<std::uint64_t> digests;
     if (options.digest != nullptr) {
         options.digest->restart();

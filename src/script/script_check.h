@@ -44,11 +44,28 @@ struct ScriptSummary {
     // The check was stopped before the end of the file: nothing else here is complete.
     bool interrupted = false;
 
+    // The line rate the bounds below assume, in baud at 10 bits a byte (8N1); 0 for a
+    // line that carries every byte at once.
+    std::uint32_t lineBaud = 0;
+    // Ticks the groups take on that line (see tickBound); counted only with a rate.
+    std::uint64_t lineGroupTicks = 0;
+
     bool ok() const { return faultCount == 0 && records > 0 && !interrupted; }
-    // Ticks a download takes against a device that answers at once: the handshake
-    // is judged at the 57th tick and every group of T or R records takes one more.
+    // Ticks a download takes at least, against a device that answers at once: the
+    // handshake is judged at the 57th tick and every group of T or R records takes one
+    // more. On a line of `lineBaud`, a group of R records waits, in whole ticks from the
+    // tick that wrote the T group before it, for those T bytes to reach the device and
+    // the answer to come back, and takes at least one tick.
     std::uint64_t tickBound() const;
+    // Seconds a download with reactive steps takes at least on the line of `lineBaud`:
+    // the handshake's ticks, then every T and R byte back to back on the line. Without
+    // a rate, the handshake's ticks alone.
+    double reactiveBoundSeconds() const;
 };
+
+// The ticks of 5 ms in which `bytes` cross a line of `baud` at 10 bits a byte, rounded
+// up to whole ticks; at least one.
+std::uint64_t lineTicks(std::uint64_t bytes, std::uint32_t baud);
 
 // The script is read, checked and verified in blocks of this size.
 inline constexpr std::size_t kBlockSize = 1 << 16;
@@ -69,6 +86,7 @@ public:
 // What a whole-file check is given besides the stream.
 struct CheckOptions {
     std::uint64_t recordLimit = kMaxRecords;
+    std::uint32_t lineBaud = 0;  // the line rate the bounds assume; 0: an instant line
     ScriptDigest* digest = nullptr;
     // Asked before each block: true ends the check there, as interrupted. A check of a
     // large file takes seconds, and an operator's Ctrl-C must not wait for it.
@@ -80,7 +98,10 @@ struct CheckOptions {
 // whatever its length. More than `recordLimit` records is a fault.
 class ScriptChecker {
 public:
-    explicit ScriptChecker(std::uint64_t recordLimit = kMaxRecords) : m_recordLimit(recordLimit) {}
+    explicit ScriptChecker(std::uint64_t recordLimit = kMaxRecords, std::uint32_t lineBaud = 0)
+        : m_recordLimit(recordLimit) {
+        m_summary.lineBaud = lineBaud;
+    }
     void feed(const char* data, std::size_t size);
     ScriptSummary finish();
 
@@ -88,6 +109,7 @@ private:
     void handleRecord(const char* rec);
     void addFault(std::uint64_t record, std::string message);
     void flushBlankRecords(std::uint64_t lastBlank);
+    void closeGroup();
 
     std::uint64_t m_recordLimit;
     ScriptSummary m_summary;
@@ -95,6 +117,10 @@ private:
     std::array<char, 4> m_pending{};
     std::size_t m_pendingSize = 0;
     int m_lastGroup = -1;  // kind of the current group, -1 before the first
+    // Bytes of the current group, and of the T group still crossing the line before it:
+    // folded into the line's ticks as each group closes, so no group is kept.
+    std::uint64_t m_groupBytes = 0;
+    std::uint64_t m_crossingTxBytes = 0;
 };
 
 // Checks the whole of an open stream from its start, block by block, notes each

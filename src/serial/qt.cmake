@@ -1,10 +1,8 @@
 # reburn3_qt: the Qt edge of the core, shared by the command line and the GUI: the serial
-# driver on QSerialPort, the port-number-to-device map and the tick timer.
+# driver on QSerialPort and the tick timer. (The port-number-to-device map is in the core.)
 find_package(Qt6 REQUIRED COMPONENTS Core SerialPort)
 
 add_library(reburn3_qt STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/port_map.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/port_map.h
     ${CMAKE_CURRENT_LIST_DIR}/qt_serial_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/qt_serial_driver.h
     ${CMAKE_CURRENT_LIST_DIR}/port_descriptor.h

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "build_version.h"
+
 // Every text the operator sees, spelled once. Texts that are followed by a
 // number or a name in the logs end where that value begins.
 namespace reburn3::text {
@@ -9,9 +11,10 @@ namespace reburn3::text {
 // Application identity.
 inline constexpr std::string_view kAppTitle = "ORX-716_reBURN3";
 inline constexpr std::string_view kMainWindowTitle = "ORX-716 reBURN Application - BURN3";
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-inline constexpr int kVersionRevision = 0;
+// The About box's "Version 1.0.0", from the build's version number.
+inline constexpr int kVersionMajor = REBURN3_VERSION_MAJOR;
+inline constexpr int kVersionMinor = REBURN3_VERSION_MINOR;
+inline constexpr int kVersionRevision = REBURN3_VERSION_PATCH;
 inline constexpr std::string_view kAboutDescription =
     "Used to reBURN the operational firmware of an ORX-716 interface device using BURN3 mode.";
 inline constexpr std::string_view kSysInfoUnavailable =

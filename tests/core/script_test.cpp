@@ -134,6 +134,87 @@ TEST(ScriptCheck, FeedingInPiecesGivesTheSameResult) {
     }
 }
 
+// `count` records of `kind` ("T00" or "R00"), as scriptOf words.
+std::string records(const std::string& kind, int count) {
+    std::string words;
+    for (int i = 0; i < count; ++i) {
+        words += kind + " ";
+    }
+    return words;
+}
+
+ScriptSummary checkOnLine(const std::string& content, std::uint32_t baud, std::size_t piece) {
+    ScriptChecker checker(kMaxRecords, baud);
+    for (std::size_t i = 0; i < content.size(); i += piece) {
+        checker.feed(content.data() + i, std::min(piece, content.size() - i));
+    }
+    return checker.finish();
+}
+
+struct LineCase {
+    const char* name;
+    std::string words;
+    std::uint32_t baud;
+    std::uint64_t groupTicks;  // the ticks after the handshake's 57
+};
+
+class ScriptCheckOnALine : public ::testing::TestWithParam<LineCase> {};
+
+// An answer is awaited, from the tick that wrote the T group before it, for as many whole
+// ticks as those bytes and the answer's take on the line, and never less than one.
+TEST_P(ScriptCheckOnALine, CountsTheWholeTicksEachAnswerWaitsFor) {
+    const LineCase& c = GetParam();
+    const std::string content = scriptOf(c.words);
+    const auto whole = checkOnLine(content, c.baud, content.size());
+    EXPECT_EQ(whole.tickBound(), 57U + c.groupTicks);
+    EXPECT_EQ(whole.lineBaud, c.baud);
+    // Fed in any pieces the groups fold the same way: none is kept.
+    for (std::size_t piece : {1U, 3U, 5U}) {
+        EXPECT_EQ(checkOnLine(content, c.baud, piece).tickBound(), whole.tickBound()) << piece;
+    }
+    // The same script without a rate keeps the line-less bound.
+    const auto lineless = checkOnLine(content, 0, content.size());
+    EXPECT_EQ(lineless.tickBound(), 57U + lineless.groups);
+    EXPECT_LE(lineless.tickBound(), whole.tickBound());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ScriptCheckOnALine,
+    ::testing::Values(
+        // 65 bytes at 115200 baud take 5.64 ms: the answer is seen at the second tick.
+        LineCase{"SixtyFourBytesAndAnAnswer",
+                 records("T00", 64) + "R00 E " + records("T00", 64) + "R00 E", 115200, 6},
+        // 58 bytes take 5.03 ms, just over a tick; 57 bytes take 4.95 ms, just under.
+        LineCase{"JustOverOneTick", records("T00", 57) + "R00 E", 115200, 3},
+        LineCase{"JustUnderOneTick", records("T00", 56) + "R00 E", 115200, 2},
+        // 2 bytes at 4000 baud take exactly one tick; one baud less, a little more.
+        LineCase{"ExactlyOneTick", "T00 R00", 4000, 2},
+        LineCase{"ALittleOverOneTick", "T00 R00", 3999, 3},
+        // Line marks do not end a group: 64 T bytes cross before the answer.
+        LineCase{"LineMarksInsideAGroup", records("T00", 32) + "E " + records("T00", 32) + "R00",
+                 115200, 3},
+        // A long answer waits for its own bytes too; an answer first waits for itself alone.
+        LineCase{"LongAnswer", "T00 " + records("R00", 100), 115200, 1 + 2},
+        LineCase{"AnswerFirst", records("R00", 100) + "T00 R00", 115200, 2 + 1 + 1},
+        // A script that ends on T bytes ends with their tick.
+        LineCase{"EndsOnTBytes", records("T00", 200), 115200, 1},
+        // A slow line: a T byte and its answer take 208 ms, 42 ticks.
+        LineCase{"SlowLine", "T00 R00 E T00 R00", 96, 1 + 42 + 1 + 42}),
+    [](const ::testing::TestParamInfo<LineCase>& param) { return std::string(param.param.name); });
+
+TEST(ScriptCheck, ReactiveBoundIsTheHandshakeThenEveryByteBackToBack) {
+    const std::string content =
+        scriptOf(records("T00", 64) + "R00 E " + records("T00", 64) + "R00 E");
+    const auto onLine = checkOnLine(content, 115200, content.size());
+    EXPECT_DOUBLE_EQ(onLine.reactiveBoundSeconds(), 57 * 0.005 + 130 * 10.0 / 115200);
+    EXPECT_LT(onLine.reactiveBoundSeconds(), static_cast<double>(onLine.tickBound()) * 0.005);
+    // Without a rate the line adds nothing: the handshake's ticks alone.
+    EXPECT_DOUBLE_EQ(checkOnLine(content, 0, 7).reactiveBoundSeconds(), 57 * 0.005);
+    // The line's ticks never overflow on the largest script a run may play.
+    EXPECT_EQ(lineTicks(kMaxRecords, 1), kMaxRecords * 2000);
+    EXPECT_EQ(lineTicks(0, 115200), 1U);
+}
+
 TEST(ScriptCheck, EmptyAndTinyScriptsHoldNoRecord) {
     for (const std::string content : {"", "T", "T0", "\r\n"}) {
         const auto s = check(content);
@@ -211,7 +292,9 @@ TEST_F(ScriptReaderTest, ReadingAtTheEndReportsTheEnd) {
 TEST_F(ScriptReaderTest, ExtensionCaseFallsBackToTheFileOnDisk) {
     const std::string real = writeScript("image.pf3", "T01:");
     const std::string asked = (dir / "image.PF3").string();
-    EXPECT_EQ(resolveScriptPath(asked), real);
+    // A file system that ignores case (Windows) opens the name as asked; no search needed.
+    const bool ignoresCase = std::filesystem::exists(asked);
+    EXPECT_EQ(resolveScriptPath(asked), ignoresCase ? asked : real);
     EXPECT_EQ(resolveScriptPath(real), real);
     EXPECT_EQ(resolveScriptPath((dir / "IMAGE.PF3").string()), (dir / "IMAGE.PF3").string());
     ScriptStream stream;

@@ -1,5 +1,7 @@
 #include "core/test_fixture.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -10,8 +12,8 @@ namespace fs = std::filesystem;
 
 CoreTest::CoreTest() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() /
-          ("reburn3-core-" + std::string(info->test_suite_name()) + "-" + info->name());
+    dir = fs::temp_directory_path() / ("reburn3-core-" + std::to_string(::getpid()) + "-" +
+                                       std::string(info->test_suite_name()) + "-" + info->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
 }

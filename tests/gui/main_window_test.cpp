@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyleHints>
 #include <algorithm>
@@ -194,28 +196,84 @@ TEST_F(MainWindowTest, LogsKeepTheirNewestLinesInViewAndTrimAtTheirLimits) {
     EXPECT_EQ(status->rowCount(), 1);
 }
 
-// Counts the paints a widget receives.
+// Counts the paints a widget receives, and the height of the last one.
 class PaintCounter : public QObject {
 public:
     int paints = 0;
+    int lastHeight = 0;
     bool eventFilter(QObject* /*watched*/, QEvent* event) override {
         if (event->type() == QEvent::Paint) {
             ++paints;
+            lastHeight = static_cast<QPaintEvent*>(event)->rect().height();
         }
         return false;
     }
 };
 
+// The log's pixels as they are on the screen now, and as a whole repaint would draw them.
+QImage onScreen(LogView& log) {
+    QWidget* window = log.window();
+    const QPoint at = log.viewport()->mapTo(window, QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(window->winId(), at.x(), at.y(), log.viewport()->width(),
+                     log.viewport()->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+QImage repainted(LogView& log) {
+    return log.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// A post paints at once, without a return to the event loop. Once the log is full it
+// moves the rows in view up and paints only the new one; what is on the screen is what a
+// whole repaint draws, while the log fills, scrolls, drops its oldest lines, after a
+// selection and after the view was scrolled up.
 TEST_F(MainWindowTest, APostRepaintsItsLogAtOnce) {
     session->start("");
     QTest::qWait(20);
+    LogView& log = *win().logView(LogId::Debug);
     PaintCounter counter;
-    win().logView(LogId::Debug)->viewport()->installEventFilter(&counter);
+    log.viewport()->installEventFilter(&counter);
     form().PostMsg2("now");
-    // No return to the event loop in between.
     EXPECT_EQ(counter.paints, 1);
     form().PostMsg2("and now");
     EXPECT_EQ(counter.paints, 2);
+
+    auto post = [&](int i) { form().PostMsg2("line " + std::to_string(i) + " of the debug log"); };
+    // (A whole repaint, for the comparison, paints too: the post's paint is taken first.)
+    const int rows = log.visibleRows();
+    int postPaintHeight = 0;
+    for (int i = 0; i < rows + 5; ++i) {
+        const int paintsBefore = counter.paints;
+        post(i);
+        EXPECT_EQ(counter.paints, paintsBefore + 1) << i;
+        postPaintHeight = counter.lastHeight;
+        ASSERT_EQ(onScreen(log), repainted(log)) << "post " << i;
+    }
+    EXPECT_TRUE(log.lastRowVisible());
+    EXPECT_EQ(postPaintHeight, log.rowHeight());
+
+    log.selectRows(3, 5);
+    QTest::qWait(20);
+    post(1000);
+    EXPECT_FALSE(log.hasSelection());
+    EXPECT_EQ(onScreen(log), repainted(log)) << "after a selection";
+
+    log.verticalScrollBar()->setValue(0);
+    QTest::qWait(20);
+    post(1001);
+    EXPECT_TRUE(log.lastRowVisible());
+    EXPECT_EQ(onScreen(log), repainted(log)) << "after scrolling up";
+
+    // A full list drops its oldest line at each post: the rows in view still move by one.
+    while (log.rowCount() < static_cast<int>(WindowModel::kDebugLimit)) {
+        post(2000 + log.rowCount());
+    }
+    for (int i = 0; i < 3; ++i) {
+        post(3000 + i);
+        EXPECT_EQ(counter.lastHeight, log.rowHeight()) << i;
+        ASSERT_EQ(onScreen(log), repainted(log)) << "full list, post " << i;
+    }
 }
 
 // Reports what a post with its repaint costs on a full log; speed is not asserted.

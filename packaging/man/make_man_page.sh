@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Makes a man page from a program's own --help with help2man, so that the page always
+# says what the program says.
+#
+#   make_man_page.sh PROGRAM OUTPUT VERSION "ONE-LINE DESCRIPTION" [INCLUDE.h2m]
+#
+# When the program's --help lists commands (a "Commands:" section, as reburn3 has), the
+# help of each command (`PROGRAM COMMAND --help`; not of "help", which is this help) follows
+# under COMMANDS IN DETAIL.
+set -euo pipefail
+
+program=$1
+output=$2
+version=$3
+description=$4
+include=${5:-}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# roff: a backslash is \e, a line starting with . or ' is text, not a request.
+as_roff() {
+    sed -e 's/\\/\\e/g' -e "s/^\\([.']\\)/\\\\\\&\\1/" -e 's/-/\\-/g'
+}
+
+{
+    if [ -n "$include" ]; then
+        cat "$include"
+        echo
+    fi
+    commands=$("$program" --help | awk '
+        /^Commands:/ { inside = 1; next }
+        inside && /^[^ ]/ { inside = 0 }
+        inside && /^  [a-z]/ && $1 != "help" { print $1 }')
+    if [ -n "$commands" ]; then
+        echo "[COMMANDS IN DETAIL]"
+        for command in $commands; do
+            printf '.SS "%s %s"\n.nf\n' "$(basename "$program")" "$command"
+            "$program" "$command" --help | as_roff
+            printf '.fi\n'
+        done
+    fi
+} >"$work/include.h2m"
+
+help2man --no-info --section=1 --version-string="$version" --name="$description" \
+    --include="$work/include.h2m" --output="$work/page.1" "$program"
+mv "$work/page.1" "$output"

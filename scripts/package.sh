@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Makes the Debian packages from a fresh clone of this repository's HEAD, checks them
+# with lintian, installs them with apt-get, runs the installed programs (--version, the
+# man pages, a complete download into the simulated device), removes them and checks that
+# nothing they installed is left behind. Installs what it needs first, like bootstrap.sh.
+#
+#   scripts/package.sh            the packages land in ./dist
+#   PACKAGE_CHECK=1 scripts/package.sh    also run the package build's own tests
+#
+# Exits non-zero on any failure, including a lintian error.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+
+scripts/bootstrap.sh package
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+
+dist=${PACKAGE_DIST_DIR:-$source_dir/dist}
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+say() { echo "package: $*"; }
+die() {
+    echo "package: FAILED: $*" >&2
+    exit 1
+}
+
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    say "note: uncommitted changes are not in the package (it is built from HEAD)"
+fi
+say "cloning HEAD into $work/reburn3"
+git clone --quiet --no-hardlinks "$source_dir" "$work/reburn3"
+cd "$work/reburn3"
+
+# The one version number is project(VERSION) in CMakeLists.txt; the package follows it.
+version=$(sed -n 's/^project(reburn3 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || die "no project(VERSION) in CMakeLists.txt"
+changelog_version=$(dpkg-parsechangelog -S Version)
+if [ "$changelog_version" != "$version" ]; then
+    say "debian/changelog is at $changelog_version: adding an entry for $version"
+    {
+        echo "reburn3 ($version) unstable; urgency=medium"
+        echo
+        echo "  * Version $version (commit $(git rev-parse --short=7 HEAD))."
+        echo
+        echo " -- $(dpkg-parsechangelog -S Maintainer)  $(date -R)"
+        echo
+        cat debian/changelog
+    } >debian/changelog.new
+    mv debian/changelog.new debian/changelog
+fi
+
+build_options="parallel=$(nproc)"
+profiles=""
+if [ "${PACKAGE_CHECK:-0}" != 1 ]; then
+    # scripts/test.sh runs the whole suite; the package build need not run it again.
+    build_options="$build_options nocheck"
+    profiles=nocheck
+fi
+say "building (dpkg-buildpackage -b, DEB_BUILD_OPTIONS=$build_options)"
+start=$(date +%s)
+DEB_BUILD_OPTIONS=$build_options DEB_BUILD_PROFILES=$profiles \
+    dpkg-buildpackage -b -us -uc >"$work/build.log" 2>&1 ||
+    { tail -n 60 "$work/build.log" >&2; die "dpkg-buildpackage"; }
+say "built in $(($(date +%s) - start)) s"
+
+mkdir -p "$dist"
+cd "$work"
+cp reburn3_"$version"_*.deb reburn3-gui_"$version"_*.deb reburn3_"$version"_*.changes "$dist"/
+deb=$(ls "$dist"/reburn3_"$version"_*.deb)
+gui_deb=$(ls "$dist"/reburn3-gui_"$version"_*.deb)
+for f in "$deb" "$gui_deb"; do
+    say "$(basename "$f"): $(dpkg-deb -f "$f" Depends)"
+done
+
+say "lintian"
+lintian --fail-on error --display-info "$deb" "$gui_deb" | tee "$work/lintian.txt" ||
+    die "lintian reports errors"
+
+# What is there before, to check afterwards that the packages leave nothing behind.
+dpkg-query -W -f='${Package}\n' | sort >"$work/packages.before"
+
+say "installing with apt-get"
+cd "$dist"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+    "./$(basename "$deb")" "./$(basename "$gui_deb")" >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log" >&2; die "apt-get install"; }
+cd "$work"
+dpkg-query -W -f='${Package}\n' | sort >"$work/packages.installed"
+dpkg -L reburn3 reburn3-gui | sort -u >"$work/files"
+
+say "running the installed programs"
+[ "$(command -v reburn3)" = /usr/bin/reburn3 ] || die "reburn3 is not /usr/bin/reburn3"
+/usr/bin/reburn3 --version | tee "$work/version.txt"
+grep -qE "^reburn3 ${version//./\\.} \\(commit [0-9a-f]{7}\\) Qt 6\\." "$work/version.txt" ||
+    die "reburn3 --version does not show version $version, the commit and Qt"
+env -u DISPLAY /usr/bin/reburn3-gui --version | grep -q "^reburn3-gui $version " ||
+    die "reburn3-gui --version"
+for page in reburn3 reburn3-gui reburn3-sim; do
+    man -w "$page" || die "man -w $page finds nothing"
+done
+MANWIDTH=80 man reburn3 2>/dev/null | grep -q "reburn3 flash" || die "man reburn3 has no flash"
+for completion in reburn3 reburn3-gui; do
+    [ -f "/usr/share/bash-completion/completions/$completion" ] ||
+        die "no bash completion for $completion"
+done
+desktop-file-validate /usr/share/applications/reburn3-gui.desktop
+appstreamcli validate --no-net /usr/share/metainfo/org.reburn3.reburn3_gui.metainfo.xml
+
+script=/usr/share/doc/reburn3/examples/orx716_demo.pf3
+if [ ! -f "$script" ] && [ -f "$script.gz" ]; then
+    zcat "$script.gz" >"$work/orx716_demo.pf3"
+    script=$work/orx716_demo.pf3
+fi
+[ -f "$script" ] || die "the example script is not installed"
+/usr/bin/reburn3 simulate "$script" --lifetime 120 >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+port=""
+for _ in $(seq 1 100); do
+    port=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
+    [ -n "$port" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+done
+[ -n "$port" ] || { cat "$work/sim.err" >&2; die "the installed simulator did not start"; }
+say "/usr/bin/reburn3 flash --port $port $script"
+status=0
+/usr/bin/reburn3 flash --port "$port" --progress=none "$script" >"$work/flash.out" 2>"$work/flash.err" ||
+    status=$?
+[ "$status" -eq 0 ] || { cat "$work/flash.err" >&2; die "the download failed with exit code $status"; }
+grep -qxF "Processing complete.  Exit this application." "$work/flash.out" ||
+    die "the download did not complete"
+wait "$sim_pid" || true
+sim_pid=""
+say "the download completed through the installed programs"
+
+say "removing the packages"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get purge -y -qq reburn3 reburn3-gui \
+    >"$work/purge.log" 2>&1 || { cat "$work/purge.log" >&2; die "apt-get purge"; }
+# Packages apt pulled in only for these two go as well; nothing else is touched.
+pulled_in=$(comm -13 "$work/packages.before" "$work/packages.installed" |
+    grep -vxE 'reburn3|reburn3-gui' || true)
+if [ -n "$pulled_in" ]; then
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get purge -y -qq $pulled_in >/dev/null
+fi
+dpkg-query -W -f='${Package}\n' | sort >"$work/packages.after"
+cmp -s "$work/packages.before" "$work/packages.after" ||
+    die "the installed packages differ from before: $(diff "$work/packages.before" "$work/packages.after" | tr '\n' ' ')"
+left=""
+while IFS= read -r path; do
+    # Only what the packages own: not the shared folders they install into.
+    if [ -e "$path" ] && [ ! -d "$path" ]; then
+        left="$left $path"
+    fi
+    if [ -d "$path" ] && [[ $path == */reburn3* ]]; then
+        left="$left $path/"
+    fi
+done <"$work/files"
+[ -z "$left" ] || die "left behind:$left"
+say "nothing left behind"
+say "OK: $(basename "$deb") $(basename "$gui_deb") in $dist"

@@ -1,0 +1,11 @@
+#include "app/local_time.h"
+
+namespace reburn3 {
+
+std::tm localTimeOf(std::time_t when) {
+    std::tm local{};
+    localtime_s(&local, &when);
+    return local;
+}
+
+}  // namespace reburn3

@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# desktop_files_test.sh DESKTOP_ENTRY METAINFO: both pass their validators.
+set -euo pipefail
+desktop-file-validate "$1"
+appstreamcli validate --no-net --pedantic "$2"
+grep -q "<launchable type=\"desktop-id\">$(basename "$1")</launchable>" "$2"
