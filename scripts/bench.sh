@@ -19,7 +19,14 @@
 #   - the micro-benchmarks: script check throughput on 64 MB (valid and corrupt), reader
 #     per record, log post with repaint, driver put and poll per byte; peak RSS of
 #     `reburn3 check` on 64 MB valid and corrupt, and of the simulator on 64 MB.
-# --quick: a 16 KiB image, one run, short micro-benchmarks (a smoke run).
+#   - the line rate: the same script against `simulate --baud 115200`, on ticks and with
+#     --reactive, against the line's own limit (the bytes both ways x 10 bits / 115200);
+#   - the gang: 1, 4, 16 and 32 ports (--gang "COUNTS") in one `flash` process against as
+#     many simulators, and the same N as N separate processes, side by side: each port's
+#     wall / tick bound (the worst port's), CPU per port, peak RSS.
+# --quick: a 16 KiB image, one run, short micro-benchmarks, gang 1 and 4 (a smoke run).
+# --no-line-rate: leave the line rate out (it takes about 90 s).
+# --only "PARTS": only these of cli, line, gang, gui, micro (e.g. --only "line gang").
 # Figures only: nothing here fails on time. Measure on an idle machine (the load average
 # is printed before and after).
 set -euo pipefail
@@ -31,18 +38,29 @@ quick=0
 gui=1
 build=build-bench
 out=""
+gang_counts="1 4 16 32"
+only=""
+line_rate=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs=$2; shift 2 ;;
-        --quick) quick=1; runs=1; shift ;;
+        --quick) quick=1; runs=1; gang_counts="1 4"; shift ;;
+        --gang) gang_counts=$2; shift 2 ;;
+        --no-line-rate) line_rate=0; shift ;;
+        --only) only=" $2 "; shift 2 ;;
         --no-gui) gui=0; shift ;;
         --build) build=$2; shift 2 ;;
         --out) out=$2; shift 2 ;;
-        -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench: unknown option $1" >&2; exit 2 ;;
     esac
 done
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
+# True when PART is to be measured.
+part() { [ -z "$only" ] || [[ "$only" == *" $1 "* ]]; }
+part line || line_rate=0
+part gang || gang_counts=""
+part gui || gui=0
 
 scripts/bootstrap.sh
 if [ ! -f "$build/build.ninja" ]; then
@@ -142,6 +160,7 @@ say "runs per figure: $runs (medians)"
 say ""
 
 # --- the command line ---------------------------------------------------------------
+if part cli; then
 for i in $(seq 1 "$runs"); do
     download "$script" "cli$i"
     download "$script" "reactive$i" --reactive
@@ -158,6 +177,108 @@ say "  CPU:              $(m cpuShare reactive) of a core; peak RSS $(m maxRssKb
 download "$big" big --reactive
 say "flash, script x16:  peak RSS $(field maxRssKb "$work/big.json") kB ($(stat -c %s "$big") bytes, --reactive)"
 say ""
+fi
+
+# --- the line rate -----------------------------------------------------------------
+# The line's own limit: every byte that crossed it, both ways, at 10 bits a byte.
+line_limit() {
+    awk -v s="$(field bytesSent "$1")" -v r="$(field bytesReceived "$1")" \
+        'BEGIN { printf "%.3f", (s + r) * 10 / 115200 }'
+}
+if [ "$line_rate" -eq 1 ]; then
+    start_sim_baud() {
+        "$sim" "$1" --baud 115200 --lifetime 900 >"$work/sim.out" 2>"$work/sim.err" &
+        sim_pid=$!
+        port=""
+        for _ in $(seq 1 100); do
+            port=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
+            [ -n "$port" ] && break
+            sleep 0.05
+        done
+    }
+    for mode in ticks reactive; do
+        start_sim_baud "$script"
+        extra=()
+        [ "$mode" = reactive ] && extra=(--reactive)
+        "$reburn3" flash --port "$port" --progress none --json --stats "${extra[@]}" "$script" \
+            >"$work/line-$mode.all" 2>"$work/line-$mode.err" || true
+        tail -n 1 "$work/line-$mode.all" >"$work/line-$mode.json"
+        stop_sim
+        limit=$(line_limit "$work/line-$mode.json")
+        wall=$(field wallS "$work/line-$mode.json")
+        say "line 115200, $mode: wall $wall s, line limit $limit s, share of the line rate $(awk -v l="$limit" -v w="$wall" 'BEGIN { printf "%.3f", l / w }')"
+    done
+    say ""
+fi
+
+# --- the gang ----------------------------------------------------------------------
+# N simulators; their ports in $work/gang.ports, their pids in gang_pids.
+gang_pids=()
+start_gang_sims() {
+    local n=$1 script=$2
+    : >"$work/gang.ports"
+    gang_pids=()
+    for k in $(seq 1 "$n"); do
+        "$sim" "$script" --lifetime 900 >"$work/gsim$k.out" 2>/dev/null &
+        gang_pids+=($!)
+    done
+    for k in $(seq 1 "$n"); do
+        local p=""
+        for _ in $(seq 1 200); do
+            p=$(head -n 1 "$work/gsim$k.out" 2>/dev/null || true)
+            [ -n "$p" ] && break
+            sleep 0.05
+        done
+        echo "$p" >>"$work/gang.ports"
+    done
+}
+stop_gang_sims() {
+    for pid in "${gang_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    gang_pids=()
+}
+# The ratios of a file of JSON results: "worst mean".
+ratios() {
+    grep '"type":"result"' "$1" | sed -n 's/.*"ratio":\([-0-9.e+]*\).*/\1/p' |
+        awk '{ s += $1; if ($1 > w) w = $1 } END { printf "%.4f %.4f\n", w, s / NR }'
+}
+if [ -n "$gang_counts" ] && [ -x /usr/bin/time ]; then
+    gang_script="$work/gang.pf3"
+    "$build/bench/make_bench_script" "$gang_script" $(( kib >= 64 ? 32 : kib )) 64
+    say "gang: $(stat -c %s "$gang_script") bytes a port, on ticks; one process / N processes"
+    for n in $gang_counts; do
+        start_gang_sims "$n" "$gang_script"
+        ports=()
+        while read -r p; do ports+=(--port "$p"); done <"$work/gang.ports"
+        /usr/bin/time -f '%M %U %S %e' -o "$work/gang$n.time" "$reburn3" flash "${ports[@]}" \
+            --progress none --json --stats "$gang_script" >"$work/gang$n.all" 2>/dev/null || true
+        read -r rss user sys wall <"$work/gang$n.time"
+        read -r worst mean < <(ratios "$work/gang$n.all")
+        stop_gang_sims
+        one="ratio worst $worst, mean $mean; CPU per port $(awk -v u="$user" -v s="$sys" -v w="$wall" -v n="$n" 'BEGIN { printf "%.2f %%", 100 * (u + s) / w / n }') of a core; peak RSS $rss kB"
+        # The same N as separate processes, at the same time.
+        start_gang_sims "$n" "$gang_script"
+        k=0
+        pids=()
+        while read -r p; do
+            k=$((k + 1))
+            /usr/bin/time -f '%M %U %S %e' -o "$work/sep$n-$k.time" "$reburn3" flash --port "$p" \
+                --progress none --json --stats "$gang_script" >"$work/sep$n-$k.all" 2>/dev/null &
+            pids+=($!)
+        done <"$work/gang.ports"
+        for pid in "${pids[@]}"; do wait "$pid" || true; done
+        stop_gang_sims
+        cat "$work"/sep"$n"-*.all >"$work/sep$n.all"
+        read -r sworst smean < <(ratios "$work/sep$n.all")
+        sep=$(cat "$work"/sep"$n"-*.time | awk -v n="$n" '{ r += $1; c += $2 + $3; if ($4 > w) w = $4 }
+            END { printf "CPU per port %.2f %% of a core; RSS %.0f kB a process, %.0f kB in all", 100 * c / w / n, r / n, r }')
+        say "  $n port(s), one process:  $one"
+        say "  $n port(s), $n processes: ratio worst $sworst, mean $smean; $sep"
+    done
+    say ""
+fi
 
 # --- a line of 115200 baud --------------------------------------------------------
 line=115200
@@ -209,6 +330,7 @@ if [ "$gui" -eq 1 ]; then
 fi
 
 # --- micro-benchmarks -------------------------------------------------------------
+if part micro; then
 min_time=0.5
 [ "$quick" -eq 1 ] && min_time=0.05
 bench_args=(--benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true
@@ -240,6 +362,7 @@ if [ "$quick" -eq 0 ] && [ -x /usr/bin/time ]; then
     # with the script (it ends after 1 s, exit 124).
     /usr/bin/time -f '%M' -o "$work/sim.time" "$sim" "$huge" --lifetime 1 >/dev/null 2>&1 || true
     say "simulate on the same $(stat -c %s "$huge") bytes: peak RSS $(tail -n 1 "$work/sim.time") kB"
+fi
 fi
 say ""
 say "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

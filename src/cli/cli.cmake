@@ -11,6 +11,14 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/exit_codes.h
     ${CMAKE_CURRENT_LIST_DIR}/flash_command.cpp
     ${CMAKE_CURRENT_LIST_DIR}/flash_command.h
+    ${CMAKE_CURRENT_LIST_DIR}/flash_session.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/flash_session.h
+    ${CMAKE_CURRENT_LIST_DIR}/gang_progress.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/gang_progress.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_gang.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_gang.h
+    ${CMAKE_CURRENT_LIST_DIR}/station_loop.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/station_loop.h
     ${CMAKE_CURRENT_LIST_DIR}/handshake_limit.cpp
     ${CMAKE_CURRENT_LIST_DIR}/handshake_limit.h
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.cpp

@@ -11,4 +11,15 @@ inline constexpr std::string_view kHandshakeLimit2 =
     "(--handshake-limit). Check that the device is in BURN3 mode and nothing else "
     "talks on the line.";
 
+// Several ports and the station.
+inline constexpr std::string_view kRetry = "handshake failed; attempt ";  // + "2 of 3"
+inline constexpr std::string_view kWaitingFor = "waiting for ";           // + device, limit
+inline constexpr std::string_view kDidNotAppear = " did not appear within ";
+inline constexpr std::string_view kRound = "round ";  // + "42: passed 41, failed 1"
+inline constexpr std::string_view kNextBoardsEnter =
+    "next board(s): press Enter to program, q to quit";
+inline constexpr std::string_view kNextBoardsReplug =
+    "next board(s): unplug and plug each port; Ctrl-C to quit";
+inline constexpr std::string_view kStationEnded = "station ended: ";  // + the tally
+
 }  // namespace reburn3::cli::texts

@@ -134,6 +134,11 @@ ConsoleView::ConsoleView(const ProgramState& state, bool json, ProgressMode prog
                          std::FILE* out, std::FILE* err)
     : m_state(state), m_json(json), m_progress(progress), m_out(out), m_err(err) {}
 
+void ConsoleView::setPort(const std::string& port, const std::string& prefix) {
+    m_port = port;
+    m_prefix = prefix;
+}
+
 void ConsoleView::runStarted() {
     m_clock.start();
     m_running = true;
@@ -163,19 +168,29 @@ void ConsoleView::runEnded() {
 
 void ConsoleView::printNotice(const std::string& text) {
     eraseBar();
-    std::fprintf(m_err, "reburn3: %s\n", escapeControls(text).c_str());
+    std::fprintf(m_err, "%sreburn3: %s\n", m_prefix.c_str(), escapeControls(text).c_str());
     std::fflush(m_err);
     showProgress(true);
+    if (m_overlay != nullptr) {
+        m_overlay->show();
+    }
 }
 
 void ConsoleView::printJson(const QJsonObject& object) {
     eraseBar();
     writeJson(object);
     showProgress(true);
+    if (m_overlay != nullptr) {
+        m_overlay->show();
+    }
 }
 
 void ConsoleView::writeJson(const QJsonObject& object) {
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    QJsonObject tagged = object;
+    if (!m_port.empty()) {
+        tagged.insert("port", QString::fromStdString(m_port));
+    }
+    const QByteArray line = QJsonDocument(tagged).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);
@@ -223,11 +238,14 @@ void ConsoleView::lineAppended(LogId log, const std::string& line, std::size_t /
     eraseBar();
     std::FILE* stream = log == LogId::Status ? m_out : m_err;
     // A file name in a line may hold anything; no control character reaches the terminal.
-    const std::string shown = escapeControls(line);
+    const std::string shown = m_prefix + escapeControls(line);
     std::fwrite(shown.data(), 1, shown.size(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
     showProgress(true);
+    if (m_overlay != nullptr) {
+        m_overlay->show();
+    }
 }
 
 void ConsoleView::textChanged(TextBoxId box) {
@@ -237,6 +255,9 @@ void ConsoleView::textChanged(TextBoxId box) {
 }
 
 void ConsoleView::eraseBar() {
+    if (m_overlay != nullptr) {
+        m_overlay->hide();
+    }
     if (m_barShown) {
         std::fputs("\r\033[K", m_err);
         std::fflush(m_err);
@@ -269,7 +290,8 @@ void ConsoleView::showProgress(bool force) {
             return;
         }
         m_lastPlainStep = step;
-        std::fprintf(m_err, "%s\n", formatProgressPlain(done, total, now, left).c_str());
+        std::fprintf(m_err, "%s%s\n", m_prefix.c_str(),
+                     formatProgressPlain(done, total, now, left).c_str());
         std::fflush(m_err);
         return;
     }

@@ -40,6 +40,15 @@ std::string fitProgressBar(std::int64_t done, std::int64_t total, std::int64_t e
 // "m:ss", or "h:mm:ss" from an hour on.
 std::string formatDuration(std::int64_t ms);
 
+// Something else drawn on the terminal below the lines (the rows of a gang's progress):
+// taken away before a line is written and drawn again after it.
+class ScreenOverlay {
+public:
+    virtual ~ScreenOverlay() = default;
+    virtual void hide() = 0;
+    virtual void show() = 0;
+};
+
 // Shows the window model on a terminal: status-log lines on stdout and debug-log lines
 // on stderr, each as soon as it is posted, or every line as a JSON object on stdout; and
 // the progress of a run on stderr.
@@ -61,6 +70,12 @@ public:
     // The width the bar must fit; by default the terminal's, asked at every redraw so
     // that a resized window is followed at once.
     void setColumns(int columns) { m_fixedColumns = columns; }
+    // One port of several: every line starts with `prefix` ("[COM3] "), and every JSON
+    // line carries "port": `port`.
+    void setPort(const std::string& port, const std::string& prefix);
+    const std::string& prefix() const { return m_prefix; }
+    // The rows drawn below the lines, if any; not owned.
+    void setOverlay(ScreenOverlay* overlay) { m_overlay = overlay; }
     std::int64_t elapsedMs() const { return m_running || m_ended ? m_clock.elapsed() : 0; }
 
     void lineAppended(LogId log, const std::string& line, std::size_t dropped) override;
@@ -88,6 +103,9 @@ private:
     bool m_barShown = false;
     bool m_quiet = false;
     int m_fixedColumns = 0;
+    std::string m_port;
+    std::string m_prefix;
+    ScreenOverlay* m_overlay = nullptr;
     std::int64_t m_lastEventMs = -1;
     std::int64_t m_lastEventDone = -1;
 };

@@ -111,7 +111,9 @@ std::string_view exitCodeHelp() {
            "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n"
            "A failure after the first byte of the script went out (1, 4 or 130) leaves the\n"
            "device partly programmed: the last line says so; cycle its power before trying\n"
-           "again. A script changed on disk during the run then exits 1.\n";
+           "again. A script changed on disk during the run then exits 1.\n"
+           "With several ports, or at a station, 0 only when every board completed; else\n"
+           "the gravest code of any board: 130, then 4, then 3, then 1.\n";
 }
 
 std::string_view checkExitCodeHelp() {
@@ -119,6 +121,25 @@ std::string_view checkExitCodeHelp() {
            "  0    the script is valid\n"
            "  2    usage error\n"
            "  3    the script cannot be read or is invalid\n";
+}
+
+int gangExitCode(const std::vector<int>& codes) {
+    // The first code in this list that any run ended with decides.
+    static constexpr int kGravest[] = {kExitInterrupted, kExitPortFailed, kExitBadScript,
+                                       kExitUsage, kExitDeviceFailed};
+    for (const int grave : kGravest) {
+        for (const int code : codes) {
+            if (code == grave) {
+                return grave;
+            }
+        }
+    }
+    for (const int code : codes) {
+        if (code != kExitCompleted) {
+            return code;
+        }
+    }
+    return kExitCompleted;
 }
 
 }  // namespace reburn3::cli

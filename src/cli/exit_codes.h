@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -20,6 +21,11 @@ inline constexpr int kExitInterrupted = 130;  // Ctrl-C, SIGTERM or SIGHUP
 // promises that no byte of the script went out: a script that fails the run after that
 // (changed on disk) exits 1, with the device partly programmed.
 int exitCodeFor(const RunResult& result);
+
+// The exit code of a command that flashed several ports (or several boards at a
+// station): 0 only when every run completed, else the gravest of their codes in this
+// order: 130 (interrupted), 4 (port), 3 (script), 2 (usage), 1 (device). No runs: 0.
+int gangExitCode(const std::vector<int>& codes);
 
 // The outcome as a word for the JSON result: "completed", "device-failed", ...
 std::string_view outcomeName(RunOutcome outcome);

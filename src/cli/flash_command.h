@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/console_view.h"
 #include "cli/handshake_limit.h"
@@ -9,9 +10,17 @@
 
 namespace reburn3::cli {
 
+// --station: how a station waits for the next board(s) between rounds.
+enum class StationMode {
+    Off,     // one round
+    Enter,   // for Enter on the terminal; q, end of input or Ctrl-C ends the station
+    Replug,  // for every port to go away and come back
+};
+
 struct FlashOptions {
-    std::string port;    // "COM1".."COM8" or a device path
-    std::string script;  // the pf3 file
+    std::string port;                // "COM1".."COM8" or a device path: the first --port
+    std::vector<std::string> ports;  // every --port, in order; empty: `port` alone
+    std::string script;              // the pf3 file
     bool json = false;
     ProgressMode progress = ProgressMode::None;
     std::string tracePath;     // empty: no trace
@@ -27,16 +36,19 @@ struct FlashOptions {
     std::uint32_t lineBaud = 0;
     // The longest the handshake may go on (a device that never goes quiet); 0: no limit.
     double handshakeLimitSeconds = HandshakeLimit::kDefaultSeconds;
+    int retries = 0;                  // --retries: starts again after a failed handshake
+    double waitForPortSeconds = 0.0;  // --wait-for-port: 0, open at once
+    StationMode station = StationMode::Off;
 };
 
 // The end of a command that stopped before any download could start (a usage error
 // after --json, an unwritable log): the last line, and the JSON result with `json`.
 void reportNotStarted(RunReason reason, const std::string& detail, const FlashOptions& options);
 
-// `reburn3 flash`: one download through the program's own procedures, driven by the
-// 5 ms tick timer in the event loop of the running QCoreApplication, or `repeat` of them
-// in a row, each a whole session of its own. Returns the exit code (of the run that
-// failed, if one did).
+// `reburn3 flash`: one download per port through the program's own procedures, each
+// driven by its 5 ms tick timer in one event loop; `repeat` of them in a row, or, at a
+// station, round after round. Returns the exit code: of the run that failed, and of
+// several ports the gravest (see gangExitCode).
 int runFlash(const FlashOptions& options);
 
 }  // namespace reburn3::cli

@@ -52,6 +52,10 @@ QJsonObject resultJson(const RunResult& r, const Tags& tags) {
     if (!r.detail.empty()) {
         o.insert("detail", text(r.detail));
     }
+    o.insert("attempts", r.attempts);
+    if (r.round > 0) {
+        o.insert("round", r.round);
+    }
     if (!tags.empty()) {
         QJsonObject t;
         for (const auto& [key, value] : tags) {

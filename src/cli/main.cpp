@@ -51,7 +51,16 @@ constexpr const char* kFlashUsage =
     "\n"
     "Options:\n"
     "  -p, --port DEVICE|COMn   the port: COM1 to COM8 (mapped, see `reburn3 ports`), or a\n"
-    "                           device path such as /dev/ttyUSB0\n"
+    "                           device path such as /dev/ttyUSB0; repeat it (or give a\n"
+    "                           comma list) to download to several ports at once, each\n"
+    "                           line then starting with \"[PORT] \"\n"
+    "  --station[=enter|replug] round after round until q, end of input or Ctrl-C:\n"
+    "                           between rounds wait for Enter, or with =replug for every\n"
+    "                           port to be unplugged and plugged again\n"
+    "  --retries N              start a run again after a failed handshake, up to N times,\n"
+    "                           while no script byte has gone out (default 0)\n"
+    "  --wait-for-port SECONDS  wait until the port exists and opens (an adapter that\n"
+    "                           enumerates late); exit 4 when the time is up\n"
     "  --progress MODE          bar, plain or none; the default is a bar when standard\n"
     "                           error is a terminal, else none\n"
     "  --json                   JSON Lines on standard output: every log line, progress\n"
@@ -243,7 +252,42 @@ std::string rawWord(const std::vector<std::string>& raw, const QString& value) {
     return value.toStdString();
 }
 
-int flashCommand(int argc, char** argv) {
+// "--station" alone stands for "--station=enter" (the parser knows no optional value).
+std::vector<char*> withStationMode(int argc, char** argv) {
+    static char kEnter[] = "--station=enter";
+    std::vector<char*> words(argv, argv + argc);
+    for (int i = 2; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--") {
+            break;
+        }
+        if (std::string_view(argv[i]) == "--station") {
+            words[static_cast<std::size_t>(i)] = kEnter;
+        }
+    }
+    words.push_back(nullptr);
+    return words;
+}
+
+// Every --port, each also a comma list: "--port A --port B,C".
+std::vector<std::string> portsOf(const std::vector<std::string>& raw, const QStringList& values) {
+    std::vector<std::string> ports;
+    for (const QString& value : values) {
+        const std::string word = rawWord(raw, value);
+        std::size_t from = 0;
+        while (from <= word.size()) {
+            const std::size_t comma = word.find(',', from);
+            const std::size_t end = comma == std::string::npos ? word.size() : comma;
+            ports.push_back(word.substr(from, end - from));
+            from = end + 1;
+        }
+    }
+    return ports;
+}
+
+int flashCommand(int argcGiven, char** argvGiven) {
+    std::vector<char*> words = withStationMode(argcGiven, argvGiven);
+    const int argc = argcGiven;
+    char** argv = words.data();
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "help");
     const QCommandLineOption port({"p", "port"}, "port", "DEVICE");
@@ -258,9 +302,12 @@ int flashCommand(int argc, char** argv) {
     const QCommandLineOption stats("stats", "stats");
     const QCommandLineOption reactive("reactive", "reactive");
     const QCommandLineOption handshakeLimit("handshake-limit", "handshake-limit", "SECONDS");
+    const QCommandLineOption retries("retries", "retries", "N");
+    const QCommandLineOption waitForPort("wait-for-port", "wait-for-port", "SECONDS");
+    const QCommandLineOption station("station", "station", "MODE");
     const QCommandLineOption baud("baud", "baud", "RATE");
     parser.addOptions({help, port, progress, json, quiet, log, tag, expectSha, trace, repeat, stats,
-                       reactive, handshakeLimit, baud});
+                       reactive, handshakeLimit, retries, waitForPort, station, baud});
     QString error;
     std::vector<std::string> raw;
     if (!parseCommand(parser, "flash", argc, argv, error, raw)) {
@@ -279,7 +326,19 @@ int flashCommand(int argc, char** argv) {
         return flashUsageError("no port given (--port COMn or --port DEVICE)", argc, argv);
     }
     FlashOptions options;
-    options.port = rawWord(raw, parser.value(port));
+    options.ports = portsOf(raw, parser.values(port));
+    options.port = options.ports.front();
+    for (std::size_t i = 0; i < options.ports.size(); ++i) {
+        if (options.ports[i].empty()) {
+            return flashUsageError("an empty port in --port", argc, argv);
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (options.ports[j] == options.ports[i]) {
+                return flashUsageError("the port " + options.ports[i] + " is given twice", argc,
+                                       argv);
+            }
+        }
+    }
     options.script = rawWord(raw, positional.front());
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
@@ -318,6 +377,37 @@ int flashCommand(int argc, char** argv) {
                                    argc, argv);
         }
     }
+    if (parser.isSet(retries)) {
+        bool ok = false;
+        options.retries = parser.value(retries).toInt(&ok);
+        if (!ok || options.retries < 0 || options.retries > 100) {
+            return flashUsageError("--retries takes a number, 0 to 100", argc, argv);
+        }
+    }
+    if (parser.isSet(waitForPort)) {
+        bool ok = false;
+        options.waitForPortSeconds = parser.value(waitForPort).toDouble(&ok);
+        if (!ok || !(options.waitForPortSeconds > 0.0 && options.waitForPortSeconds <= 86400.0)) {
+            return flashUsageError("--wait-for-port takes seconds, more than 0, at most 86400",
+                                   argc, argv);
+        }
+    }
+    if (parser.isSet(station)) {
+        const QString value = parser.value(station);
+        if (value == "enter") {
+            options.station = StationMode::Enter;
+        } else if (value == "replug") {
+            options.station = StationMode::Replug;
+        } else {
+            return flashUsageError("--station takes nothing, or =enter or =replug", argc, argv);
+        }
+        if (options.repeat > 1) {
+            return flashUsageError("--station and --repeat do not go together", argc, argv);
+        }
+    }
+    if (options.ports.size() > 1 && !options.tracePath.empty()) {
+        return flashUsageError("--trace takes a single port", argc, argv);
+    }
     const QString mode = parser.isSet(progress) ? parser.value(progress) : QStringLiteral("auto");
     if (mode == "bar") {
         options.progress = ProgressMode::Bar;
@@ -331,10 +421,11 @@ int flashCommand(int argc, char** argv) {
         return flashUsageError("--progress takes bar, plain or none", argc, argv);
     }
     // "COM9" or "COM" is a mistyped port number, not a file in the current directory.
-    const std::string& p = options.port;
-    if (p.size() >= 3 && QString::fromStdString(p.substr(0, 3)).toUpper() == "COM" &&
-        p.find('/') == std::string::npos && !parseComName(p).has_value()) {
-        return flashUsageError("the port must be COM1 to COM8 or a device path", argc, argv);
+    for (const std::string& p : options.ports) {
+        if (p.size() >= 3 && QString::fromStdString(p.substr(0, 3)).toUpper() == "COM" &&
+            p.find('/') == std::string::npos && !parseComName(p).has_value()) {
+            return flashUsageError("the port must be COM1 to COM8 or a device path", argc, argv);
+        }
     }
     return runFlash(options);
 }

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "app/form1.h"
@@ -14,11 +15,87 @@
 
 namespace reburn3::cli {
 
-PreciseTickTimer::PreciseTickTimer(Form1& form, QObject* parent) : QObject(parent), m_form(form) {
+TickClock::TickClock(int intervalMs, QObject* parent) : QObject(parent), m_interval(intervalMs) {
+#ifdef __linux__
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    m_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_fd >= 0) {
+        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        m_notifier->setEnabled(false);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, &TickClock::onReadable);
+    }
+#endif
+    m_fallback.setTimerType(Qt::PreciseTimer);
+    connect(&m_fallback, &QTimer::timeout, this, &TickClock::expired);
+}
+
+TickClock::~TickClock() {
+    m_notifier.reset();
+#ifdef __linux__
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+#endif
+}
+
+void TickClock::acquire() {
+    if (m_users++ > 0) {
+        return;
+    }
+#ifdef __linux__
+    if (m_fd >= 0) {
+        const long ns = static_cast<long>(std::max(m_interval, 1)) * 1'000'000L;
+        itimerspec period{};
+        period.it_interval.tv_sec = ns / 1'000'000'000L;
+        period.it_interval.tv_nsec = ns % 1'000'000'000L;
+        period.it_value = period.it_interval;
+        timerfd_settime(m_fd, 0, &period, nullptr);
+        m_notifier->setEnabled(true);
+        return;
+    }
+#endif
+    m_fallback.start(m_interval);
+}
+
+void TickClock::release() {
+    if (m_users == 0 || --m_users > 0) {
+        return;
+    }
+#ifdef __linux__
+    if (m_fd >= 0) {
+        const itimerspec off{};
+        timerfd_settime(m_fd, 0, &off, nullptr);
+        m_notifier->setEnabled(false);
+        return;
+    }
+#endif
+    m_fallback.stop();
+}
+
+void TickClock::onReadable() {
+#ifdef __linux__
+    std::uint64_t expiries = 0;
+    if (::read(m_fd, &expiries, sizeof expiries) != static_cast<ssize_t>(sizeof expiries)) {
+        return;
+    }
+#endif
+    emit expired();
+}
+
+PreciseTickTimer::PreciseTickTimer(Form1& form, TickClock* clock, QObject* parent)
+    : QObject(parent), m_form(form), m_clock(clock) {
+    if (m_clock != nullptr) {
+        connect(m_clock, &TickClock::expired, this, [this] {
+            if (m_onClock) {
+                tick();
+            }
+        });
+    }
 #ifdef __linux__
     // The kernel may otherwise defer a wake-up by up to 50 µs to group it with others.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    m_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    // On a shared clock the port needs no timerfd of its own.
+    m_fd = m_clock == nullptr ? timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC) : -1;
     if (m_fd >= 0) {
         m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
         m_notifier->setEnabled(false);
@@ -33,6 +110,7 @@ PreciseTickTimer::PreciseTickTimer(Form1& form, QObject* parent) : QObject(paren
 
 PreciseTickTimer::~PreciseTickTimer() {
     m_form.window().removeListener(this);
+    disarm();
     m_notifier.reset();
 #ifdef __linux__
     if (m_fd >= 0) {
@@ -53,8 +131,14 @@ void PreciseTickTimer::timerChanged() {
 }
 
 void PreciseTickTimer::arm(int intervalMs) {
+    disarm();
     m_active = true;
     m_interval = intervalMs;
+    if (m_clock != nullptr && intervalMs == m_clock->interval()) {
+        m_onClock = true;
+        m_clock->acquire();
+        return;
+    }
 #ifdef __linux__
     if (m_fd >= 0) {
         const long ns = static_cast<long>(intervalMs) * 1'000'000L;
@@ -75,6 +159,11 @@ void PreciseTickTimer::arm(int intervalMs) {
 
 void PreciseTickTimer::disarm() {
     m_active = false;
+    if (m_onClock) {
+        m_onClock = false;
+        m_clock->release();
+        return;
+    }
 #ifdef __linux__
     if (m_fd >= 0) {
         const itimerspec off{};
@@ -98,6 +187,10 @@ void PreciseTickTimer::onExpired() {
     if (!m_active) {
         return;
     }
+    tick();
+}
+
+void PreciseTickTimer::tick() {
     emit arriving();
     m_form.Timer2_Timer();
     emit ticked();

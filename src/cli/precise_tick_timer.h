@@ -15,6 +15,34 @@ class Form1;
 
 namespace reburn3::cli {
 
+// One 5 ms timerfd for every port of a command, so that N ports wake the process once a
+// tick, not N times. It runs while any port's timer is on; every expiry is told once.
+class TickClock : public QObject {
+    Q_OBJECT
+public:
+    explicit TickClock(int intervalMs, QObject* parent = nullptr);
+    ~TickClock() override;
+    TickClock(const TickClock&) = delete;
+    TickClock& operator=(const TickClock&) = delete;
+
+    int interval() const { return m_interval; }
+    // A port's timer went on / off: the clock runs while any is on.
+    void acquire();
+    void release();
+
+signals:
+    void expired();
+
+private:
+    void onReadable();
+
+    int m_interval;
+    int m_fd = -1;
+    int m_users = 0;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_fallback;
+};
+
 // Timer2 for the command line, on a Linux timerfd watched by the event loop.
 //
 // Qt's own timers wait in whole milliseconds, so a 5 ms QTimer fires about every
@@ -23,11 +51,12 @@ namespace reburn3::cli {
 // latency of the moment. Like QtTickTimer, it follows the window model's timer (enabled
 // state and interval) and calls Form1::Timer2_Timer once per expiry; expiries missed
 // while the program was busy are dropped, as a window timer drops them. Where there is
-// no timerfd it falls back to a precise QTimer.
+// no timerfd it falls back to a precise QTimer. Given a TickClock, it takes its expiries
+// from that clock instead of a timerfd of its own, for every interval the clock keeps.
 class PreciseTickTimer : public QObject, public WindowListener {
     Q_OBJECT
 public:
-    explicit PreciseTickTimer(Form1& form, QObject* parent = nullptr);
+    explicit PreciseTickTimer(Form1& form, TickClock* clock = nullptr, QObject* parent = nullptr);
     ~PreciseTickTimer() override;
     PreciseTickTimer(const PreciseTickTimer&) = delete;
     PreciseTickTimer& operator=(const PreciseTickTimer&) = delete;
@@ -47,8 +76,11 @@ private:
     void arm(int intervalMs);
     void disarm();
     void onExpired();
+    void tick();
 
     Form1& m_form;
+    TickClock* m_clock;
+    bool m_onClock = false;  // armed on the shared clock
     int m_fd = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer m_fallback;

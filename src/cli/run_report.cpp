@@ -33,10 +33,10 @@ void printJsonLine(const QJsonObject& object) {
 }  // namespace
 
 void reportEnd(const RunResult& result, const FlashOptions& options, AppendLog* log,
-               const QJsonObject& extra) {
+               const QJsonObject& extra, const std::string& prefix) {
     // A usage error has had its own line already.
     if (result.reason != RunReason::Usage) {
-        std::fprintf(stderr, "%s\n", verdictLine(result).c_str());
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result).c_str());
         std::fflush(stderr);
     }
     if (options.json) {

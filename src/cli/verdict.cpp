@@ -121,8 +121,13 @@ std::string displayName(const std::string& name) {
 std::string verdictLine(const RunResult& r) {
     const std::string code = std::to_string(r.exitCode);
     if (r.outcome == RunOutcome::Completed) {
-        return "reburn3: DONE: " + std::to_string(r.records) + " records, " +
-               std::to_string(r.scriptLines) + " lines in " + seconds(r.durationMs) + ".";
+        std::string done = "reburn3: DONE: " + std::to_string(r.records) + " records, " +
+                           std::to_string(r.scriptLines) + " lines in " + seconds(r.durationMs) +
+                           ".";
+        if (r.attempts > 1) {
+            done += " Attempt " + std::to_string(r.attempts) + ".";
+        }
+        return done;
     }
     const std::string state = r.partlyProgrammed ? kPartly : kUntouched;
     if (r.reason == RunReason::Interrupted && !r.deviceLost) {
@@ -142,6 +147,9 @@ std::string verdictLine(const RunResult& r) {
     }
     std::string line =
         "reburn3: FAILED (exit " + code + ")" + where(r) + ": " + what(shown) + "; " + state + ".";
+    if (r.attempts > 1) {
+        line += " " + std::to_string(r.attempts) + " attempts.";
+    }
     // A partly programmed device's next step is said already, unless there is more to do.
     if (!r.partlyProgrammed || r.deviceLost || r.reason == RunReason::Echo ||
         r.reason == RunReason::ScriptChanged) {

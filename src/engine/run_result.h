@@ -90,6 +90,11 @@ struct RunResult {
     std::string sha256;  // of the script file; empty when it could not be read
     std::string detail;  // the system's words, where they say more than the reason
 
+    // How many times the run was started on its port (a failed handshake may be tried
+    // again), and the station round it belongs to (0: not at a station).
+    int attempts = 1;
+    int round = 0;
+
     bool failed() const { return outcome != RunOutcome::Completed; }
 };
 

@@ -1,6 +1,7 @@
 #include "serial/qt_serial_driver.h"
 
 #include <QByteArray>
+#include <QTimer>
 
 #include <cerrno>
 
@@ -48,6 +49,9 @@ constexpr std::size_t kInfoStopBits = 16;
 constexpr std::size_t kInfoProtocol = 20;
 
 // The errors behind which a lost device may hide.
+// How long after a doubtful error the port is looked at again.
+constexpr int kLossLookAgainMs = 20;
+
 bool isTransferError(QSerialPort::SerialPortError error) {
     return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
            error == QSerialPort::WriteError;
@@ -105,6 +109,9 @@ void QtSerialDriver::onError(QSerialPort::SerialPortError error) {
         if (isRealLoss(error, systemError)) {
             markLost();
         } else {
+            if (maybeLost(error, systemError)) {
+                QTimer::singleShot(kLossLookAgainMs, this, [this] { lookAgainForLoss(); });
+            }
             // A read that found nothing, or a write the system could not take yet: the port
             // is fine, and unwritten bytes stay queued.
             m_port.clearError();
@@ -118,11 +125,32 @@ void QtSerialDriver::onError(QSerialPort::SerialPortError error) {
     }
 }
 
-bool QtSerialDriver::isRealLoss(QSerialPort::SerialPortError error, int systemError) const {
-    if (deviceGone(static_cast<std::intptr_t>(m_port.handle()), systemError)) {
-        return true;
+bool QtSerialDriver::isRealLoss(QSerialPort::SerialPortError /*error*/, int systemError) const {
+    // The port's own descriptor is proof; the system's last error is not on its own: with
+    // several ports in one process it may be another port's (a pulled cable's EIO seen by
+    // a healthy port's error), and is only a reason to look again (lookAgainForLoss).
+    if (isTransient(systemError)) {
+        return false;
     }
-    return error == QSerialPort::ResourceError && !isTransient(systemError);
+    return deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0);
+}
+
+bool QtSerialDriver::maybeLost(QSerialPort::SerialPortError error, int systemError) const {
+    return deviceGone(static_cast<std::intptr_t>(m_port.handle()), systemError) ||
+           (error == QSerialPort::ResourceError && !isTransient(systemError));
+}
+
+// An error that pointed at a loss the descriptor did not show yet: the device is lost if,
+// a moment later, the descriptor has hung up or the device node is gone.
+void QtSerialDriver::lookAgainForLoss() {
+    if (m_openPort == 0 || m_lost || !m_port.isOpen()) {
+        return;
+    }
+    const std::string path = device(m_openPort);
+    if (deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0) ||
+        (!path.empty() && ::access(path.c_str(), F_OK) != 0)) {
+        markLost();
+    }
 }
 
 std::int64_t QtSerialDriver::unsentBytes() const {

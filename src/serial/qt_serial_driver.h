@@ -128,6 +128,8 @@ private:
     void onError(QSerialPort::SerialPortError error);
     void markLost();
     bool isRealLoss(QSerialPort::SerialPortError error, int systemError) const;
+    bool maybeLost(QSerialPort::SerialPortError error, int systemError) const;
+    void lookAgainForLoss();
     // Bytes accepted for the device that have not left for the line.
     std::int64_t unsentBytes() const;
     bool applyLineSettings();

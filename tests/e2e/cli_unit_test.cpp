@@ -18,6 +18,8 @@
 #include "app/program_state.h"
 #include "cli/console_view.h"
 #include "cli/exit_codes.h"
+#include "cli/gang_progress.h"
+#include "cli/port_gang.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
 #include "cli/run_stats.h"
@@ -333,6 +335,69 @@ TEST_F(ConsoleViewTest, PlainProgressPrintsEveryTenthOnce) {
     }
     EXPECT_EQ(lines, 11U) << e;  // the first record, then each tenth up to 100 %
     EXPECT_NE(e.find("Progress: 100/100 records (100.0 %)"), std::string::npos);
+}
+
+// Several ports end in one code: 0 only when all completed, else the gravest.
+struct GangCase {
+    std::vector<int> codes;
+    int expected;
+};
+class GangExitCode : public ::testing::TestWithParam<GangCase> {};
+TEST_P(GangExitCode, TheGravestDecides) {
+    EXPECT_EQ(gangExitCode(GetParam().codes), GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(Orders, GangExitCode,
+                         ::testing::Values(GangCase{{}, 0}, GangCase{{0, 0, 0}, 0},
+                                           GangCase{{0, 1, 0}, 1}, GangCase{{1, 4, 0}, 4},
+                                           GangCase{{4, 130, 1}, 130}, GangCase{{3, 1}, 3},
+                                           GangCase{{1, 3, 4}, 4}, GangCase{{0, 7}, 7}));
+
+TEST(GangOutput, RowsFitTheTerminalAndTheTableNamesEveryRun) {
+    for (const int columns : {20, 40, 80, 200}) {
+        const std::string row =
+            GangProgress::formatRow("[/dev/ttyUSB12] ", 120, 400, 3000, columns);
+        EXPECT_LT(row.size(), static_cast<std::size_t>(columns)) << row;
+        EXPECT_EQ(row.rfind("[/dev/ttyUSB12] ", 0), 0U) << row;
+    }
+    // Too narrow for any bar: the label alone, cut, never wrapping.
+    EXPECT_EQ(GangProgress::formatRow("[/dev/ttyUSB12] ", 1, 4, 0, 10), "[/dev/tty");
+
+    RunResult done;
+    done.port = "COM3";
+    done.outcome = RunOutcome::Completed;
+    done.exitCode = 0;
+    done.records = done.recordsDone = 400;
+    done.durationMs = 2500;
+    RunResult lost = done;
+    lost.port = "/dev/ttyUSB0";
+    lost.outcome = RunOutcome::DeviceLost;
+    lost.reason = RunReason::DeviceLost;
+    lost.deviceLost = true;
+    lost.recordsDone = 120;
+    lost.exitCode = 4;
+    const std::string table = summaryTable({done, lost});
+    EXPECT_NE(table.find("COM3          completed"), std::string::npos) << table;
+    EXPECT_NE(table.find("device-lost"), std::string::npos) << table;
+    EXPECT_NE(table.find("120/400"), std::string::npos) << table;
+    EXPECT_NE(table.find("2.5 s"), std::string::npos) << table;
+    EXPECT_EQ(table.find("round"), std::string::npos) << table;  // no station, no rounds
+    lost.round = 7;
+    EXPECT_NE(summaryTable({lost}).find("    7  device-lost"), std::string::npos);
+}
+
+// A port's lines in a gang: prefixed, and every JSON line names the port.
+TEST_F(ConsoleViewTest, APortsLinesCarryItsName) {
+    ConsoleView plain(state, false, ProgressMode::None, out, err);
+    plain.setPort("COM3", "[COM3] ");
+    plain.lineAppended(LogId::Status, "Processing ...   120", 0);
+    plain.printNotice("attempt 2");
+    ConsoleView json(state, true, ProgressMode::None, out, err);
+    json.setPort("COM3", "[COM3] ");
+    json.lineAppended(LogId::Status, "Closed COM port: 3", 0);
+    const std::string o = contents(out);
+    EXPECT_NE(o.find("[COM3] Processing ...   120\n"), std::string::npos) << o;
+    EXPECT_NE(o.find("\"port\":\"COM3\""), std::string::npos) << o;
+    EXPECT_NE(contents(err).find("[COM3] reburn3: attempt 2\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/flash_command.h"
+#include "cli/output_files.h"
+#include "engine/run_result.h"
+
+namespace reburn3 {
+class ScriptFile;
+struct ProgramState;
+}  // namespace reburn3
+
+namespace reburn3::cli {
+
+class ConsoleView;
+class ScreenOverlay;
+class TickClock;
+class SignalWatcher;
+
+// What every download of a command shares: the options, the names and the version, the
+// files it writes besides its output, the signals and the script, opened once.
+struct FlashContext {
+    const FlashOptions& options;
+    RunResult base;  // version and script; the port's names are added by each session
+    AppendLog log;
+    TraceFile trace;  // one port only
+    SignalWatcher& watcher;
+    std::shared_ptr<ScriptFile> script;
+    TickClock* clock = nullptr;  // the one tick source of every port; none: each its own
+};
+
+// What one port's session is told besides the command's options.
+struct PortTask {
+    std::string port;    // as given: COMn or a path
+    std::string prefix;  // before every line: "" for a single port, "[COM3] " in a gang
+    int attempt = 1;     // --retries: which start of the run this is
+    int round = 0;       // --station: the round; 0 outside a station
+    // The rows of a gang's progress bars, drawn in place of the session's own bar.
+    ScreenOverlay* overlay = nullptr;
+};
+
+// One port's download through the program's own procedures: its own Form1 (engine,
+// state record, driver, logs), console view and tick timer, so that it sees exactly the
+// ticks, texts and bytes a run of its own would, however many run beside it. It runs in
+// whatever event loop turns; its end is told once, through `finished`.
+class FlashSession {
+public:
+    using Finished = std::function<void(const RunResult&)>;
+
+    FlashSession(FlashContext& context, PortTask task, Finished finished);
+    ~FlashSession();
+    FlashSession(const FlashSession&) = delete;
+    FlashSession& operator=(const FlashSession&) = delete;
+
+    // Starts the program up and checks the script. False when the session has ended
+    // there (the script refused or unreadable, a signal during the check).
+    bool prepare();
+    // Opens the port, after waiting for it with --wait-for-port, and starts the run.
+    void begin();
+    // Ends a session that never opened its port: another port's check refused the
+    // script, or a signal came first.
+    void endUnstarted(RunReason reason);
+    // Ctrl-C, SIGTERM or SIGHUP: aborts the run as "Abort Process" would.
+    void interrupt();
+
+    bool finished() const;
+    // How it ended, once finished().
+    const RunResult& result() const;
+    const PortTask& task() const;
+    const ProgramState& state() const;
+    ConsoleView& view();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// True when a failed run may start again under --retries: it failed at the device
+// (handshake or answer) before any script byte after the handshake went out.
+bool mayRetry(const RunResult& result);
+
+}  // namespace reburn3::cli

@@ -1,0 +1,188 @@
+#include "cli/port_gang.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+#include "serial/port_map.h"
+
+#include "cli/cli_texts.h"
+#include "cli/exit_codes.h"
+#include "cli/gang_progress.h"
+#include "cli/port_path.h"
+#include "cli/run_report.h"
+#include "cli/signal_watcher.h"
+#include "cli/verdict.h"
+
+namespace reburn3::cli {
+
+class PortGang::Loop : public QEventLoop {};
+
+PortGang::PortGang(FlashContext& context, const std::vector<std::string>& ports, int round)
+    : m_context(context),
+      m_ports(ports),
+      m_round(round),
+      m_sessions(ports.size()),
+      m_results(ports.size()),
+      m_ended(ports.size(), false),
+      m_loop(std::make_unique<Loop>()) {
+    const FlashOptions& o = context.options;
+    if (m_ports.size() > 1 && o.progress == ProgressMode::Bar && !o.quiet) {
+        m_progress = std::make_unique<GangProgress>();
+    }
+}
+
+PortGang::~PortGang() = default;
+
+std::string PortGang::prefixOf(const std::string& port) {
+    return "[" + displayName(port) + "] ";
+}
+
+std::vector<RunResult> PortGang::run() {
+    m_left = m_ports.size();
+    QObject::connect(&m_context.watcher, &SignalWatcher::signalled, m_loop.get(),
+                     [this](int) { m_interrupted = true; });
+    QTimer::singleShot(0, m_loop.get(), [this] {
+        // The first port checks the script; the others start only if it passed.
+        startPort(0, 1);
+        if (m_sessions[0]->finished()) {
+            for (std::size_t i = 1; i < m_ports.size(); ++i) {
+                endWithoutRun(i, m_sessions[0]->result().reason);
+            }
+            return;
+        }
+        for (std::size_t i = 1; i < m_ports.size(); ++i) {
+            startPort(i, 1);
+        }
+        if (m_progress) {
+            m_progress->start();
+        }
+    });
+    m_loop->exec();
+    if (m_progress) {
+        m_progress->stop();
+    }
+    m_sessions.clear();
+    return m_results;
+}
+
+void PortGang::startPort(std::size_t index, int attempt) {
+    const std::string& port = m_ports[index];
+    const std::string prefix = m_ports.size() > 1 ? prefixOf(port) : std::string();
+    PortTask task{port, prefix, attempt, m_round, m_progress.get()};
+    m_sessions[index] = std::make_unique<FlashSession>(
+        m_context, task, [this, index](const RunResult& r) { portEnded(index, r); });
+    FlashSession& session = *m_sessions[index];
+    if (m_progress) {
+        m_progress->setRow(index, prefix, &session.state(), &session.view());
+    }
+    if (m_context.watcher.raised() || m_interrupted) {
+        session.endUnstarted(RunReason::Interrupted);
+        return;
+    }
+    if (session.prepare()) {
+        session.begin();
+    }
+}
+
+// A port that is not even opened: the first port's check refused the script, or a
+// signal stopped it. Its end is told as any other.
+void PortGang::endWithoutRun(std::size_t index, RunReason reason) {
+    RunResult r = m_context.base;
+    r.port = m_ports[index];
+    if (const std::optional<int> com = parseComName(r.port)) {
+        r.device = portDevice(*com);
+    } else {
+        r.device = resolvePortPath(r.port);
+    }
+    r.round = m_round;
+    r.reason = reason;
+    r.endedAt = r.startedAt;
+    r.exitCode = exitCodeFor(r);
+    reportEnd(r, m_context.options, &m_context.log, {}, prefixOf(m_ports[index]));
+    m_results[index] = r;
+    m_ended[index] = true;
+    if (--m_left == 0) {
+        m_loop->quit();
+    }
+}
+
+void PortGang::announceRetry(std::size_t index, int attempt) {
+    const int of = m_context.options.retries + 1;
+    if (m_context.options.json) {
+        QJsonObject event;
+        event.insert("type", "event");
+        event.insert("event", "retry");
+        event.insert("port", QString::fromStdString(m_ports[index]));
+        event.insert("attempt", attempt);
+        event.insert("of", of);
+        std::printf("%s\n", QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+        return;
+    }
+    if (m_progress) {
+        m_progress->hide();
+    }
+    const std::string prefix = m_ports.size() > 1 ? prefixOf(m_ports[index]) : std::string();
+    std::fprintf(stderr, "%sreburn3: handshake failed; attempt %d of %d\n", prefix.c_str(), attempt,
+                 of);
+    std::fflush(stderr);
+    if (m_progress) {
+        m_progress->show();
+    }
+}
+
+void PortGang::portEnded(std::size_t index, const RunResult& result) {
+    const int attempt = m_sessions[index]->task().attempt;
+    if (mayRetry(result) && attempt <= m_context.options.retries && !m_interrupted &&
+        !m_context.watcher.raised()) {
+        announceRetry(index, attempt + 1);
+        m_ended[index] = false;
+        startPort(index, attempt + 1);
+        return;
+    }
+    m_results[index] = result;
+    m_ended[index] = true;
+    if (--m_left == 0) {
+        m_loop->quit();
+    }
+}
+
+std::string summaryTable(const std::vector<RunResult>& results) {
+    std::size_t portWidth = 4;
+    for (const RunResult& r : results) {
+        portWidth = std::max(portWidth, displayName(r.port).size());
+    }
+    const bool rounds =
+        std::any_of(results.begin(), results.end(), [](const RunResult& r) { return r.round > 0; });
+    char buf[512];
+    auto row = [&](const std::string& port, const std::string& round, const std::string& outcome,
+                   const std::string& reason, const std::string& records, const std::string& time) {
+        if (rounds) {
+            std::snprintf(buf, sizeof buf, "%-*s  %5s  %-17s  %-17s  %15s  %9s\n",
+                          static_cast<int>(portWidth), port.c_str(), round.c_str(), outcome.c_str(),
+                          reason.c_str(), records.c_str(), time.c_str());
+        } else {
+            std::snprintf(buf, sizeof buf, "%-*s  %-17s  %-17s  %15s  %9s\n",
+                          static_cast<int>(portWidth), port.c_str(), outcome.c_str(),
+                          reason.c_str(), records.c_str(), time.c_str());
+        }
+        return std::string(buf);
+    };
+    std::string out = row("port", "round", "outcome", "reason", "records", "time");
+    for (const RunResult& r : results) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(r.durationMs) / 1000);
+        out += row(displayName(r.port), std::to_string(r.round), std::string(resultName(r)),
+                   r.outcome == RunOutcome::Completed ? "-" : std::string(reasonName(r.reason)),
+                   std::to_string(r.recordsDone) + "/" + std::to_string(r.records), seconds);
+    }
+    return out;
+}
+
+}  // namespace reburn3::cli

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/flash_session.h"
+#include "engine/run_result.h"
+
+namespace reburn3::cli {
+
+class GangProgress;
+
+// One round of downloads: a session per port, all in one event loop, each with its own
+// engine, driver and state record, so that a port that fails never disturbs another.
+// The script is checked by the first port before any port opens: a refused script ends
+// every port without opening it. A failed handshake starts its port's run again under
+// --retries.
+class PortGang {
+public:
+    PortGang(FlashContext& context, const std::vector<std::string>& ports, int round);
+    ~PortGang();
+    PortGang(const PortGang&) = delete;
+    PortGang& operator=(const PortGang&) = delete;
+
+    // Runs every port to its end; the results in the order of the ports.
+    std::vector<RunResult> run();
+
+    // The line prefix of a port in a gang: "[COM3] ".
+    static std::string prefixOf(const std::string& port);
+
+private:
+    void startPort(std::size_t index, int attempt);
+    void portEnded(std::size_t index, const RunResult& result);
+    void announceRetry(std::size_t index, int attempt);
+    void endWithoutRun(std::size_t index, RunReason reason);
+
+    FlashContext& m_context;
+    std::vector<std::string> m_ports;
+    int m_round;
+    std::vector<std::unique_ptr<FlashSession>> m_sessions;
+    std::vector<RunResult> m_results;
+    std::vector<bool> m_ended;
+    std::unique_ptr<GangProgress> m_progress;
+    std::size_t m_left = 0;
+    bool m_interrupted = false;
+    class Loop;
+    std::unique_ptr<Loop> m_loop;
+};
+
+// The table told on standard error at the end of several ports or a station:
+// port, round, outcome, reason, records, time; one row per run.
+std::string summaryTable(const std::vector<RunResult>& results);
+
+}  // namespace reburn3::cli

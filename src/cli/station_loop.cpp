@@ -1,0 +1,219 @@
+#include "cli/station_loop.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
+
+#include "cli/cli_texts.h"
+#include "cli/exit_codes.h"
+#include "cli/port_gang.h"
+#include "cli/port_path.h"
+#include "cli/signal_watcher.h"
+#include "serial/port_map.h"
+
+namespace reburn3::cli {
+
+namespace {
+
+constexpr int kReplugPollMs = 50;
+
+std::string deviceOf(const std::string& port) {
+    if (const std::optional<int> com = parseComName(port)) {
+        return portDevice(*com);
+    }
+    return resolvePortPath(port);
+}
+
+// Which device node a path leads to now: a re-plugged adapter (or a new pseudo-
+// terminal) is another node even under the same name. Empty: none.
+struct NodeIdentity {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const NodeIdentity&) const = default;
+};
+
+NodeIdentity identityOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    return {true, st.st_rdev, st.st_ino};
+}
+
+bool opens(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// Waits for what lets the next round start; false when the station is to end.
+class NextBoardWait {
+public:
+    NextBoardWait(SignalWatcher& watcher, StationMode mode) : m_signals(watcher), m_mode(mode) {}
+
+    // The ports as they are at the start of a round, to tell a new node from the old.
+    void noteNodes(const std::vector<std::string>& devices) {
+        m_devices = devices;
+        m_nodes.clear();
+        for (const std::string& d : devices) {
+            m_nodes.push_back(identityOf(d));
+        }
+    }
+
+    bool wait() {
+        QEventLoop loop;
+        bool go = false;
+        QObject::connect(&m_signals, &SignalWatcher::signalled, &loop,
+                         [&loop](int) { loop.quit(); });
+        std::unique_ptr<QSocketNotifier> input;
+        QTimer poll;
+        std::vector<bool> gone(m_devices.size(), false);
+        if (m_mode == StationMode::Enter) {
+            input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+            QObject::connect(input.get(), &QSocketNotifier::activated, &loop, [&] {
+                const std::optional<bool> answer = readAnswer();
+                if (answer) {
+                    go = *answer;
+                    loop.quit();
+                }
+            });
+        } else {
+            poll.setInterval(kReplugPollMs);
+            QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (allReplugged(gone)) {
+                    go = true;
+                    loop.quit();
+                }
+            });
+            poll.start();
+        }
+        if (!m_signals.raised()) {
+            loop.exec();
+        }
+        return go && !m_signals.raised();
+    }
+
+private:
+    // A line from standard input: empty goes on, "q" ends; nothing: end of input.
+    std::optional<bool> readAnswer() {
+        char buf[256];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {
+            return false;  // end of input (or a terminal gone): the station ends
+        }
+        m_line.append(buf, static_cast<std::size_t>(n));
+        const std::size_t end = m_line.find('\n');
+        if (end == std::string::npos) {
+            return std::nullopt;
+        }
+        const std::string line = m_line.substr(0, end);
+        m_line.erase(0, end + 1);
+        return line.find_first_of("qQ") == std::string::npos;
+    }
+
+    // Every port has gone away (or is another node already) and is there again.
+    bool allReplugged(std::vector<bool>& gone) {
+        bool all = true;
+        for (std::size_t i = 0; i < m_devices.size(); ++i) {
+            const NodeIdentity now = identityOf(m_devices[i]);
+            if (!now.present || !(now == m_nodes[i])) {
+                gone[i] = true;
+            }
+            if (!gone[i] || !now.present || !opens(m_devices[i])) {
+                all = false;
+            }
+        }
+        return all;
+    }
+
+    SignalWatcher& m_signals;
+    StationMode m_mode;
+    std::vector<std::string> m_devices;
+    std::vector<NodeIdentity> m_nodes;
+    std::string m_line;
+};
+
+// "passed 41, failed 2"
+std::string tally(int passed, int failed) {
+    return "passed " + std::to_string(passed) + ", failed " + std::to_string(failed);
+}
+
+void tellTally(const FlashOptions& options, int round, int passed, int failed) {
+    if (options.json) {
+        QJsonObject event;
+        event.insert("type", "event");
+        event.insert("event", "round");
+        event.insert("round", round);
+        event.insert("passed", passed);
+        event.insert("failed", failed);
+        std::printf("%s\n", QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+    }
+    std::fprintf(stderr, "reburn3: %s%d: %s\n", std::string(texts::kRound).c_str(), round,
+                 tally(passed, failed).c_str());
+    std::fflush(stderr);
+}
+
+void askForNextBoards(StationMode mode) {
+    if (mode == StationMode::Enter) {
+        std::fprintf(stderr, "reburn3: %s\n", std::string(texts::kNextBoardsEnter).c_str());
+    } else {
+        std::fprintf(stderr, "reburn3: %s\n", std::string(texts::kNextBoardsReplug).c_str());
+    }
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+int runStation(FlashContext& context, const std::vector<std::string>& ports) {
+    const FlashOptions& options = context.options;
+    std::vector<std::string> devices;
+    for (const std::string& port : ports) {
+        devices.push_back(deviceOf(port));
+    }
+    NextBoardWait next(context.watcher, options.station);
+    std::vector<RunResult> all;
+    std::vector<int> codes;
+    int passed = 0;
+    int failed = 0;
+    for (int round = 1;; ++round) {
+        next.noteNodes(devices);
+        PortGang gang(context, ports, round);
+        const std::vector<RunResult> results = gang.run();
+        for (const RunResult& r : results) {
+            all.push_back(r);
+            codes.push_back(r.exitCode);
+            (r.exitCode == kExitCompleted ? passed : failed) += 1;
+        }
+        tellTally(options, round, passed, failed);
+        // A refused script fails every board the same way: no round can do better.
+        const bool hopeless = gangExitCode(codes) == kExitBadScript;
+        if (context.watcher.raised() || hopeless) {
+            break;
+        }
+        askForNextBoards(options.station);
+        if (!next.wait()) {
+            break;
+        }
+    }
+    std::fprintf(stderr, "%s", summaryTable(all).c_str());
+    std::fprintf(stderr, "reburn3: %s%s\n", std::string(texts::kStationEnded).c_str(),
+                 tally(passed, failed).c_str());
+    std::fflush(stderr);
+    return gangExitCode(codes);
+}
+
+}  // namespace reburn3::cli
