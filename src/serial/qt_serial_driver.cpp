@@ -48,10 +48,10 @@ constexpr std::size_t kInfoDataBits = 14;
 constexpr std::size_t kInfoStopBits = 16;
 constexpr std::size_t kInfoProtocol = 20;
 
-// The errors behind which a lost device may hide.
 // How long after a doubtful error the port is looked at again.
 constexpr int kLossLookAgainMs = 20;
 
+// The errors behind which a lost device may hide.
 bool isTransferError(QSerialPort::SerialPortError error) {
     return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
            error == QSerialPort::WriteError;
