@@ -56,12 +56,7 @@ std::vector<RunResult> PortGang::run() {
             }
             return;
         }
-        for (std::size_t i = 1; i < m_ports.size(); ++i) {
-            startPort(i, 1);
-        }
-        if (m_progress) {
-            m_progress->start();
-        }
+        startNextPort(1);
     });
     m_loop->exec();
     if (m_progress) {
@@ -69,6 +64,20 @@ std::vector<RunResult> PortGang::run() {
     }
     m_sessions.clear();
     return m_results;
+}
+
+// Each further port starts in a turn of the event loop of its own: opening a port and
+// checking the script take a few milliseconds a port, and the ports already running keep
+// their ticks in between instead of waiting for every other port to be set up.
+void PortGang::startNextPort(std::size_t index) {
+    if (index >= m_ports.size()) {
+        if (m_progress) {
+            m_progress->start();
+        }
+        return;
+    }
+    startPort(index, 1);
+    QTimer::singleShot(0, m_loop.get(), [this, index] { startNextPort(index + 1); });
 }
 
 void PortGang::startPort(std::size_t index, int attempt) {

@@ -30,6 +30,7 @@ public:
     static std::string prefixOf(const std::string& port);
 
 private:
+    void startNextPort(std::size_t index);
     void startPort(std::size_t index, int attempt);
     void portEnded(std::size_t index, const RunResult& result);
     void announceRetry(std::size_t index, int attempt);
