@@ -25,6 +25,8 @@ add_library(reburn3_widgets STATIC
     ${CMAKE_CURRENT_LIST_DIR}/main_window.h
     ${CMAKE_CURRENT_LIST_DIR}/port_dialog_widget.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_dialog_widget.h
+    ${CMAKE_CURRENT_LIST_DIR}/progress_box.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/progress_box.h
     ${CMAKE_CURRENT_LIST_DIR}/qt_desktop.cpp
     ${CMAKE_CURRENT_LIST_DIR}/qt_desktop.h
 )
