@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "engine/qt_tick_timer.h"
+#include "gui/display_setup.h"
 #include "gui/gui_session.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
@@ -129,6 +130,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    prepareDisplayConnection();  // as the program does
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {
