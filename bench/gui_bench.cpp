@@ -10,6 +10,8 @@
 //
 //   scripts/with_x.sh gui_bench download-x SIM SCRIPT
 //
+// The connection to the display is set up as reburn3-gui sets it up
+// (gui/display_setup.h: on X, pixels over the connection rather than shared memory).
 // SIM is the simulator program; the script is copied to a folder of its own and given on
 // the command line, as an operator would start "reburn3-gui script.pf3". One line of
 // figures, key=value, goes to standard output. Exit 0 when the download completed (or
