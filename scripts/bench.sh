@@ -10,8 +10,6 @@
 #   - wall time / tick bound, tick period median, p99 and maximum, CPU share, peak RSS;
 #   - the same download with --reactive, and the speed-up;
 #   - peak RSS of a download of a script 16 times larger (with --reactive, to be quick);
-#   - both modes against a simulator paced at 115200 baud (`simulate --baud`), as wall
-#     time / the line-aware least time that `check --baud 115200` prints;
 #   - the download clicked through the window (offscreen), and the window idle with its
 #     port open (CPU share);
 #   - the download through the window on a real X server with a window manager
@@ -20,12 +18,13 @@
 #     per record, log post with repaint, driver put and poll per byte; peak RSS of
 #     `reburn3 check` on 64 MB valid and corrupt, and of the simulator on 64 MB.
 #   - the line rate: the same script against `simulate --baud 115200`, on ticks and with
-#     --reactive, against the line's own limit (the bytes both ways x 10 bits / 115200);
+#     --reactive: wall / the line-aware least time that `check --baud 115200` prints, and
+#     the share of the line's own limit (the bytes both ways x 10 bits / 115200);
 #   - the gang: 1, 4, 16 and 32 ports (--gang "COUNTS") in one `flash` process against as
 #     many simulators, and the same N as N separate processes, side by side: each port's
 #     wall / tick bound (the worst port's), CPU per port, peak RSS.
 # --quick: a 16 KiB image, one run, short micro-benchmarks, gang 1 and 4 (a smoke run).
-# --no-line-rate: leave the line rate out (it takes about 90 s).
+# --no-line-rate: leave the line rate out (it takes about 90 s a run).
 # --only "PARTS": only these of cli, line, gang, gui, micro (e.g. --only "line gang").
 # Figures only: nothing here fails on time. Measure on an idle machine (the load average
 # is printed before and after).
@@ -127,6 +126,9 @@ stop_sim() {
     sim_pid=""
 }
 
+# The median over the runs of a number from the JSON results $work/$2N.json.
+m() { for i in $(seq 1 "$runs"); do field "$1" "$work/$2$i.json"; done | median; }
+
 # One download; its JSON result in $work/$2.json. Extra flash options follow.
 download() {
     local script=$1 name=$2
@@ -165,7 +167,6 @@ for i in $(seq 1 "$runs"); do
     download "$script" "cli$i"
     download "$script" "reactive$i" --reactive
 done
-m() { for i in $(seq 1 "$runs"); do field "$1" "$work/$2$i.json"; done | median; }
 say "flash (ticks):      wall $(m wallS cli) s, ratio to the tick bound $(m ratio cli)"
 say "  tick period:      median $(m periodMedianMs cli) ms, p99 $(m periodP99Ms cli) ms, max $(m periodMaxMs cli) ms"
 say "  CPU:              $(m cpuShare cli) of a core during the download"
@@ -180,34 +181,31 @@ say ""
 fi
 
 # --- the line rate -----------------------------------------------------------------
-# The line's own limit: every byte that crossed it, both ways, at 10 bits a byte.
+# Both modes against a device paced at 115200 baud: wall / the line-aware least time that
+# `check --baud` prints, and the share of the line's own limit (every byte that crossed
+# it, both ways, at 10 bits a byte).
 line_limit() {
     awk -v s="$(field bytesSent "$1")" -v r="$(field bytesReceived "$1")" \
         'BEGIN { printf "%.3f", (s + r) * 10 / 115200 }'
 }
 if [ "$line_rate" -eq 1 ]; then
-    start_sim_baud() {
-        "$sim" "$1" --baud 115200 --lifetime 900 >"$work/sim.out" 2>"$work/sim.err" &
-        sim_pid=$!
-        port=""
-        for _ in $(seq 1 100); do
-            port=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
-            [ -n "$port" ] && break
-            sleep 0.05
-        done
-    }
-    for mode in ticks reactive; do
-        start_sim_baud "$script"
-        extra=()
-        [ "$mode" = reactive ] && extra=(--reactive)
-        "$reburn3" flash --port "$port" --progress none --json --stats "${extra[@]}" "$script" \
-            >"$work/line-$mode.all" 2>"$work/line-$mode.err" || true
-        tail -n 1 "$work/line-$mode.all" >"$work/line-$mode.json"
-        stop_sim
-        limit=$(line_limit "$work/line-$mode.json")
-        wall=$(field wallS "$work/line-$mode.json")
-        say "line 115200, $mode: wall $wall s, line limit $limit s, share of the line rate $(awk -v l="$limit" -v w="$wall" 'BEGIN { printf "%.3f", l / w }')"
+    line=115200
+    "$reburn3" check --baud "$line" "$script" | sed -n 's/^Least time: *\(.*\) (\([0-9]*\) ticks.*/\1 on ticks (\2 ticks),/p;
+        s/^Least reactive: *\([0-9.]* s\).*/\1 with --reactive/p' | paste -sd ' ' |
+        sed "s/^/least time at $line baud: /" | tee -a "$report"
+    for i in $(seq 1 "$runs"); do
+        download "$script" "line$i" --baud "$line"
+        download "$script" "linereactive$i" --baud "$line" --reactive
     done
+    for mode in line linereactive; do
+        for i in $(seq 1 "$runs"); do
+            awk -v l="$(line_limit "$work/$mode$i.json")" -v w="$(field wallS "$work/$mode$i.json")" \
+                'BEGIN { printf "%.4f\n", l / w }'
+        done | median >"$work/$mode.share"
+    done
+    say "flash (ticks), paced device at $line baud:    wall $(m wallS line) s, ratio to the line-aware bound $(m ratio line), share of the line's limit $(cat "$work/line.share")"
+    say "flash --reactive, paced device at $line baud: wall $(m wallS linereactive) s, ratio to the line-aware bound $(m ratio linereactive), share of the line's limit $(cat "$work/linereactive.share")"
+    line=""
     say ""
 fi
 
@@ -279,20 +277,6 @@ if [ -n "$gang_counts" ] && [ -x /usr/bin/time ]; then
     done
     say ""
 fi
-
-# --- a line of 115200 baud --------------------------------------------------------
-line=115200
-"$reburn3" check --baud "$line" "$script" | sed -n 's/^Least time: *\(.*\) (\([0-9]*\) ticks.*/\1 on ticks (\2 ticks),/p;
-    s/^Least reactive: *\([0-9.]* s\).*/\1 with --reactive/p' | paste -sd ' ' |
-    sed "s/^/least time at $line baud: /" | tee -a "$report"
-for i in $(seq 1 "$runs"); do
-    download "$script" "line$i" --baud "$line"
-    download "$script" "linereactive$i" --baud "$line" --reactive
-done
-say "flash (ticks), paced device at $line baud:      wall $(m wallS line) s, ratio to the line-aware bound $(m ratio line)"
-say "flash --reactive, paced device at $line baud:   wall $(m wallS linereactive) s, ratio to the line's own limit $(m ratio linereactive)"
-line=""
-say ""
 
 # --- the window -------------------------------------------------------------------
 if [ "$gui" -eq 1 ]; then

@@ -12,6 +12,9 @@ std::optional<std::string> ConsoleDesktop::runOpenFileDialog(
 }
 
 void ConsoleDesktop::showMessageBox(const std::string& text) {
+    if (m_beforeMessage) {
+        m_beforeMessage();
+    }
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,9 +25,12 @@ public:
     std::string currentDirectory() const override;
 
     bool endRequested() const { return m_endRequested; }
+    // Called before a message box is written, so that lines posted before it come first.
+    void setBeforeMessage(std::function<void()> before) { m_beforeMessage = std::move(before); }
 
 private:
     std::string m_script;
+    std::function<void()> m_beforeMessage;
     bool m_endRequested = false;
 };
 

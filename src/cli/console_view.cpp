@@ -134,6 +134,33 @@ ConsoleView::ConsoleView(const ProgramState& state, bool json, ProgressMode prog
                          std::FILE* out, std::FILE* err)
     : m_state(state), m_json(json), m_progress(progress), m_out(out), m_err(err) {}
 
+ConsoleView::~ConsoleView() {
+    writeHeld();
+}
+
+void ConsoleView::release() {
+    m_holding = false;
+    writeHeld();
+}
+
+// Lines held during a step, before anything else is written.
+void ConsoleView::writeHeld() {
+    if (m_held.empty() && !m_progressHeld) {
+        return;
+    }
+    const bool holding = m_holding;
+    m_holding = false;
+    for (const HeldLine& held : m_held) {
+        showLine(held.log, held.text);
+    }
+    m_held.clear();
+    if (m_progressHeld) {
+        m_progressHeld = false;
+        showProgress(false);
+    }
+    m_holding = holding;
+}
+
 void ConsoleView::setPort(const std::string& port, const std::string& prefix) {
     m_port = port;
     m_prefix = prefix;
@@ -153,6 +180,7 @@ void ConsoleView::runStarted() {
 }
 
 void ConsoleView::runEnded() {
+    release();
     if (!m_running) {
         return;
     }
@@ -167,6 +195,7 @@ void ConsoleView::runEnded() {
 }
 
 void ConsoleView::printNotice(const std::string& text) {
+    writeHeld();
     eraseBar();
     std::fprintf(m_err, "%sreburn3: %s\n", m_prefix.c_str(), escapeControls(text).c_str());
     std::fflush(m_err);
@@ -177,6 +206,11 @@ void ConsoleView::printNotice(const std::string& text) {
 }
 
 void ConsoleView::printJson(const QJsonObject& object) {
+    writeHeld();
+    showJson(object);
+}
+
+void ConsoleView::showJson(const QJsonObject& object) {
     eraseBar();
     writeJson(object);
     showProgress(true);
@@ -227,12 +261,20 @@ void ConsoleView::lineAppended(LogId log, const std::string& line, std::size_t /
     if (m_quiet) {
         return;
     }
+    if (m_holding) {
+        m_held.push_back({log, line});
+        return;
+    }
+    showLine(log, line);
+}
+
+void ConsoleView::showLine(LogId log, const std::string& line) {
     if (m_json) {
         QJsonObject object;
         object.insert("type", "log");
         object.insert("log", log == LogId::Status ? "status" : "debug");
         object.insert("text", QString::fromStdString(line));
-        printJson(object);
+        showJson(object);
         return;
     }
     eraseBar();
@@ -249,9 +291,14 @@ void ConsoleView::lineAppended(LogId log, const std::string& line, std::size_t /
 }
 
 void ConsoleView::textChanged(TextBoxId box) {
-    if (box == TextBoxId::Text4) {
-        showProgress(false);
+    if (box != TextBoxId::Text4) {
+        return;
     }
+    if (m_holding) {
+        m_progressHeld = true;
+        return;
+    }
+    showProgress(false);
 }
 
 void ConsoleView::eraseBar() {

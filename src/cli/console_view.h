@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ui/window_model.h"
 
@@ -56,6 +57,17 @@ class ConsoleView final : public WindowListener {
 public:
     ConsoleView(const ProgramState& state, bool json, ProgressMode progress,
                 std::FILE* out = stdout, std::FILE* err = stderr);
+    ~ConsoleView() override;
+    ConsoleView(const ConsoleView&) = delete;
+    ConsoleView& operator=(const ConsoleView&) = delete;
+
+    // While a step of the engine runs, the lines it posts and its progress wait here and
+    // are written, in order, when it is over: a slow terminal or pipe never stands
+    // between a device's answer and the next bytes for it.
+    void hold() { m_holding = true; }
+    void release();
+    // Writes what is held now, and goes on holding.
+    void writeHeld();
 
     // The run has started: progress is shown from now on, timed from now.
     void runStarted();
@@ -82,6 +94,13 @@ public:
     void textChanged(TextBoxId box) override;
 
 private:
+    struct HeldLine {
+        LogId log;
+        std::string text;
+    };
+
+    void showLine(LogId log, const std::string& line);
+    void showJson(const QJsonObject& object);
     void showProgress(bool force);
     void eraseBar();
     void writeJson(const QJsonObject& object);
@@ -108,6 +127,9 @@ private:
     ScreenOverlay* m_overlay = nullptr;
     std::int64_t m_lastEventMs = -1;
     std::int64_t m_lastEventDone = -1;
+    bool m_holding = false;
+    bool m_progressHeld = false;
+    std::vector<HeldLine> m_held;
 };
 
 }  // namespace reburn3::cli

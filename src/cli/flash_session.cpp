@@ -103,12 +103,16 @@ public:
             m_recorder.setTraceSink(context.trace.stream());
         }
         m_view.setQuiet(m_options.quiet);
+        m_desktop.setBeforeMessage([this] { m_view.writeHeld(); });
         m_view.setOverlay(m_task.overlay);
         if (!m_task.prefix.empty()) {
             m_view.setPort(m_task.port, m_task.prefix);
         }
         m_form.window().addListener(&m_view);
+        // What a tick posts is written when the tick is over (ConsoleView::hold).
+        QObject::connect(&m_timer, &PreciseTickTimer::arriving, [this] { m_view.hold(); });
         QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] {
+            m_view.release();
             afterTick();
             m_context.trace.flush();
         });
@@ -277,7 +281,9 @@ private:
             return;
         }
         if (m_driver.isOpen()) {
+            m_view.hold();
             m_form.engine().reactiveStep();
+            m_view.release();
         }
         checkEnd();
     }

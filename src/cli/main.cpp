@@ -503,6 +503,11 @@ int main(int argc, char** argv) {
 #endif
     }
 
+    // Qt's own event dispatcher rather than glib's: nothing here needs glib, and a
+    // device's answer reaches the engine sooner through it.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) {
+        qputenv("QT_NO_GLIB", "1");
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("reburn3"));
     QCoreApplication::setApplicationVersion(QString::fromStdString(std::string(programVersion())));

@@ -1,6 +1,9 @@
 #include "script/record_reader.h"
 
 #include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -10,10 +13,45 @@
 
 namespace reburn3 {
 
+namespace {
+
+// Hundredths of a percent of a fraction from 0 to 1, rounded as printf rounds: half to
+// even, on the exact value. A float is m / 2^k with m below 2^24, so 10000 m / 2^k is
+// worked out exactly in 64 bits.
+std::uint64_t hundredthsOfPercent(float fraction) {
+    int exponent = 0;
+    const float mantissa = std::frexp(fraction, &exponent);
+    constexpr int kMantissaBits = 24;
+    const auto m = static_cast<std::uint64_t>(std::ldexp(mantissa, kMantissaBits));
+    const int shift = kMantissaBits - exponent;  // fraction = m / 2^shift, shift >= 24
+    const std::uint64_t scaled = m * 10000;      // below 2^38
+    if (shift >= 40) {
+        return 0;  // below half a hundredth
+    }
+    const std::uint64_t whole = scaled >> shift;
+    const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    return whole + ((rest > half || (rest == half && (whole & 1U) != 0)) ? 1 : 0);
+}
+
+}  // namespace
+
 std::string formatPercent(float fraction) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f", static_cast<double>(fraction) * 100.0);
-    std::string out(buf);
+    std::string out;
+    if (!std::signbit(fraction) && fraction <= 1.0F) {
+        // Every record of a download shows its percentage, between a device's answer and
+        // the next bytes for it: whole numbers rather than printf.
+        const std::uint64_t n = hundredthsOfPercent(fraction);
+        out = std::to_string(n / 100) + '.';
+        out += static_cast<char>('0' + n / 10 % 10);
+        out += static_cast<char>('0' + n % 10);
+    } else {
+        char buf[64];  // any float, in full
+        const std::to_chars_result end =
+            std::to_chars(buf, buf + sizeof buf, static_cast<double>(fraction) * 100.0,
+                          std::chars_format::fixed, 2);
+        out.assign(buf, end.ptr);
+    }
     if (out.back() == '0') {
         out.pop_back();
     }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 
 #ifndef _WIN32
@@ -66,9 +67,36 @@ bool isTransient(int systemError) {
 
 QtSerialDriver::QtSerialDriver(QObject* parent) : QObject(parent) {
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialDriver::onError);
-    // Queued: the port also announces bytes from inside a poll in the middle of a tick.
-    connect(&m_port, &QSerialPort::readyRead, this, &QtSerialDriver::bytesArrived,
+    connect(&m_port, &QSerialPort::readyRead, this, &QtSerialDriver::onReadyRead);
+    m_handOverTimer.setSingleShot(true);
+    m_handOverTimer.setInterval(0);
+    // Bytes put without a packet write leave at the next turn of the event loop.
+    connect(&m_handOverTimer, &QTimer::timeout, this, [this] {
+        if (handOver() && m_port.isOpen()) {
+            m_port.flush();
+        }
+    });
+}
+
+// Bytes the event loop took in are announced at once: a quick device's answer should
+// not wait another turn of the loop. The port also takes bytes in during this driver's
+// own zero-time polls, in the middle of a tick or a step; those are announced from the
+// event loop, once, so that no listener runs inside a call of the driver.
+void QtSerialDriver::onReadyRead() {
+    if (m_callDepth == 0) {
+        emit bytesArrived();
+        return;
+    }
+    if (!m_announcePending) {
+        m_announcePending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_announcePending = false;
+                emit bytesArrived();
+            },
             Qt::QueuedConnection);
+    }
 }
 
 QtSerialDriver::~QtSerialDriver() {
@@ -157,12 +185,32 @@ std::int64_t QtSerialDriver::unsentBytes() const {
     if (!m_port.isOpen()) {
         return 0;
     }
-    return m_port.bytesToWrite() + systemOutputQueue(static_cast<std::intptr_t>(m_port.handle()));
+    return static_cast<std::int64_t>(m_gathered.size()) + m_port.bytesToWrite() +
+           systemOutputQueue(static_cast<std::intptr_t>(m_port.handle()));
+}
+
+// The bytes of a burst go to the port together: at the packet write that ends the burst,
+// or at the next turn of the event loop, when the port would start sending them anyway.
+bool QtSerialDriver::handOver() {
+    if (m_gathered.empty() || !m_port.isOpen()) {
+        return true;
+    }
+    const auto size = static_cast<qint64>(m_gathered.size());
+    const qint64 taken = m_port.write(m_gathered.data(), size);
+    if (taken != size) {
+        // Never seen on an open port; the bytes stay counted as unsent.
+        m_gathered.erase(0, static_cast<std::size_t>(std::max<qint64>(taken, 0)));
+        m_port.clearError();
+        return false;
+    }
+    m_gathered.clear();
+    return true;
 }
 
 void QtSerialDriver::markLost() {
     m_lost = true;
     m_unsentAtLoss = unsentBytes();
+    m_gathered.clear();
     // Closing at once stops the notifiers: an open port whose device is gone keeps
     // signalling the same error and would keep a core busy.
     if (m_port.isOpen()) {
@@ -209,6 +257,7 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
     m_openPort = 0;
     m_lost = false;
     m_unsentAtLoss = 0;
+    m_gathered.clear();
     m_openErrorText.clear();
     m_port.clearError();
 
@@ -299,6 +348,7 @@ std::int32_t QtSerialDriver::FlushReceiveBuffer(std::int32_t port) {
         return rc;
     }
     // Take in whatever the system holds, then drop it together with Qt's buffer.
+    const CallGuard guard(m_callDepth);
     m_port.waitForReadyRead(0);
     if (m_lost) {
         return kErrDeviceLost;
@@ -315,6 +365,7 @@ std::int32_t QtSerialDriver::FlushTransmitBuffer(std::int32_t port) {
     if (const std::int32_t rc = checkOpen(port); rc != 0) {
         return rc;
     }
+    m_gathered.clear();
     if (!m_port.clear(QSerialPort::Output)) {
         m_port.clearError();
         return kErrFlush;
@@ -331,6 +382,7 @@ std::int32_t QtSerialDriver::IsReceiveBufferEmpty(std::int32_t port) {
     }
     // bytesAvailable() counts only what the event loop has read in; a zero-time wait
     // reads what the system holds now, without blocking.
+    const CallGuard guard(m_callDepth);
     m_port.waitForReadyRead(0);
     if (m_lost) {
         return kNothingWaiting;
@@ -359,12 +411,11 @@ std::int32_t QtSerialDriver::PutByte(std::int32_t port, std::int32_t byte) {
     if (byte < 0 || byte > 255) {
         return kErrBadArgument;
     }
-    const char c = static_cast<char>(static_cast<unsigned char>(byte));
-    if (m_port.write(&c, 1) != 1) {
-        m_port.clearError();
-        return m_lost ? kErrDeviceLost : kErrWrite;
+    if (m_gathered.empty() && !m_handOverTimer.isActive()) {
+        m_handOverTimer.start();
     }
-    return m_lost ? kErrDeviceLost : 0;
+    m_gathered.push_back(static_cast<char>(static_cast<unsigned char>(byte)));
+    return 0;
 }
 
 std::int32_t QtSerialDriver::ser_rs232_putpacket(std::int32_t port, std::int32_t length,
@@ -375,12 +426,16 @@ std::int32_t QtSerialDriver::ser_rs232_putpacket(std::int32_t port, std::int32_t
     if (length < 0 || (length > 0 && buffer == nullptr)) {
         return kErrBadArgument;
     }
+    if (!handOver()) {
+        return m_lost ? kErrDeviceLost : kErrWrite;
+    }
     if (length > 0 && m_port.write(buffer, length) != length) {
         m_port.clearError();
         return m_lost ? kErrDeviceLost : kErrWrite;
     }
     // The end of a burst: hand the queued bytes to the device now rather than at the
     // next turn of the event loop. What it cannot take yet stays queued.
+    const CallGuard guard(m_callDepth);
     m_port.flush();
     if (m_lost) {
         return kErrDeviceLost;
@@ -400,8 +455,13 @@ std::int32_t QtSerialDriver::outputPending(std::int32_t port, std::int64_t& pend
         pending = m_unsentAtLoss;
         return kErrDeviceLost;
     }
+    if (!handOver()) {
+        pending = unsentBytes();
+        return kErrWrite;
+    }
     if (m_port.bytesToWrite() > 0) {
         // Hands the system what it takes now; the rest stays queued for the next call.
+        const CallGuard guard(m_callDepth);
         m_port.flush();
         if (m_lost) {
             pending = m_unsentAtLoss;
@@ -418,6 +478,7 @@ std::int32_t QtSerialDriver::UnInitializePort(std::int32_t port) {
         return kErrNotOpen;
     }
     m_openPort = 0;
+    m_gathered.clear();  // dropped with the port's own queue, as the close drops it
     if (m_lost) {
         // Already closed when the device went away; say so once.
         return kErrDeviceLost;

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 
 #include <cstdint>
 #include <map>
@@ -20,9 +21,11 @@ namespace reburn3 {
 //
 // Everything is polled and nothing blocks: IsReceiveBufferEmpty asks the operating system
 // for bytes that arrived a moment ago (a zero-time wait), so a byte is seen within one long
-// tick without a return to the event loop. PutByte queues a byte; the packet write of
-// length 0 that closes each burst hands the queue to the device at once; whatever the
-// device does not take then keeps draining from the event loop and on later polls.
+// tick without a return to the event loop. PutByte queues a byte; the bytes of a burst go
+// to QSerialPort together, and the packet write of length 0 that closes each burst hands
+// them to the device at once (bytes put without one leave at the next turn of the event
+// loop); whatever the device does not take then keeps draining from the event loop and on
+// later polls.
 //
 // When the device goes away (a USB adapter pulled, the far end of a pseudo-terminal
 // closed), the port is closed at once and remembered as lost: writes then fail with
@@ -118,11 +121,26 @@ public:
 signals:
     // The open device went away; the port has been closed.
     void deviceWasLost();
-    // Bytes from the device have arrived while the event loop ran (never inside a call
-    // of the driver: it is delivered from the event loop).
+    // Bytes from the device have arrived while the event loop ran: at once when the loop
+    // took them in, and from the loop when one of the driver's own polls did (never inside
+    // a call of the driver).
     void bytesArrived();
 
 private:
+    // Counts the driver's own calls under way that may take bytes in (see onReadyRead).
+    class CallGuard {
+    public:
+        explicit CallGuard(int& depth) : m_depth(depth) { ++m_depth; }
+        ~CallGuard() { --m_depth; }
+        CallGuard(const CallGuard&) = delete;
+        CallGuard& operator=(const CallGuard&) = delete;
+
+    private:
+        int& m_depth;
+    };
+
+    void onReadyRead();
+    bool handOver();
     // 0 when `port` is the open port, else the code to return.
     std::int32_t checkOpen(std::int32_t port) const;
     void onError(QSerialPort::SerialPortError error);
@@ -138,6 +156,10 @@ private:
     QSerialPort m_port;
     std::map<int, std::string> m_devices;
     int m_openPort = 0;  // 0 when none is open
+    int m_callDepth = 0;
+    bool m_announcePending = false;
+    std::string m_gathered;  // bytes put since the last hand-over to the port
+    QTimer m_handOverTimer;
     bool m_lost = false;
     std::int64_t m_unsentAtLoss = 0;
     std::string m_openedDevice;

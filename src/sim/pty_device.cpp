@@ -43,6 +43,10 @@ constexpr std::chrono::microseconds kReadAhead{2000};
 // bytes still waiting there (a pseudo-terminal reports an empty output queue), and a
 // host that flushes its port on closing would throw them away.
 constexpr std::size_t kReadChunk = 16384;
+// A timed wake-up comes late: tens of microseconds, and a byte time or more when the
+// processor had gone idle. A reply on a paced line is due to the microsecond, so the
+// device wakes this much early and watches the clock for the rest.
+constexpr std::chrono::microseconds kWakeMargin{100};
 
 struct Outgoing {
     TimePoint due;
@@ -57,6 +61,12 @@ timespec waitTime(TimePoint now, TimePoint until) {
                                                            std::chrono::seconds{60});
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
     return {static_cast<time_t>(seconds.count()), static_cast<long>((wait - seconds).count())};
+}
+
+// The last moments before a reply is due, spent watching the clock (see kWakeMargin).
+void waitOutClock(TimePoint until) {
+    while (SteadyClock::now() < until) {
+    }
 }
 
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -395,12 +405,14 @@ PtyEnd PtyDevice::Session::run(int stopFd) {
         // Wait for the host, a due reply, room on the line, or the stop request.
         bool wantWrite = false;
         const TimePoint wake = wakeTime(now, wantWrite);
+        const bool replyDue =
+            paced() && !m_outgoing.empty() && !wantWrite && wake == m_outgoing.front().due;
         const bool wantRead = !paced() || m_rxIdle;
         pollfd fds[2] = {
             {m_pty.m_master,
              static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0},
             {stopFd, POLLIN, 0}};
-        const timespec timeout = waitTime(now, wake);
+        const timespec timeout = waitTime(now, replyDue ? wake - kWakeMargin : wake);
         const int ready = ::ppoll(fds, stopFd >= 0 ? 2 : 1, &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) {
@@ -410,6 +422,10 @@ PtyEnd PtyDevice::Session::run(int stopFd) {
         }
         if (stopFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
             return stop();
+        }
+        if (ready == 0 && replyDue) {
+            waitOutClock(wake);
+            continue;
         }
         if (ready == 0 && m_outgoing.empty() && !m_drainSince && m_rxIdle) {
             // A quiet line. A host that ended without closing the port cleanly can leave

@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <string>
+
 #include "core/test_fixture.h"
 #include "script/record_reader.h"
 #include "script/script_check.h"
@@ -19,6 +22,30 @@ TEST(PercentFormat, OneOrTwoDecimals) {
     EXPECT_EQ(formatPercent(1.0F), "100.0 %");
     EXPECT_EQ(formatPercent(0.125F), "12.5 %");
     EXPECT_EQ(formatPercent(2.0F / 3.0F), "66.67 %");
+}
+
+// The box shows printf's rounding of the single-precision fraction: every step of runs
+// of awkward length, and halves that round to even, come out as "%.2f" writes them.
+TEST(PercentFormat, RoundsAsPrintfDoesAtEveryRecord) {
+    auto printfPercent = [](float fraction) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.2f", static_cast<double>(fraction) * 100.0);
+        std::string out(buf);
+        if (out.back() == '0') {
+            out.pop_back();
+        }
+        return out + " %";
+    };
+    for (const int total : {7, 66, 33792, 270339}) {
+        for (int done = 0; done <= total; done += 1 + total / 20000) {
+            const float fraction = static_cast<float>(done) / static_cast<float>(total);
+            ASSERT_EQ(formatPercent(fraction), printfPercent(fraction)) << done << "/" << total;
+        }
+    }
+    // Halves to even, the least values, and what no count gives but the box would show.
+    for (const float odd : {0.00125F, 0.00375F, 0.00005F, 0.99995F, 1e-45F, -0.0F, 2.0F, -0.5F}) {
+        EXPECT_EQ(formatPercent(odd), printfPercent(odd)) << odd;
+    }
 }
 
 TEST(ScriptCheck, MeasuresAScript) {

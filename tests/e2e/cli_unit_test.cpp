@@ -337,6 +337,45 @@ TEST_F(ConsoleViewTest, PlainProgressPrintsEveryTenthOnce) {
     EXPECT_NE(e.find("Progress: 100/100 records (100.0 %)"), std::string::npos);
 }
 
+// During an engine step nothing reaches the terminal; afterwards every line comes out in
+// the order posted, and a notice, the end of the run or the view's end write the held
+// lines first.
+TEST_F(ConsoleViewTest, HeldLinesComeOutInOrderAfterTheStepAndBeforeAnythingElse) {
+    {
+        ConsoleView view(state, false, ProgressMode::Plain, out, err);
+        state.RecordsTotal = 10;
+        view.runStarted();
+        view.hold();
+        view.lineAppended(LogId::Status, "Processing ...   1", 0);
+        state.RecordsDone = 10;
+        view.textChanged(TextBoxId::Text4);
+        view.lineAppended(LogId::Debug, "a debug line", 0);
+        EXPECT_EQ(contents(out), "");
+        EXPECT_EQ(contents(err), "");
+        view.release();
+        EXPECT_EQ(contents(out), "Processing ...   1\n");
+        // The progress shows the count as the step left it.
+        EXPECT_NE(contents(err).find("a debug line\n"), std::string::npos);
+        EXPECT_NE(contents(err).find("Progress: 10/10 records"), std::string::npos);
+
+        view.hold();
+        view.lineAppended(LogId::Debug, "before the notice", 0);
+        view.printNotice("the device went away");
+        view.lineAppended(LogId::Debug, "held again", 0);
+        view.runEnded();  // ends the hold
+        view.lineAppended(LogId::Debug, "after the end", 0);
+        view.hold();
+        view.lineAppended(LogId::Status, "left held at the end", 0);
+    }
+    EXPECT_EQ(contents(out), "Processing ...   1\nleft held at the end\n");
+    const std::string e = contents(err);
+    const auto at = [&e](const char* text) { return e.find(text); };
+    EXPECT_LT(at("before the notice"), at("reburn3: the device went away"));
+    EXPECT_LT(at("reburn3: the device went away"), at("held again"));
+    EXPECT_LT(at("held again"), at("after the end"));
+    EXPECT_NE(at("after the end"), std::string::npos) << e;
+}
+
 // Several ports end in one code: 0 only when all completed, else the gravest.
 struct GangCase {
     std::vector<int> codes;

@@ -209,6 +209,70 @@ TEST_F(QtSerialDriverTest, ALargeBurstDrainsCompletelyFromTheEventLoop) {
     }
 }
 
+// Bytes put without a packet write (the handshake's first byte) still leave at the next
+// turn of the event loop; a flush of the transmit buffer drops them before they do.
+TEST_F(QtSerialDriverTest, BytesWithoutAPacketWriteLeaveFromTheEventLoopUnlessFlushed) {
+    openAndConfigure();
+    ASSERT_EQ(driver.PutByte(kPort, 0xE1), 0);
+    ASSERT_EQ(driver.PutByte(kPort, 0x94), 0);
+    EXPECT_TRUE(pty.read(2, 50).empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pty.read(2), (std::vector<unsigned char>{0xE1, 0x94}));
+
+    ASSERT_EQ(driver.PutByte(kPort, 0x01), 0);
+    ASSERT_EQ(driver.FlushTransmitBuffer(kPort), 0);
+    QCoreApplication::processEvents();
+    std::int64_t pending = -1;
+    ASSERT_EQ(driver.outputPending(kPort, pending), 0);
+    EXPECT_EQ(pending, 0);
+    EXPECT_TRUE(pty.read(1, 100).empty());
+
+    // Put, then counted as unsent until the port has handed them on.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(driver.PutByte(kPort, 0x40 + i), 0);
+    }
+    ASSERT_EQ(driver.outputPending(kPort, pending), 0);
+    EXPECT_EQ(pty.read(3), (std::vector<unsigned char>{0x40, 0x41, 0x42}));
+}
+
+// The device's bytes are announced as soon as the event loop takes them in, and never from
+// inside a call of the driver, even when that call is what took them in: the listener
+// runs the engine, which must not be entered twice.
+TEST_F(QtSerialDriverTest, ArrivalsAreAnnouncedFromTheEventLoopOnly) {
+    openAndConfigure();
+    bool insideCall = false;
+    int announced = 0;
+    int announcedInside = 0;
+    int announcedWithBytes = 0;
+    QObject::connect(&driver, &QtSerialDriver::bytesArrived, [&] {
+        ++announced;
+        announcedInside += insideCall ? 1 : 0;
+        insideCall = true;
+        announcedWithBytes += driver.IsReceiveBufferEmpty(kPort) == 0 ? 1 : 0;
+        insideCall = false;
+    });
+
+    pty.write({0x91});
+    insideCall = true;
+    ASSERT_TRUE(pollForByte(driver));  // the zero-time poll takes the byte in
+    EXPECT_EQ(driver.GetByte(kPort), 0x91);
+    insideCall = false;
+    EXPECT_EQ(announced, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(announced, 1);  // told once, afterwards
+
+    pty.write({0x26});
+    QElapsedTimer clock;
+    clock.start();
+    while (announced < 2 && clock.elapsed() < 2000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_EQ(announced, 2);
+    EXPECT_EQ(announcedInside, 0);
+    EXPECT_EQ(announcedWithBytes, 1);  // the second: the byte was there when it was told
+    EXPECT_EQ(driver.GetByte(kPort), 0x26);
+}
+
 // A device that does not read for a while fills the system's buffer: every further write
 // meets EAGAIN. That is a stall, not a loss. The bytes stay counted as unsent, and they all
 // arrive, in order, once the device reads again.
