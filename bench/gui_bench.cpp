@@ -10,6 +10,8 @@
 //
 //   scripts/with_x.sh gui_bench download-x SIM SCRIPT
 //
+// The connection to the display is set up as reburn3-gui sets it up
+// (gui/display_setup.h: on X, pixels over the connection rather than shared memory).
 // SIM is the simulator program; the script is copied to a folder of its own and given on
 // the command line, as an operator would start "reburn3-gui script.pf3". One line of
 // figures, key=value, goes to standard output. Exit 0 when the download completed (or
@@ -34,6 +36,7 @@
 #include <vector>
 
 #include "engine/qt_tick_timer.h"
+#include "gui/display_setup.h"
 #include "gui/gui_session.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
@@ -129,6 +132,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    prepareDisplayConnection();  // as the program does
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {

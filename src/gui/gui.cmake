@@ -14,6 +14,8 @@ add_library(reburn3_widgets STATIC
     ${CMAKE_CURRENT_LIST_DIR}/about_box.h
     ${CMAKE_CURRENT_LIST_DIR}/app_icon.cpp
     ${CMAKE_CURRENT_LIST_DIR}/app_icon.h
+    ${CMAKE_CURRENT_LIST_DIR}/display_setup.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/display_setup.h
     ${CMAKE_CURRENT_LIST_DIR}/fixed_layout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fixed_layout.h
     ${CMAKE_CURRENT_LIST_DIR}/gui_session.cpp
@@ -25,6 +27,8 @@ add_library(reburn3_widgets STATIC
     ${CMAKE_CURRENT_LIST_DIR}/main_window.h
     ${CMAKE_CURRENT_LIST_DIR}/port_dialog_widget.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_dialog_widget.h
+    ${CMAKE_CURRENT_LIST_DIR}/progress_box.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/progress_box.h
     ${CMAKE_CURRENT_LIST_DIR}/qt_desktop.cpp
     ${CMAKE_CURRENT_LIST_DIR}/qt_desktop.h
 )

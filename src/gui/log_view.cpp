@@ -9,9 +9,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QToolTip>
 
 #include <algorithm>
+#include <array>
 
 #include "gui/gui_texts.h"
 
@@ -24,6 +26,90 @@ constexpr int kSidewaysStep = 20;
 QString qs(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// A scroll bar that can hold back its repaints while its range and value change in
+// steps, and then repaints only when it looks different from what it last painted. A post
+// to a long log moves the range and then the value by one row: the slider comes back to
+// the same pixels, and the bar is not painted for nothing.
+class QuietScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+    void holdRepaints() { m_holding = true; }
+    void releaseRepaints() {
+        m_holding = false;
+        if (m_changedWhileHeld && !(m_painted && look() == m_paintedLook)) {
+            update();
+        }
+        m_changedWhileHeld = false;
+    }
+
+protected:
+    void sliderChange(SliderChange change) override {
+        if (m_holding && change != SliderOrientationChange) {
+            m_changedWhileHeld = true;
+            return;
+        }
+        QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        m_paintedLook = look();
+        m_painted = true;
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    // What a paint of the bar shows: where its slider is, which end it is at, and its
+    // state (enabled, pressed or hovered parts).
+    struct Look {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        int state = 0;
+        int activeParts = 0;
+        bool operator==(const Look&) const = default;
+    };
+    Look look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                option.sliderValue == option.minimum, option.sliderValue == option.maximum,
+                static_cast<int>(option.state), static_cast<int>(option.activeSubControls)};
+    }
+
+    Look m_paintedLook;
+    bool m_painted = false;
+    bool m_holding = false;
+    bool m_changedWhileHeld = false;
+};
+
+// Holds back the repaints of a view's scroll bars while it lives.
+class QuietScrollBars {
+public:
+    explicit QuietScrollBars(QAbstractScrollArea& area)
+        : m_bars{dynamic_cast<QuietScrollBar*>(area.verticalScrollBar()),
+                 dynamic_cast<QuietScrollBar*>(area.horizontalScrollBar())} {
+        for (QuietScrollBar* bar : m_bars) {
+            if (bar != nullptr) {
+                bar->holdRepaints();
+            }
+        }
+    }
+    ~QuietScrollBars() {
+        for (QuietScrollBar* bar : m_bars) {
+            if (bar != nullptr) {
+                bar->releaseRepaints();
+            }
+        }
+    }
+    QuietScrollBars(const QuietScrollBars&) = delete;
+    QuietScrollBars& operator=(const QuietScrollBars&) = delete;
+
+private:
+    std::array<QuietScrollBar*, 2> m_bars;
+};
 
 void setBarShown(QAbstractScrollArea& area, Qt::Orientation orientation, bool shown) {
     const Qt::ScrollBarPolicy policy = shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
@@ -41,6 +127,8 @@ void setBarShown(QAbstractScrollArea& area, Qt::Orientation orientation, bool sh
 LogView::LogView(const MessageList& lines, QWidget* parent)
     : QAbstractScrollArea(parent), m_lines(lines) {
     setFocusPolicy(Qt::StrongFocus);
+    setVerticalScrollBar(new QuietScrollBar(Qt::Vertical));
+    setHorizontalScrollBar(new QuietScrollBar(Qt::Horizontal));
     // The bars come and go with the content (showScrollBarsAsNeeded), decided at once
     // rather than at a later turn of the event loop, so that a post paints its final
     // layout.
@@ -128,8 +216,11 @@ void LogView::lineAppended(const std::string& line, std::size_t dropped) {
     // highlighted after a post.
     const bool hadSelection = hasSelection();
     m_anchor = m_current = -1;
-    updateScrollRange();
-    scrollToLast();
+    {
+        const QuietScrollBars quiet(*this);
+        updateScrollRange();
+        scrollToLast();
+    }
     if (hadSelection || !paintNewRowOnly(before, dropped)) {
         viewport()->repaint();
     }
@@ -163,13 +254,31 @@ bool LogView::paintNewRowOnly(const ViewState& before, std::size_t dropped) {
     if (moved < 0 || moved > 1 || newRow < 0 || newRow >= visibleRows()) {
         return false;
     }
-    const QRect rows(0, 0, viewport()->width(), visibleRows() * m_rowHeight);
+    // Right of the text of every row in view there is only the background, the same
+    // before and after the move: only the part up to there is moved and painted.
+    const std::ptrdiff_t oldFirst =
+        static_cast<std::ptrdiff_t>(before.first) - static_cast<std::ptrdiff_t>(dropped);
+    const int width =
+        oldFirst < 0 ? viewport()->width() : inkRight(static_cast<int>(oldFirst), rowCount() - 1);
     if (moved == 1) {
-        viewport()->scroll(0, -m_rowHeight, rows);
+        viewport()->scroll(0, -m_rowHeight, QRect(0, 0, width, visibleRows() * m_rowHeight));
     }
     // At once, as a whole repaint would be: the moved rows go to the screen with it.
-    viewport()->repaint(QRect(0, newRow * m_rowHeight, viewport()->width(), m_rowHeight));
+    viewport()->repaint(QRect(0, newRow * m_rowHeight, width, m_rowHeight));
     return true;
+}
+
+// How far from the viewport's left edge the text of rows `first` to `last` can reach,
+// with room for a glyph drawn past its advance; at most the viewport's width.
+int LogView::inkRight(int first, int last) const {
+    int widest = 0;
+    for (int row = std::max(first, 0); row <= last && row < static_cast<int>(m_widths.size());
+         ++row) {
+        widest = std::max(widest, m_widths[static_cast<std::size_t>(row)]);
+    }
+    const int right =
+        kTextMargin - horizontalScrollBar()->value() + widest + fontMetrics().averageCharWidth();
+    return std::clamp(right, 0, viewport()->width());
 }
 
 void LogView::cleared() {

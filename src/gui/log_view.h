@@ -90,6 +90,7 @@ private:
     void scrollToLast();
     void measureAllLines();
     int textWidth(const std::string& line) const;
+    int inkRight(int first, int last) const;
     int contentWidth() const;
     int rowAtClamped(QPoint viewportPos) const;
 

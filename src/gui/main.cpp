@@ -8,6 +8,7 @@
 
 #include "app/version.h"
 #include "gui/app_icon.h"
+#include "gui/display_setup.h"
 #include "gui/gui_session.h"
 #include "gui/gui_texts.h"
 #include "serial/qt_serial_driver.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     if (answeredInformationRequest(argc, argv)) {
         return 0;
     }
+    reburn3::prepareDisplayConnection();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(
         reburn3::text::kAppTitle.data(), static_cast<qsizetype>(reburn3::text::kAppTitle.size())));

@@ -16,6 +16,7 @@
 #include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
 #include "gui/log_view.h"
+#include "gui/progress_box.h"
 #include "ui/messages.h"
 
 namespace reburn3 {
@@ -29,6 +30,10 @@ QString qs(std::string_view text) {
 template <typename E>
 std::size_t at(E e) {
     return static_cast<std::size_t>(e);
+}
+
+bool isProgressBox(TextBoxId box) {
+    return box == TextBoxId::Text3 || box == TextBoxId::Text4 || box == TextBoxId::Text5;
 }
 
 // Designed geometry of the client area, in pixels.
@@ -116,7 +121,7 @@ void MainWindow::buildControls() {
         m_buttons[at(id)] = b;
     };
     auto makeText = [&](TextBoxId id, const char* name, QRect geometry) {
-        auto* t = new QLineEdit(client);
+        QLineEdit* t = isProgressBox(id) ? new ProgressBox(client) : new QLineEdit(client);
         t->setObjectName(QString::fromLatin1(name));
         t->setGeometry(geometry);
         m_texts[at(id)] = t;
@@ -308,9 +313,7 @@ void MainWindow::textChanged(TextBoxId box) {
     // During a download the progress boxes change at every record, thousands of times
     // a second: they then show their newest value once per turn of the event loop, and
     // when the run ends. Everything else shows at once.
-    const bool progressBox =
-        box == TextBoxId::Text3 || box == TextBoxId::Text4 || box == TextBoxId::Text5;
-    if (progressBox && m_form.state().ProgramMode != 0) {
+    if (isProgressBox(box) && m_form.state().ProgramMode != 0) {
         m_progressDirty[at(box)] = true;
         if (!m_progressPending) {
             m_progressPending = true;
@@ -324,6 +327,10 @@ void MainWindow::textChanged(TextBoxId box) {
 void MainWindow::showText(TextBoxId box) {
     QLineEdit* edit = m_texts.at(at(box));
     const QString text = QString::fromStdString(m_form.window().text(box));
+    if (isProgressBox(box)) {
+        static_cast<ProgressBox*>(edit)->showCount(text);
+        return;
+    }
     edit->setText(text);
     if (box == TextBoxId::Text1) {
         // A script path too long for the box shows its end, the file name; the whole
@@ -363,6 +370,12 @@ void MainWindow::buttonChanged(ButtonId id) {
 }
 
 void MainWindow::lineAppended(LogId log, const std::string& line, std::size_t dropped) {
+    // The log paints at once, and with it everything else in the window waiting to be
+    // painted: the newest counts go to the screen with the post, not in a paint of their
+    // own at the end of this turn of the event loop.
+    if (m_progressPending) {
+        showProgress();
+    }
     logView(log)->lineAppended(line, dropped);
 }
 

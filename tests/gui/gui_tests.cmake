@@ -13,6 +13,7 @@ add_executable(gui_tests
     ${CMAKE_CURRENT_LIST_DIR}/about_box_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sys_info_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/operator_slips_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/progress_box_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../fakes/fake_serial_driver.cpp
 )
 target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)

@@ -223,6 +223,23 @@ QImage onScreen(LogView& log) {
 QImage repainted(LogView& log) {
     return log.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
+// The same for its vertical scroll bar.
+QImage barOnScreen(LogView& log) {
+    QScrollBar* bar = log.verticalScrollBar();
+    QWidget* window = log.window();
+    const QPoint at = bar->mapTo(window, QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(window->winId(), at.x(), at.y(), bar->width(), bar->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+QImage barRepainted(LogView& log) {
+    QScrollBar* bar = log.verticalScrollBar();
+    return log.window()
+        ->grab(QRect(bar->mapTo(log.window(), QPoint(0, 0)), bar->size()))
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
 
 // A post paints at once, without a return to the event loop. Once the log is full it
 // moves the rows in view up and paints only the new one; what is on the screen is what a
@@ -239,7 +256,11 @@ TEST_F(MainWindowTest, APostRepaintsItsLogAtOnce) {
     form().PostMsg2("and now");
     EXPECT_EQ(counter.paints, 2);
 
-    auto post = [&](int i) { form().PostMsg2("line " + std::to_string(i) + " of the debug log"); };
+    // Lines of different widths: the rows move only as far right as their text reaches.
+    auto post = [&](int i) {
+        form().PostMsg2("line " + std::to_string(i) +
+                        (i % 5 == 2 ? " of the debug log, with a longer tail of text" : ""));
+    };
     // (A whole repaint, for the comparison, paints too: the post's paint is taken first.)
     const int rows = log.visibleRows();
     int postPaintHeight = 0;
@@ -265,14 +286,27 @@ TEST_F(MainWindowTest, APostRepaintsItsLogAtOnce) {
     EXPECT_TRUE(log.lastRowVisible());
     EXPECT_EQ(onScreen(log), repainted(log)) << "after scrolling up";
 
-    // A full list drops its oldest line at each post: the rows in view still move by one.
+    // While the list grows its scroll bar's slider shrinks and then stays at the foot: the
+    // bar shows where it is after every post, and is painted only when it moved.
+    PaintCounter barPaints;
+    log.verticalScrollBar()->installEventFilter(&barPaints);
+    int growingPosts = 0;
+    int barPaintsByPosts = 0;  // (the comparison's repaint paints it too)
     while (log.rowCount() < static_cast<int>(WindowModel::kDebugLimit)) {
+        const int paintsBefore = barPaints.paints;
         post(2000 + log.rowCount());
+        barPaintsByPosts += barPaints.paints - paintsBefore;
+        ++growingPosts;
+        ASSERT_EQ(barOnScreen(log), barRepainted(log)) << "growing list, row " << log.rowCount();
     }
-    for (int i = 0; i < 3; ++i) {
+    EXPECT_LT(barPaintsByPosts, growingPosts / 2);
+
+    // A full list drops its oldest line at each post: the rows in view still move by one.
+    for (int i = 0; i < 6; ++i) {
         post(3000 + i);
         EXPECT_EQ(counter.lastHeight, log.rowHeight()) << i;
         ASSERT_EQ(onScreen(log), repainted(log)) << "full list, post " << i;
+        ASSERT_EQ(barOnScreen(log), barRepainted(log)) << "full list, post " << i;
     }
 }
 
