@@ -86,24 +86,11 @@ PreciseTickTimer::PreciseTickTimer(Form1& form, TickClock* clock, QObject* paren
     : QObject(parent), m_form(form), m_clock(clock) {
     if (m_clock != nullptr) {
         connect(m_clock, &TickClock::expired, this, [this] {
-            if (m_onClock) {
+            if (m_armedOn == m_clock) {
                 tick();
             }
         });
     }
-#ifdef __linux__
-    // The kernel may otherwise defer a wake-up by up to 50 µs to group it with others.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    // On a shared clock the port needs no timerfd of its own.
-    m_fd = m_clock == nullptr ? timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC) : -1;
-    if (m_fd >= 0) {
-        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
-        m_notifier->setEnabled(false);
-        connect(m_notifier.get(), &QSocketNotifier::activated, this, &PreciseTickTimer::onExpired);
-    }
-#endif
-    m_fallback.setTimerType(Qt::PreciseTimer);
-    connect(&m_fallback, &QTimer::timeout, this, &PreciseTickTimer::onExpired);
     m_form.window().addListener(this);
     timerChanged();
 }
@@ -111,12 +98,6 @@ PreciseTickTimer::PreciseTickTimer(Form1& form, TickClock* clock, QObject* paren
 PreciseTickTimer::~PreciseTickTimer() {
     m_form.window().removeListener(this);
     disarm();
-    m_notifier.reset();
-#ifdef __linux__
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-#endif
 }
 
 void PreciseTickTimer::timerChanged() {
@@ -134,60 +115,30 @@ void PreciseTickTimer::arm(int intervalMs) {
     disarm();
     m_active = true;
     m_interval = intervalMs;
-    if (m_clock != nullptr && intervalMs == m_clock->interval()) {
-        m_onClock = true;
-        m_clock->acquire();
-        return;
-    }
-#ifdef __linux__
-    if (m_fd >= 0) {
-        const long ns = static_cast<long>(intervalMs) * 1'000'000L;
-        itimerspec period{};
-        period.it_interval.tv_sec = ns / 1'000'000'000L;
-        period.it_interval.tv_nsec = ns % 1'000'000'000L;
-        period.it_value = period.it_interval;
-        if (period.it_value.tv_sec == 0 && period.it_value.tv_nsec == 0) {
-            period.it_value.tv_nsec = 1;  // a zero interval: as fast as the loop turns
-        }
-        timerfd_settime(m_fd, 0, &period, nullptr);
-        m_notifier->setEnabled(true);
-        return;
-    }
-#endif
-    m_fallback.start(intervalMs);
+    m_armedOn =
+        m_clock != nullptr && intervalMs == m_clock->interval() ? m_clock : ownClock(intervalMs);
+    m_armedOn->acquire();
 }
 
 void PreciseTickTimer::disarm() {
     m_active = false;
-    if (m_onClock) {
-        m_onClock = false;
-        m_clock->release();
-        return;
+    if (m_armedOn != nullptr) {
+        m_armedOn->release();
+        m_armedOn = nullptr;
     }
-#ifdef __linux__
-    if (m_fd >= 0) {
-        const itimerspec off{};
-        timerfd_settime(m_fd, 0, &off, nullptr);
-        m_notifier->setEnabled(false);
-        return;
-    }
-#endif
-    m_fallback.stop();
 }
 
-void PreciseTickTimer::onExpired() {
-#ifdef __linux__
-    if (m_fd >= 0) {
-        std::uint64_t expiries = 0;
-        if (::read(m_fd, &expiries, sizeof expiries) != static_cast<ssize_t>(sizeof expiries)) {
-            return;  // nothing expired after all (the timer was re-armed meanwhile)
-        }
+// A clock of this timer's own for `intervalMs`, made anew when the interval changes.
+TickClock* PreciseTickTimer::ownClock(int intervalMs) {
+    if (!m_own || m_own->interval() != intervalMs) {
+        m_own = std::make_unique<TickClock>(intervalMs);
+        connect(m_own.get(), &TickClock::expired, this, [this] {
+            if (m_armedOn == m_own.get()) {
+                tick();
+            }
+        });
     }
-#endif
-    if (!m_active) {
-        return;
-    }
-    tick();
+    return m_own.get();
 }
 
 void PreciseTickTimer::tick() {

@@ -51,8 +51,8 @@ private:
 // latency of the moment. Like QtTickTimer, it follows the window model's timer (enabled
 // state and interval) and calls Form1::Timer2_Timer once per expiry; expiries missed
 // while the program was busy are dropped, as a window timer drops them. Where there is
-// no timerfd it falls back to a precise QTimer. Given a TickClock, it takes its expiries
-// from that clock instead of a timerfd of its own, for every interval the clock keeps.
+// no timerfd it falls back to a precise QTimer. Both come from a TickClock: the shared one
+// it is given, for the interval that clock keeps, or else a clock of its own.
 class PreciseTickTimer : public QObject, public WindowListener {
     Q_OBJECT
 public:
@@ -75,15 +75,13 @@ signals:
 private:
     void arm(int intervalMs);
     void disarm();
-    void onExpired();
+    TickClock* ownClock(int intervalMs);
     void tick();
 
     Form1& m_form;
-    TickClock* m_clock;
-    bool m_onClock = false;  // armed on the shared clock
-    int m_fd = -1;
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    QTimer m_fallback;
+    TickClock* m_clock;                // shared by every port of a command, or null
+    std::unique_ptr<TickClock> m_own;  // for any other interval
+    TickClock* m_armedOn = nullptr;    // the clock whose expiries are ticks now
     bool m_active = false;
     int m_interval = 0;
 };
