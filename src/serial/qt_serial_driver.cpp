@@ -1,6 +1,7 @@
 #include "serial/qt_serial_driver.h"
 
 #include <QByteArray>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <algorithm>
@@ -348,7 +349,7 @@ std::int32_t QtSerialDriver::FlushReceiveBuffer(std::int32_t port) {
         return rc;
     }
     // Take in whatever the system holds, then drop it together with Qt's buffer.
-    const CallGuard guard(m_callDepth);
+    const QScopedValueRollback<int> inCall(m_callDepth, m_callDepth + 1);
     m_port.waitForReadyRead(0);
     if (m_lost) {
         return kErrDeviceLost;
@@ -382,7 +383,7 @@ std::int32_t QtSerialDriver::IsReceiveBufferEmpty(std::int32_t port) {
     }
     // bytesAvailable() counts only what the event loop has read in; a zero-time wait
     // reads what the system holds now, without blocking.
-    const CallGuard guard(m_callDepth);
+    const QScopedValueRollback<int> inCall(m_callDepth, m_callDepth + 1);
     m_port.waitForReadyRead(0);
     if (m_lost) {
         return kNothingWaiting;
@@ -435,7 +436,7 @@ std::int32_t QtSerialDriver::ser_rs232_putpacket(std::int32_t port, std::int32_t
     }
     // The end of a burst: hand the queued bytes to the device now rather than at the
     // next turn of the event loop. What it cannot take yet stays queued.
-    const CallGuard guard(m_callDepth);
+    const QScopedValueRollback<int> inCall(m_callDepth, m_callDepth + 1);
     m_port.flush();
     if (m_lost) {
         return kErrDeviceLost;
@@ -461,7 +462,7 @@ std::int32_t QtSerialDriver::outputPending(std::int32_t port, std::int64_t& pend
     }
     if (m_port.bytesToWrite() > 0) {
         // Hands the system what it takes now; the rest stays queued for the next call.
-        const CallGuard guard(m_callDepth);
+        const QScopedValueRollback<int> inCall(m_callDepth, m_callDepth + 1);
         m_port.flush();
         if (m_lost) {
             pending = m_unsentAtLoss;

@@ -127,18 +127,8 @@ signals:
     void bytesArrived();
 
 private:
-    // Counts the driver's own calls under way that may take bytes in (see onReadyRead).
-    class CallGuard {
-    public:
-        explicit CallGuard(int& depth) : m_depth(depth) { ++m_depth; }
-        ~CallGuard() { --m_depth; }
-        CallGuard(const CallGuard&) = delete;
-        CallGuard& operator=(const CallGuard&) = delete;
-
-    private:
-        int& m_depth;
-    };
-
+    // Within the driver's own calls that may take bytes in, m_callDepth is above 0 (see
+    // onReadyRead).
     void onReadyRead();
     bool handOver();
     // 0 when `port` is the open port, else the code to return.
