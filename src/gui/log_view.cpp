@@ -261,11 +261,53 @@ bool LogView::paintNewRowOnly(const ViewState& before, std::size_t dropped) {
     const int width =
         oldFirst < 0 ? viewport()->width() : inkRight(static_cast<int>(oldFirst), rowCount() - 1);
     if (moved == 1) {
-        viewport()->scroll(0, -m_rowHeight, QRect(0, 0, width, visibleRows() * m_rowHeight));
+        // Left of where the rows first differ they look alike: only the rest moves.
+        const int from = std::min(sameUpTo(static_cast<int>(oldFirst), rowCount() - 1), width);
+        viewport()->scroll(0, -m_rowHeight,
+                           QRect(from, 0, width - from, visibleRows() * m_rowHeight));
     }
     // At once, as a whole repaint would be: the moved rows go to the screen with it.
     viewport()->repaint(QRect(0, newRow * m_rowHeight, width, m_rowHeight));
     return true;
+}
+
+// How far from the viewport's left edge rows `first` to `last` look the same: they begin
+// with the same words, and left of where the first word in which they differ can reach
+// they are drawn alike. During a download every row begins "Processing ...   ".
+int LogView::sameUpTo(int first, int last) {
+    if (first < 0 || first >= last) {
+        return 0;
+    }
+    const std::string& top = m_lines.line(static_cast<std::size_t>(first));
+    std::size_t shared = top.size();
+    for (int row = first + 1; row <= last && shared > 0; ++row) {
+        const std::string& line = m_lines.line(static_cast<std::size_t>(row));
+        const std::size_t length = std::min(shared, line.size());
+        shared = static_cast<std::size_t>(
+            std::mismatch(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(length),
+                          line.begin())
+                .first -
+            top.begin());
+    }
+    // Back to the start of a word: the words before it are shaped alike in every row.
+    while (shared > 0 && top[shared - 1] != ' ') {
+        --shared;
+    }
+    const std::string_view words(top.data(), shared);
+    // Only plain printable ASCII is sure to run left to right, glyph after glyph.
+    if (words.empty() ||
+        std::any_of(words.begin(), words.end(), [](char c) { return c < 0x20 || c > 0x7e; })) {
+        return 0;
+    }
+    if (words != m_sameWords) {
+        m_sameWords = words;
+        m_sameWordsWidth = fontMetrics().horizontalAdvance(qs(words));
+    }
+    // The next word's glyphs may reach left of where it starts, and a kerning pair across
+    // the blank may move it a little.
+    const int reach =
+        std::max(0, -fontMetrics().minLeftBearing()) + fontMetrics().averageCharWidth();
+    return std::max(0, kTextMargin - horizontalScrollBar()->value() + m_sameWordsWidth - reach);
 }
 
 // How far from the viewport's left edge the text of rows `first` to `last` can reach,
@@ -512,6 +554,7 @@ void LogView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_rowHeight = fontMetrics().height() + 1;
+        m_sameWords.clear();
         measureAllLines();
         updateScrollRange();
     }

@@ -15,8 +15,8 @@ namespace reburn3 {
 // the rows in view, all of one height, and never a part of a row. A post scrolls the
 // newest line into view and repaints at once, without returning to the event loop, so
 // lines posted during a long tick show as they come; that stays cheap however full the
-// log is: a post at the end moves the pixels of the rows in view and paints only the new
-// row.
+// log is: a post at the end moves the pixels of the rows in view, only right of where
+// they all begin alike, and paints only the new row.
 //
 // Rows can be selected with the mouse (a click, Shift+click or a drag; Ctrl+A selects
 // all) and copied with Ctrl+C or the context menu ("Copy", "Copy All"), one line of
@@ -91,6 +91,7 @@ private:
     void measureAllLines();
     int textWidth(const std::string& line) const;
     int inkRight(int first, int last) const;
+    int sameUpTo(int first, int last);
     int contentWidth() const;
     int rowAtClamped(QPoint viewportPos) const;
 
@@ -99,6 +100,9 @@ private:
     // The width of each line on screen, front to back, and the widest of them.
     std::deque<int> m_widths;
     int m_widest = 0;
+    // The words every row in view began with at the last post, and their width.
+    std::string m_sameWords;
+    int m_sameWordsWidth = 0;
     // The selection runs from the anchor row to the current row; -1 when none.
     int m_anchor = -1;
     int m_current = -1;

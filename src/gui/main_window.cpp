@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStyleHints>
+#include <algorithm>
 
 #include "app/form1.h"
 #include "gui/about_box.h"
@@ -48,6 +49,8 @@ constexpr int kClearWidth = 120;
 constexpr int kCounterWidth = 80;
 // The designed position of the window on the screen.
 constexpr QPoint kDesignedPosition(96, 64);
+// During a download the progress boxes show their counts at most once in this time.
+constexpr qint64 kProgressFrameMs = 40;
 
 }  // namespace
 
@@ -67,6 +70,8 @@ MainWindow::MainWindow(Form1& form, QWidget* parent) : QMainWindow(parent), m_fo
     showFocusFrame();
 
     m_sysInfo = std::make_unique<QtSysInfoPlatform>(this);
+    m_progressTimer.setSingleShot(true);
+    connect(&m_progressTimer, &QTimer::timeout, this, &MainWindow::showProgress);
 
     // Show the model as it stands now, then follow it.
     for (const auto id : {TextBoxId::Text1, TextBoxId::Text2, TextBoxId::Text3, TextBoxId::Text4,
@@ -311,13 +316,18 @@ bool MainWindow::withinDoubleClickOfRunStart() const {
 
 void MainWindow::textChanged(TextBoxId box) {
     // During a download the progress boxes change at every record, thousands of times
-    // a second: they then show their newest value once per turn of the event loop, and
-    // when the run ends. Everything else shows at once.
+    // a second, faster than anyone can read them. They then show their newest counts at
+    // most 25 times a second: with the first post a frame or more after they last showed
+    // (one paint for both), two frames after at the latest, and when the run ends.
+    // Everything else shows at once.
     if (isProgressBox(box) && m_form.state().ProgramMode != 0) {
         m_progressDirty[at(box)] = true;
         if (!m_progressPending) {
             m_progressPending = true;
-            QMetaObject::invokeMethod(this, &MainWindow::showProgress, Qt::QueuedConnection);
+            const qint64 since =
+                m_progressShown.isValid() ? m_progressShown.elapsed() : 2 * kProgressFrameMs;
+            m_progressTimer.start(
+                static_cast<int>(std::max<qint64>(0, 2 * kProgressFrameMs - since)));
         }
         return;
     }
@@ -344,6 +354,8 @@ void MainWindow::showText(TextBoxId box) {
 
 void MainWindow::showProgress() {
     m_progressPending = false;
+    m_progressTimer.stop();
+    m_progressShown.start();
     for (const auto box : {TextBoxId::Text3, TextBoxId::Text4, TextBoxId::Text5}) {
         if (m_progressDirty[at(box)]) {
             m_progressDirty[at(box)] = false;
@@ -371,9 +383,10 @@ void MainWindow::buttonChanged(ButtonId id) {
 
 void MainWindow::lineAppended(LogId log, const std::string& line, std::size_t dropped) {
     // The log paints at once, and with it everything else in the window waiting to be
-    // painted: the newest counts go to the screen with the post, not in a paint of their
-    // own at the end of this turn of the event loop.
-    if (m_progressPending) {
+    // painted: counts due to show go to the screen with the post, not in a paint of their
+    // own.
+    if (m_progressPending &&
+        (!m_progressShown.isValid() || m_progressShown.elapsed() >= kProgressFrameMs)) {
         showProgress();
     }
     logView(log)->lineAppended(line, dropped);

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 #include <array>
 #include <memory>
 
@@ -69,6 +70,8 @@ private:
     std::array<QLineEdit*, 5> m_texts{};
     std::array<bool, 5> m_progressDirty{};
     bool m_progressPending = false;
+    QTimer m_progressTimer;         // the latest the pending counts show
+    QElapsedTimer m_progressShown;  // since the counts last showed
     LogView* m_list1 = nullptr;
     LogView* m_list2 = nullptr;
     QLabel* m_label1 = nullptr;

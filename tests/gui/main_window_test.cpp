@@ -243,8 +243,8 @@ QImage barRepainted(LogView& log) {
 
 // A post paints at once, without a return to the event loop. Once the log is full it
 // moves the rows in view up and paints only the new one; what is on the screen is what a
-// whole repaint draws, while the log fills, scrolls, drops its oldest lines, after a
-// selection and after the view was scrolled up.
+// whole repaint draws, while the log fills, scrolls, drops its oldest lines, when rows
+// begin alike, after a selection and after the view was scrolled up.
 TEST_F(MainWindowTest, APostRepaintsItsLogAtOnce) {
     session->start("");
     QTest::qWait(20);
@@ -273,6 +273,23 @@ TEST_F(MainWindowTest, APostRepaintsItsLogAtOnce) {
     }
     EXPECT_TRUE(log.lastRowVisible());
     EXPECT_EQ(postPaintHeight, log.rowHeight());
+
+    // Rows that begin with the same words move only right of them: the screen still shows
+    // what a whole repaint draws, as the words they share grow, shrink and vanish.
+    for (int i = 0; i < rows + 12; ++i) {
+        std::string line = "Processing ...   " + std::to_string(64 * i);
+        if (i % 7 == 3) {
+            line += "          Time: 12:00:0" + std::to_string(i % 10);
+        } else if (i % 11 == 5) {
+            line = "Processing complete.  Exit this application.";
+        } else if (i % 13 == 8) {
+            line = "Processing ...   Grüße " + std::to_string(i);
+        } else if (i == rows + 9) {
+            line = "x";
+        }
+        form().PostMsg2(line);
+        ASSERT_EQ(onScreen(log), repainted(log)) << line;
+    }
 
     log.selectRows(3, 5);
     QTest::qWait(20);
