@@ -10,7 +10,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
@@ -645,10 +644,3 @@ TEST_F(E2eTest, HostileFileNames) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    reburn3::json_check::checkJsonLinesAtExit();
-    return RUN_ALL_TESTS();
-}

@@ -13,7 +13,8 @@ if(TARGET reburn3_cli)
 endif()
 
 if(TARGET reburn3 AND TARGET reburn3_sim)
-    add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp)
+    add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/../json/json_checked_main.cpp)
     target_compile_definitions(e2e_tests PRIVATE REBURN3_BIN="$<TARGET_FILE:reburn3>"
         REBURN3_JSON_SCHEMA="${PROJECT_SOURCE_DIR}/docs/reburn3-json.schema.json"
         REBURN3_JSON_VALIDATOR="${CMAKE_CURRENT_LIST_DIR}/../json/validate_json_lines.py")
@@ -26,7 +27,8 @@ endif()
 
 if(TARGET reburn3 AND TARGET reburn3_sim)
     # Several ports, the station loop, retries and a late port, each end to end.
-    add_executable(gang_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/gang_test.cpp)
+    add_executable(gang_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/gang_test.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/../json/json_checked_main.cpp)
     target_compile_definitions(gang_e2e_tests PRIVATE REBURN3_BIN="$<TARGET_FILE:reburn3>"
         REBURN3_JSON_SCHEMA="${PROJECT_SOURCE_DIR}/docs/reburn3-json.schema.json"
         REBURN3_JSON_VALIDATOR="${CMAKE_CURRENT_LIST_DIR}/../json/validate_json_lines.py")

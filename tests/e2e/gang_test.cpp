@@ -302,10 +302,3 @@ TEST_F(GangTest, WaitForPortFollowsALateAdapterAndGivesUpInTime) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    reburn3::json_check::checkJsonLinesAtExit();
-    return RUN_ALL_TESTS();
-}

@@ -9,10 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QFile>
 
-#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 extern char** environ;
@@ -127,10 +125,3 @@ TEST_F(BigScript, CheckAcceptsItInConstantMemoryAndFlashStartsOnIt) {
 
 }  // namespace
 }  // namespace reburn3::reliability
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    reburn3::json_check::checkJsonLinesAtExit();
-    return RUN_ALL_TESTS();
-}

@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,7 +19,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -308,10 +306,3 @@ INSTANTIATE_TEST_SUITE_P(Cases, SignalsEndTheSession,
 
 }  // namespace
 }  // namespace reburn3::reliability
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    reburn3::json_check::checkJsonLinesAtExit();
-    return RUN_ALL_TESTS();
-}

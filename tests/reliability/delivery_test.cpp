@@ -3,11 +3,9 @@
 // port's buffers, and the write stalls that were once taken for a lost device, end to end
 // against the simulated device, judged by the bytes it recorded.
 
-#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -80,10 +78,3 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace reburn3::reliability
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    reburn3::json_check::checkJsonLinesAtExit();
-    return RUN_ALL_TESTS();
-}

@@ -5,12 +5,10 @@
 // 20 runs on ticks and 100 with --reactive by default; REBURN3_DEMO_RUNS=300 runs 300 of
 // each (the long version: about 17 minutes on ticks, under a minute reactive).
 
-#include <QCoreApplication>
 #include <QFile>
 
 #include <cstdlib>
 
-#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -65,10 +63,3 @@ INSTANTIATE_TEST_SUITE_P(OnTicksAndReactive, DemoSeries, ::testing::Values(false
 
 }  // namespace
 }  // namespace reburn3::reliability
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    reburn3::json_check::checkJsonLinesAtExit();
-    return RUN_ALL_TESTS();
-}

@@ -5,7 +5,6 @@
 //
 // N is 30 by default; REBURN3_SOAK_RUNS=1000 runs the long version.
 
-#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -13,7 +12,6 @@
 
 #include <cstdlib>
 
-#include "json/json_lines_check.h"
 #include "reliability/harness.h"
 
 namespace reburn3::reliability {
@@ -145,10 +143,3 @@ TEST_F(Soak, RepeatNeedsAPositiveCount) {
 
 }  // namespace
 }  // namespace reburn3::reliability
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    reburn3::json_check::checkJsonLinesAtExit();
-    return RUN_ALL_TESTS();
-}
