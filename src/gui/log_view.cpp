@@ -301,13 +301,13 @@ int LogView::sameUpTo(int first, int last) {
     }
     if (words != m_sameWords) {
         m_sameWords = words;
-        m_sameWordsWidth = fontMetrics().horizontalAdvance(qs(words));
+        // The next word's glyphs may reach left of where it starts, and a kerning pair
+        // across the blank may move it a little.
+        const int reach =
+            std::max(0, -fontMetrics().minLeftBearing()) + fontMetrics().averageCharWidth();
+        m_sameWordsEnd = fontMetrics().horizontalAdvance(qs(words)) - reach;
     }
-    // The next word's glyphs may reach left of where it starts, and a kerning pair across
-    // the blank may move it a little.
-    const int reach =
-        std::max(0, -fontMetrics().minLeftBearing()) + fontMetrics().averageCharWidth();
-    return std::max(0, kTextMargin - horizontalScrollBar()->value() + m_sameWordsWidth - reach);
+    return std::max(0, kTextMargin - horizontalScrollBar()->value() + m_sameWordsEnd);
 }
 
 // How far from the viewport's left edge the text of rows `first` to `last` can reach,

@@ -100,9 +100,10 @@ private:
     // The width of each line on screen, front to back, and the widest of them.
     std::deque<int> m_widths;
     int m_widest = 0;
-    // The words every row in view began with at the last post, and their width.
+    // The words every row in view began with at the last post, and how far from the
+    // text's start the rows look alike with them.
     std::string m_sameWords;
-    int m_sameWordsWidth = 0;
+    int m_sameWordsEnd = 0;
     // The selection runs from the anchor row to the current row; -1 when none.
     int m_anchor = -1;
     int m_current = -1;

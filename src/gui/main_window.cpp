@@ -322,12 +322,9 @@ void MainWindow::textChanged(TextBoxId box) {
     // Everything else shows at once.
     if (isProgressBox(box) && m_form.state().ProgramMode != 0) {
         m_progressDirty[at(box)] = true;
-        if (!m_progressPending) {
-            m_progressPending = true;
-            const qint64 since =
-                m_progressShown.isValid() ? m_progressShown.elapsed() : 2 * kProgressFrameMs;
-            m_progressTimer.start(
-                static_cast<int>(std::max<qint64>(0, 2 * kProgressFrameMs - since)));
+        if (!m_progressTimer.isActive()) {
+            m_progressTimer.start(static_cast<int>(
+                std::max<qint64>(0, 2 * kProgressFrameMs - msSinceProgressShown())));
         }
         return;
     }
@@ -352,8 +349,11 @@ void MainWindow::showText(TextBoxId box) {
     edit->setCursorPosition(0);
 }
 
+qint64 MainWindow::msSinceProgressShown() const {
+    return m_progressShown.isValid() ? m_progressShown.elapsed() : 2 * kProgressFrameMs;
+}
+
 void MainWindow::showProgress() {
-    m_progressPending = false;
     m_progressTimer.stop();
     m_progressShown.start();
     for (const auto box : {TextBoxId::Text3, TextBoxId::Text4, TextBoxId::Text5}) {
@@ -365,7 +365,7 @@ void MainWindow::showProgress() {
 }
 
 void MainWindow::buttonChanged(ButtonId id) {
-    if (m_progressPending) {
+    if (m_progressTimer.isActive()) {
         showProgress();  // the run's last counts, before its end shows on the buttons
     }
     const CommandButton& model = m_form.window().button(id);
@@ -385,8 +385,7 @@ void MainWindow::lineAppended(LogId log, const std::string& line, std::size_t dr
     // The log paints at once, and with it everything else in the window waiting to be
     // painted: counts due to show go to the screen with the post, not in a paint of their
     // own.
-    if (m_progressPending &&
-        (!m_progressShown.isValid() || m_progressShown.elapsed() >= kProgressFrameMs)) {
+    if (m_progressTimer.isActive() && msSinceProgressShown() >= kProgressFrameMs) {
         showProgress();
     }
     logView(log)->lineAppended(line, dropped);

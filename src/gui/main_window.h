@@ -58,6 +58,7 @@ private:
 
     void showText(TextBoxId box);
     void showProgress();
+    qint64 msSinceProgressShown() const;
     void buildControls();
     void buildMenu();
     void setFocusOrder();
@@ -69,8 +70,7 @@ private:
     std::array<QPushButton*, 6> m_buttons{};
     std::array<QLineEdit*, 5> m_texts{};
     std::array<bool, 5> m_progressDirty{};
-    bool m_progressPending = false;
-    QTimer m_progressTimer;         // the latest the pending counts show
+    QTimer m_progressTimer;         // runs while counts wait to show: the latest they show
     QElapsedTimer m_progressShown;  // since the counts last showed
     LogView* m_list1 = nullptr;
     LogView* m_list2 = nullptr;
