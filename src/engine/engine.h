@@ -6,6 +6,7 @@
 #include "app/program_state.h"
 #include "engine/run_result.h"
 #include "script/record_reader.h"
+#include "script/script_check.h"
 #include "script/script_stream.h"
 #include "serial/port_link.h"
 #include "ui/message_logs.h"
@@ -49,8 +50,13 @@ public:
     // Where and why the latest run ended, as far as the engine can tell; the record,
     // line and bytes are filled in only for a run that failed inside the script.
     const RunResult& result() const { return m_result; }
-    // True after the last record, while the port is still sending the script's last bytes.
+    // True after the last record, while the port is still sending the script's last bytes
+    // and, once it has sent them, while it proves to be still alive.
     bool draining() const { return m_draining; }
+
+    static constexpr int kAliveTicksAfterDrain = static_cast<int>(reburn3::kAliveTicksAfterDrain);
+    // The ticks `bytes` need on the port's line, at least one.
+    static std::int64_t lineTicks(std::int64_t bytes);
     // Ticks delivered since the program started, skipped ones included.
     std::uint64_t tickCount() const { return m_ticks; }
 
@@ -72,6 +78,18 @@ private:
     void scriptPlayed();
     // `tick`: called by a tick, which alone counts down the time the port is given.
     void drainStep(bool tick);
+    // At a tick that waits for the device: true while the bytes sent before the wait may
+    // still be on their way (the port holds some, or the line's own time for them has not
+    // passed), and then the wait's time-out is held at its full length: the device's time
+    // to answer starts once it can have the bytes.
+    bool answerWindowHeld();
+    void sent(std::int64_t bytes);
+    void answered();
+    // The port reported a failure while asked what it still holds.
+    void deliveryFailed(std::int32_t result);
+    // What the port still holds, or -1 once the run has been stopped because the port
+    // failed or has held bytes longer than the line needs for them.
+    std::int64_t watchQueue(bool tick);
     // The ticks `pending` bytes need on the line at its fixed rate, plus a margin for the
     // adapter and the system.
     static std::int64_t drainAllowance(std::int64_t pending);
@@ -88,7 +106,14 @@ private:
     bool m_replySeen = false;  // the handshake has had a byte back in this run
     std::uint64_t m_ticks = 0;
     bool m_draining = false;
-    std::int64_t m_drainTicksLeft = 0;
+    std::int64_t m_queueTicksLeft = -1;  // a held queue's time left; -1: not counting
+    int m_aliveTicks = 0;                // ticks the drained port has stayed alive
+    // Bytes sent whose line time no wait has covered yet, and the ticks a held wait still
+    // owes them.
+    std::int64_t m_bytesNotTimed = 0;
+    std::int64_t m_lineTicksLeft = 0;
+    bool m_windowHeld = false;
+    std::uint64_t m_bytesSinceAnswer = 0;  // script bytes sent since the device last answered
 };
 
 }  // namespace reburn3

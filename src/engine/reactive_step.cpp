@@ -48,6 +48,7 @@ void Engine::reactiveStep() {
             wrongByte();
             break;
         }
+        answered();
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdleMode) {
             scriptPlayed();
         }

@@ -66,6 +66,7 @@ bool Engine::startRun() {
     S.LastByte0 = 0;
     S.LastByte1 = 0;
     m_replySeen = false;
+    m_bytesSinceAnswer = 0;
     W.setEnabled(ButtonId::ConfigComPort, false);
     W.setEnabled(ButtonId::SelectInputFile, false);
     P.FlushPort();
@@ -101,9 +102,10 @@ void Engine::stopWith(RunOutcome outcome) {
 }
 
 void Engine::stopWith(RunOutcome outcome, RunReason reason) {
-    if (outcome == RunOutcome::Aborted) {
-        // The operator stopped the run: the device gets nothing more, not even what the
-        // port still holds.
+    if (outcome != RunOutcome::Completed) {
+        // A run that did not complete sends the device nothing more, not even what the port
+        // still holds: the operator stopped it, or the device or the line failed it. The
+        // verdict then comes at once, not after the port has sent bytes nobody wants.
         P.discardPendingOutput();
     }
     if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted && P.deviceLost()) {
@@ -121,6 +123,8 @@ void Engine::stopWith(RunOutcome outcome, RunReason reason) {
         }
     }
     m_draining = false;
+    m_windowHeld = false;
+    m_bytesNotTimed = 0;
     StopProgramming();
 }
 

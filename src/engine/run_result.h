@@ -78,6 +78,9 @@ struct RunResult {
     std::uint64_t bytesToVerify = 0;
     std::uint64_t bytesSent = 0;
     std::uint64_t bytesReceived = 0;
+    // Script bytes sent after the device's last answer: the T bytes after a script's last R
+    // record reach the device, but it never says it has them.
+    std::uint64_t bytesUnacknowledged = 0;
     std::uint64_t ticks = 0;
     std::int64_t durationMs = 0;
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "engine/engine.h"
@@ -74,6 +75,8 @@ void Engine::TransmitStep() {
             stopWith(RunOutcome::LinkFailed);
             break;
         }
+        sent(1);
+        ++m_bytesSinceAnswer;
         if (advanceScript() == Advance::Ended) {
             scriptEnded = S.ProgramMode == kTransmit;  // the end is declared after the packet write
             break;
@@ -99,6 +102,7 @@ void Engine::TransmitStep() {
 
 // Compares the device's bytes with the R records, as many as are waiting.
 void Engine::ReceiveStep() {
+    answerWindowHeld();
     while (S.ProgramMode == kReceive && !m_draining) {
         P.ReadPortByte();
         if (S.RxByte == -1) {
@@ -112,10 +116,52 @@ void Engine::ReceiveStep() {
             wrongByte();
             return;
         }
+        answered();
         if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
             scriptPlayed();
         }
     }
+}
+
+void Engine::sent(std::int64_t bytes) {
+    m_bytesNotTimed += bytes;
+}
+
+// An answer comes after the device had every byte before it.
+void Engine::answered() {
+    m_bytesSinceAnswer = 0;
+    m_bytesNotTimed = 0;
+    m_windowHeld = false;
+}
+
+bool Engine::answerWindowHeld() {
+    if (m_bytesNotTimed > 0) {
+        // A new wait after bytes went out: the tick that sent them was the first of
+        // their line time.
+        m_windowHeld = true;
+        m_lineTicksLeft = lineTicks(m_bytesNotTimed) - 1;
+        m_bytesNotTimed = 0;
+        m_queueTicksLeft = -1;
+    }
+    if (!m_windowHeld) {
+        return false;
+    }
+    if (m_lineTicksLeft > 0) {
+        --m_lineTicksLeft;
+    } else {
+        const std::int64_t pending = watchQueue(true);
+        if (pending == 0) {
+            m_windowHeld = false;
+            return false;
+        }
+    }
+    S.TimeoutCount = S.TimeoutReload;
+    return true;
+}
+
+std::int64_t Engine::lineTicks(std::int64_t bytes) {
+    return static_cast<std::int64_t>(reburn3::lineTicks(
+        static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)), kPortBaud));
 }
 
 void Engine::HandshakeFirst() {
@@ -137,6 +183,7 @@ void Engine::HandshakeSecond() {
         stopWith(RunOutcome::LinkFailed);
         return;
     }
+    sent(2);
     S.ProgramMode = kAwaitReply;
     S.TimeoutCount = S.TimeoutReload;
 }
@@ -146,6 +193,10 @@ void Engine::HandshakeSecond() {
 void Engine::HandshakeAwait() {
     L.status(std::string(text::kProgramModeIs) + std::to_string(S.ProgramMode) +
              std::string(text::kPleaseWait));
+    answerWindowHeld();
+    if (S.ProgramMode != kAwaitReply) {
+        return;  // the port failed while asked what it still holds
+    }
     P.ReadPortByte();
     if (S.RxByte != -1) {
         m_replySeen = true;
@@ -196,40 +247,55 @@ void Engine::wrongByte() {
 
 void Engine::scriptPlayed() {
     m_draining = true;
-    m_drainTicksLeft = -1;  // set from the first count of pending bytes
+    m_queueTicksLeft = -1;
+    m_aliveTicks = 0;
+    m_result.bytesUnacknowledged = m_bytesSinceAnswer;
     drainStep(false);
 }
 
+// A run is complete once the port has sent every byte and is still alive afterwards: a
+// queue that empties because the device went away is a loss (the driver says so).
 void Engine::drainStep(bool tick) {
-    std::int64_t pending = 0;
-    const std::int32_t result = P.pendingOutput(pending);
-    if (result != 0) {
-        S.LastError = result;
-        L.debug(std::string(text::kDeliveryFailed) + std::to_string(result));
-        stopWith(RunOutcome::LinkFailed);
-        return;
-    }
-    if (pending == 0) {
+    const std::int64_t pending = watchQueue(tick);
+    if (pending > 0) {
+        m_aliveTicks = 0;
+    } else if (pending == 0 && tick && ++m_aliveTicks >= kAliveTicksAfterDrain) {
         completeRun();
-        return;
-    }
-    if (m_drainTicksLeft < 0) {
-        m_drainTicksLeft = drainAllowance(pending);
-    }
-    if (tick && m_drainTicksLeft-- == 0) {
-        L.debug(std::string(text::kWriteTimeout) + std::to_string(pending));
-        stopWith(RunOutcome::LinkFailed, RunReason::DrainTimeout);
     }
 }
 
+// The port is given the line's time for what it holds, plus a margin, counted from when
+// it was first seen holding bytes; `tick`: only a tick counts that time down.
+std::int64_t Engine::watchQueue(bool tick) {
+    std::int64_t pending = 0;
+    const std::int32_t result = P.pendingOutput(pending);
+    if (result != 0) {
+        deliveryFailed(result);
+        return -1;
+    }
+    if (pending == 0) {
+        return 0;
+    }
+    if (m_queueTicksLeft < 0) {
+        m_queueTicksLeft = drainAllowance(pending);
+    }
+    if (tick && m_queueTicksLeft-- == 0) {
+        L.debug(std::string(text::kWriteTimeout) + std::to_string(pending));
+        stopWith(RunOutcome::LinkFailed, RunReason::DrainTimeout);
+        return -1;
+    }
+    return pending;
+}
+
+void Engine::deliveryFailed(std::int32_t result) {
+    S.LastError = result;
+    L.debug(std::string(text::kDeliveryFailed) + std::to_string(result));
+    stopWith(RunOutcome::LinkFailed);
+}
+
 std::int64_t Engine::drainAllowance(std::int64_t pending) {
-    // 115200 baud, 10 bits a byte with start and stop bit: 57.6 bytes a 5 ms tick.
-    constexpr std::int64_t kBitsPerByte = 10;
-    constexpr std::int64_t kLineBitsPerSecond = 115200;
-    constexpr std::int64_t kTicksPerSecond = 200;
     constexpr std::int64_t kMarginTicks = 200;  // one second for the adapter and the system
-    const std::int64_t bitsPerTick = kLineBitsPerSecond / kTicksPerSecond;
-    return (pending * kBitsPerByte + bitsPerTick - 1) / bitsPerTick + kMarginTicks;
+    return lineTicks(pending) + kMarginTicks;
 }
 
 // Reads on in the script. A bad record or a changed file ends the run here; the end

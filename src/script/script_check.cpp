@@ -63,12 +63,13 @@ std::uint64_t lineTicks(std::uint64_t bytes, std::uint32_t baud) {
 }
 
 std::uint64_t ScriptSummary::tickBound() const {
-    return kHandshakeTicks + (lineBaud == 0 ? groups : lineGroupTicks);
+    return kHandshakeTicks + (lineBaud == 0 ? groups : lineGroupTicks) + kAliveTicksAfterDrain;
 }
 
 double ScriptSummary::reactiveBoundSeconds() const {
     constexpr double kTickSeconds = 0.005;
-    const double handshake = static_cast<double>(kHandshakeTicks) * kTickSeconds;
+    const double handshake =
+        static_cast<double>(kHandshakeTicks + kAliveTicksAfterDrain) * kTickSeconds;
     if (lineBaud == 0) {
         return handshake;
     }

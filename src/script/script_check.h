@@ -52,20 +52,29 @@ struct ScriptSummary {
 
     bool ok() const { return faultCount == 0 && records > 0 && !interrupted; }
     // Ticks a download takes at least, against a device that answers at once: the
-    // handshake is judged at the 57th tick and every group of T or R records takes one
-    // more. On a line of `lineBaud`, a group of R records waits, in whole ticks from the
-    // tick that wrote the T group before it, for those T bytes to reach the device and
-    // the answer to come back, and takes at least one tick.
+    // handshake is judged at the 57th tick, every group of T or R records takes one more,
+    // and the port's last bytes are confirmed in kAliveTicksAfterDrain. On a line of `lineBaud`, a
+    // group of R records waits, in whole ticks from the tick that wrote the T group before it, for
+    // those T bytes to reach the device and the answer to come back, and takes at least one tick.
     std::uint64_t tickBound() const;
     // Seconds a download with reactive steps takes at least on the line of `lineBaud`:
-    // the handshake's ticks, then every T and R byte back to back on the line. Without
-    // a rate, the handshake's ticks alone.
+    // the handshake's ticks, then every T and R byte back to back on the line, then the
+    // confirmation's ticks. Without a rate, the handshake's and the confirmation's ticks.
     double reactiveBoundSeconds() const;
 };
 
 // The ticks of 5 ms in which `bytes` cross a line of `baud` at 10 bits a byte, rounded
 // up to whole ticks; at least one.
 std::uint64_t lineTicks(std::uint64_t bytes, std::uint32_t baud);
+
+// The port's fixed rate.
+inline constexpr std::uint32_t kPortBaud = 115200;
+
+// Ticks the port must stay alive, with nothing queued, before a download is complete. A
+// driver empties its queue the moment its device is unplugged, a little before the
+// hang-up shows; 100 ms also lets an adapter's own FIFO, which no queue count sees, empty
+// at the line's rate. Every download takes them after its last byte.
+inline constexpr std::uint64_t kAliveTicksAfterDrain = 20;
 
 // The script is read, checked and verified in blocks of this size.
 inline constexpr std::size_t kBlockSize = 1 << 16;

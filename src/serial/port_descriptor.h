@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace reburn3 {
 
@@ -8,7 +9,9 @@ namespace reburn3 {
 // QSerialPort reports. One implementation per platform, chosen by the build.
 
 // Bytes the system has taken for sending that have not left on the line yet (the kernel's
-// output queue); 0 when the system cannot tell.
+// output queue); 0 when the system keeps no count, and -1 when it refused to answer (a
+// terminal that has been hung up answers every such question with EIO: see
+// lastSystemError()).
 std::int64_t systemOutputQueue(std::intptr_t handle);
 
 // The system's error number of the latest failed call on this thread (errno, or
@@ -19,5 +22,20 @@ int lastSystemError();
 // the far end). `lastError` is the system error number seen by the failed call, or 0. A read
 // that found nothing or a write that had to wait is no loss.
 bool deviceGone(std::intptr_t handle, int lastError);
+
+// True when the device's name has left the system (a USB adapter's node is removed as it
+// is unplugged). False where names do not come and go.
+bool deviceNameGone(const std::string& path);
+
+// A handle that keeps the device open after the port's own handle is closed, so that a
+// close which the system would make wait for bytes still queued (a USB adapter whose
+// device has stopped reading keeps them up to 30 s) does not wait in the caller; -1 when
+// the platform's close never waits. Give it to closeInBackground() once the port is closed.
+std::intptr_t keepForBackgroundClose(std::intptr_t handle);
+void closeInBackground(std::intptr_t kept);
+
+// Waits until the system has sent every byte it holds, down to the adapter's or the
+// UART's transmitter. Call only on a port whose output queue reads empty.
+void waitUntilSent(std::intptr_t handle);
 
 }  // namespace reburn3

@@ -12,7 +12,7 @@ std::int64_t systemOutputQueue(std::intptr_t handle) {
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status)) {
-        return 0;
+        return -1;
     }
     return static_cast<std::int64_t>(status.cbOutQue);
 }
@@ -26,6 +26,22 @@ bool deviceGone(std::intptr_t handle, int lastError) {
     COMSTAT status{};
     return !ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status) &&
            GetLastError() != ERROR_IO_PENDING;
+}
+
+// Windows keeps no device names that vanish under an open handle, and its close never
+// waits for queued bytes.
+bool deviceNameGone(const std::string& /*path*/) {
+    return false;
+}
+
+std::intptr_t keepForBackgroundClose(std::intptr_t /*handle*/) {
+    return -1;
+}
+
+void closeInBackground(std::intptr_t /*kept*/) {}
+
+void waitUntilSent(std::intptr_t handle) {
+    FlushFileBuffers(reinterpret_cast<HANDLE>(handle));
 }
 
 }  // namespace reburn3

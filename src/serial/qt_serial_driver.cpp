@@ -175,19 +175,36 @@ void QtSerialDriver::lookAgainForLoss() {
     if (m_openPort == 0 || m_lost || !m_port.isOpen()) {
         return;
     }
-    const std::string path = device(m_openPort);
-    if (deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0) ||
-        (!path.empty() && ::access(path.c_str(), F_OK) != 0)) {
+    if (!portAlive()) {
         markLost();
     }
+}
+
+bool QtSerialDriver::portAlive() const {
+    return m_port.isOpen() && !deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0) &&
+           !deviceNameGone(device(m_openPort));
 }
 
 std::int64_t QtSerialDriver::unsentBytes() const {
     if (!m_port.isOpen()) {
         return 0;
     }
+    const std::int64_t queued = systemOutputQueue(static_cast<std::intptr_t>(m_port.handle()));
     return static_cast<std::int64_t>(m_gathered.size()) + m_port.bytesToWrite() +
-           systemOutputQueue(static_cast<std::intptr_t>(m_port.handle()));
+           std::max<std::int64_t>(queued, 0);
+}
+
+// What the system still holds for the line, or -1 once it has lost the device. A driver
+// empties its queue the moment its device goes away, a little before the hang-up shows,
+// so an empty queue is believed only while the port is alive; a refusal to count is a
+// loss when the port proves to be gone.
+std::int64_t QtSerialDriver::systemQueue() const {
+    const auto handle = static_cast<std::intptr_t>(m_port.handle());
+    const std::int64_t queued = systemOutputQueue(handle);
+    if (queued < 0) {
+        return deviceGone(handle, lastSystemError()) ? -1 : 0;
+    }
+    return queued;
 }
 
 // The bytes of a burst go to the port together: at the packet write that ends the burst,
@@ -210,7 +227,8 @@ bool QtSerialDriver::handOver() {
 
 void QtSerialDriver::markLost() {
     m_lost = true;
-    m_unsentAtLoss = unsentBytes();
+    // The system forgets what it held as the device goes; the last count it gave stands.
+    m_unsentAtLoss = std::max(unsentBytes(), m_lastPending);
     m_gathered.clear();
     // Closing at once stops the notifiers: an open port whose device is gone keeps
     // signalling the same error and would keep a core busy.
@@ -258,6 +276,7 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
     m_openPort = 0;
     m_lost = false;
     m_unsentAtLoss = 0;
+    m_lastPending = 0;
     m_gathered.clear();
     m_openErrorText.clear();
     m_port.clearError();
@@ -470,7 +489,14 @@ std::int32_t QtSerialDriver::outputPending(std::int32_t port, std::int64_t& pend
         }
         m_port.clearError();
     }
-    pending = unsentBytes();
+    const std::int64_t queued = systemQueue();
+    if (queued < 0 || (queued == 0 && !portAlive())) {
+        markLost();
+        pending = m_unsentAtLoss;
+        return kErrDeviceLost;
+    }
+    pending = static_cast<std::int64_t>(m_gathered.size()) + m_port.bytesToWrite() + queued;
+    m_lastPending = pending;
     return 0;
 }
 
@@ -484,9 +510,27 @@ std::int32_t QtSerialDriver::UnInitializePort(std::int32_t port) {
         // Already closed when the device went away; say so once.
         return kErrDeviceLost;
     }
+    closeWithoutWaiting();
+    return 0;
+}
+
+// Closing puts back the settings the port had before it was opened, at once. On a port
+// that has sent everything, the system first waits for the last bytes to leave the
+// adapter or the UART (bounded: the queue is empty, only its FIFO is left), so that none
+// of them goes out at the old settings. Bytes still queued are left only after a run that
+// did not complete, which has discarded what the system would drop; a close that the system
+// would make wait for the rest (a USB adapter whose device has stopped reading keeps them
+// up to 30 s) happens in the background, so that neither the window nor a verdict waits.
+void QtSerialDriver::closeWithoutWaiting() {
+    const auto handle = static_cast<std::intptr_t>(m_port.handle());
+    const bool queued = systemOutputQueue(handle) > 0;
+    if (!queued) {
+        waitUntilSent(handle);
+    }
+    const std::intptr_t kept = queued ? keepForBackgroundClose(handle) : -1;
     m_port.close();
     m_port.clearError();
-    return 0;
+    closeInBackground(kept);
 }
 
 std::string QtSerialDriver::describeOpenError(std::int32_t code) const {

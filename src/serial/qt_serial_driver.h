@@ -36,7 +36,10 @@ namespace reburn3 {
 //
 // Delivery: outputPending() writes what the system takes now and counts what is left, in
 // Qt's buffer and in the system's output queue, so that a run is complete only once its
-// bytes have left for the line.
+// bytes have left for the line. A queue that reads empty because the device went away is
+// a loss, not a delivery: an empty count is believed only while the port is still alive
+// (no hang-up, the device's name still there), and a count the system refuses is a loss.
+// Closing never waits for bytes the system still holds (see closeWithoutWaiting).
 //
 // Result codes (0 is success):
 //   1   kErrNotOpen          the port is not open
@@ -140,6 +143,10 @@ private:
     void lookAgainForLoss();
     // Bytes accepted for the device that have not left for the line.
     std::int64_t unsentBytes() const;
+    std::int64_t systemQueue() const;
+    // The open port's device is still there: not hung up, its name not gone.
+    bool portAlive() const;
+    void closeWithoutWaiting();
     bool applyLineSettings();
     std::int32_t classifyOpenError(QSerialPort::SerialPortError error) const;
 
@@ -152,6 +159,7 @@ private:
     QTimer m_handOverTimer;
     bool m_lost = false;
     std::int64_t m_unsentAtLoss = 0;
+    std::int64_t m_lastPending = 0;  // the latest count outputPending gave
     std::string m_openedDevice;
     std::string m_openErrorText;
 };

@@ -39,13 +39,16 @@ TEST_F(ReactiveTest, AnsweredByteIsVerifiedAndTheNextGroupSentWithoutATick) {
 
     form.engine().reactiveStep();
 
-    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
+    EXPECT_TRUE(form.engine().draining());
     EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94, 1, 2, 3, 4}));
     EXPECT_EQ(driver.count("ser_rs232_putpacket"), 2);  // one per group, as on ticks
     EXPECT_EQ(form.engine().tickCount(), ticksBefore);
     EXPECT_EQ(S.TimeoutCount, timeoutBefore == 0 ? 54 : timeoutBefore);  // reloaded by R only
-    EXPECT_TRUE(statusHas("Processing complete.  Exit this application."));
     EXPECT_EQ(S.IsrActive, kFalse);
+    // Only ticks see the port stay alive after its last byte.
+    ticks(Engine::kAliveTicksAfterDrain);
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
+    EXPECT_TRUE(statusHas("Processing complete.  Exit this application."));
 }
 
 TEST_F(ReactiveTest, SameBytesAndLinesAsATickDrivenRun) {

@@ -193,7 +193,7 @@ TEST_P(ScriptCheckOnALine, CountsTheWholeTicksEachAnswerWaitsFor) {
     const LineCase& c = GetParam();
     const std::string content = scriptOf(c.words);
     const auto whole = checkOnLine(content, c.baud, content.size());
-    EXPECT_EQ(whole.tickBound(), 57U + c.groupTicks);
+    EXPECT_EQ(whole.tickBound(), 57U + c.groupTicks + kAliveTicksAfterDrain);
     EXPECT_EQ(whole.lineBaud, c.baud);
     // Fed in any pieces the groups fold the same way: none is kept.
     for (std::size_t piece : {1U, 3U, 5U}) {
@@ -201,7 +201,7 @@ TEST_P(ScriptCheckOnALine, CountsTheWholeTicksEachAnswerWaitsFor) {
     }
     // The same script without a rate keeps the line-less bound.
     const auto lineless = checkOnLine(content, 0, content.size());
-    EXPECT_EQ(lineless.tickBound(), 57U + lineless.groups);
+    EXPECT_EQ(lineless.tickBound(), 57U + lineless.groups + kAliveTicksAfterDrain);
     EXPECT_LE(lineless.tickBound(), whole.tickBound());
 }
 

@@ -117,17 +117,19 @@ TEST_F(StateMachineTest, TransmitOnlyScriptGoesOutInOneTickWithOnePacketWrite) {
     ASSERT_EQ(S.ProgramMode, 1);
     const auto packetsBefore = driver.count("ser_rs232_putpacket");
     tick();
-    EXPECT_EQ(S.ProgramMode, 0);
     EXPECT_EQ(driver.written(), (std::vector<std::uint8_t>{0xE1, 0x94, 1, 2, 3, 4}));
     EXPECT_EQ(driver.count("ser_rs232_putpacket") - packetsBefore, 1);
-    EXPECT_EQ(status().back(), "Processing complete.  Exit this application.");
-    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
     // The packet write closes the group; the run is declared complete only after the
-    // driver has counted no byte left to send.
+    // driver has counted no byte left to send and the port has stayed alive a while.
     const auto& calls = driver.calls();
     ASSERT_GE(calls.size(), 2U);
     EXPECT_EQ(calls[calls.size() - 2].name, "ser_rs232_putpacket");
     EXPECT_EQ(calls[calls.size() - 2].args, (std::vector<std::int32_t>{6, 0, '0', 0}));
+    EXPECT_TRUE(form.engine().draining());
+    ticks(Engine::kAliveTicksAfterDrain);
+    EXPECT_EQ(S.ProgramMode, 0);
+    EXPECT_EQ(status().back(), "Processing complete.  Exit this application.");
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
     EXPECT_EQ(calls.back().name, "outputPending");
 }
 
@@ -178,7 +180,7 @@ TEST_F(StateMachineTest, ConsecutiveReceiveRecordsAreComparedInOneTick) {
     tick();
     EXPECT_EQ(S.ProgramMode, 1);
     EXPECT_EQ(driver.waiting(), 0U);
-    tick();
+    ticks(1 + Engine::kAliveTicksAfterDrain);
     EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
 }
 
@@ -252,6 +254,7 @@ TEST_F(StateMachineTest, ProgressLinesCarryTheTimeOncePerSecond) {
     tick();
     driver.receive({0x26});
     tick();  // same second: no time
+    ticks(Engine::kAliveTicksAfterDrain);
     EXPECT_EQ(status()[status().size() - 8], "Processing ...   7");
     EXPECT_EQ(status().back(), "Processing complete.  Exit this application.");
     EXPECT_EQ(textOf(TextBoxId::Text3), "0");

@@ -215,8 +215,8 @@ TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
     EXPECT_TRUE(ok.out.contains("Bytes to send:   3\n"));
     EXPECT_TRUE(ok.out.contains("Bytes to verify: 2\n"));
     // Against an instant device: the handshake is judged at tick 57, then one tick per
-    // group of T or R records (T T, R, T, R).
-    EXPECT_TRUE(ok.out.contains("Least time:      0.305 s (61 ticks")) << ok.out.toStdString();
+    // group of T or R records (T T, R, T, R), then 20 ticks that confirm the last bytes.
+    EXPECT_TRUE(ok.out.contains("Least time:      0.405 s (81 ticks")) << ok.out.toStdString();
     EXPECT_TRUE(ok.out.contains("on an infinitely fast line")) << ok.out.toStdString();
     EXPECT_FALSE(ok.out.contains("Least reactive:"));
     // On a line of 1200 baud each answer waits for its T bytes to cross and itself to
@@ -224,9 +224,9 @@ TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
     // steps: the handshake, then 5 bytes back to back (41.7 ms).
     const Outcome slow = runReburn3({"check", "--baud", "1200", good});
     EXPECT_EQ(slow.exitCode, 0);
-    EXPECT_TRUE(slow.out.contains("Least time:      0.340 s (68 ticks of 5 ms at 1200 baud"))
+    EXPECT_TRUE(slow.out.contains("Least time:      0.440 s (88 ticks of 5 ms at 1200 baud"))
         << slow.out.toStdString();
-    EXPECT_TRUE(slow.out.contains("Least reactive:  0.327 s")) << slow.out.toStdString();
+    EXPECT_TRUE(slow.out.contains("Least reactive:  0.427 s")) << slow.out.toStdString();
     for (const char* rate : {"0", "fast", "10000001"}) {
         EXPECT_EQ(runReburn3({"check", "--baud", rate, good}).exitCode, 2) << rate;
     }
@@ -242,14 +242,14 @@ TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
     const Outcome json = runReburn3({"check", "--json", good});
     const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8()).object();
     EXPECT_EQ(o.value("result").toString(), "ok");
-    EXPECT_EQ(o.value("leastTicks").toInt(), 61);
+    EXPECT_EQ(o.value("leastTicks").toInt(), 81);
     EXPECT_EQ(o.value("lineBaud").toInt(), 0);
     const QJsonObject onLine =
         QJsonDocument::fromJson(
             runReburn3({"check", "--json", "--baud", "1200", good}).out.toUtf8())
             .object();
-    EXPECT_EQ(onLine.value("leastTicks").toInt(), 68);
-    EXPECT_NEAR(onLine.value("leastReactiveS").toDouble(), 0.285 + 5 * 10 / 1200.0, 1e-9);
+    EXPECT_EQ(onLine.value("leastTicks").toInt(), 88);
+    EXPECT_NEAR(onLine.value("leastReactiveS").toDouble(), 0.385 + 5 * 10 / 1200.0, 1e-9);
 
     // Faults as objects, and the hint of a known wrong format after them.
     const QString lf = writeScript("lf.pf3", QByteArray("T5A:TG1:R91:E\n:"));
@@ -305,9 +305,9 @@ TEST_F(E2eTest, AReactiveDownloadSendsTheSameBytesAndReportsItsStats) {
     EXPECT_TRUE(result.value("reactive").toBool());
     EXPECT_EQ(result.value("bytesReceived").toInt(), 2 + 100);
     const QJsonObject stats = result.value("stats").toObject();
-    EXPECT_EQ(stats.value("tickBound").toInt(), 57 + 2 * 100);
+    EXPECT_EQ(stats.value("tickBound").toInt(), 57 + 2 * 100 + 20);
     // Measured against the line's own limit at 115200 baud, not the ticks.
-    EXPECT_NEAR(stats.value("boundS").toDouble(), 0.285 + 200 * 10 / 115200.0, 1e-9);
+    EXPECT_NEAR(stats.value("boundS").toDouble(), 0.385 + 200 * 10 / 115200.0, 1e-9);
     EXPECT_NEAR(stats.value("ratio").toDouble(),
                 stats.value("wallS").toDouble() / stats.value("boundS").toDouble(), 1e-9);
     EXPECT_GT(stats.value("wallS").toDouble(), 0.0);

@@ -240,12 +240,12 @@ TEST_F(DeviceFaults, AnUnplugMidBurstEndsWithExit4) {
     const Outcome o = runReburn3({"flash", "--port", dev->port(), burst});
     const QString gone = "reburn3: The serial device " + dev->port() +
                          " went away (unplugged or closed); the port has been closed.";
-    expectRun(o, 4, failedRunOut(0, kExitLinesPortGone),
-              runErr({gone, "Error. Read time out."}, {"Error: 31 closing COM port: 1"}),
-              "reburn3: FAILED (exit 4) at script line 1 of 1 (record 121): the device " +
-                  dev->port() +
-                  " went away (unplugged or closed); \"Error: 31\" above means the same" + kPartly +
-                  " Reconnect the device, then download again.");
+    expectRun(
+        o, 4, failedRunOut(0, kExitLinesPortGone),
+        runErr({gone, "Error in sending queued bytes: 31"}, {"Error: 31 closing COM port: 1"}),
+        "reburn3: FAILED (exit 4) at script line 1 of 1 (record 121): the device " + dev->port() +
+            " went away (unplugged or closed); \"Error: 31\" above means the same" + kPartly +
+            " Reconnect the device, then download again.");
     EXPECT_EQ(dev->received().toHex(' '), downloadOf(longBurst()).left(40).toHex(' '));
 }
 
@@ -254,8 +254,9 @@ TEST_F(DeviceFaults, AnUnplugWhileWaitingForAReplyEndsWithExit4) {
     const Outcome o = flash(*dev);
     const QString gone = "reburn3: The serial device " + dev->port() +
                          " went away (unplugged or closed); the port has been closed.";
-    expectRun(o, 4, failedRunOut(0, kExitLinesPortGone),
-              runErr({gone, "Error. Read time out."}, {"Error: 31 closing COM port: 1"}));
+    expectRun(
+        o, 4, failedRunOut(0, kExitLinesPortGone),
+        runErr({gone, "Error in sending queued bytes: 31"}, {"Error: 31 closing COM port: 1"}));
     EXPECT_EQ(dev->received().toHex(' '), allBytes().left(4).toHex(' '));
 }
 
@@ -266,8 +267,7 @@ TEST_F(DeviceFaults, AnUnplugDuringTheHandshakeEndsWithExit4) {
                          " went away (unplugged or closed); the port has been closed.";
     expectRun(
         o, 4, failedRunOut(0, kExitLinesPortGone),
-        runErr({gone, "Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"},
-               {"Error: 31 closing COM port: 1"}),
+        runErr({gone, "Error in sending queued bytes: 31"}, {"Error: 31 closing COM port: 1"}),
         "reburn3: FAILED (exit 4): the device " + dev->port() +
             " went away (unplugged or closed); \"Error: 31\" above means the same" + kUntouched +
             " Reconnect the device, then download again.");
