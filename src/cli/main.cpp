@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QStringDecoder>
 
 #include <cstdio>
 #include <string>
@@ -13,7 +14,9 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
+#include "cli/signal_watcher.h"
 #include "cli/standard_descriptors.h"
+#include "cli/verdict.h"
 #include "serial/port_map.h"
 #include "ui/messages.h"
 
@@ -193,6 +196,27 @@ bool parseTag(const std::string& tag, Tags& tags) {
     return true;
 }
 
+// The values of --tag as given, byte for byte (the parser's would have had bytes that
+// are not text replaced): "--tag K=V" and "--tag=K=V", up to "--".
+std::vector<std::string> rawTagWords(const std::vector<std::string>& raw) {
+    constexpr std::string_view kJoined = "--tag=";
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < raw.size() && raw[i] != "--"; ++i) {
+        if (raw[i] == "--tag" && i + 1 < raw.size()) {
+            words.push_back(raw[++i]);
+        } else if (raw[i].rfind(kJoined, 0) == 0) {
+            words.push_back(raw[i].substr(kJoined.size()));
+        }
+    }
+    return words;
+}
+
+bool isUtf8(const std::string& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString text = decoder.decode(QByteArrayView(bytes));
+    return !decoder.hasError();
+}
+
 // 64 hex digits, returned in lower case; empty when it is not a SHA-256.
 std::string parseSha256(const std::string& text) {
     if (text.size() != 64) {
@@ -349,9 +373,21 @@ int flashCommand(int argcGiven, char** argvGiven) {
     if (parser.isSet(baud) && !parseBaud(parser.value(baud), options.lineBaud)) {
         return flashUsageError(kBaudError, argc, argv);
     }
-    for (const QString& t : parser.values(tag)) {
-        if (!parseTag(t.toStdString(), options.tags)) {
+    for (const std::string& t : rawTagWords(raw)) {
+        if (!parseTag(t, options.tags)) {
             return flashUsageError("--tag takes KEY=VALUE", argc, argv);
+        }
+        if (!isUtf8(t)) {
+            return flashUsageError("--tag " + displayName(t) +
+                                       " is not UTF-8 text; the log and the JSON result take "
+                                       "tags as text only",
+                                   argc, argv);
+        }
+        const std::string& key = options.tags.back().first;
+        for (std::size_t i = 0; i + 1 < options.tags.size(); ++i) {
+            if (options.tags[i].first == key) {
+                return flashUsageError("the tag " + key + " is given twice", argc, argv);
+            }
         }
     }
     if (parser.isSet(expectSha)) {
@@ -490,8 +526,13 @@ int portsCommand(const std::string& /*unused*/, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: a signal from now on gets its verdict and result.
+    catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
+    if (command != "flash") {
+        releaseEndSignals();
+    }
 
     // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
     if (command == "simulate") {
