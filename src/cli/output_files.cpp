@@ -77,8 +77,9 @@ bool AppendLog::canTake(std::size_t bytes, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
-    if (why == EOPNOTSUPP) {
-        // A file system that cannot allocate ahead: its free space has to do.
+    if (why == EOPNOTSUPP || why == ENOSYS || why == EPERM) {
+        // A file system that cannot allocate ahead, or a file that may only grow (an
+        // append-only log): its free space has to do.
         struct statvfs fs {};
         if (::fstatvfs(m_fd, &fs) == 0 &&
             static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < bytes) {

@@ -45,6 +45,7 @@ std::size_t worstLogLine(const RunResult& base, const FlashOptions& options) {
 RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLog* log,
                     const QJsonObject& extra, const std::string& prefix) {
     RunResult result = told;
+    std::string logFailure;
     // The record first: a line that could not be written is the command's failure, and
     // the verdict and the JSON result must say so.
     if (log != nullptr && log->isOpen()) {
@@ -53,17 +54,24 @@ RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLo
         std::string error;
         if (!log->append(line.toStdString(), error)) {
             result.exitCode = kExitLogFailed;
-            result.detail =
+            logFailure =
                 std::string(texts::kLogFailed) + displayName(options.logPath) + ": " + error;
         }
     }
     // A usage error has had its own line already.
     if (result.reason != RunReason::Usage || logFailed(result)) {
-        std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result).c_str());
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result, logFailure).c_str());
         std::fflush(stderr);
     }
     if (options.json) {
         QJsonObject object = resultJson(result, options.tags);
+        if (logFailed(result)) {
+            // The log's failure is the result's detail; the download's own moves aside.
+            object.insert("detail", QString::fromStdString(logFailure));
+            if (!result.detail.empty()) {
+                object.insert("runDetail", QString::fromStdString(result.detail));
+            }
+        }
         for (auto it = extra.begin(); it != extra.end(); ++it) {
             object.insert(it.key(), it.value());
         }

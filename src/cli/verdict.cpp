@@ -118,14 +118,14 @@ std::string displayName(const std::string& name) {
     return script::printable(name);
 }
 
-std::string verdictLine(const RunResult& r) {
+std::string verdictLine(const RunResult& r, const std::string& logFailure) {
     if (logFailed(r)) {
         // The download's own verdict follows, as it would have been without the log.
         RunResult run = r;
         run.exitCode = exitCodeFor(r);
         const std::string own = verdictLine(run);
         constexpr std::string_view kProgram = "reburn3: ";
-        return "reburn3: FAILED (exit " + std::to_string(r.exitCode) + "): " + r.detail +
+        return "reburn3: FAILED (exit " + std::to_string(r.exitCode) + "): " + logFailure +
                "; the record of this download is lost. The download: " +
                own.substr(own.rfind(kProgram, 0) == 0 ? kProgram.size() : 0);
     }
