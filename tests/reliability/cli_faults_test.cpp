@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -175,7 +176,9 @@ TEST_F(CliFaults, TheLogLineIsWholeOrAbsent) {
     }
     const QString fs = path("fs");
     ASSERT_TRUE(QDir().mkpath(fs));
-    ASSERT_EQ(::mount("tmpfs", fs.toLocal8Bit().constData(), "tmpfs", 0, "size=32k"), 0);
+    if (::mount("tmpfs", fs.toLocal8Bit().constData(), "tmpfs", 0, "size=32k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    }
     const std::shared_ptr<void> unmount(
         nullptr, [&fs](void*) { ::umount2(fs.toLocal8Bit().constData(), MNT_DETACH); });
     const QByteArray earlier = "{\"type\":\"result\",\"pad\":\"" + QByteArray(4069, 'x') + "\"}\n";
