@@ -41,6 +41,8 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.h
     ${CMAKE_CURRENT_LIST_DIR}/script_problem.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_problem.h
+    ${CMAKE_CURRENT_LIST_DIR}/script_snapshot.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_snapshot.h
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/signal_watcher.h
     ${CMAKE_CURRENT_LIST_DIR}/verdict.cpp

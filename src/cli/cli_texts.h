@@ -11,10 +11,18 @@ inline constexpr std::string_view kHandshakeLimit2 =
     "(--handshake-limit). Check that the device is in BURN3 mode and nothing else "
     "talks on the line.";
 
+// The command's own copy of the script (the bytes checked are the bytes played).
+inline constexpr std::string_view kNoScriptCopy = "cannot keep a copy of the script to play: ";
+
+// The --log record.
+inline constexpr std::string_view kLogCannotTake = "the log file cannot take a line: ";
+inline constexpr std::string_view kLogFailed = "the log line could not be written: ";
+
 // Several ports and the station.
 inline constexpr std::string_view kRetry = "handshake failed; attempt ";  // + "2 of 3"
 inline constexpr std::string_view kWaitingFor = "waiting for ";           // + device, limit
 inline constexpr std::string_view kDidNotAppear = " did not appear within ";
+inline constexpr std::string_view kNotReleased = " and was not released within ";
 inline constexpr std::string_view kRound = "round ";  // + "42: passed 41, failed 1"
 inline constexpr std::string_view kNextBoardsEnter =
     "next board(s): press Enter to program, q to quit";

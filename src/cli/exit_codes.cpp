@@ -42,7 +42,14 @@ int exitCodeFor(const RunResult& result) {
     return kExitDeviceFailed;
 }
 
+std::string_view reasonWord(const RunResult& result) {
+    return logFailed(result) ? std::string_view("log-failed") : reasonName(result.reason);
+}
+
 std::string_view resultName(const RunResult& result) {
+    if (logFailed(result)) {
+        return "log-failed";
+    }
     if (result.outcome == RunOutcome::Completed) {
         return "completed";
     }
@@ -108,12 +115,14 @@ std::string_view exitCodeHelp() {
            "  3    the script cannot be read, is invalid or is not the one expected;\n"
            "       nothing was sent\n"
            "  4    the port could not be opened, a write to it failed, or the device was lost\n"
+           "  5    the download's --log line could not be written (a full disk); the\n"
+           "       download itself may have completed: see the last line\n"
            "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n"
            "A failure after the first byte of the script went out (1, 4 or 130) leaves the\n"
            "device partly programmed: the last line says so; cycle its power before trying\n"
-           "again. A script changed on disk during the run then exits 1.\n"
+           "again.\n"
            "With several ports, or at a station, 0 only when every board completed; else\n"
-           "the gravest code of any board: 130, then 4, then 3, then 1.\n";
+           "the gravest code of any board: 130, then 5, then 4, then 3, then 1.\n";
 }
 
 std::string_view checkExitCodeHelp() {
@@ -125,8 +134,8 @@ std::string_view checkExitCodeHelp() {
 
 int gangExitCode(const std::vector<int>& codes) {
     // The first code in this list that any run ended with decides.
-    static constexpr int kGravest[] = {kExitInterrupted, kExitPortFailed, kExitBadScript,
-                                       kExitUsage, kExitDeviceFailed};
+    static constexpr int kGravest[] = {kExitInterrupted, kExitLogFailed, kExitPortFailed,
+                                       kExitBadScript,   kExitUsage,     kExitDeviceFailed};
     for (const int grave : kGravest) {
         for (const int code : codes) {
             if (code == grave) {

@@ -23,6 +23,7 @@
 #include "app/clock.h"
 #include "app/form1.h"
 #include "app/startup.h"
+#include "cli/cli_texts.h"
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
 #include "cli/handshake_limit.h"
@@ -35,6 +36,7 @@
 #include "cli/run_report.h"
 #include "cli/run_stats.h"
 #include "cli/script_problem.h"
+#include "cli/script_snapshot.h"
 #include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
 #include "cli/verdict.h"
@@ -90,8 +92,7 @@ int endBeforeRun(RunResult result, RunReason reason, const std::string& detail,
     result.detail = detail;
     result.endedAt = nowUtc();
     result.exitCode = exitCodeFor(result);
-    reportEnd(result, options, log);
-    return result.exitCode;
+    return reportEnd(result, options, log).exitCode;
 }
 
 // What a long series of downloads must not let grow: resident memory (VmRSS, in kB) and
@@ -169,7 +170,7 @@ int runFlash(const FlashOptions& options) {
     // One watcher for the whole series, so that Ctrl-C between two runs still ends it
     // cleanly; set up first, so that no signal finds the default action any more.
     SignalWatcher watcher;
-    FlashContext context{options, baseResult(options), {}, {}, watcher, nullptr};
+    FlashContext context{options, baseResult(options), {}, {}, watcher, nullptr, nullptr, nullptr};
     std::string error;
     // The files written besides the output, before the port is touched.
     if (!options.logPath.empty() && !context.log.open(options.logPath, error)) {
@@ -194,6 +195,13 @@ int runFlash(const FlashOptions& options) {
                             scriptOpenProblem(options.script), options, &context.log);
     }
     context.script = script;
+    // The first check copies the script as it reads it; every run plays that copy.
+    ScriptSnapshot snapshot;
+    if (!snapshot.create(error)) {
+        return endBeforeRun(context.base, RunReason::ScriptUnreadable,
+                            std::string(texts::kNoScriptCopy) + error, options, &context.log);
+    }
+    context.snapshot = &snapshot;
     // Every port's ticks come from one timerfd: N ports wake the process once a tick.
     TickClock clock(WindowModel::kTimerInterval);
     context.clock = &clock;

@@ -26,6 +26,7 @@
 #include "cli/recording_driver.h"
 #include "cli/run_report.h"
 #include "cli/run_stats.h"
+#include "cli/script_snapshot.h"
 #include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
 #include "cli/verdict.h"
@@ -50,14 +51,15 @@ std::string nowUtc() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
 }
 
-// True when `device` exists and opens, as a USB adapter does once it has enumerated.
-bool portOpens(const std::string& device) {
+// True when `device` exists, opens, as a USB adapter does once it has enumerated, and is
+// not held by another process (a lock of its own, or the exclusive mode, EBUSY).
+bool portReady(const std::string& device) {
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     ::close(fd);
-    return true;
+    return !portLocked(device);
 }
 
 // The session's own progress: none when quiet, and none on a terminal where a gang
@@ -91,11 +93,7 @@ public:
           m_handshakeLimit(context.options.handshakeLimitSeconds) {
         // The script opened once for the whole command: every open of its name reads it.
         m_form.script().holdFile(m_options.script, m_context.script);
-        CheckOptions check;
-        check.lineBaud = m_options.lineBaud;
-        check.digest = &m_digest;
-        check.stopRequested = [this] { return m_context.watcher.raised(); };
-        m_form.reader().setCheckOptions(std::move(check));
+        checkWith(&m_digest);
         m_recorder.setTickSource([this] { return m_form.engine().tickCount(); });
         m_recorder.setKeepBytes(false);
         if (context.trace.isOpen()) {
@@ -133,7 +131,10 @@ public:
         m_waitTimer.setInterval(kPortPollMs);
         QObject::connect(&m_waitTimer, &QTimer::timeout, [this] { lookForPort(); });
     }
-    ~Impl() { m_form.window().removeListener(&m_view); }
+    ~Impl() {
+        stopSettling();
+        m_form.window().removeListener(&m_view);
+    }
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
@@ -148,12 +149,22 @@ public:
         m_device = m_driver.device(m_portNumber);
 
         MainStartUp(m_form, "");
+        // The command's first check also takes its copy of the script; every later
+        // check reads that copy.
+        ScriptSnapshot* const copying = m_context.snapshot;
+        if (copying != nullptr) {
+            checkWith(copying);
+        }
         m_form.SelectInputFile_Click();
+        checkWith(&m_digest);
         if (checkInterrupted()) {
             return false;
         }
         if (m_form.state().FileMode != 1) {
             finish(RunReason::ScriptUnreadable);
+            return false;
+        }
+        if (copying != nullptr && m_form.reader().summary().ok() && !playTheCopy(*copying)) {
             return false;
         }
         // A script with faults has had them posted; it would be refused at the start of
@@ -179,7 +190,7 @@ public:
         if (m_finished) {
             return;
         }
-        if (m_options.waitForPortSeconds > 0.0 && !portOpens(m_device)) {
+        if (m_options.waitForPortSeconds > 0.0 && !portReady(m_device)) {
             m_view.printNotice(std::string(texts::kWaitingFor) + displayName(m_device) +
                                " (at most " + seconds(m_options.waitForPortSeconds) + ")");
             m_waitClock.start();
@@ -197,6 +208,7 @@ public:
             return;
         }
         m_waitTimer.stop();
+        stopSettling();
         if (m_form.state().ProgramMode != 0) {
             m_form.ProgramFlash_Click();
         }
@@ -216,9 +228,33 @@ private:
         return buf;
     }
 
+    void checkWith(ScriptDigest* digest) {
+        CheckOptions check;
+        check.lineBaud = m_options.lineBaud;
+        check.digest = digest;
+        check.stopRequested = [this] { return m_context.watcher.raised(); };
+        m_form.reader().setCheckOptions(std::move(check));
+    }
+
+    // From now on the command's checks and runs read the copy its first check wrote:
+    // the bytes checked and hashed are the bytes played, whatever the file on disk does.
+    bool playTheCopy(ScriptSnapshot& copying) {
+        std::string error;
+        std::shared_ptr<ScriptFile> copy = copying.finish(error);
+        if (!copy) {
+            m_detail = std::string(texts::kNoScriptCopy) + error;
+            finish(RunReason::ScriptUnreadable);
+            return false;
+        }
+        m_context.script = copy;
+        m_context.snapshot = nullptr;
+        m_form.script().holdFile(m_options.script, std::move(copy));
+        return true;
+    }
+
     // --wait-for-port: the device is looked for until it opens or the time is up.
     void lookForPort() {
-        if (portOpens(m_device)) {
+        if (portReady(m_device)) {
             m_waitTimer.stop();
             openAndRun();
             return;
@@ -239,6 +275,77 @@ private:
             finish(RunReason::PortOpenFailed);
             return;
         }
+        if (m_task.attempt > 1) {
+            settle();
+            return;
+        }
+        startRun();
+    }
+
+    // --retries: a new attempt starts clean. An answer to an earlier attempt's handshake
+    // may still be on its way (a device that answers late); taken now, it would pass for
+    // this attempt's answer. So what the port holds is discarded, and the handshake
+    // starts only once the line has stayed quiet for a whole answer window (TimeoutReload
+    // ticks): anything later is this attempt's. A line that never goes quiet is given up
+    // at the handshake limit, as a handshake that never ends is.
+    void settle() {
+        m_driver.FlushReceiveBuffer(m_portNumber);
+        m_quietTicks = 0;
+        m_settleClock.start();
+        m_settling = true;
+        if (m_context.clock != nullptr) {
+            QObject::connect(m_context.clock, &TickClock::expired, &m_settleTimer,
+                             [this] { settleTick(); });
+            m_context.clock->acquire();
+        } else {
+            QObject::connect(&m_settleTimer, &QTimer::timeout, [this] { settleTick(); });
+            m_settleTimer.start(WindowModel::kTimerInterval);
+        }
+    }
+
+    void stopSettling() {
+        if (!m_settling) {
+            return;
+        }
+        m_settling = false;
+        m_settleTimer.stop();
+        if (m_context.clock != nullptr) {
+            QObject::disconnect(m_context.clock, nullptr, &m_settleTimer, nullptr);
+            m_context.clock->release();
+        }
+    }
+
+    void settleTick() {
+        if (!m_settling || m_finished) {
+            return;
+        }
+        // Bounded per tick, so that a device that floods the line cannot hold the loop.
+        constexpr int kMostPerTick = 4096;
+        bool heard = false;
+        for (int i = 0; i < kMostPerTick && m_driver.IsReceiveBufferEmpty(m_portNumber) == 0; ++i) {
+            m_driver.GetByte(m_portNumber);
+            heard = true;
+        }
+        if (m_driver.deviceLost()) {
+            stopSettling();
+            finish(RunReason::None);
+            return;
+        }
+        m_quietTicks = heard ? 0 : m_quietTicks + 1;
+        if (m_quietTicks >= m_form.state().TimeoutReload) {
+            stopSettling();
+            startRun();
+            return;
+        }
+        const double limit = m_options.handshakeLimitSeconds;
+        if (limit > 0.0 && static_cast<double>(m_settleClock.elapsed()) >= limit * 1000.0) {
+            stopSettling();
+            printEvent("handshake-limit", m_handshakeLimit.reason());
+            finish(RunReason::HandshakeLimit);
+        }
+    }
+
+    void startRun() {
         if (m_stats) {
             m_stats->runStarted();
         }
@@ -336,6 +443,7 @@ private:
             return;
         }
         m_finished = true;
+        stopSettling();
         if (m_stats) {
             const ScriptSummary& summary = m_form.reader().summary();
             m_stats->runEnded(summary.tickBound(), leastSeconds(summary),
@@ -354,14 +462,13 @@ private:
         if (m_stats) {
             std::fprintf(stderr, "%s%s\n", m_task.prefix.c_str(), m_stats->summaryLine().c_str());
         }
-        m_result = makeResult(reason);
-        const RunResult& result = m_result;
         QJsonObject extra;
         if (m_stats) {
             extra.insert("stats", m_stats->toJson());
         }
         extra.insert("reactive", m_options.reactive);
-        reportEnd(result, m_options, &m_context.log, extra, m_task.prefix);
+        m_result = reportEnd(makeResult(reason), m_options, &m_context.log, extra, m_task.prefix);
+        const RunResult& result = m_result;
         // Told from the event loop, so that whoever ends the session may delete it.
         QTimer::singleShot(0, &m_timer, [done = m_done, result] { done(result); });
     }
@@ -410,7 +517,13 @@ private:
         r.ticks = m_form.engine().tickCount();
         r.durationMs = m_view.elapsedMs();
         r.startedAt = m_startedAt.empty() ? r.startedAt : m_startedAt;
-        if (m_waitedOut) {
+        if (!m_detail.empty()) {
+            r.detail = m_detail;
+        } else if (m_waitedOut && portLocked(m_device)) {
+            r.detail = displayName(m_device) + " is held by " +
+                       portHolder(m_device, static_cast<int>(::getpid())) +
+                       std::string(texts::kNotReleased) + seconds(m_options.waitForPortSeconds);
+        } else if (m_waitedOut) {
             r.detail = displayName(m_device) + std::string(texts::kDidNotAppear) +
                        seconds(m_options.waitForPortSeconds);
         } else if (r.reason == RunReason::PortOpenFailed) {
@@ -439,8 +552,14 @@ private:
     HandshakeLimit m_handshakeLimit;
     std::string m_startedAt;
     std::int32_t m_openError = 0;  // the driver's code of a failed open
+    std::string m_detail;          // what the session knows of its end beyond the reason
     QTimer m_waitTimer;
     QElapsedTimer m_waitClock;
+    // --retries: the quiet line awaited before a new attempt's handshake.
+    QTimer m_settleTimer;
+    QElapsedTimer m_settleClock;
+    std::int32_t m_quietTicks = 0;
+    bool m_settling = false;
     bool m_waitedOut = false;
     bool m_finished = false;
     RunResult m_result;

@@ -17,6 +17,7 @@ namespace reburn3::cli {
 
 class ConsoleView;
 class ScreenOverlay;
+class ScriptSnapshot;
 class TickClock;
 class SignalWatcher;
 
@@ -30,6 +31,9 @@ struct FlashContext {
     SignalWatcher& watcher;
     std::shared_ptr<ScriptFile> script;
     TickClock* clock = nullptr;  // the one tick source of every port; none: each its own
+    // The command's copy of the script while it is still to be taken: the next check
+    // writes it, and from then on `script` is that copy and this is null.
+    ScriptSnapshot* snapshot = nullptr;
 };
 
 // What one port's session is told besides the command's options.

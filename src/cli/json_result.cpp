@@ -20,7 +20,11 @@ QJsonObject resultJson(const RunResult& r, const Tags& tags) {
     QJsonObject o;
     o.insert("type", "result");
     o.insert("result", text(std::string(resultName(r))));
-    o.insert("reason", text(std::string(reasonName(r.reason))));
+    o.insert("reason", text(std::string(reasonWord(r))));
+    if (logFailed(r)) {
+        // The download's own end, which the lost record would have told.
+        o.insert("runReason", text(std::string(reasonName(r.reason))));
+    }
     o.insert("exitCode", r.exitCode);
     o.insert("completed", r.outcome == RunOutcome::Completed);
     o.insert("deviceLost", r.deviceLost);

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QStringDecoder>
 
 #include <cstdio>
 #include <string>
@@ -13,7 +14,9 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
+#include "cli/signal_watcher.h"
 #include "cli/standard_descriptors.h"
+#include "cli/verdict.h"
 #include "serial/port_map.h"
 #include "ui/messages.h"
 
@@ -58,21 +61,26 @@ constexpr const char* kFlashUsage =
     "                           between rounds wait for Enter, or with =replug for every\n"
     "                           port to be unplugged and plugged again\n"
     "  --retries N              start a run again after a failed handshake, up to N times,\n"
-    "                           while no script byte has gone out (default 0)\n"
-    "  --wait-for-port SECONDS  wait until the port exists and opens (an adapter that\n"
-    "                           enumerates late); exit 4 when the time is up\n"
+    "                           while no script byte has gone out (default 0); each new\n"
+    "                           attempt waits for the line to be quiet for 270 ms first\n"
+    "  --wait-for-port SECONDS  wait until the port exists, opens and is not held by\n"
+    "                           another process (an adapter that enumerates late, a port\n"
+    "                           still in use); exit 4 when the time is up\n"
     "  --progress MODE          bar, plain or none; the default is a bar when standard\n"
     "                           error is a terminal, else none\n"
     "  --json                   JSON Lines on standard output: every log line, progress\n"
     "                           events (about ten a second at most) and the result\n"
     "  -q, --quiet              only the last line (the verdict) and errors\n"
     "  --log FILE               append one JSON line per download to FILE (created if\n"
-    "                           need be, synced to the disk as written); a FILE that\n"
-    "                           cannot be written ends the command before the port opens\n"
+    "                           need be, synced to the disk as written, whole or not at\n"
+    "                           all); a FILE that cannot be written or cannot take a line\n"
+    "                           ends the command before the port opens; a line that\n"
+    "                           cannot be written fails the command (exit 5)\n"
     "  --tag KEY=VALUE          a tag for the --log line and the --json result; may be\n"
-    "                           given more than once\n"
+    "                           given more than once, each KEY once; VALUE is UTF-8 text\n"
     "  --expect-sha256 HEX      refuse SCRIPT unless its SHA-256 is HEX (exit 3; the port\n"
-    "                           is not opened)\n"
+    "                           is not opened); the bytes hashed are the bytes played,\n"
+    "                           whatever happens to the file on disk meanwhile\n"
     "  --trace FILE             write every byte sent and received, with its tick, to\n"
     "                           FILE as the run goes\n"
     "  --repeat N               N downloads in a row, each a whole session; stops at the\n"
@@ -191,6 +199,27 @@ bool parseTag(const std::string& tag, Tags& tags) {
     }
     tags.emplace_back(key, tag.substr(eq + 1));
     return true;
+}
+
+// The values of --tag as given, byte for byte (the parser's would have had bytes that
+// are not text replaced): "--tag K=V" and "--tag=K=V", up to "--".
+std::vector<std::string> rawTagWords(const std::vector<std::string>& raw) {
+    constexpr std::string_view kJoined = "--tag=";
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < raw.size() && raw[i] != "--"; ++i) {
+        if (raw[i] == "--tag" && i + 1 < raw.size()) {
+            words.push_back(raw[++i]);
+        } else if (raw[i].rfind(kJoined, 0) == 0) {
+            words.push_back(raw[i].substr(kJoined.size()));
+        }
+    }
+    return words;
+}
+
+bool isUtf8(const std::string& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString text = decoder.decode(QByteArrayView(bytes));
+    return !decoder.hasError();
 }
 
 // 64 hex digits, returned in lower case; empty when it is not a SHA-256.
@@ -349,9 +378,21 @@ int flashCommand(int argcGiven, char** argvGiven) {
     if (parser.isSet(baud) && !parseBaud(parser.value(baud), options.lineBaud)) {
         return flashUsageError(kBaudError, argc, argv);
     }
-    for (const QString& t : parser.values(tag)) {
-        if (!parseTag(t.toStdString(), options.tags)) {
+    for (const std::string& t : rawTagWords(raw)) {
+        if (!parseTag(t, options.tags)) {
             return flashUsageError("--tag takes KEY=VALUE", argc, argv);
+        }
+        if (!isUtf8(t)) {
+            return flashUsageError("--tag " + displayName(t) +
+                                       " is not UTF-8 text; the log and the JSON result take "
+                                       "tags as text only",
+                                   argc, argv);
+        }
+        const std::string& key = options.tags.back().first;
+        for (std::size_t i = 0; i + 1 < options.tags.size(); ++i) {
+            if (options.tags[i].first == key) {
+                return flashUsageError("the tag " + key + " is given twice", argc, argv);
+            }
         }
     }
     if (parser.isSet(expectSha)) {
@@ -490,8 +531,13 @@ int portsCommand(const std::string& /*unused*/, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: a signal from now on gets its verdict and result.
+    catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
+    if (command != "flash") {
+        releaseEndSignals();
+    }
 
     // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
     if (command == "simulate") {

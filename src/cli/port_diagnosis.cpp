@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -36,8 +37,12 @@ std::string describeHolder(const std::string& pid) {
 // PID, as text or as a binary int.
 std::string lockFileHolder(const std::string& device) {
     const std::string name = std::filesystem::path(device).filename().string();
-    for (const char* folder : {"/var/lock/", "/run/lock/"}) {
-        std::ifstream lock(std::string(folder) + "LCK.." + name);
+    // Qt's own lock goes to the temporary folder where the lock folders cannot be written.
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string temporary = tmp != nullptr && *tmp != '\0' ? std::string(tmp) + "/" : "/tmp/";
+    for (const std::string& folder :
+         {std::string("/var/lock/"), std::string("/run/lock/"), temporary}) {
+        std::ifstream lock(folder + "LCK.." + name);
         long pid = 0;
         if (lock >> pid && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0) {
             return describeHolder(std::to_string(pid));
@@ -110,6 +115,10 @@ std::string portHolder(const std::string& device, int self) {
         holder = lockFileHolder(device);
     }
     return holder.empty() ? openFileHolder(device, self) : holder;
+}
+
+bool portLocked(const std::string& device) {
+    return !kernelLockHolder(device).empty() || !lockFileHolder(device).empty();
 }
 
 std::string diagnosePort(const std::string& port, const std::string& device, int code) {

@@ -14,4 +14,8 @@ std::string diagnosePort(const std::string& port, const std::string& device, int
 // has it open, as "PID 1234 (minicom)"; empty when none is found. `self` is left out.
 std::string portHolder(const std::string& device, int self);
 
+// True while another process holds a lock on `device` (flock, or a UUCP lock file as Qt
+// and other serial programs leave them): the driver's open would find it in use.
+bool portLocked(const std::string& device);
+
 }  // namespace reburn3::cli

@@ -14,6 +14,7 @@
 #include "cli/cli_texts.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_progress.h"
+#include "cli/output_files.h"
 #include "cli/port_path.h"
 #include "cli/run_report.h"
 #include "cli/signal_watcher.h"
@@ -48,6 +49,10 @@ std::vector<RunResult> PortGang::run() {
     QObject::connect(&m_context.watcher, &SignalWatcher::signalled, m_loop.get(),
                      [this](int) { m_interrupted = true; });
     QTimer::singleShot(0, m_loop.get(), [this] {
+        // A log that cannot take this round's lines ends it before any port opens.
+        if (!logCanTakeTheRound()) {
+            return;
+        }
         // The first port checks the script; the others start only if it passed.
         startPort(0, 1);
         if (m_sessions[0]->finished()) {
@@ -99,9 +104,25 @@ void PortGang::startPort(std::size_t index, int attempt) {
     }
 }
 
-// A port that is not even opened: the first port's check refused the script, or a
-// signal stopped it. Its end is told as any other.
-void PortGang::endWithoutRun(std::size_t index, RunReason reason) {
+bool PortGang::logCanTakeTheRound() {
+    AppendLog& log = m_context.log;
+    std::string error;
+    if (!log.isOpen() ||
+        log.canTake(worstLogLine(m_context.base, m_context.options) * m_ports.size(), error)) {
+        return true;
+    }
+    const std::string detail =
+        std::string(texts::kLogCannotTake) + displayName(m_context.options.logPath) + ": " + error;
+    for (std::size_t i = 0; i < m_ports.size(); ++i) {
+        endWithoutRun(i, RunReason::OutputUnwritable, detail);
+    }
+    return false;
+}
+
+// A port that is not even opened: the first port's check refused the script, the log
+// cannot take its line, or a signal stopped it. Its end is told as any other (except
+// to a log that cannot take it).
+void PortGang::endWithoutRun(std::size_t index, RunReason reason, const std::string& detail) {
     RunResult r = m_context.base;
     r.port = m_ports[index];
     if (const std::optional<int> com = parseComName(r.port)) {
@@ -111,10 +132,12 @@ void PortGang::endWithoutRun(std::size_t index, RunReason reason) {
     }
     r.round = m_round;
     r.reason = reason;
+    r.detail = detail;
     r.endedAt = r.startedAt;
     r.exitCode = exitCodeFor(r);
-    reportEnd(r, m_context.options, &m_context.log, {}, prefixOf(m_ports[index]));
-    m_results[index] = r;
+    AppendLog* log = reason == RunReason::OutputUnwritable ? nullptr : &m_context.log;
+    const std::string prefix = m_ports.size() > 1 ? prefixOf(m_ports[index]) : std::string();
+    m_results[index] = reportEnd(r, m_context.options, log, {}, prefix);
     m_ended[index] = true;
     if (--m_left == 0) {
         m_loop->quit();
@@ -187,9 +210,10 @@ std::string summaryTable(const std::vector<RunResult>& results) {
     for (const RunResult& r : results) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(r.durationMs) / 1000);
-        out += row(displayName(r.port), std::to_string(r.round), std::string(resultName(r)),
-                   r.outcome == RunOutcome::Completed ? "-" : std::string(reasonName(r.reason)),
-                   std::to_string(r.recordsDone) + "/" + std::to_string(r.records), seconds);
+        out += row(
+            displayName(r.port), std::to_string(r.round), std::string(resultName(r)),
+            r.outcome == RunOutcome::Completed && !logFailed(r) ? "-" : std::string(reasonWord(r)),
+            std::to_string(r.recordsDone) + "/" + std::to_string(r.records), seconds);
     }
     return out;
 }

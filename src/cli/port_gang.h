@@ -34,7 +34,8 @@ private:
     void startPort(std::size_t index, int attempt);
     void portEnded(std::size_t index, const RunResult& result);
     void announceRetry(std::size_t index, int attempt);
-    void endWithoutRun(std::size_t index, RunReason reason);
+    bool logCanTakeTheRound();
+    void endWithoutRun(std::size_t index, RunReason reason, const std::string& detail = {});
 
     FlashContext& m_context;
     std::vector<std::string> m_ports;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/cli_texts.h"
+#include "cli/exit_codes.h"
 #include "cli/json_result.h"
 #include "cli/verdict.h"
 
@@ -32,28 +34,50 @@ void printJsonLine(const QJsonObject& object) {
 
 }  // namespace
 
-void reportEnd(const RunResult& result, const FlashOptions& options, AppendLog* log,
-               const QJsonObject& extra, const std::string& prefix) {
+std::size_t worstLogLine(const RunResult& base, const FlashOptions& options) {
+    constexpr std::size_t kRunsAdd = 4096;
+    return static_cast<std::size_t>(QJsonDocument(logJson(base, options.tags, hostName()))
+                                        .toJson(QJsonDocument::Compact)
+                                        .size()) +
+           kRunsAdd;
+}
+
+RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLog* log,
+                    const QJsonObject& extra, const std::string& prefix) {
+    RunResult result = told;
+    std::string logFailure;
+    // The record first: a line that could not be written is the command's failure, and
+    // the verdict and the JSON result must say so.
+    if (log != nullptr && log->isOpen()) {
+        const QByteArray line =
+            QJsonDocument(logJson(result, options.tags, hostName())).toJson(QJsonDocument::Compact);
+        std::string error;
+        if (!log->append(line.toStdString(), error)) {
+            result.exitCode = kExitLogFailed;
+            logFailure =
+                std::string(texts::kLogFailed) + displayName(options.logPath) + ": " + error;
+        }
+    }
     // A usage error has had its own line already.
-    if (result.reason != RunReason::Usage) {
-        std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result).c_str());
+    if (result.reason != RunReason::Usage || logFailed(result)) {
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result, logFailure).c_str());
         std::fflush(stderr);
     }
     if (options.json) {
         QJsonObject object = resultJson(result, options.tags);
+        if (logFailed(result)) {
+            // The log's failure is the result's detail; the download's own moves aside.
+            object.insert("detail", QString::fromStdString(logFailure));
+            if (!result.detail.empty()) {
+                object.insert("runDetail", QString::fromStdString(result.detail));
+            }
+        }
         for (auto it = extra.begin(); it != extra.end(); ++it) {
             object.insert(it.key(), it.value());
         }
         printJsonLine(object);
     }
-    if (log != nullptr && log->isOpen()) {
-        const QByteArray line =
-            QJsonDocument(logJson(result, options.tags, hostName())).toJson(QJsonDocument::Compact);
-        if (!log->append(line.toStdString())) {
-            std::fprintf(stderr, "reburn3: cannot write the log file %s: %s\n",
-                         displayName(options.logPath).c_str(), std::strerror(errno));
-        }
-    }
+    return result;
 }
 
 }  // namespace reburn3::cli

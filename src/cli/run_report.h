@@ -8,11 +8,16 @@
 
 namespace reburn3::cli {
 
-// The end of a download, told once from its result: the verdict as the last line on
-// standard error (a usage error has had its own line), the JSON result with --json
-// (`extra` added to it), and the line of `log` when it is open. With several ports the
-// verdict starts with the port's `prefix`.
-void reportEnd(const RunResult& result, const FlashOptions& options, AppendLog* log,
-               const QJsonObject& extra = {}, const std::string& prefix = {});
+// The end of a download, told once from its result: the line of `log` when it is open,
+// then the verdict as the last line on standard error (a usage error has had its own
+// line) and the JSON result with --json (`extra` added to it). With several ports the
+// verdict starts with the port's `prefix`. A log line that could not be written makes
+// the command fail (exit 5, "log-failed"); the result as told is returned.
+RunResult reportEnd(const RunResult& result, const FlashOptions& options, AppendLog* log,
+                    const QJsonObject& extra = {}, const std::string& prefix = {});
+
+// The room a log line of a download of `base` can take at most: the line as it is before
+// the run, with room for what the run adds (counts, times, the reason's words).
+std::size_t worstLogLine(const RunResult& base, const FlashOptions& options);
 
 }  // namespace reburn3::cli

@@ -45,6 +45,25 @@ void install(int signalNumber, void (*handler)(int)) {
 
 }  // namespace
 
+void catchEndSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : kWatched) {
+        install(s, onSignal);
+        sigaddset(&set, s);
+    }
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void releaseEndSignals() {
+    for (const int s : kWatched) {
+        install(s, SIG_DFL);
+    }
+    if (g_raised != 0) {
+        ::raise(g_raised);
+    }
+}
+
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_fds) != 0) {
         return;
@@ -56,6 +75,11 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalWatcher::onReadable);
     for (const int s : kWatched) {
         install(s, onSignal);
+    }
+    // A signal that came before the watcher (see catchEndSignals) is delivered now.
+    if (g_raised != 0) {
+        const auto c = static_cast<unsigned char>(g_raised);
+        [[maybe_unused]] const ssize_t n = ::write(g_writeFd, &c, 1);
     }
     // A reader that goes away (`reburn3 flash ... | head`) must not kill the run with the
     // port open and the device half programmed: the writes fail quietly instead.

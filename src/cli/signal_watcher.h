@@ -7,6 +7,15 @@
 
 namespace reburn3::cli {
 
+// The first thing the program does: SIGINT, SIGTERM and SIGHUP are caught from here on
+// (and unblocked, should the parent have blocked them), so that one in the first
+// milliseconds of the process is noted rather than ending it: a SignalWatcher made later
+// delivers it, and the command still ends with its verdict and its result.
+void catchEndSignals();
+// For a command that watches no signals: back to the default actions, and a signal
+// that came meanwhile takes effect now.
+void releaseEndSignals();
+
 // Turns SIGINT, SIGTERM and SIGHUP into a Qt signal delivered by the event loop: the
 // handler only writes the signal number into a pipe, and a socket notifier reads it
 // there. Work that keeps the event loop waiting (a whole-file check) asks raised().

@@ -1,6 +1,7 @@
 #include "cli/station_loop.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <optional>
 
 #include "cli/cli_texts.h"
@@ -23,6 +26,8 @@
 namespace reburn3::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr int kReplugPollMs = 50;
 
@@ -59,6 +64,84 @@ bool opens(const std::string& path) {
     return true;
 }
 
+// The kernel's word that a port's node went away: inotify on the folder of each port's
+// name, and of the node a link leads to. A replug quicker than any poll (the node gone
+// and back, even under the same number) still leaves its removal in the queue, read
+// when the station next looks.
+class RemovalWatch {
+public:
+    RemovalWatch() : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~RemovalWatch() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    RemovalWatch(const RemovalWatch&) = delete;
+    RemovalWatch& operator=(const RemovalWatch&) = delete;
+
+    int descriptor() const { return m_fd; }
+
+    // Watches from now on for the removal of `devices` (by index); what came before is
+    // forgotten.
+    void watch(const std::vector<std::string>& devices) {
+        if (m_fd < 0) {
+            return;
+        }
+        for (const auto& [wd, names] : m_watches) {
+            ::inotify_rm_watch(m_fd, wd);
+        }
+        m_watches.clear();
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            std::error_code error;
+            const fs::path given = fs::absolute(devices[i], error);
+            add(given, i);
+            const fs::path target = fs::canonical(given, error);
+            if (!error && target != given) {
+                add(target, i);
+            }
+        }
+        std::vector<bool> ignored(devices.size(), false);
+        takeRemovals(ignored);
+    }
+
+    // Marks in `gone` every port whose node has been removed or renamed since.
+    void takeRemovals(std::vector<bool>& gone) {
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            const ssize_t n = m_fd < 0 ? -1 : ::read(m_fd, buf, sizeof buf);
+            if (n <= 0) {
+                return;
+            }
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                const auto it = m_watches.find(event->wd);
+                if (it == m_watches.end() || event->len == 0 ||
+                    (event->mask & (IN_DELETE | IN_MOVED_FROM)) == 0) {
+                    continue;
+                }
+                for (const auto& [name, index] : it->second) {
+                    if (name == event->name && index < gone.size()) {
+                        gone[index] = true;
+                    }
+                }
+            }
+        }
+    }
+
+private:
+    void add(const fs::path& node, std::size_t index) {
+        const int wd = ::inotify_add_watch(m_fd, node.parent_path().c_str(),
+                                           IN_DELETE | IN_MOVED_FROM | IN_CREATE | IN_MOVED_TO);
+        if (wd >= 0) {
+            m_watches[wd].emplace_back(node.filename().string(), index);
+        }
+    }
+
+    int m_fd;
+    std::map<int, std::vector<std::pair<std::string, std::size_t>>> m_watches;
+};
+
 // Waits for what lets the next round start; false when the station is to end.
 class NextBoardWait {
 public:
@@ -71,6 +154,9 @@ public:
         for (const std::string& d : devices) {
             m_nodes.push_back(identityOf(d));
         }
+        if (m_mode == StationMode::Replug) {
+            m_removals.watch(devices);
+        }
     }
 
     bool wait() {
@@ -79,6 +165,7 @@ public:
         QObject::connect(&m_signals, &SignalWatcher::signalled, &loop,
                          [&loop](int) { loop.quit(); });
         std::unique_ptr<QSocketNotifier> input;
+        std::unique_ptr<QSocketNotifier> removals;
         QTimer poll;
         std::vector<bool> gone(m_devices.size(), false);
         if (m_mode == StationMode::Enter) {
@@ -91,16 +178,26 @@ public:
                 }
             });
         } else {
-            poll.setInterval(kReplugPollMs);
-            QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            // The kernel tells of removals and new nodes at once; the poll looks again
+            // for a node that is there but does not open yet.
+            const auto look = [&] {
+                m_removals.takeRemovals(gone);
                 if (allReplugged(gone)) {
                     go = true;
                     loop.quit();
                 }
-            });
+            };
+            if (m_removals.descriptor() >= 0) {
+                removals = std::make_unique<QSocketNotifier>(m_removals.descriptor(),
+                                                             QSocketNotifier::Read);
+                QObject::connect(removals.get(), &QSocketNotifier::activated, &loop, look);
+            }
+            poll.setInterval(kReplugPollMs);
+            QObject::connect(&poll, &QTimer::timeout, &loop, look);
             poll.start();
+            look();
         }
-        if (!m_signals.raised()) {
+        if (!m_signals.raised() && !go) {
             loop.exec();
         }
         return go && !m_signals.raised();
@@ -143,6 +240,7 @@ private:
     StationMode m_mode;
     std::vector<std::string> m_devices;
     std::vector<NodeIdentity> m_nodes;
+    RemovalWatch m_removals;
     std::string m_line;
 };
 
@@ -199,8 +297,11 @@ int runStation(FlashContext& context, const std::vector<std::string>& ports) {
             (r.exitCode == kExitCompleted ? passed : failed) += 1;
         }
         tellTally(options, round, passed, failed);
-        // A refused script fails every board the same way: no round can do better.
-        const bool hopeless = gangExitCode(codes) == kExitBadScript;
+        // A refused script fails every board the same way, and a log that cannot take
+        // a line loses every board's record: no round can do better.
+        const int worst = gangExitCode(codes);
+        const bool hopeless =
+            worst == kExitBadScript || worst == kExitUsage || worst == kExitLogFailed;
         if (context.watcher.raised() || hopeless) {
             break;
         }

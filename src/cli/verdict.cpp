@@ -118,7 +118,17 @@ std::string displayName(const std::string& name) {
     return script::printable(name);
 }
 
-std::string verdictLine(const RunResult& r) {
+std::string verdictLine(const RunResult& r, const std::string& logFailure) {
+    if (logFailed(r)) {
+        // The download's own verdict follows, as it would have been without the log.
+        RunResult run = r;
+        run.exitCode = exitCodeFor(r);
+        const std::string own = verdictLine(run);
+        constexpr std::string_view kProgram = "reburn3: ";
+        return "reburn3: FAILED (exit " + std::to_string(r.exitCode) + "): " + logFailure +
+               "; the record of this download is lost. The download: " +
+               own.substr(own.rfind(kProgram, 0) == 0 ? kProgram.size() : 0);
+    }
     const std::string code = std::to_string(r.exitCode);
     if (r.outcome == RunOutcome::Completed) {
         std::string done = "reburn3: DONE: " + std::to_string(r.records) + " records, " +

@@ -8,7 +8,9 @@ namespace reburn3::cli {
 
 // The last line of every download, "reburn3: " first: what happened, where in the
 // script, whether the device received any of it, and what to do next.
-std::string verdictLine(const RunResult& result);
+// A download whose log line was lost (exit 5) is told as `logFailure` first, then as
+// the download's own verdict.
+std::string verdictLine(const RunResult& result, const std::string& logFailure = {});
 
 // The first line of a download: the tool's version, the device the port resolved to,
 // the script and its SHA-256.

@@ -179,6 +179,20 @@ TEST_F(E2eTest, UsageErrorsGiveExit2) {
     EXPECT_EQ(runReburn3({"flash", "--bogus", "--port", "COM1", script}).exitCode, 2);
     EXPECT_EQ(runReburn3({"check"}).exitCode, 2);
     EXPECT_EQ(runReburn3({"ports", "extra"}).exitCode, 2);
+    // A tag is text, and each key is given once.
+    const Outcome twice =
+        runReburn3({"flash", "--port", "COM1", "--tag", "k=1", "--tag=k=2", script});
+    EXPECT_EQ(twice.exitCode, 2);
+    EXPECT_TRUE(twice.err.startsWith("reburn3: the tag k is given twice"))
+        << twice.err.toStdString();
+    QProcess notText;
+    notText.start("/bin/sh",
+                  {"-c", "exec \"$0\" flash --port COM1 --tag \"$(printf 'k=\\377')\" \"$1\"",
+                   kReburn3, script});
+    ASSERT_TRUE(notText.waitForFinished());
+    EXPECT_EQ(notText.exitCode(), 2);
+    EXPECT_TRUE(
+        notText.readAllStandardError().startsWith("reburn3: --tag k=<FF> is not UTF-8 text"));
 
     // Options before the command are refused in one line, not with the whole help.
     const Outcome early = runReburn3({"--json", "flash", "--port", "COM1", script});
@@ -189,9 +203,10 @@ TEST_F(E2eTest, UsageErrorsGiveExit2) {
     // Each command's help holds its own options and exit codes, and no other's.
     const Outcome flash = runReburn3({"flash", "--help"});
     EXPECT_EQ(flash.exitCode, 0);
-    for (const char* text : {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  130 ", "--port", "--json",
-                             "--quiet", "--log FILE", "--tag KEY=VALUE", "--expect-sha256 HEX",
-                             "--trace FILE", "--repeat N", "--stats", "--reactive", "  --  "}) {
+    for (const char* text :
+         {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  5 ", "  130 ", "--port", "--json", "--quiet",
+          "--log FILE", "--tag KEY=VALUE", "--expect-sha256 HEX", "--trace FILE", "--repeat N",
+          "--stats", "--reactive", "  --  "}) {
         EXPECT_TRUE(flash.out.contains(text)) << text;
     }
     EXPECT_EQ(runReburn3({"help", "flash"}).out, flash.out);

@@ -154,11 +154,11 @@ TEST_F(GangTest, ARefusedScriptOpensNoPort) {
 
 // Three boards on one cable; the second answers wrongly. `link` is where they appear.
 std::unique_ptr<Device> threeBoards(const QString& script, const QString& link,
-                                    const QString& record) {
+                                    const QString& record, const QString& gapMs = "500") {
     return std::make_unique<Device>(
         script,
         QStringList{"--boards", "3", "--link", link, "--faults-on-board", "2", "--wrong-byte-at",
-                    "2", "--replug-gap", "500"},
+                    "2", "--replug-gap", gapMs},
         record);
 }
 
@@ -237,9 +237,11 @@ TEST_F(GangTest, StationRoundsOnEnterThroughATerminalOnStandardInput) {
     EXPECT_EQ(roundsLogged(path("log.jsonl")), kThreeRounds);
 }
 
+// A replug of 10 ms, the node back under the same number, is seen through the kernel's
+// notice of the removal, not missed between two looks.
 TEST_F(GangTest, StationRoundsOnReplug) {
     const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
-    auto boards = threeBoards(script, path("cable"), path("boards.bin"));
+    auto boards = threeBoards(script, path("cable"), path("boards.bin"), "10");
     ASSERT_TRUE(boards->ok());
     QProcess p;
     p.start(kReburn3, {"flash", "--station=replug", "--port", path("cable"), "--log",
@@ -283,6 +285,19 @@ TEST_F(GangTest, RetriesStartAgainOnlyWhileNothingOfTheScriptWentOut) {
         EXPECT_FALSE(o.err.contains("attempt 2"));
         EXPECT_TRUE(o.err.contains("partly programmed"));
     }
+    {
+        // Every answer 400 ms late: each lands after its attempt gave up, and counts for
+        // no later one. Nothing of the script goes out.
+        auto dev = device(script, {"--stay", "--late", "400"});
+        const Outcome o =
+            runReburn3({"flash", "--retries", "2", "--json", "--port", dev->port(), script});
+        EXPECT_EQ(o.exitCode, 1) << o.err.toStdString();
+        const QJsonObject r = resultsByPort(o).begin()->second;
+        EXPECT_EQ(r.value("attempts"), 3);
+        EXPECT_EQ(r.value("reason"), "no-reply");
+        EXPECT_EQ(r.value("partlyProgrammed"), false);
+        EXPECT_EQ(dev->received().toHex(' '), QByteArray("\xE1\x94\xE1\x94\xE1\x94").toHex(' '));
+    }
 }
 
 TEST_F(GangTest, WaitForPortFollowsALateAdapterAndGivesUpInTime) {
@@ -291,6 +306,24 @@ TEST_F(GangTest, WaitForPortFollowsALateAdapterAndGivesUpInTime) {
     const Outcome o = runReburn3({"flash", "--wait-for-port", "5", "--port", path("late"), script});
     EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
     EXPECT_TRUE(o.err.contains("waiting for " + path("late")));
+
+    // A port there but held by another process (an advisory lock) is waited for too.
+    auto held = device(script);
+    const int holder =
+        ::open(held->port().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    QProcess p;
+    p.setReadChannel(QProcess::StandardError);
+    p.start(kReburn3, {"flash", "--wait-for-port", "10", "--port", held->port(), script});
+    QString err;
+    while (!err.contains("waiting for") && p.waitForReadyRead(kProcessLimitMs)) {
+        err += QString::fromUtf8(p.readAllStandardError());
+    }
+    ::close(holder);
+    ASSERT_TRUE(p.waitForFinished(kProcessLimitMs));
+    EXPECT_EQ(p.exitCode(), 0) << (err + p.readAllStandardError()).toStdString();
+    EXPECT_EQ(held->received().toHex(' '),
+              (QByteArray("\xE1\x94") + sentBytesOf(kTiny)).toHex(' '));
 
     QElapsedTimer clock;
     clock.start();

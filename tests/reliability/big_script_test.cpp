@@ -114,6 +114,12 @@ TEST_F(BigScript, CheckAcceptsItInConstantMemoryAndFlashStartsOnIt) {
     QString seen;
     // 20 lines of 18 records.
     ASSERT_TRUE(waitForOutput(p, "Processing ...   360", seen)) << seen.toStdString();
+    // The run plays the copy its check took of all 200 MB: a file, not the process's memory.
+    const QString status = readAll(QString("/proc/%1/status").arg(p.processId()));
+    const long flashPeakKb = status.section("VmHWM:", 1).trimmed().section(' ', 0, 0).toLong();
+    std::printf("flash: peak RSS %ld kB on the %lld-byte script\n", flashPeakKb,
+                static_cast<long long>(kLines * kLineBytes));
+    EXPECT_LT(flashPeakKb, smallCheck.peakRssKb + 16 * 1024);
     const Outcome o = interruptRun(p, seen);
     ASSERT_TRUE(o.finished);
     const QByteArray got = dev->received();

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -16,7 +17,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "reliability/harness.h"
@@ -148,6 +151,112 @@ TEST_F(CliFaults, AHandshakeThatNeverEndsIsGivenUpAtTheLimit) {
                   2)
             << bad;
     }
+}
+
+// Fills the file system of `folder` (a file "fill" in it) up to `pagesLeft` free pages.
+void fillLeaving(const QString& folder, int pagesLeft) {
+    const QByteArray fill = (folder + "/fill").toLocal8Bit();
+    const int fd = ::open(fill.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray page(4096, 'x');
+    while (::write(fd, page.constData(), static_cast<std::size_t>(page.size())) > 0) {
+    }
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    EXPECT_EQ(::ftruncate(fd, std::max<off_t>(0, size - off_t{4096} * pagesLeft)), 0);
+    ::close(fd);
+}
+
+// A --log line is whole or absent, on a file system of eight pages: one that cannot take
+// a line stops the command before the port opens; one that fills up during the run (no
+// room at all, or room for part of the line) leaves the file exactly as it was and ends
+// the command with its own reason, exit 5, the download's end kept in runReason.
+TEST_F(CliFaults, TheLogLineIsWholeOrAbsent) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting the small file system the case needs takes root";
+    }
+    const QString fs = path("fs");
+    ASSERT_TRUE(QDir().mkpath(fs));
+    if (::mount("tmpfs", fs.toLocal8Bit().constData(), "tmpfs", 0, "size=32k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    }
+    const std::shared_ptr<void> unmount(
+        nullptr, [&fs](void*) { ::umount2(fs.toLocal8Bit().constData(), MNT_DETACH); });
+    const QByteArray earlier = "{\"type\":\"result\",\"pad\":\"" + QByteArray(4069, 'x') + "\"}\n";
+    ASSERT_EQ(earlier.size(), 4096);
+    const QByteArray bytes = linesScript(40, 30, 6);
+    const QString script = writeScript("s.pf3", bytes);
+    struct Case {
+        int pagesLeftAtStart;  // -1: no filling before the run
+        int pagesLeftMidRun;   // -1: no filling during it
+        int tagBytes;
+        int exitCode;
+    };
+    for (const Case& c : {Case{0, -1, 1, 2}, Case{-1, 0, 1, 5}, Case{-1, 1, 6000, 5}}) {
+        QFile::remove(fs + "/fill");
+        QFile log(fs + "/log.jsonl");
+        ASSERT_TRUE(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        log.write(earlier);
+        log.close();
+        if (c.pagesLeftAtStart >= 0) {
+            fillLeaving(fs, c.pagesLeftAtStart);
+        }
+        auto dev = device(script);
+        QProcess p;
+        startReburn3(p, {"flash", "--json", "--log", log.fileName(), "--tag",
+                         "t=" + QString(c.tagBytes, 'v'), "--port", dev->port(), script});
+        QString seen;
+        if (c.pagesLeftMidRun >= 0) {
+            ASSERT_TRUE(waitForOutput(p, "Processing ...", seen));
+            fillLeaving(fs, c.pagesLeftMidRun);
+        }
+        const Outcome o = collect(p, seen);
+        const QJsonObject result = lastJson(o.out);
+        EXPECT_EQ(o.exitCode, c.exitCode) << o.err.toStdString();
+        EXPECT_EQ(result.value("exitCode").toInt(), c.exitCode);
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_EQ(log.readAll(), earlier) << "the log is not as it was";
+        log.close();
+        if (c.exitCode == 2) {
+            EXPECT_TRUE(
+                o.verdict.startsWith("reburn3: NOT STARTED (exit 2): the log file cannot "
+                                     "take a line: "))
+                << o.verdict.toStdString();
+            EXPECT_TRUE(dev->received().isEmpty());
+            continue;
+        }
+        EXPECT_EQ(result.value("reason").toString(), "log-failed");
+        EXPECT_EQ(result.value("runReason").toString(), "completed");
+        EXPECT_TRUE(result.value("completed").toBool());
+        EXPECT_TRUE(
+            o.verdict.contains(": No space left on device; the record of this download "
+                               "is lost. The download: DONE: "))
+            << o.verdict.toStdString();
+        EXPECT_EQ(dev->received().toHex(' '), downloadOf(bytes).toHex(' '));
+    }
+}
+
+// A SIGTERM sent the moment the process exists: held pending (blocked in the parent,
+// as the child inherits it) until the program unblocks it, which it does only once its
+// handlers are in place, before anything else.
+TEST_F(CliFaults, ASignalInTheFirstMillisecondsGetsAVerdictAndAResult) {
+    const QString script = writeScript("s.pf3", linesScript(10, 8, 7));
+    auto dev = device(script);
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &term, nullptr), 0);
+    QProcess p;
+    startReburn3(p, {"flash", "--json", "--port", dev->port(), script});
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_EQ(::pthread_sigmask(SIG_UNBLOCK, &term, nullptr), 0);
+    const Outcome o = collect(p);
+    ASSERT_TRUE(o.finished) << "ended by the signal itself";
+    EXPECT_EQ(o.exitCode, 130);
+    EXPECT_EQ(lastJson(o.out).value("reason").toString(), "interrupted");
+    EXPECT_EQ(o.verdict,
+              "reburn3: INTERRUPTED (exit 130) before the download started; the "
+              "device was not touched.");
+    EXPECT_TRUE(dev->received().isEmpty());
 }
 
 // Closed standard descriptors must not be taken for the signal watcher's pipe, and a

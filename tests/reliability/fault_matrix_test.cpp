@@ -14,7 +14,9 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <functional>
 #include <random>
+#include <string_view>
 
 #include "reliability/harness.h"
 
@@ -587,148 +589,87 @@ TEST_F(ScriptFaults, ANameThatDoesNotExist) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The script changed on disk while a run plays it. The command line selects the script
-// and starts the run at once, so the file is changed while the run waits for the
-// handshake (about 300 ms) or in the middle of the run. The script is larger than the
-// block the reader verifies and plays at a time, so that a change in the middle of the
-// run reaches a block not read yet.
+// The script changed on disk at any moment after its check: while --wait-for-port waits,
+// once the port is open (the handshake), in the middle of the run. The run plays the copy
+// its check took, so the device gets exactly the bytes pinned with --expect-sha256 and the
+// header names their hash, whatever happened to the file. The script is larger than the
+// 64 KiB block the reader plays at a time.
 
-class ScriptChanges : public ReliabilityTest {
-protected:
-    static QByteArray original() { return linesScript(300, 64, 1); }
-    static QByteArray other() { return linesScript(300, 64, 2); }
-
-    // Starts a download of a copy of original(), waits for `when` on standard output,
-    // then applies `change` to the file.
-    Outcome runAndChange(const QString& when, const std::function<void(const QString&)>& change) {
-        const QString played = writeScript("device.pf3", original());
-        scriptPath = writeScript("script.pf3", original());
-        dev = device(played);
-        QProcess p;
-        startReburn3(p, {"flash", "--port", dev->port(), scriptPath});
-        QString seen;
-        EXPECT_TRUE(waitForOutput(p, when, seen)) << seen.toStdString();
-        change(scriptPath);
-        return collect(p, seen);
-    }
-    // What the device got is the start of the download of the original script.
-    void expectOnlyOriginalBytes() {
-        const QByteArray got = dev->received();
-        EXPECT_TRUE(downloadOf(original()).startsWith(got))
-            << "the device received bytes the checked script does not hold";
-    }
-
-    QString scriptPath;
-    std::unique_ptr<Device> dev;
+struct ChangeCase {
+    const char* name;
+    const char* moment;  // "wait", "handshake" or "midrun"
+    std::function<void(const QString& file, const QString& other)> change;
 };
 
-const QString kHandshake = "Program Mode = 103 ... please wait";
-// Line 10 of 300, in the first block (a progress line may go on with the time of day).
-const QString kMidRun = "Processing ...   660";
-
-void remove(const QString& file) {
-    QFile::remove(file);
-}
-void truncateTo(const QString& file, qint64 size) {
-    ASSERT_EQ(::truncate(file.toLocal8Bit().constData(), size), 0);
-}
-void rewriteInPlace(const QString& file, const QByteArray& bytes) {
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
+void PrintTo(const ChangeCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-// An open file lives on when its name is removed: the run plays what it checked.
-TEST_F(ScriptChanges, DeletedDuringTheHandshakeTheRunCompletes) {
-    const Outcome o = runAndChange(kHandshake, remove);
+class ScriptChanges : public ReliabilityTest, public ::testing::WithParamInterface<ChangeCase> {};
+
+void rewriteInPlace(const QString& file, const QString& other) {
+    QFile from(other);
+    QFile to(file);
+    ASSERT_TRUE(from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly));
+    to.write(from.readAll());
+}
+
+TEST_P(ScriptChanges, TheDeviceGetsTheCheckedBytes) {
+    const ChangeCase& c = GetParam();
+    const QByteArray original = linesScript(300, 64, 1);
+    const QString sha = QCryptographicHash::hash(original, QCryptographicHash::Sha256).toHex();
+    const QString script = writeScript("script.pf3", original);
+    const QString other = writeScript("other.pf3", linesScript(300, 64, 2));
+    const bool waiting = std::string_view(c.moment) == "wait";
+    auto dev = device(
+        writeScript("device.pf3", original),
+        waiting ? QStringList{"--link", path("late"), "--link-delay", "1.5"} : QStringList{});
+    QProcess p;
+    startReburn3(p, QStringList{"flash", "--expect-sha256", sha, "--port"} +
+                        (waiting ? QStringList{path("late"), "--wait-for-port", "10"}
+                                 : QStringList{dev->port()}) +
+                        QStringList{script});
+    QString seen;
+    QString err;
+    if (waiting) {
+        p.setReadChannel(QProcess::StandardError);
+        while (!err.contains("reburn3: waiting for") && p.waitForReadyRead(kProcessLimitMs)) {
+            err += QString::fromUtf8(p.readAllStandardError());
+        }
+        p.setReadChannel(QProcess::StandardOutput);
+    } else {
+        const bool handshake = std::string_view(c.moment) == "handshake";
+        ASSERT_TRUE(waitForOutput(
+            p, handshake ? "Program Mode = 103 ... please wait" : "Processing ...   660", seen));
+    }
+    c.change(script, other);
+    const Outcome o = collect(p, seen);
     ASSERT_TRUE(o.finished);
     EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
-    EXPECT_TRUE(o.outLines().contains(kComplete));
-    EXPECT_EQ(dev->received().toHex(' '), downloadOf(original()).toHex(' '));
+    EXPECT_TRUE((err + o.header).contains("SHA-256 " + sha)) << o.header.toStdString();
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(original).toHex(' '));
 }
 
-TEST_F(ScriptChanges, DeletedMidRunTheRunCompletes) {
-    const Outcome o = runAndChange(kMidRun, remove);
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
-    EXPECT_EQ(dev->received().toHex(' '), downloadOf(original()).toHex(' '));
-}
+const auto kRewrite = [](const QString& f, const QString& other) { rewriteInPlace(f, other); };
+const auto kTruncate = [](const QString& f, const QString&) {
+    ASSERT_EQ(::truncate(f.toLocal8Bit().constData(), 4000), 0);
+};
+const auto kRemove = [](const QString& f, const QString&) { QFile::remove(f); };
+const auto kRename = [](const QString& f, const QString& other) {
+    ASSERT_EQ(::rename(other.toLocal8Bit().constData(), f.toLocal8Bit().constData()), 0);
+};
 
-TEST_F(ScriptChanges, TruncatedDuringTheHandshakeTheRunStops) {
-    const Outcome o = runAndChange(kHandshake, [](const QString& f) { truncateTo(f, 10000); });
-    ASSERT_TRUE(o.finished);
-    // Found before the first byte of the script went out: nothing was sent.
-    EXPECT_EQ(o.exitCode, 3);
-    EXPECT_TRUE(o.verdict.endsWith(kUntouched +
-                                   " Keep the script unchanged during a download, then try again."))
-        << o.verdict.toStdString();
-    const QStringList err = o.errLines();
-    EXPECT_EQ(err,
-              runErr({"** ERROR ** Input file changed on disk during the run: " + scriptPath}));
-    EXPECT_FALSE(o.outLines().contains(kComplete));
-    EXPECT_EQ(o.outLines().mid(o.outLines().size() - 9), closingLines() + kExitLines);
-    expectOnlyOriginalBytes();
-}
-
-TEST_F(ScriptChanges, TruncatedMidRunTheRunStops) {
-    const Outcome o = runAndChange(kMidRun, [](const QString& f) { truncateTo(f, 4000); });
-    ASSERT_TRUE(o.finished);
-    // Bytes of the script have gone out: exit 3 would promise that none did.
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_TRUE(o.verdict.startsWith("reburn3: FAILED (exit 1) at script line "))
-        << o.verdict.toStdString();
-    EXPECT_TRUE(o.verdict.contains(": the script changed on disk during the run" + kPartly))
-        << o.verdict.toStdString();
-    // The cut falls into a block not read yet: the reader notices before it uses it.
-    const QStringList err = o.errLines();
-    ASSERT_EQ(err.size(), 4) << o.err.toStdString();
-    EXPECT_EQ(err.mid(0, 2), kRunErrStart);
-    EXPECT_EQ(err[2], "** ERROR ** Input file changed on disk during the run: " + scriptPath);
-    EXPECT_EQ(err[3], kStopTime);
-    EXPECT_FALSE(o.outLines().contains(kComplete));
-    expectOnlyOriginalBytes();
-}
-
-TEST_F(ScriptChanges, RewrittenInPlaceDuringTheHandshakeTheRunIsNotReportedAsDone) {
-    const Outcome o =
-        runAndChange(kHandshake, [](const QString& f) { rewriteInPlace(f, other()); });
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 3);
-    EXPECT_TRUE(o.errLines().contains("** ERROR ** Input file changed on disk during the run: " +
-                                      scriptPath))
-        << o.err.toStdString();
-    EXPECT_FALSE(o.outLines().contains(kComplete));
-    EXPECT_EQ(o.outLines().mid(o.outLines().size() - 9), closingLines() + kExitLines);
-}
-
-TEST_F(ScriptChanges, RewrittenInPlaceMidRunTheRunIsNotReportedAsDone) {
-    const Outcome o = runAndChange(kMidRun, [](const QString& f) { rewriteInPlace(f, other()); });
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_TRUE(o.errLines().contains("** ERROR ** Input file changed on disk during the run: " +
-                                      scriptPath))
-        << o.err.toStdString();
-    EXPECT_FALSE(o.outLines().contains(kComplete));
-    EXPECT_EQ(o.outLines().mid(o.outLines().size() - 9), closingLines() + kExitLines);
-}
-
-// A script rewritten in place while it is played: the reader notices the change before
-// it uses a byte of the new contents, so the device receives only checked bytes.
-TEST_F(ScriptChanges, RewrittenInPlaceNothingButCheckedBytesAreSent) {
-    runAndChange(kMidRun, [](const QString& f) { rewriteInPlace(f, other()); });
-    expectOnlyOriginalBytes();
-}
-
-// A new file put in its place (an editor's save, `mv`) leaves the open one untouched.
-TEST_F(ScriptChanges, ReplacedByRenameMidRunTheRunPlaysTheOriginal) {
-    const Outcome o = runAndChange(kMidRun, [this](const QString& f) {
-        const QString fresh = writeScript("fresh.pf3", other());
-        ASSERT_EQ(::rename(fresh.toLocal8Bit().constData(), f.toLocal8Bit().constData()), 0);
-    });
-    ASSERT_TRUE(o.finished);
-    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
-    EXPECT_EQ(dev->received().toHex(' '), downloadOf(original()).toHex(' '));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScriptChanges,
+    ::testing::Values(ChangeCase{"RewrittenWhileWaitingForThePort", "wait", kRewrite},
+                      ChangeCase{"TruncatedWhileWaitingForThePort", "wait", kTruncate},
+                      ChangeCase{"RewrittenDuringTheHandshake", "handshake", kRewrite},
+                      ChangeCase{"TruncatedDuringTheHandshake", "handshake", kTruncate},
+                      ChangeCase{"RewrittenMidRun", "midrun", kRewrite},
+                      ChangeCase{"TruncatedMidRun", "midrun", kTruncate},
+                      ChangeCase{"DeletedMidRun", "midrun", kRemove},
+                      ChangeCase{"ReplacedByRenameMidRun", "midrun", kRename}),
+    [](const ::testing::TestParamInfo<ChangeCase>& param) { return param.param.name; });
 
 }  // namespace
 }  // namespace reburn3::reliability
