@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Makes the Debian packages from a fresh clone of this repository's HEAD, checks them
 # with lintian, installs them with apt-get, runs the installed programs (--version, the
 # man pages, a complete download into the simulated device), removes them and checks that

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Makes a man page from a program's own --help with help2man, so that the page always
 # says what the program says.
 #

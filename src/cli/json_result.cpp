@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/json_result.h"
 
 #include "cli/exit_codes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // reburn3: downloads firmware into an ORX-716 over a serial port, from the command line.
 
 #include <unistd.h>

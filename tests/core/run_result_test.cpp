@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The run result the engine fills in as it stops a run: the reason, where in the script
 // it stopped, the bytes it compared, and whether the device may hold part of the script.
 // Every report of a run's end (the verdict line, the JSON result, the log line) is drawn

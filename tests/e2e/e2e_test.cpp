@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end: the `reburn3` binary downloads through the real QSerialPort driver into the
 // simulated ORX-716 (`reburn3 simulate`) on a real pseudo-terminal. Every test runs both
 // as separate processes and judges exit codes, output lines and the bytes the device got.

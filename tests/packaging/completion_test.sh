@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # completion_test.sh COMPLETION_FILE BIN_DIR
 # Drives the completion functions as bash does (COMP_WORDS, COMP_CWORD), against the
 # programs of the build and a device folder made up for the test.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # man_pages_test.sh BIN_DIR MAN_DIR
 # Every option that a command's --help names is in the man page, and every option the man
 # page names is one some --help names: the pages cannot drift from the programs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fault matrix: `reburn3 flash` with the real serial driver against the simulated
 // ORX-716 on a pseudo-terminal, one fault per case. Every case judges the whole status and
 // debug output (times of day folded to hh:mm:ss, the handshake's "please wait" lines to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QtSerialDriver against a real pseudo-terminal: the test holds the master side and plays
 // the device; the driver opens the slave side as its serial port.
 
