@@ -46,6 +46,7 @@ QJsonObject resultJson(const RunResult& r, const Tags& tags) {
     o.insert("startedAt", text(r.startedAt));
     o.insert("endedAt", text(r.endedAt));
     o.insert("version", text(r.version));
+    o.insert("commit", text(r.commit));
     o.insert("port", text(r.port));
     o.insert("device", text(r.device));
     o.insert("script", text(r.script));

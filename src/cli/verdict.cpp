@@ -160,7 +160,11 @@ std::string verdictLine(const RunResult& r) {
 }
 
 std::string headerLine(const RunResult& r) {
-    std::string line = "reburn3 " + r.version + ": " + displayName(r.device);
+    std::string line = "reburn3 " + r.version;
+    if (!r.commit.empty()) {
+        line += " (commit " + r.commit + ")";
+    }
+    line += ": " + displayName(r.device);
     if (r.port != r.device) {
         line += " (" + displayName(r.port) + ")";
     }

@@ -11,7 +11,7 @@ namespace reburn3::cli {
 // script, whether the device received any of it, and what to do next.
 std::string verdictLine(const RunResult& result);
 
-// The first line of a download: the tool's version, the device the port resolved to,
+// The first line of a download: the tool's version and commit, the device the port resolved to,
 // the script and its SHA-256.
 std::string headerLine(const RunResult& result);
 

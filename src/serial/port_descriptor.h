@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace reburn3 {
 
@@ -20,5 +21,13 @@ int lastSystemError();
 // the far end). `lastError` is the system error number seen by the failed call, or 0. A read
 // that found nothing or a write that had to wait is no loss.
 bool deviceGone(std::intptr_t handle, int lastError);
+
+// Why this process may not open `device`, and what would let it, as the device's owner,
+// group and mode say: "it belongs to the group dialout: add the user to it (sudo adduser
+// $USER dialout) and log in again", or, for a device open to its owner only, "... ask for
+// access to it". Empty when the system cannot tell (no such file; Windows). The one
+// diagnosis of a refused port: the driver's reason and the command line's verdict both
+// give it.
+std::string permissionDiagnosis(const std::string& device);
 
 }  // namespace reburn3

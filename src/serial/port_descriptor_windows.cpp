@@ -29,4 +29,8 @@ bool deviceGone(std::intptr_t handle, int lastError) {
            GetLastError() != ERROR_IO_PENDING;
 }
 
+std::string permissionDiagnosis(const std::string& /*device*/) {
+    return {};
+}
+
 }  // namespace reburn3

@@ -104,7 +104,7 @@ TEST_F(RunResultTest, ACompletedRunHasNoFailurePlaceAndANewRunStartsClean) {
     EXPECT_EQ(result().reason, RunReason::Completed);
     EXPECT_EQ(result().failedRecord, 0U);
     EXPECT_TRUE(result().expected.empty());
-    EXPECT_TRUE(result().partlyProgrammed);
+    EXPECT_FALSE(result().partlyProgrammed);
 }
 
 TEST_F(RunResultTest, AnAbortDuringTheHandshakeIsAnInterruptionBeforeAnyScriptByte) {
