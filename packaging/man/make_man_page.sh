@@ -36,11 +36,12 @@ as_man() {
                 print ".TP"
                 print "\\fB" tag "\\fR"
                 if (text != "") print text
+                after_tag = 1
             }
             tag = ""; text = ""
         }
-        /^$/ { flush(); print ".PP"; next }
-        /^[A-Z][A-Za-z ]*:$/ { flush(); print ".PP"; print ".B " $0; next }
+        /^$/ { flush(); print ".PP"; after_tag = 0; next }
+        /^[A-Z][A-Za-z ]*:$/ { flush(); print ".PP"; print ".B " $0; after_tag = 0; next }
         /^  [^ ]/ {
             flush()
             line = substr($0, 3)
@@ -52,7 +53,12 @@ as_man() {
             next
         }
         /^   +[^ ]/ && tag != "" { line = $0; sub(/^ +/, "", line); text = text " " line; next }
-        { flush(); print }
+        {
+            flush()
+            if (after_tag) print ".PP"
+            after_tag = 0
+            print
+        }
         END { flush() }'
 }
 

@@ -61,12 +61,6 @@ inline constexpr std::string_view kCommandLineHelp =
     "  when it is set and not empty (a USB adapter such as /dev/ttyUSB0), else\n"
     "  /dev/ttyS<n-1>.\n"
     "\n"
-    "Exit status:\n"
-    "  0    the window was left with \"Exit / Abort\", or --help or --version was\n"
-    "       answered; how a download ended is in the status log, not in the exit\n"
-    "       code (`reburn3 flash` gives it as its exit code)\n"
-    "  1    Qt could not start, e.g. with no display; standard error says why\n"
-    "\n"
     "Environment:\n"
     "  ORX716_COMn      the device of port n, COM1 to COM8 (n from 1 to 8)\n";
 
