@@ -39,7 +39,7 @@ grep -qi "script" <<<"$gui_page" || fail "reburn3-gui(1) does not describe the s
 grep -q "^EXIT STATUS" <<<"$gui_page" || fail "reburn3-gui(1) has no EXIT STATUS"
 # Each variable of ENVIRONMENT is a tag with its text, not a blank tag.
 awk '/^ENVIRONMENT/ { inside = 1; next } inside && /^[A-Z]/ { exit } inside && NF { print }' \
-    <<<"$gui_page" | grep -q "ORX716_COMn .*device" ||
+    <<<"$gui_page" | tr -s ' \n' ' ' | grep -q "ORX716_COMn the device" ||
     fail "reburn3-gui(1): ENVIRONMENT does not give ORX716_COMn with its text"
 
 sim_page=$(page_text "$man/reburn3-sim.1")

@@ -13,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <random>
@@ -380,10 +381,10 @@ TEST_F(PortFaults, APortThisUserMayNotOpen) {
                      << o.err.toStdString();
     }
     // One diagnosis, from the device's owner, group and mode (a pseudo-terminal's: root,
-    // tty, 0620), in the debug line and in the verdict alike; never "join dialout".
-    const QString why =
-        "it is open to its owner root only (its group tty may not both read and write it): "
-        "ask for access to it";
+    // tty or root, 0620), in the debug line and in the verdict alike; never "join dialout".
+    const QString why = "it is open to its owner root only (its group " +
+                        QFileInfo(dev->port()).group() +
+                        " may not both read and write it): ask for access to it";
     expectOpenFailure(o, "11", "Permission denied on " + dev->port() + ": " + why + ".", "*");
     EXPECT_TRUE(o.verdict.contains("permission denied; " + why)) << o.verdict.toStdString();
     EXPECT_FALSE(o.err.contains("dialout")) << o.err.toStdString();
