@@ -14,8 +14,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -271,8 +271,9 @@ TEST_F(E2eTest, TheSimulatorAnswersUnderItsOwnName) {
 
     const Outcome bad = runReburn3({"simulate", "--bogus", "x.pf3"});
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_EQ(bad.err, "reburn3 simulate: unknown option --bogus\n"
-                       "Try 'reburn3 simulate --help'.\n");
+    EXPECT_EQ(bad.err,
+              "reburn3 simulate: unknown option --bogus\n"
+              "Try 'reburn3 simulate --help'.\n");
     EXPECT_TRUE(bad.out.isEmpty());
     EXPECT_EQ(runReburn3({"simulate", "--version", "x.pf3"}).exitCode, 2);
     p.start(sim, {"--lifetime"});
