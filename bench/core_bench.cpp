@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Micro-benchmarks of the core: the script check's throughput and the record
 // reader's cost per record. They report figures; they never fail on time.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window's figures: a whole download clicked through the main window against the
 // simulated device (wall time against the script's tick bound, tick periods, CPU time),
 // or the window with its port open and idle (CPU time). Run offscreen:

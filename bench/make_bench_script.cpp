@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the benchmark download script: a firmware image sent in script lines of a
 // fixed number of T bytes, each closed by one R acknowledgement (the byte that makes
 // the line's bytes sum to 0 modulo 256) and a line mark.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Benchmarks of the Qt edges (included by bench/CMakeLists.txt when Qt is on).
 if(NOT TARGET reburn3_widgets)
     return()

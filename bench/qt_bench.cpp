@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Micro-benchmarks of the Qt edges: a log post with the repaint of the window's own
 // list view (offscreen), and the serial driver's put and poll per byte over a
 // pseudo-terminal. They report figures; they never fail on time.

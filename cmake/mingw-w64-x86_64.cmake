@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-building the plain C++ parts for 64-bit Windows with Debian's MinGW-w64 (the POSIX
 # threads variant), and running what is built under Wine (scripts/windows-check.sh).
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The version a build reports. project(VERSION) is the one number; this adds the commit the
 # tree was built from when it is a git checkout (or REBURN3_COMMIT when a packager sets it).
 set(REBURN3_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)

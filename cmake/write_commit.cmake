@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake -DSOURCE_DIR=... -DOUTPUT=... [-DCOMMIT=...] -P write_commit.cmake
 # Writes OUTPUT with the short commit of SOURCE_DIR ("abc1234", "abc1234-dirty" when the
 # tree has changes; the Debian packaging in debian/ does not count, since building a package

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine against a device whose every reply byte and its tick come from the fuzzer,
 // behind a port whose buffer, line speed, refused writes and loss come from the fuzzer
 // too: whatever happens, the run ends (the harness aborts it, as an operator would, when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Any byte string as a script: the check must agree with the reader that walks it,
 // feeding the check in pieces must not change its verdict, and nothing may read past
 // the end or crash.

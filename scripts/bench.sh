@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The performance figures of reburn3, in one command (docs/performance.md explains them).
 #
 #   scripts/bench.sh [--runs N] [--quick] [--no-gui] [--build DIR] [--out FILE]

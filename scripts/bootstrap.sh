@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs with apt whatever the build and the tests need and is not there yet.
 # Safe to run again: it installs nothing when everything is present.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the whole tree (programs, tests, benchmarks) with warnings as errors in each build
 # type a packager may choose, with GCC and with clang, each in build-types/COMPILER-TYPE.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Opens reburn3-gui wired to the simulated ORX-716: COM6 is mapped onto the simulator's
 # pseudo-terminal and the demonstration script is named on the command line, so the
 # operator only presses "Configure COM port", "Initialize" and "Program FLASH".

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang (AddressSanitizer + UBSan) and runs each for the
 # given number of seconds (default 180). Each starts from its corpus in fuzz/corpus and adds
 # to it what it finds that is new, so the corpus grows from run to run (scripts/fuzz.sh then

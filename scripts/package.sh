@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Makes the Debian packages from a fresh clone of this repository's HEAD, checks them
-# with lintian, installs them with apt-get, runs the installed programs (--version, the
+# SPDX-License-Identifier: Apache-2.0
+# Makes the Debian source and binary packages from a fresh clone of this repository's
+# HEAD, checks them with lintian (--pedantic: no error, no warning), installs them with apt-get, runs the installed programs (--version, the
 # man pages, a complete download into the simulated device), removes them and checks that
 # nothing they installed is left behind. Installs what it needs first, like bootstrap.sh.
 #
-#   scripts/package.sh            the packages land in ./dist
+#   scripts/package.sh            the packages land in ./dist: the .changes and every file it
+#                                 names (source, .debs, debug symbols, .buildinfo), nothing else
 #   PACKAGE_CHECK=1 scripts/package.sh    also run the package build's own tests
 #
 # Exits non-zero on any failure, including a lintian error.
@@ -69,25 +71,34 @@ if [ "${PACKAGE_CHECK:-0}" != 1 ]; then
     build_options="$build_options nocheck"
     profiles=nocheck
 fi
-say "building (dpkg-buildpackage -b, DEB_BUILD_OPTIONS=$build_options)"
+say "building the source and binary packages (dpkg-buildpackage, DEB_BUILD_OPTIONS=$build_options)"
 start=$(date +%s)
 DEB_BUILD_OPTIONS=$build_options DEB_BUILD_PROFILES=$profiles \
-    dpkg-buildpackage -b -us -uc >"$work/build.log" 2>&1 ||
+    dpkg-buildpackage -us -uc >"$work/build.log" 2>&1 ||
     { tail -n 60 "$work/build.log" >&2; die "dpkg-buildpackage"; }
 say "built in $(($(date +%s) - start)) s"
 
-mkdir -p "$dist"
+# dist holds one set that belongs together: the .changes and exactly the files it names.
 cd "$work"
-cp reburn3_"$version"_*.deb reburn3-gui_"$version"_*.deb reburn3_"$version"_*.changes "$dist"/
+changes=$(ls reburn3_"$version"_*.changes)
+mapfile -t named < <(awk '/^Files:/ { inside = 1; next } /^[^ ]/ { inside = 0 } inside { print $5 }' "$changes")
+[ "${#named[@]}" -gt 0 ] || die "$changes names no files"
+mkdir -p "$dist"
+rm -f "$dist"/reburn3*_"$version"* "$dist"/reburn3*.changes "$dist"/reburn3*.deb \
+    "$dist"/reburn3*.dsc "$dist"/reburn3*.tar.* "$dist"/reburn3*.buildinfo
+cp "$changes" "${named[@]}" "$dist"/
+say "dist: $(cd "$dist" && ls | tr '\n' ' ')"
 deb=$(ls "$dist"/reburn3_"$version"_*.deb)
 gui_deb=$(ls "$dist"/reburn3-gui_"$version"_*.deb)
 for f in "$deb" "$gui_deb"; do
     say "$(basename "$f"): $(dpkg-deb -f "$f" Depends)"
 done
 
-say "lintian"
-lintian --fail-on error --display-info "$deb" "$gui_deb" | tee "$work/lintian.txt" ||
-    die "lintian reports errors"
+# The .changes takes lintian to the source package and every binary package; the tags that
+# remain are explained in docs/packaging.md.
+say "lintian --pedantic"
+lintian --pedantic --fail-on error,warning --display-info "$dist/$(basename "$changes")" |
+    tee "$work/lintian.txt" || die "lintian reports errors or warnings"
 
 # What is there before, to check afterwards that the packages leave nothing behind.
 dpkg-query -W -f='${Package}\n' | sort >"$work/packages.before"

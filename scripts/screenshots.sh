@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Renders the desktop windows to docs/: the main window half way through a download
 # against the simulated device, the port dialog and the About box, each with the
 # title bar and frame a window manager gives it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds everything and runs every test; then builds and
 # runs the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer.
 # Exits non-zero on any failure or sanitizer report.

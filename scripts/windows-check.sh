@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Windows half, compiled and run: cross-builds the core, its tick-by-tick tests, the
 # registry reader behind "System Info..." and the Windows COMn map with Debian's MinGW-w64,
 # then runs the tests under Wine (the registry tests against Wine's own registry).

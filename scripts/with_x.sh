@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a command on a virtual X display of its own (Xvfb) managed by JWM, a small
 # window manager that frames each window with only the title bar buttons it asks for
 # (minimize and close on the main window, close alone on the dialogs) and closes the

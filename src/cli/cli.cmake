@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # reburn3: the command line (Qt Core + SerialPort, no widgets).
 find_package(Qt6 REQUIRED COMPONENTS Core SerialPort)
 

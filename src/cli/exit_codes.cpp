@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/exit_codes.h"
 
 namespace reburn3::cli {
@@ -114,7 +115,8 @@ std::string_view exitCodeHelp() {
            "  2    usage error\n"
            "  3    the script cannot be read, is invalid or is not the one expected;\n"
            "       nothing was sent\n"
-           "  4    the port could not be opened, a write to it failed, or the device was lost\n"
+           "  4    the port could not be opened, a write to it failed, or the device was\n"
+           "       lost\n"
            "  5    the download's --log line could not be written (a full disk); the\n"
            "       download itself may have completed: see the last line\n"
            "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/flash_command.h"
 
 #include "cli/flash_session.h"
@@ -23,6 +24,7 @@
 #include "app/clock.h"
 #include "app/form1.h"
 #include "app/startup.h"
+#include "app/version.h"
 #include "cli/cli_texts.h"
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
@@ -61,12 +63,6 @@ std::string nowUtc() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
 }
 
-std::string versionText() {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%d.%02d", text::kVersionMajor, text::kVersionMinor);
-    return buf;
-}
-
 // The device a --port value stands for: the mapped device of COMn, else the path.
 std::string resolvedDevice(const std::string& port) {
     if (const std::optional<int> com = parseComName(port)) {
@@ -77,9 +73,10 @@ std::string resolvedDevice(const std::string& port) {
 
 RunResult baseResult(const FlashOptions& options) {
     RunResult r;
-    r.version = versionText();
+    r.version = programVersion();
+    r.commit = buildCommit();
     r.port = options.port;
-    r.device = resolvedDevice(options.port);
+    r.device = options.port.empty() ? std::string() : resolvedDevice(options.port);
     r.script = options.script.empty() ? std::string() : absolutePath(options.script);
     r.startedAt = nowUtc();
     return r;

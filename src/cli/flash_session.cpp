@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/flash_session.h"
 
 #include <fcntl.h>

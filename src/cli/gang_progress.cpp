@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/gang_progress.h"
 
 #include <sys/ioctl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/info_commands.h"
 
 #include <QJsonArray>
@@ -10,6 +11,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/script_problem.h"
+#include "cli/sha256_digest.h"
 #include "cli/verdict.h"
 #include "script/format_hint.h"
 #include "script/script_check.h"
@@ -78,6 +80,8 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
     }
     CheckOptions options;
     options.lineBaud = lineBaud;
+    Sha256Digest digest;
+    options.digest = &digest;
     const ScriptSummary s = checkScript(stream, options);
 
     std::vector<std::string> faults;
@@ -103,6 +107,7 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
         o.insert("type", "check");
         o.insert("result", s.ok() ? "ok" : "refused");
         o.insert("script", QString::fromStdString(script));
+        o.insert("sha256", QString::fromStdString(s.digest));
         o.insert("bytes", static_cast<qint64>(s.bytes));
         o.insert("records", static_cast<qint64>(s.records));
         o.insert("scriptLines", static_cast<qint64>(s.lines));
@@ -138,6 +143,7 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
         return kExitBadScript;
     }
     printLine("Script:          " + displayName(script));
+    printLine("SHA-256:         " + s.digest);
     printLine("Records:         " + std::to_string(s.records));
     printLine("Script lines:    " + std::to_string(s.lines));
     printLine("Bytes to send:   " + std::to_string(s.txBytes));

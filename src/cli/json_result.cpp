@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/json_result.h"
 
 #include "cli/exit_codes.h"
@@ -49,6 +50,7 @@ QJsonObject resultJson(const RunResult& r, const Tags& tags) {
     o.insert("startedAt", text(r.startedAt));
     o.insert("endedAt", text(r.endedAt));
     o.insert("version", text(r.version));
+    o.insert("commit", text(r.commit));
     o.insert("port", text(r.port));
     o.insert("device", text(r.device));
     o.insert("script", text(r.script));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // reburn3: downloads firmware into an ORX-716 over a serial port, from the command line.
 
 #include <unistd.h>
@@ -5,11 +6,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringDecoder>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "app/command_options.h"
 #include "app/version.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
@@ -35,11 +39,11 @@ constexpr const char* kUsage =
     "Downloads firmware into an ORX-716 interface device in BURN3 mode.\n"
     "\n"
     "Commands:\n"
-    "  flash --port DEVICE|COMn SCRIPT   download SCRIPT (a .pf3 programming script)\n"
-    "  check SCRIPT                      check SCRIPT without opening a port\n"
-    "  ports                             list the serial ports and the COM1-COM8 map\n"
-    "  simulate SCRIPT [options]         run a simulated ORX-716 on a pseudo-terminal\n"
-    "  help [COMMAND]                    this help, or a command's own\n"
+    "  flash --port DEVICE|COMn SCRIPT  download SCRIPT (a .pf3 programming script)\n"
+    "  check SCRIPT                     check SCRIPT without opening a port\n"
+    "  ports                            list the serial ports and the COM1-COM8 map\n"
+    "  simulate [options] SCRIPT        run a simulated ORX-716 on a pseudo-terminal\n"
+    "  help [COMMAND]                   this help, or a command's own\n"
     "\n"
     "Options come after the command. Run `reburn3 COMMAND --help` (or\n"
     "`reburn3 help COMMAND`) for a command's options and exit codes.\n"
@@ -49,63 +53,73 @@ constexpr const char* kUsage =
 constexpr const char* kFlashUsage =
     "Usage: reburn3 flash --port DEVICE|COMn [options] [--] SCRIPT\n"
     "\n"
-    "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays SCRIPT,\n"
-    "exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
+    "Opens the port at 115200 baud 8N1, performs the BURN3 handshake and plays\n"
+    "SCRIPT, exactly as the window's \"Program FLASH\" does, on a 5 ms tick.\n"
     "\n"
     "Options:\n"
-    "  -p, --port DEVICE|COMn   the port: COM1 to COM8 (mapped, see `reburn3 ports`), or a\n"
-    "                           device path such as /dev/ttyUSB0; repeat it (or give a\n"
-    "                           comma list) to download to several ports at once, each\n"
-    "                           line then starting with \"[PORT] \"\n"
-    "  --station[=enter|replug] round after round until q, end of input or Ctrl-C:\n"
-    "                           between rounds wait for Enter, or with =replug for every\n"
-    "                           port to be unplugged and plugged again\n"
-    "  --retries N              start a run again after a failed handshake, up to N times,\n"
-    "                           while no script byte has gone out (default 0); each new\n"
-    "                           attempt waits for the line to be quiet for 270 ms first\n"
-    "  --wait-for-port SECONDS  wait until the port exists, opens and is not held by\n"
-    "                           another process (an adapter that enumerates late, a port\n"
-    "                           still in use); exit 4 when the time is up\n"
-    "  --progress MODE          bar, plain or none; the default is a bar when standard\n"
-    "                           error is a terminal, else none\n"
-    "  --json                   JSON Lines on standard output: every log line, progress\n"
-    "                           events (about ten a second at most) and the result\n"
-    "  -q, --quiet              only the last line (the verdict) and errors\n"
-    "  --log FILE               append one JSON line per download to FILE (created if\n"
-    "                           need be, synced to the disk as written, whole or not at\n"
-    "                           all); a FILE that cannot be written or cannot take a line\n"
-    "                           ends the command before the port opens; a line that\n"
-    "                           cannot be written fails the command (exit 5)\n"
-    "  --tag KEY=VALUE          a tag for the --log line and the --json result; may be\n"
-    "                           given more than once, each KEY once; VALUE is UTF-8 text\n"
-    "  --expect-sha256 HEX      refuse SCRIPT unless its SHA-256 is HEX (exit 3; the port\n"
-    "                           is not opened); the bytes hashed are the bytes played,\n"
-    "                           whatever happens to the file on disk meanwhile\n"
-    "  --trace FILE             write every byte sent and received, with its tick, to\n"
-    "                           FILE as the run goes\n"
-    "  --repeat N               N downloads in a row, each a whole session; stops at the\n"
-    "                           first failure\n"
-    "  --stats                  measure the run: time against the least the protocol\n"
-    "                           allows, tick periods, CPU time, peak memory (standard\n"
-    "                           error, and in the --json result)\n"
-    "  --baud RATE              with --stats: measure against the least time on a line\n"
-    "                           of RATE baud (the port's line; the simulator's --baud)\n"
-    "  --reactive               verify each answer as soon as it arrives and send the next\n"
-    "                           bytes at once instead of at the next 5 ms tick (faster;\n"
-    "                           the device must take bytes right after its answer)\n"
+    "  -p, --port DEVICE|COMn  the port: COM1 to COM8 (mapped, see `reburn3 ports`),\n"
+    "                          or a device path such as /dev/ttyUSB0; repeat it (or\n"
+    "                          give a comma list) to download to several ports at\n"
+    "                          once, each line then starting with \"[PORT] \"\n"
+    "  --station[=enter|replug]\n"
+    "                          round after round until q, end of input or Ctrl-C:\n"
+    "                          between rounds wait for Enter, or with =replug for\n"
+    "                          every port to be unplugged and plugged again\n"
+    "  --retries N             start a run again after a failed handshake, up to N\n"
+    "                          times, while no script byte has gone out (default 0);\n"
+    "                          each new attempt waits for the line to be quiet for\n"
+    "                          270 ms first\n"
+    "  --wait-for-port SECONDS\n"
+    "                          wait until the port exists, opens and is not held by\n"
+    "                          another process (an adapter that enumerates late, a\n"
+    "                          port still in use); exit 4 when the time is up\n"
+    "  --progress MODE         bar, plain or none; the default is a bar when\n"
+    "                          standard error is a terminal, else none; plain lines\n"
+    "                          instead of the bar when TERM is dumb\n"
+    "  --json                  JSON Lines on standard output: every log line,\n"
+    "                          progress events (about ten a second at most) and the\n"
+    "                          result\n"
+    "  -q, --quiet             only the last line (the verdict) and errors\n"
+    "  --log FILE              append one JSON line per download to FILE (created if\n"
+    "                          need be, synced to the disk as written, whole or not\n"
+    "                          at all); a FILE that cannot be written or cannot take\n"
+    "                          a line ends the command before the port opens; a line\n"
+    "                          that cannot be written fails the command (exit 5)\n"
+    "  --tag KEY=VALUE         a tag for the --log line and the --json result; may\n"
+    "                          be given more than once, each KEY once; VALUE is\n"
+    "                          UTF-8 text\n"
+    "  --expect-sha256 HEX     refuse SCRIPT unless its SHA-256 is HEX (exit 3; the\n"
+    "                          port is not opened); `reburn3 check` prints it; the\n"
+    "                          bytes hashed are the bytes played, whatever happens\n"
+    "                          to the file on disk meanwhile\n"
+    "  --trace FILE            write every byte sent and received, with its tick, to\n"
+    "                          FILE as the run goes\n"
+    "  --repeat N              N downloads in a row, each a whole session; stops at\n"
+    "                          the first failure\n"
+    "  --stats                 measure the run: time against the least the protocol\n"
+    "                          allows, tick periods, CPU time, peak memory (standard\n"
+    "                          error, and in the --json result)\n"
+    "  --baud RATE             with --stats: measure against the least time on a\n"
+    "                          line of RATE baud (the port's line; the simulator's\n"
+    "                          --baud)\n"
+    "  --reactive              verify each answer as soon as it arrives and send the\n"
+    "                          next bytes at once instead of at the next 5 ms tick\n"
+    "                          (faster; the device must take bytes right after its\n"
+    "                          answer)\n"
     "  --handshake-limit SECONDS\n"
-    "                           give up (exit 1) when the handshake has not ended after\n"
-    "                           SECONDS because the device keeps sending; default 5,\n"
-    "                           0 for no limit (the window waits for ever)\n"
-    "  -h, --help               this help\n"
-    "  --                       ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
+    "                          give up (exit 1) when the handshake has not ended\n"
+    "                          after SECONDS because the device keeps sending;\n"
+    "                          default 5, 0 for no limit (the window waits for ever)\n"
+    "  -h, --help              this help\n"
+    "  --                      ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
     "\n"
     "Output: the first line on standard error names the version, the device, the\n"
     "script and its SHA-256; status lines go to standard output, debug lines to\n"
-    "standard error; the last line on standard error, \"reburn3: DONE\", \"FAILED\" or\n"
-    "\"INTERRUPTED\", says what happened, whether the device was touched and what to do.\n"
-    "Ctrl-C, SIGTERM and SIGHUP abort the run like \"Abort Process\" and release the\n"
-    "port.\n"
+    "standard error; the last line on standard error, \"reburn3: DONE\", \"FAILED\"\n"
+    "or \"INTERRUPTED\", says what happened, whether the device was touched and\n"
+    "what to do.\n"
+    "Ctrl-C, SIGTERM and SIGHUP abort the run like \"Abort Process\" and release\n"
+    "the port.\n"
     "Port n is the device in the environment variable ORX716_COMn if set, else\n"
     "/dev/ttyS<n-1>.\n"
     "\n";
@@ -113,17 +127,19 @@ constexpr const char* kFlashUsage =
 constexpr const char* kCheckUsage =
     "Usage: reburn3 check [--json] [--baud RATE] [--] SCRIPT\n"
     "\n"
-    "Checks the whole of SCRIPT without opening a port: prints its records, script lines,\n"
-    "bytes to send and to verify, and the least time a download can take at 5 ms ticks\n"
-    "against a device that answers at once; or the faults found (exit 3), and a hint\n"
-    "when the file looks like a known wrong format.\n"
-    "Without --baud the line is taken as infinitely fast. With --baud RATE the bytes\n"
-    "cross a line of RATE baud at 10 bits a byte: the least time on ticks counts the\n"
-    "whole ticks each answer waits for, and the least time with --reactive is the\n"
-    "line's own limit.\n"
+    "Checks the whole of SCRIPT without opening a port: prints its SHA-256 (as\n"
+    "`flash --expect-sha256` takes it), records, script lines, bytes to send and to\n"
+    "verify, and the least time a download can take at 5 ms ticks against a device\n"
+    "that answers at once; or the faults found (exit 3), and a hint when the file\n"
+    "looks like a known wrong format.\n"
+    "Without --baud the line is taken as infinitely fast. With --baud RATE the\n"
+    "bytes cross a line of RATE baud at 10 bits a byte: the least time on ticks\n"
+    "counts the whole ticks each answer waits for, and the least time with\n"
+    "--reactive is the line's own limit.\n"
     "\n"
     "Options:\n"
-    "  --json       one JSON object on standard output; faults as {record, offset, message}\n"
+    "  --json       one JSON object on standard output (also for a usage error);\n"
+    "               faults as {record, offset, message}\n"
     "  --baud RATE  the least times on a line of RATE baud (1 to 10000000)\n"
     "  -h, --help   this help\n"
     "  --           ends the options\n"
@@ -183,6 +199,21 @@ int flashUsageError(const std::string& message, int argc, char** argv) {
     return kExitUsage;
 }
 
+// A usage error of check or ports: the line, and with --json a line of the command's own
+// type saying so, so that a program reading the JSON is never left without one.
+int infoUsageError(const std::string& message, const char* command, int argc, char** argv) {
+    usageError(message, (std::string(command) + " ").c_str());
+    if (jsonAsked(argc, argv)) {
+        QJsonObject o;
+        o.insert("type", QString::fromLatin1(command));
+        o.insert("result", "usage-error");
+        o.insert("error", QString::fromLocal8Bit(message.c_str()));
+        o.insert("exitCode", kExitUsage);
+        std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    }
+    return kExitUsage;
+}
+
 // KEY=VALUE, with a key of letters, digits, '-', '_' or '.'.
 bool parseTag(const std::string& tag, Tags& tags) {
     const std::size_t eq = tag.find('=');
@@ -238,6 +269,12 @@ std::string parseSha256(const std::string& text) {
     return out;
 }
 
+// True when TERM says the terminal cannot take escape codes.
+bool dumbTerminal() {
+    const QByteArray term = qgetenv("TERM");
+    return term.isEmpty() || term == "dumb";
+}
+
 // A line rate for --baud. False when it is not a whole number from 1 to 10000000.
 bool parseBaud(const QString& word, std::uint32_t& baud) {
     bool ok = false;
@@ -249,6 +286,23 @@ bool parseBaud(const QString& word, std::uint32_t& baud) {
     return true;
 }
 constexpr const char* kBaudError = "--baud takes a line rate in baud, 1 to 10000000";
+
+// The options of `command`, from its table (the one the shell completion reads too).
+void addOptions(QCommandLineParser& parser, std::string_view command) {
+    for (const OptionSpec& o : commandOptions(command)) {
+        QStringList names;
+        if (o.shortName != 0) {
+            names << QString(QChar::fromLatin1(o.shortName));
+        }
+        names << QString::fromLatin1(o.name.data(), static_cast<qsizetype>(o.name.size()));
+        parser.addOption(o.valueName.empty()
+                             ? QCommandLineOption(names)
+                             : QCommandLineOption(names, QString(),
+                                                  QString::fromLatin1(
+                                                      o.valueName.data(),
+                                                      static_cast<qsizetype>(o.valueName.size()))));
+    }
+}
 
 // Parses the words after the command name. False, with the message, on a usage error.
 // `raw` keeps the words as the bytes given, so that a file name that is not valid text
@@ -318,25 +372,12 @@ int flashCommand(int argcGiven, char** argvGiven) {
     const int argc = argcGiven;
     char** argv = words.data();
     QCommandLineParser parser;
-    const QCommandLineOption help({"h", "help"}, "help");
-    const QCommandLineOption port({"p", "port"}, "port", "DEVICE");
-    const QCommandLineOption progress("progress", "progress", "MODE");
-    const QCommandLineOption json("json", "json");
-    const QCommandLineOption quiet({"q", "quiet"}, "quiet");
-    const QCommandLineOption log("log", "log", "FILE");
-    const QCommandLineOption tag("tag", "tag", "KEY=VALUE");
-    const QCommandLineOption expectSha("expect-sha256", "expect-sha256", "HEX");
-    const QCommandLineOption trace("trace", "trace", "FILE");
-    const QCommandLineOption repeat("repeat", "repeat", "N");
-    const QCommandLineOption stats("stats", "stats");
-    const QCommandLineOption reactive("reactive", "reactive");
-    const QCommandLineOption handshakeLimit("handshake-limit", "handshake-limit", "SECONDS");
-    const QCommandLineOption retries("retries", "retries", "N");
-    const QCommandLineOption waitForPort("wait-for-port", "wait-for-port", "SECONDS");
-    const QCommandLineOption station("station", "station", "MODE");
-    const QCommandLineOption baud("baud", "baud", "RATE");
-    parser.addOptions({help, port, progress, json, quiet, log, tag, expectSha, trace, repeat, stats,
-                       reactive, handshakeLimit, retries, waitForPort, station, baud});
+    addOptions(parser, "flash");
+    const QString help = "help", port = "port", progress = "progress", json = "json",
+                  quiet = "quiet", log = "log", tag = "tag", expectSha = "expect-sha256",
+                  trace = "trace", repeat = "repeat", stats = "stats", reactive = "reactive",
+                  handshakeLimit = "handshake-limit", retries = "retries",
+                  waitForPort = "wait-for-port", station = "station", baud = "baud";
     QString error;
     std::vector<std::string> raw;
     if (!parseCommand(parser, "flash", argc, argv, error, raw)) {
@@ -461,6 +502,11 @@ int flashCommand(int argcGiven, char** argvGiven) {
     } else {
         return flashUsageError("--progress takes bar, plain or none", argc, argv);
     }
+    // A terminal that cannot move its cursor (TERM=dumb: an editor's shell, a serial
+    // console) gets progress lines, never the bar's escape codes.
+    if (options.progress == ProgressMode::Bar && dumbTerminal()) {
+        options.progress = ProgressMode::Plain;
+    }
     // "COM9" or "COM" is a mistyped port number, not a file in the current directory.
     for (const std::string& p : options.ports) {
         if (p.size() >= 3 && QString::fromStdString(p.substr(0, 3)).toUpper() == "COM" &&
@@ -474,14 +520,12 @@ int flashCommand(int argcGiven, char** argvGiven) {
 int simpleCommand(const char* command, const char* usage, std::string_view exitCodes, int argc,
                   char** argv, bool takesScript, int (*run)(const std::string&, bool)) {
     QCommandLineParser parser;
-    const QCommandLineOption help({"h", "help"}, "help");
-    const QCommandLineOption json("json", "json");
-    parser.addOptions({help, json});
+    addOptions(parser, command);
+    const QString help = "help", json = "json";
     QString error;
     std::vector<std::string> raw;
-    const std::string name = std::string(command) + " ";
     if (!parseCommand(parser, command, argc, argv, error, raw)) {
-        return usageError(error.toStdString(), name.c_str());
+        return infoUsageError(error.toStdString(), command, argc, argv);
     }
     if (parser.isSet(help)) {
         printHelp(usage, exitCodes);
@@ -489,25 +533,24 @@ int simpleCommand(const char* command, const char* usage, std::string_view exitC
     }
     const QStringList positional = parser.positionalArguments();
     if (takesScript && positional.size() != 1) {
-        return usageError(positional.isEmpty() ? "no script given" : "give exactly one script",
-                          name.c_str());
+        return infoUsageError(positional.isEmpty() ? "no script given" : "give exactly one script",
+                              command, argc, argv);
     }
     if (!takesScript && !positional.isEmpty()) {
-        return usageError("unexpected argument " + positional.front().toStdString(), name.c_str());
+        return infoUsageError("unexpected argument " + positional.front().toStdString(), command,
+                              argc, argv);
     }
     return run(takesScript ? rawWord(raw, positional.front()) : std::string(), parser.isSet(json));
 }
 
 int checkCommand(int argc, char** argv) {
     QCommandLineParser parser;
-    const QCommandLineOption help({"h", "help"}, "help");
-    const QCommandLineOption json("json", "json");
-    const QCommandLineOption baud("baud", "baud", "RATE");
-    parser.addOptions({help, json, baud});
+    addOptions(parser, "check");
+    const QString help = "help", json = "json", baud = "baud";
     QString error;
     std::vector<std::string> raw;
     if (!parseCommand(parser, "check", argc, argv, error, raw)) {
-        return usageError(error.toStdString(), "check ");
+        return infoUsageError(error.toStdString(), "check", argc, argv);
     }
     if (parser.isSet(help)) {
         printHelp(kCheckUsage, checkExitCodeHelp());
@@ -515,12 +558,12 @@ int checkCommand(int argc, char** argv) {
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
-        return usageError(positional.isEmpty() ? "no script given" : "give exactly one script",
-                          "check ");
+        return infoUsageError(positional.isEmpty() ? "no script given" : "give exactly one script",
+                              "check", argc, argv);
     }
     std::uint32_t lineBaud = 0;
     if (parser.isSet(baud) && !parseBaud(parser.value(baud), lineBaud)) {
-        return usageError(kBaudError, "check ");
+        return infoUsageError(kBaudError, "check", argc, argv);
     }
     return runCheck(rawWord(raw, positional.front()), parser.isSet(json), lineBaud);
 }
@@ -539,10 +582,24 @@ int main(int argc, char** argv) {
         releaseEndSignals();
     }
 
+    // What the shell completion asks: the commands, or a command's options, from the
+    // tables the parsers read.
+    if (command == "__complete") {
+        if (argc == 2) {
+            for (const std::string_view c : kCommands) {
+                std::printf("%.*s\n", static_cast<int>(c.size()), c.data());
+            }
+            return kExitCompleted;
+        }
+        std::fputs(completionLines(commandOptions(argv[2])).c_str(), stdout);
+        return kExitCompleted;
+    }
+
     // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
     if (command == "simulate") {
 #ifdef REBURN3_HAVE_SIM
-        return reburn3::sim::simulateCommand(std::vector<std::string>(argv + 2, argv + argc));
+        return reburn3::sim::simulateCommand(std::vector<std::string>(argv + 2, argv + argc),
+                                             "reburn3 simulate");
 #else
         std::fputs("reburn3: this build has no simulator\n", stderr);
         return kExitUsage;
@@ -575,6 +632,10 @@ int main(int argc, char** argv) {
             printHelp(kCheckUsage, checkExitCodeHelp());
         } else if (topic == "ports") {
             printHelp(kPortsUsage);
+#ifdef REBURN3_HAVE_SIM
+        } else if (topic == "simulate") {
+            std::fputs(reburn3::sim::simulateUsage("reburn3 simulate").c_str(), stdout);
+#endif
         } else {
             return usageError("no help on " + topic, "");
         }

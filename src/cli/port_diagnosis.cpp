@@ -1,6 +1,6 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/port_diagnosis.h"
 
-#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "cli/verdict.h"
+#include "serial/port_descriptor.h"
 #include "serial/port_map.h"
 #include "serial/qt_serial_driver.h"
 
@@ -100,13 +101,6 @@ std::string openFileHolder(const std::string& device, int self) {
     return {};
 }
 
-std::string groupName(gid_t gid) {
-    if (const group* g = ::getgrgid(gid); g != nullptr && g->gr_name != nullptr) {
-        return g->gr_name;
-    }
-    return std::to_string(gid);
-}
-
 }  // namespace
 
 std::string portHolder(const std::string& device, int self) {
@@ -122,7 +116,6 @@ bool portLocked(const std::string& device) {
 }
 
 std::string diagnosePort(const std::string& port, const std::string& device, int code) {
-    struct stat st {};
     if (code == QtSerialDriver::kErrNoDevice) {
         if (const std::optional<int> com = parseComName(port)) {
             const std::string n = std::to_string(*com);
@@ -131,14 +124,9 @@ std::string diagnosePort(const std::string& port, const std::string& device, int
         }
         return displayName(device) + " does not exist";
     }
-    if (code == QtSerialDriver::kErrPermission && ::stat(device.c_str(), &st) == 0) {
-        const std::string group = groupName(st.st_gid);
-        if ((st.st_mode & S_IRWXG) == (S_IRGRP | S_IWGRP) || (st.st_mode & S_IRWXG) == S_IRWXG) {
-            return displayName(device) + " belongs to the group " + group +
-                   ": add the user to it (sudo adduser $USER " + group + ") and log in again";
-        }
-        return displayName(device) + " is open to its owner only (group " + group +
-               ", no group access): ask for access to it";
+    if (code == QtSerialDriver::kErrPermission) {
+        const std::string why = permissionDiagnosis(device);
+        return "permission denied" + (why.empty() ? std::string() : "; " + why);
     }
     if (code == QtSerialDriver::kErrInUse) {
         const std::string holder = portHolder(device, static_cast<int>(::getpid()));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/precise_tick_timer.h"
 
 #include <QSocketNotifier>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/sha256_digest.h"
 
 namespace reburn3::cli {

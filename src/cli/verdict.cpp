@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/verdict.h"
 
 #include <cstdio>
@@ -169,7 +170,11 @@ std::string verdictLine(const RunResult& r, const std::string& logFailure) {
 }
 
 std::string headerLine(const RunResult& r) {
-    std::string line = "reburn3 " + r.version + ": " + displayName(r.device);
+    std::string line = "reburn3 " + r.version;
+    if (!r.commit.empty()) {
+        line += " (commit " + r.commit + ")";
+    }
+    line += ": " + displayName(r.device);
     if (r.port != r.device) {
         line += " (" + displayName(r.port) + ")";
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>
@@ -12,7 +13,7 @@ namespace reburn3::cli {
 // the download's own verdict.
 std::string verdictLine(const RunResult& result, const std::string& logFailure = {});
 
-// The first line of a download: the tool's version, the device the port resolved to,
+// The first line of a download: the tool's version and commit, the device the port resolved to,
 // the script and its SHA-256.
 std::string headerLine(const RunResult& result);
 

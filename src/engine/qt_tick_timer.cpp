@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/qt_tick_timer.h"
 
 #include "app/form1.h"

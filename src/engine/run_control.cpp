@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <string>
 
 #include "engine/engine.h"
@@ -116,6 +117,10 @@ void Engine::stopWith(RunOutcome outcome, RunReason reason) {
         m_outcome = outcome;
         m_result.outcome = outcome;
         m_result.reason = reason;
+        // A device that took the whole script is programmed, not partly.
+        if (outcome == RunOutcome::Completed) {
+            m_result.partlyProgrammed = false;
+        }
         // Once every record has been played, no record failed: the bytes did not leave.
         if (outcome != RunOutcome::Completed && S.RecordsDone > 0 && !m_draining) {
             m_result.failedRecord = static_cast<std::uint64_t>(S.RecordsDone);

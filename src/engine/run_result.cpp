@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/run_result.h"
 
 namespace reburn3 {

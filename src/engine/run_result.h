@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
@@ -66,8 +67,9 @@ struct RunResult {
     // ("39", or "91 26" for a handshake); empty where they do not apply.
     std::string expected;
     std::string received;
-    // True once any byte of the script after the handshake has been handed to the
-    // port: from then on the device may hold part of the new firmware.
+    // True when a run that did not complete had handed a byte of the script after the
+    // handshake to the port: the device may hold part of the new firmware. False on every
+    // completed run.
     bool partlyProgrammed = false;
     bool deviceLost = false;
 
@@ -86,12 +88,13 @@ struct RunResult {
 
     std::string startedAt;  // ISO 8601, UTC, with the date
     std::string endedAt;
-    std::string version;
-    std::string port;    // as given: COMn or a path
-    std::string device;  // the device path it resolved to
-    std::string script;  // absolute
-    std::string sha256;  // of the script file; empty when it could not be read
-    std::string detail;  // the system's words, where they say more than the reason
+    std::string version;  // the project's version, "1.0.0", as --version says
+    std::string commit;   // the commit it was built from, "abc1234"; empty outside git
+    std::string port;     // as given: COMn or a path
+    std::string device;   // the device path it resolved to
+    std::string script;   // absolute
+    std::string sha256;   // of the script file; empty when it could not be read
+    std::string detail;   // the system's words, where they say more than the reason
 
     // How many times the run was started on its port (a failed handshake may be tried
     // again), and the station round it belongs to (0: not at a station).

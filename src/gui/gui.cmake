@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # reburn3-gui: the desktop program, a thin Qt Widgets layer over the core.
 # It needs the Qt edge of the core (reburn3_qt: the serial driver, the port map and the
 # tick timer); without it there is nothing to build here.

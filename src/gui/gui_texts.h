@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string_view>
@@ -37,28 +38,30 @@ inline constexpr std::string_view kPortSourceSuffix = ")";
 inline constexpr std::string_view kCommandLineHelp =
     "Usage: reburn3-gui [SCRIPT]\n"
     "\n"
-    "Downloads the operational firmware into an ORX-716 interface device in BURN3 mode,\n"
-    "from a window: \"Select Input File\", \"Configure COM port\", \"Program FLASH\".\n"
+    "Downloads the operational firmware into an ORX-716 interface device in BURN3\n"
+    "mode, from a window: \"Select Input File\", \"Configure COM port\", \"Program\n"
+    "FLASH\".\n"
     "\n"
     "Script name:\n"
     "  The whole argument text names the script: everything up to and including its\n"
-    "  first \".\", followed by \"PF3\". So image.pf3 names image.PF3, C:\\rel2.5\\image.pf3\n"
-    "  names C:\\rel2.PF3, and \"one.pf3 two.pf3\" names one.PF3. An argument text without a\n"
-    "  \".\" names no script. The name is only recorded: the file is opened when \"Program\n"
-    "  FLASH\" starts a run. On a case-sensitive file system a name whose extension differs\n"
-    "  only in case from the file on disk still opens it.\n"
+    "  first \".\", followed by \"PF3\". So image.pf3 names image.PF3,\n"
+    "  C:\\rel2.5\\image.pf3 names C:\\rel2.PF3, and \"one.pf3 two.pf3\" names one.PF3.\n"
+    "  An argument text without a \".\" names no script. The name is only recorded:\n"
+    "  the file is opened when \"Program FLASH\" starts a run. On a case-sensitive\n"
+    "  file system a name whose extension differs only in case from the file on disk\n"
+    "  still opens it.\n"
     "\n"
     "Options (only as the whole argument text):\n"
     "  -h, --help       print this help and exit\n"
     "  -V, --version    print the version and exit\n"
     "\n"
     "Ports:\n"
-    "  \"Configure COM port\" offers COM1 to COM8. On Windows port n is COMn. Elsewhere\n"
-    "  port n is the device named by the environment variable ORX716_COMn when it is\n"
-    "  set and not empty (a USB adapter such as /dev/ttyUSB0), else /dev/ttyS<n-1>.\n"
+    "  \"Configure COM port\" offers COM1 to COM8. On Windows port n is COMn.\n"
+    "  Elsewhere port n is the device named by the environment variable ORX716_COMn\n"
+    "  when it is set and not empty (a USB adapter such as /dev/ttyUSB0), else\n"
+    "  /dev/ttyS<n-1>.\n"
     "\n"
     "Environment:\n"
-    "  ORX716_COM1 ... ORX716_COM8\n"
-    "                   the device of COM1 ... COM8\n";
+    "  ORX716_COMn      the device of port n, COM1 to COM8 (n from 1 to 8)\n";
 
 }  // namespace reburn3::text::gui

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // reburn3-gui: downloads firmware into an ORX-716 over a serial port, on the desktop.
 #include <QApplication>
 #include <QtGlobal>

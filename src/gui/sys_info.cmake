@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # reburn3_sysinfo: finding the system-information program for "System Info...". Plain C++
 # (no Qt): the lookup, and the registry of the platform it runs on (the Windows registry, or
 # none at all elsewhere).

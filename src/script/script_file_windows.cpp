@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The script file on Windows: one handle, opened once, judged through itself and read at
 // explicit positions. Other programs may still read, write, rename or delete the file while
 // it is open, as on POSIX systems; the run-start check notices any change.

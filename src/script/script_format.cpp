@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "script/script_format.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
@@ -37,5 +38,13 @@ void closeInBackground(std::intptr_t kept);
 // Waits until the system has sent every byte it holds, down to the adapter's or the
 // UART's transmitter. Call only on a port whose output queue reads empty.
 void waitUntilSent(std::intptr_t handle);
+
+// Why this process may not open `device`, and what would let it, as the device's owner,
+// group and mode say: "it belongs to the group dialout: add the user to it (sudo adduser
+// $USER dialout) and log in again", or, for a device open to its owner only, "... ask for
+// access to it". Empty when the system cannot tell (no such file; Windows). The one
+// diagnosis of a refused port: the driver's reason and the command line's verdict both
+// give it.
+std::string permissionDiagnosis(const std::string& device);
 
 }  // namespace reburn3

@@ -1,13 +1,18 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "serial/port_descriptor.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <thread>
+#include <vector>
 
 namespace reburn3 {
 
@@ -64,6 +69,61 @@ void waitUntilSent(std::intptr_t handle) {
     if (handle >= 0) {
         ::tcdrain(static_cast<int>(handle));
     }
+}
+
+namespace {
+
+std::string groupName(gid_t gid) {
+    if (const group* g = ::getgrgid(gid); g != nullptr && g->gr_name != nullptr) {
+        return g->gr_name;
+    }
+    return std::to_string(gid);
+}
+
+std::string ownerName(uid_t uid) {
+    if (const passwd* p = ::getpwuid(uid); p != nullptr && p->pw_name != nullptr) {
+        return p->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+// True when this process already runs with `gid` among its groups.
+bool inGroup(gid_t gid) {
+    if (::getegid() == gid) {
+        return true;
+    }
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(count > 0 ? count : 0));
+    if (count <= 0 || ::getgroups(count, groups.data()) != count) {
+        return false;
+    }
+    for (const gid_t g : groups) {
+        if (g == gid) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string permissionDiagnosis(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0) {
+        return {};
+    }
+    const std::string group = groupName(st.st_gid);
+    const bool groupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupMayUse && !inGroup(st.st_gid)) {
+        return "it belongs to the group " + group + ": add the user to it (sudo adduser $USER " +
+               group + ") and log in again";
+    }
+    if (groupMayUse) {
+        return "it belongs to the group " + group +
+               ", which this process has, yet the system refused it: ask for access to it";
+    }
+    return "it is open to its owner " + ownerName(st.st_uid) + " only (its group " + group +
+           " may not both read and write it): ask for access to it";
 }
 
 }  // namespace reburn3

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "serial/port_descriptor.h"
 
 #include <windows.h>
@@ -42,6 +43,10 @@ void closeInBackground(std::intptr_t /*kept*/) {}
 
 void waitUntilSent(std::intptr_t handle) {
     FlushFileBuffers(reinterpret_cast<HANDLE>(handle));
+}
+
+std::string permissionDiagnosis(const std::string& /*device*/) {
+    return {};
 }
 
 }  // namespace reburn3

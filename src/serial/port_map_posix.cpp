@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The COMn map where ports are device files: the environment variable ORX716_COMn names
 // the device, else COMn is the n-th on-board UART, /dev/ttyS<n-1>.
 #include <cstdlib>

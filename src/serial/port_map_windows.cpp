@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The COMn map on Windows: port n is the system's own "COMn"; no variable changes it.
 #include "serial/port_map.h"
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # reburn3_qt: the Qt edge of the core, shared by the command line and the GUI: the serial
 # driver on QSerialPort and the tick timer. (The port-number-to-device map is in the core.)
 find_package(Qt6 REQUIRED COMPONENTS Core SerialPort)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "serial/qt_serial_driver.h"
 
 #include <QByteArray>
@@ -540,10 +541,10 @@ std::string QtSerialDriver::describeOpenError(std::int32_t code) const {
             return "No serial device is assigned to this port.";
         case kErrNoDevice:
             return "The serial device " + dev + " does not exist.";
-        case kErrPermission:
-            return "Permission denied on " + dev +
-                   ": add the user to the dialout group (sudo adduser $USER dialout) and log "
-                   "in again.";
+        case kErrPermission: {
+            const std::string why = permissionDiagnosis(dev);
+            return "Permission denied on " + dev + (why.empty() ? "." : ": " + why + ".");
+        }
         case kErrInUse:
             return "The serial device " + dev + " is in use by another program.";
         case kErrOpenFailed:

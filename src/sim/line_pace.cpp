@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/line_pace.h"
 
 namespace reburn3::sim {

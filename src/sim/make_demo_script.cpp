@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the demonstration download script examples/orx716_demo.pf3 to standard
 // output (or to the file named by the one argument). The output depends on nothing
 // but the fixed seed, so the committed file can be checked against a fresh run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <sys/prctl.h>
 
 #include "sim/precise_wakeups.h"

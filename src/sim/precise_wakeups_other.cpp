@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/precise_wakeups.h"
 
 namespace reburn3::sim {

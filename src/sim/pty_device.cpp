@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/pty_device.h"
 
 #include "sim/line_pace.h"

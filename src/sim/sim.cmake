@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The simulated ORX-716: a device model in plain C++, its pseudo-terminal plumbing
 # (POSIX), and the `simulate` command. No Qt.
 add_library(reburn3_sim STATIC

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/simulate_command.h"
 
 #include <fcntl.h>
@@ -14,6 +15,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/command_options.h"
+#include "app/version.h"
 #include "sim/device_model.h"
 #include "sim/pty_device.h"
 
@@ -22,6 +25,8 @@ namespace reburn3::sim {
 namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
+// "reburn3 simulate" or "reburn3-sim": the name the messages go under.
+std::string g_program = "reburn3 simulate";
 int g_stopWrite = -1;
 
 extern "C" void onStopSignal(int sig) {
@@ -44,6 +49,7 @@ struct Arguments {
     Millis replugGap{500};
     Millis linkDelay{0};
     bool help = false;
+    bool version = false;
 };
 
 // A board whose download has failed is taken away once its host has gone quiet this
@@ -71,10 +77,28 @@ std::optional<std::uint64_t> parseCount(const std::string& text) {
     return value;
 }
 
-// Fills `out` from the words after "simulate"; on error returns what is wrong.
+// Fills `out` from the words after "simulate"; on error returns what is wrong. The options
+// are those of the program's table (the one the shell completion reads too).
 std::optional<std::string> parse(const std::vector<std::string>& args, Arguments& out) {
+    const std::span<const OptionSpec> table =
+        commandOptions(g_program == "reburn3-sim" ? "reburn3-sim" : "simulate");
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string word = args[i];
+        if (!optionsEnded && word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || word.size() < 2 || word[0] != '-') {
+            if (!out.script.empty()) {
+                return "more than one script: " + word;
+            }
+            out.script = word;
+            continue;
+        }
+        if (findOption(table, word) == nullptr) {
+            return "unknown option " + word.substr(0, word.find('='));
+        }
         std::optional<std::string> inlineValue;
         if (word.rfind("--", 0) == 0) {
             const std::size_t eq = word.find('=');
@@ -116,7 +140,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
         std::uint64_t number = 0;
 
         if (word == "-h" || word == "--help") {
-            out.help = true;
+            error = flag(out.help);
+        } else if (word == "-V" || word == "--version") {
+            error = flag(out.version);
         } else if (word == "--link" || word == "--record") {
             const std::optional<std::string> v = value();
             if (!v || v->empty()) {
@@ -169,18 +195,14 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
                 return word + " needs a number of seconds";
             }
             out.linkDelay = *delay;
-        } else if (word.size() > 1 && word[0] == '-') {
-            return "unknown option " + word;
-        } else if (out.script.empty()) {
-            out.script = word;
         } else {
-            return "more than one script: " + word;
+            return "unknown option " + word;
         }
         if (error) {
             return error;
         }
     }
-    if (out.help) {
+    if (out.help || out.version) {
         return std::nullopt;
     }
     if (out.script.empty()) {
@@ -246,7 +268,7 @@ private:
 };
 
 void complain(const std::string& text) {
-    std::fprintf(stderr, "simulate: %s\n", text.c_str());
+    std::fprintf(stderr, "%s: %s\n", g_program.c_str(), text.c_str());
     std::fflush(stderr);
 }
 
@@ -408,50 +430,71 @@ int Simulator::stoppedEarly() const {
 
 }  // namespace
 
-const char* simulateUsage() {
-    return "usage: simulate SCRIPT [options]\n"
-           "Plays the device's side of SCRIPT on a new pseudo-terminal, whose path is\n"
-           "printed as the first line of standard output.\n"
-           "  --link PATH            also make PATH a symbolic link to the port\n"
-           "  --record FILE          write every byte received to FILE\n"
-           "  --stay                 serve download after download until stopped\n"
-           "  --silent-handshake     never answer the handshake\n"
-           "  --bad-handshake        answer the handshake with 91 27\n"
-           "  --noise N              send N noise bytes before the handshake reply\n"
-           "  --stray                send a stray 00 after the handshake reply\n"
-           "  --wrong-byte-at N      answer the Nth R record with a wrong byte\n"
-           "  --silent-from N        give no answer from the Nth R record on\n"
-           "  --late MS              send every reply MS milliseconds late\n"
-           "  --unplug-at N          pull the cable when the Nth byte arrives\n"
-           "  --echo                 echo every byte instead of playing the script\n"
-           "  --lifetime S           end the device after S seconds whatever happens\n"
-           "  --ignore-handshakes N  leave the first N handshakes unanswered\n"
-           "  --baud RATE            carry bytes both ways at RATE baud, 8N1, as a UART\n"
-           "  --boards N             serve N boards in turn: after each download the port\n"
-           "                         goes away (the link is removed) and a new one comes\n"
-           "                         after the replug gap; its path is printed when ready\n"
-           "  --faults-on-board K    the fault options apply to board K only\n"
-           "  --replug-gap MS        the pause between boards (default 500)\n"
-           "  --link-delay S         make the --link only S seconds after start\n"
-           "  -v, --verbose          report on standard error what the device does\n"
-           "Exit: 0 when the script has been played, the cable pulled, the device\n"
-           "stopped with --stay, or the last of --boards served; 128+signal when stopped\n"
-           "earlier; 124 when the lifetime ran out first; 1 when the port fails; 2 for a\n"
-           "usage error; 3 for a script that cannot be read or is refused.\n";
+std::string simulateUsage(std::string_view program) {
+    std::string usage = "Usage: " + std::string(program) + " [options] [--] SCRIPT\n";
+    usage +=
+        "\n"
+        "Plays the ORX-716's side of SCRIPT (a .pf3 programming script) on a new\n"
+        "pseudo-terminal, whose path is printed as the first line of standard output:\n"
+        "a device to try reburn3 and reburn3-gui on without hardware.\n"
+        "\n"
+        "Options:\n"
+        "  --link PATH            also make PATH a symbolic link to the port\n"
+        "  --record FILE          write every byte received to FILE\n"
+        "  --stay                 serve download after download until stopped\n"
+        "  --silent-handshake     never answer the handshake\n"
+        "  --bad-handshake        answer the handshake with 91 27\n"
+        "  --noise N              send N noise bytes before the handshake reply\n"
+        "  --stray                send a stray 00 after the handshake reply\n"
+        "  --wrong-byte-at N      answer the Nth R record with a wrong byte\n"
+        "  --silent-from N        give no answer from the Nth R record on\n"
+        "  --late MS              send every reply MS milliseconds late\n"
+        "  --unplug-at N          pull the cable when the Nth byte arrives\n"
+        "  --echo                 echo every byte instead of playing the script\n"
+        "  --lifetime S           end the device after S seconds whatever happens\n"
+        "  --ignore-handshakes N  leave the first N handshakes unanswered\n"
+        "  --baud RATE            carry bytes both ways at RATE baud, 8N1, as a UART\n"
+        "  --boards N             serve N boards in turn: after each download the port\n"
+        "                         goes away (the link is removed) and a new one comes\n"
+        "                         after the replug gap; its path is printed when ready\n"
+        "  --faults-on-board K    the fault options apply to board K only\n"
+        "  --replug-gap MS        the pause between boards (default 500)\n"
+        "  --link-delay S         make the --link only S seconds after start\n"
+        "  -v, --verbose          report on standard error what the device does\n"
+        "  -h, --help             this help\n";
+    if (program == "reburn3-sim") {
+        usage += "  -V, --version          the version and the commit\n";
+    }
+    usage +=
+        "  --                     ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
+        "\n"
+        "Exit codes:\n"
+        "  0    the script has been played, the cable pulled, the device stopped with\n"
+        "       --stay, or the last of --boards served\n"
+        "  1    the pseudo-terminal could not be made or failed\n"
+        "  2    usage error\n"
+        "  3    the script cannot be read or is refused\n"
+        "  124  the lifetime ran out before the script was played\n"
+        "  128+N  stopped by signal N before the script was played (130: Ctrl-C)\n";
+    return usage;
 }
 
-int simulateCommand(const std::vector<std::string>& args) {
+int simulateCommand(const std::vector<std::string>& args, std::string_view program) {
+    g_program = std::string(program);
     Arguments a;
     if (const std::optional<std::string> error = parse(args, a)) {
-        complain(*error);
-        std::fputs(simulateUsage(), stderr);
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", g_program.c_str(), error->c_str(),
+                     g_program.c_str());
         return kExitUsage;
     }
     if (a.help) {
-        std::fputs(simulateUsage(), stdout);
+        std::fputs(simulateUsage(program).c_str(), stdout);
         return kExitDone;
     }
-
+    if (a.version) {
+        std::printf("%s\n", versionLine(program, {}).c_str());
+        return kExitDone;
+    }
     return Simulator(a).run();
 }
 

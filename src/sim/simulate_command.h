@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace reburn3::sim {
@@ -14,12 +16,13 @@ inline constexpr int kExitExpired = 124;  // --lifetime ran out before the scrip
 // Stopped by a signal before the script was played (without --stay): 128 + the
 // signal number, 130 for SIGINT and 143 for SIGTERM.
 
-// The text printed for a usage error or --help.
-const char* simulateUsage();
+// The --help of `program` ("reburn3 simulate" or "reburn3-sim").
+std::string simulateUsage(std::string_view program);
 
-// `simulate SCRIPT [options]`: runs a simulated ORX-716 on a pseudo-terminal and
-// prints the port's path as the first line of standard output. `args` are the words
-// after "simulate".
-int simulateCommand(const std::vector<std::string>& args);
+// `reburn3 simulate [options] SCRIPT` or `reburn3-sim [options] SCRIPT`: runs a simulated
+// ORX-716 on a pseudo-terminal and prints the port's path as the first line of standard
+// output. `args` are the words after the command; `program` names it in every message (a
+// usage error is one line and a hint); reburn3-sim also answers --version.
+int simulateCommand(const std::vector<std::string>& args, std::string_view program);
 
 }  // namespace reburn3::sim

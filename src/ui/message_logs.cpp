@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ui/message_logs.h"
 
 namespace reburn3 {

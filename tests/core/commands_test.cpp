@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/test_fixture.h"
 
 namespace reburn3::testing {

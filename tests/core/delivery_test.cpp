@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A download is complete only when the device has every byte: queued bytes are a promise,
 // not a delivery. These runs go through a port whose output side is as hard as a real one.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A serial device that goes away, and the window system's close command during a run.
 #include <algorithm>
 

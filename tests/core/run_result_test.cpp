@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The run result the engine fills in as it stops a run: the reason, where in the script
 // it stopped, the bytes it compared, and whether the device may hold part of the script.
 // Every report of a run's end (the verdict line, the JSON result, the log line) is drawn
@@ -103,7 +104,7 @@ TEST_F(RunResultTest, ACompletedRunHasNoFailurePlaceAndANewRunStartsClean) {
     EXPECT_EQ(result().reason, RunReason::Completed);
     EXPECT_EQ(result().failedRecord, 0U);
     EXPECT_TRUE(result().expected.empty());
-    EXPECT_TRUE(result().partlyProgrammed);
+    EXPECT_FALSE(result().partlyProgrammed);
 }
 
 TEST_F(RunResultTest, AnAbortDuringTheHandshakeIsAnInterruptionBeforeAnyScriptByte) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The script as one open file: checked and played from the same descriptor, never
 // inherited by another program, its digest taken in the check's own pass, its check
 // stoppable between blocks, and its record count bounded by the record counters.

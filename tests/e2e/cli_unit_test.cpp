@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line's own pieces: exit codes, progress texts, the recording driver and the
 // console view.
 

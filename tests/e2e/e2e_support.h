@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the end-to-end tests share: running `reburn3`, the simulated device, and scripts.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end: the `reburn3` binary downloads through the real QSerialPort driver into the
 // simulated ORX-716 (`reburn3 simulate`) on a real pseudo-terminal. Every test runs both
 // as separate processes and judges exit codes, output lines and the bytes the device got.
@@ -11,8 +12,10 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -106,7 +109,10 @@ TEST_F(E2eTest, JsonLinesCarryEveryLineAndTheResult) {
     // Standard error holds the first line and the verdict, nothing else.
     const QStringList err = o.err.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(err.size(), 2) << o.err.toStdString();
-    EXPECT_TRUE(err[0].startsWith("reburn3 1.00: " + dev->port() + ", script "));
+    // The version and commit as --version says them, before the device.
+    const QString version = runReburn3({"--version"}).out.section(" Qt ", 0, 0).mid(8);
+    EXPECT_TRUE(err[0].startsWith("reburn3 " + version + ": " + dev->port() + ", script "))
+        << err[0].toStdString();
     EXPECT_TRUE(err[1].startsWith("reburn3: DONE: 7 records, 2 lines in "));
 
     std::vector<QJsonObject> objects;
@@ -140,7 +146,15 @@ TEST_F(E2eTest, JsonLinesCarryEveryLineAndTheResult) {
     EXPECT_EQ(result.value("result").toString(), "completed");
     EXPECT_EQ(result.value("reason").toString(), "completed");
     EXPECT_EQ(result.value("exitCode").toInt(-1), 0);
-    EXPECT_TRUE(result.value("partlyProgrammed").toBool());
+    EXPECT_FALSE(result.value("partlyProgrammed").toBool());
+    // One version everywhere: the project's, and the commit as a field of its own.
+    const QStringList versionWords = runReburn3({"--version"}).out.split(' ');
+    EXPECT_EQ(result.value("version").toString(), versionWords.value(1));
+    const QString commit = result.value("commit").toString();
+    EXPECT_EQ(commit.isEmpty() ? QString("Qt") : "(commit", versionWords.value(2));
+    if (!commit.isEmpty()) {
+        EXPECT_EQ("(commit " + commit + ")", versionWords.mid(2, 2).join(' '));
+    }
     EXPECT_EQ(result.value("script").toString(), script);
     EXPECT_EQ(result.value("device").toString(), dev->port());
     EXPECT_TRUE(result.value("startedAt").toString().endsWith('Z'));
@@ -221,6 +235,73 @@ TEST_F(E2eTest, UsageErrorsGiveExit2) {
     EXPECT_TRUE(runReburn3({"--help"}).out.contains("help [COMMAND]"));
 }
 
+// A usage error under --json still ends in a JSON line of the command's own type, and a
+// port never given is no device.
+TEST_F(E2eTest, EveryJsonUsageErrorEndsInAJsonLine) {
+    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
+    const struct {
+        QStringList args;
+        QString type;
+    } cases[] = {
+        {{"check", "--json"}, "check"},
+        {{"check", "--json", "--baud", "0", script}, "check"},
+        {{"check", "--json", "--bogus", script}, "check"},
+        {{"ports", "--json", "extra"}, "ports"},
+        {{"flash", "--json", script}, "result"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = runReburn3(c.args);
+        EXPECT_EQ(o.exitCode, 2) << c.args.join(' ').toStdString();
+        const QString line = o.outLines().isEmpty() ? QString() : o.outLines().last();
+        const QJsonObject last = QJsonDocument::fromJson(line.toUtf8()).object();
+        EXPECT_EQ(last.value("type").toString(), c.type) << o.out.toStdString();
+        EXPECT_EQ(last.value("result").toString(), "usage-error") << o.out.toStdString();
+        EXPECT_EQ(last.value("exitCode").toInt(), 2) << o.out.toStdString();
+        if (c.type == "result") {
+            EXPECT_EQ(last.value("device").toString(), "") << o.out.toStdString();
+        }
+    }
+}
+
+// reburn3 simulate and reburn3-sim: help under their own names, --version, "--", and a
+// usage error in one line with a hint.
+TEST_F(E2eTest, TheSimulatorAnswersUnderItsOwnName) {
+    const QString sim = QFileInfo(kReburn3).dir().filePath("reburn3-sim");
+    const Outcome help = runReburn3({"help", "simulate"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("Usage: reburn3 simulate [options] [--] SCRIPT\n"));
+    EXPECT_EQ(runReburn3({"simulate", "--help"}).out, help.out);
+
+    QProcess p;
+    p.start(sim, {"--help"});
+    const Outcome simHelp = collect(p);
+    EXPECT_EQ(simHelp.exitCode, 0);
+    EXPECT_TRUE(simHelp.out.startsWith("Usage: reburn3-sim [options] [--] SCRIPT\n"));
+    EXPECT_TRUE(simHelp.out.contains("--version"));
+    p.start(sim, {"--version"});
+    const Outcome version = collect(p);
+    EXPECT_EQ(version.exitCode, 0);
+    const QString expected = runReburn3({"--version"}).out.section(" Qt ", 0, 0).mid(8);
+    EXPECT_EQ(version.out, "reburn3-sim " + expected + "\n");
+
+    const Outcome bad = runReburn3({"simulate", "--bogus", "x.pf3"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(bad.err,
+              "reburn3 simulate: unknown option --bogus\n"
+              "Try 'reburn3 simulate --help'.\n");
+    EXPECT_TRUE(bad.out.isEmpty());
+    EXPECT_EQ(runReburn3({"simulate", "--version", "x.pf3"}).exitCode, 2);
+    p.start(sim, {"--lifetime"});
+    const Outcome simBad = collect(p);
+    EXPECT_EQ(simBad.exitCode, 2);
+    EXPECT_EQ(simBad.err, "reburn3-sim: --lifetime needs a number\nTry 'reburn3-sim --help'.\n");
+    // After "--" a word that looks like an option is the script: here one that is missing.
+    const Outcome dashed = runReburn3({"simulate", "--lifetime", "5", "--", "-missing.pf3"});
+    EXPECT_EQ(dashed.exitCode, 3) << dashed.err.toStdString();
+    EXPECT_TRUE(dashed.err.startsWith("reburn3 simulate: -missing.pf3 refused: "))
+        << dashed.err.toStdString();
+}
+
 TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
     const QString good = writeScript("tiny.pf3", scriptOf(kTiny));
     const Outcome ok = runReburn3({"check", good});
@@ -254,8 +335,16 @@ TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
 
     EXPECT_EQ(runReburn3({"check", path("missing.pf3")}).exitCode, 3);
 
+    // The SHA-256 that --expect-sha256 takes, in the text and in the JSON, and accepted.
+    const QString sha =
+        QCryptographicHash::hash(scriptOf(kTiny), QCryptographicHash::Sha256).toHex();
+    EXPECT_TRUE(ok.out.contains("SHA-256:         " + sha + "\n")) << ok.out.toStdString();
     const Outcome json = runReburn3({"check", "--json", good});
     const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(o.value("sha256").toString(), sha);
+    auto dev = device(good);
+    EXPECT_EQ(runReburn3({"flash", "--port", dev->port(), "--expect-sha256", sha, good}).exitCode,
+              0);
     EXPECT_EQ(o.value("result").toString(), "ok");
     EXPECT_EQ(o.value("leastTicks").toInt(), 81);
     EXPECT_EQ(o.value("lineBaud").toInt(), 0);
@@ -617,6 +706,19 @@ TEST_F(E2eTest, TheProgressBarFitsTheTerminalAndLeavesNoCopies) {
         QProcess::execute("tmux", {"-L", socket, "kill-session", "-t", QString("w%1").arg(width)});
     }
     QProcess::execute("tmux", {"-L", socket, "kill-server"});
+}
+
+// TERM=dumb (an editor's shell): progress lines, never the bar's escape codes, even when
+// the bar is asked for.
+TEST_F(E2eTest, ADumbTerminalGetsNoEscapeCodes) {
+    const QString script = writeScript("many.pf3", scriptOf(manyLines(40)));
+    auto dev = device(script);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TERM", "dumb");
+    const Outcome o = runReburn3({"flash", "--progress=bar", "--port", dev->port(), script}, env);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_FALSE(o.err.contains('\x1b')) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains("120/120")) << o.err.toStdString();
 }
 
 // File names are shown as record texts are: no escape sequence reaches the terminal; a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The command line's own pieces, and end-to-end runs of the `reburn3` binary against the
 # simulated device on real pseudo-terminals.
 find_package(Qt6 REQUIRED COMPONENTS Core)

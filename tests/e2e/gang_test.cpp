@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end: several ports in one `reburn3 flash`, the station loop, retries and
 // waiting for a late port, each against simulated devices on real pseudo-terminals.
 

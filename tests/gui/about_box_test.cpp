@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The About box: its content, one instance at a time, and System Info.
 #include <QAction>
 #include <QLabel>

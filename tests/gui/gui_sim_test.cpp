@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole download through the window, clicked as an operator would, against the
 // simulated ORX-716 on a pseudo-terminal mapped onto COM6.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The widget tests need one QApplication for the whole executable.
 #include <gtest/gtest.h>
 

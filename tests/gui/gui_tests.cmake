@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Widget tests of reburn3-gui, under the offscreen platform.
 if(NOT TARGET reburn3_widgets)
     return()

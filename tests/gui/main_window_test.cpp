@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window: start-up, layout, focus, the logs, a run through its buttons, and
 // the ways out.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window forgives an operator's slips: the close box during a run, a double-click
 // on "Program FLASH", the keyboard in both windows, long paths and long log lines, and
 // copying from the logs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The port selection dialog: its design, and its flows through the core.
 #include <QGroupBox>
 #include <QRadioButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress counters: they look exactly like an ordinary line edit in every state,
 // their frame follows the box's size, palette and focus, a text equal to the one shown
 // paints nothing, and during a run the boxes follow the engine's counts a few times a

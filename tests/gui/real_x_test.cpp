@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window under a real X server with a window manager (scripts/with_x.sh), driven
 // through the X server itself as an operator would: xdotool moves the pointer, clicks
 // and types, the window manager frames the windows and turns Alt+F4 into a close

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Renders the desktop windows to PNG files for the documentation: the main window in
 // the middle of a download against the simulated device, the question the close box
 // asks during it, the port dialog and the About box.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry lookup behind "System Info...", against a registry in memory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main of the test programs that run `reburn3` and read what it prints: a Qt core
 // application for the processes they start, and every JSON line they read checked
 // against the published schema when the program ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every JSON line a test reads from `reburn3` is kept, and when the test program ends
 // all of them are checked against the published schema (docs/reburn3-json.schema.json)
 // by tests/json/validate_json_lines.py, with Debian's python3-jsonschema. A line that

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks JSON Lines read on standard input against a JSON Schema.
 
 Usage: validate_json_lines.py SCHEMA < lines

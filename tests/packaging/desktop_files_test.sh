@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # desktop_files_test.sh DESKTOP_ENTRY METAINFO: both pass their validators.
 set -euo pipefail
 desktop-file-validate "$1"

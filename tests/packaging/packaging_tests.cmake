@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What the package ships besides the programs: the completion, the man pages, the desktop
 # entry and the metainfo, and the programs' --version and --help.
 if(NOT TARGET reburn3)

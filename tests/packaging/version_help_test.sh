@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # version_help_test.sh REBURN3 REBURN3_GUI VERSION
 # --version names the build's version (and commit, and Qt); the window program answers
 # --help and --version with no display at all; any other argument text stays a script name.

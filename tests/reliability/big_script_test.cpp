@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A 200 MB script, made at test time in a temporary folder: `reburn3 check` accepts it with
 // the right counts in constant memory, and `reburn3 flash` starts on it and can be
 // interrupted a few hundred records in.

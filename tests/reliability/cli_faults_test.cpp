@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line against hostile surroundings, end to end: a device that never goes
 // quiet, signals during the whole-file check and during the run (SIGHUP included),
 // standard descriptors closed at start, and a port named relative to the working folder.

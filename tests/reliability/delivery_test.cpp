@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Delivered, not queued: a download is reported complete only when the device has every
 // byte of it. The cases that once ended "completed" with most of the script still in the
 // port's buffers, and the write stalls that were once taken for a lost device, end to end

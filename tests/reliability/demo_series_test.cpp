@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bundled demo script played again and again against a fault-free simulated device, on
 // ticks and with --reactive: every run must complete, none may be taken for a lost device,
 // and the device must hold every download byte for byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fault matrix: `reburn3 flash` with the real serial driver against the simulated
 // ORX-716 on a pseudo-terminal, one fault per case. Every case judges the whole status and
 // debug output (times of day folded to hh:mm:ss, the handshake's "please wait" lines to
@@ -12,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <functional>
@@ -47,6 +49,11 @@ QByteArray fiveLines() {
 }
 
 // The progress lines of fiveLines() up to line `lines`.
+// "reburn3 1.0.0 (commit abc1234): ", the start of the first line, as --version says it.
+QString versionHeader() {
+    return runReburn3({"--version"}).out.section(" Qt ", 0, 0) + ": ";
+}
+
 QStringList progress(int lines) {
     QStringList out;
     for (int i = 1; i <= lines; ++i) {
@@ -125,7 +132,7 @@ TEST_F(DeviceFaults, AGoodDeviceTakesTheWholeScript) {
               runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
               runErr({}), kDone);
     EXPECT_EQ(o.header,
-              "reburn3 1.00: " + dev->port() + ", script " + script + ", SHA-256 " +
+              versionHeader() + dev->port() + ", script " + script + ", SHA-256 " +
                   QCryptographicHash::hash(fiveLines(), QCryptographicHash::Sha256).toHex());
     EXPECT_GE(o.pleaseWait(), 54);
     EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
@@ -375,16 +382,14 @@ TEST_F(PortFaults, APortThisUserMayNotOpen) {
         GTEST_SKIP() << "this machine does not let setpriv change the user: "
                      << o.err.toStdString();
     }
-    expectOpenFailure(o, "11",
-                      "Permission denied on " + dev->port() +
-                          ": add the user to the dialout group (sudo adduser $USER dialout) and "
-                          "log in again.",
-                      "*");
-    // The verdict names the device's own group: a pseudo-terminal's is tty, not dialout.
-    EXPECT_TRUE(o.verdict.contains(dev->port() + " belongs to the group tty") ||
-                o.verdict.contains(dev->port() + " is open to its owner only"))
-        << o.verdict.toStdString();
-    EXPECT_FALSE(o.verdict.contains("dialout")) << o.verdict.toStdString();
+    // One diagnosis, from the device's owner, group and mode (a pseudo-terminal's: root,
+    // tty or root, 0620), in the debug line and in the verdict alike; never "join dialout".
+    const QString why = "it is open to its owner root only (its group " +
+                        QFileInfo(dev->port()).group() +
+                        " may not both read and write it): ask for access to it";
+    expectOpenFailure(o, "11", "Permission denied on " + dev->port() + ": " + why + ".", "*");
+    EXPECT_TRUE(o.verdict.contains("permission denied; " + why)) << o.verdict.toStdString();
+    EXPECT_FALSE(o.err.contains("dialout")) << o.err.toStdString();
     EXPECT_TRUE(dev->received().isEmpty());
 }
 

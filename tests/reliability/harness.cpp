@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "reliability/harness.h"
 
 #include "json/json_lines_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the reliability tests: the `reburn3` binary run as a separate process
 // against the simulated ORX-716 (`reburn3 simulate`) on a real pseudo-terminal, scripts
 // built record by record, and the output reduced to lines that can be compared whole.

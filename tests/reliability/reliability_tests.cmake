@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Reliability: the fault matrix, a 200 MB script and the soak, all end to end with the
 # `reburn3` binary against the simulated device on real pseudo-terminals.
 find_package(Qt6 REQUIRED COMPONENTS Core)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The script changed on disk between "Select Input File" and "Program FLASH", as an
 // operator of the window can do: the run start opens the file again and checks it whole,
 // so what is played is the file as it is then, and a file that is gone or broken by then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Soak: `reburn3 flash --repeat N` downloads a small script N times in a row, in one
 // process, into a simulated device that stays on the line. Every run must complete, the
 // device must receive exactly N downloads, and the process must hold as much memory and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QtSerialDriver against a real pseudo-terminal: the test holds the master side and plays
 // the device; the driver opens the slave side as its serial port.
 
@@ -5,6 +6,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,12 +17,14 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "serial/port_descriptor.h"
 #include "serial/port_map.h"
 #include "serial/qt_serial_driver.h"
 
@@ -361,10 +365,20 @@ TEST(QtSerialDriverOpen, AMissingDeviceGivesItsCodeAndReason) {
     EXPECT_EQ(driver.describeOpenError(0), "");
 }
 
-TEST(QtSerialDriverOpen, PermissionDeniedNamesTheDialoutGroup) {
-    QtSerialDriver driver;
-    EXPECT_NE(driver.describeOpenError(QtSerialDriver::kErrPermission).find("dialout"),
-              std::string::npos);
+TEST(QtSerialDriverOpen, PermissionDeniedSaysWhatTheDevicesGroupAndModeAllow) {
+    // A file stands for the device: only its owner, group and mode count.
+    const std::string path = ::testing::TempDir() + "reburn3-permission-test";
+    std::fclose(std::fopen(path.c_str(), "w"));
+    ::chmod(path.c_str(), 0600);
+    const std::string ownerOnly = permissionDiagnosis(path);
+    EXPECT_NE(ownerOnly.find("open to its owner"), std::string::npos) << ownerOnly;
+    EXPECT_EQ(ownerOnly.find("adduser"), std::string::npos) << ownerOnly;
+    ::chmod(path.c_str(), 0660);
+    const std::string shared = permissionDiagnosis(path);
+    // The process runs with the file's group, so joining it is no advice.
+    EXPECT_NE(shared.find("which this process has"), std::string::npos) << shared;
+    std::remove(path.c_str());
+    EXPECT_EQ(permissionDiagnosis(path), "");
 }
 
 TEST_F(QtSerialDriverTest, APortInUseByAnotherProgramIsRefused) {

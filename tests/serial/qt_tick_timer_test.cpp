@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QtTickTimer: Timer2 as a QTimer that follows the window model, in a real event loop.
 
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Qt serial driver against real pseudo-terminals, the port map, and the tick timer
 # in a real event loop.
 find_package(Qt6 REQUIRED COMPONENTS Core SerialPort Test)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Runs the demo script generator and compares its output with the committed file.
 execute_process(COMMAND ${GENERATOR} ${OUTPUT} RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/device_model.h"
 
 #include "script/script_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program's engine against the simulated device, in process: a serial driver
 // that hands every written byte to the device model and delivers its replies by the
 // program's own tick count (5 ms a tick), so whole downloads run deterministically.

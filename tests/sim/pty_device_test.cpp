@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated device on a real pseudo-terminal, with a raw POSIX client as the host.
 
 #include "sim/pty_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the tests of the simulated device share: a raw POSIX host on the port, the
 // stand-alone simulator as a child process, and temporary files.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Tests of the simulated device: the model in process, the model against the
 # program's engine, and the pseudo-terminal plumbing for real.
 add_executable(sim_tests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated device as a production line meets it, through the stand-alone
 // simulator on real pseudo-terminals: boards that come in turn on one link, a link
 // that appears late, a device that ignores the first handshake, and a line that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The COMn map on Windows: port n is the system's COMn whatever the environment says.
 #include <gtest/gtest.h>
 

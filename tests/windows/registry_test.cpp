@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // GetKeyValue and StartSysInfo against the real registry: values are written with the
 // system's own `reg` program, then read back through the single-byte-character calls.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows paths through the script name taken from the command line and through the
 // script opening: drive letters, a dot in a folder name, mixed-case extensions, UNC names.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Windows pieces, built by the MinGW-w64 cross-build and run under Wine
 # (scripts/windows-check.sh): the registry reader against Wine's real registry, the COMn map,
 # and Windows paths in the script name and the script opening.
