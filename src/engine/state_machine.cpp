@@ -260,7 +260,14 @@ void Engine::drainStep(bool tick) {
     const std::int64_t pending = watchQueue(tick);
     if (pending > 0) {
         m_aliveTicks = 0;
-    } else if (pending == 0 && tick && ++m_aliveTicks >= kAliveTicksAfterDrain) {
+        return;
+    }
+    if (pending < 0 || !tick) {
+        return;
+    }
+    if (const std::int32_t lost = P.checkAlive(); lost != 0) {
+        deliveryFailed(lost);
+    } else if (++m_aliveTicks >= kAliveTicksAfterDrain) {
         completeRun();
     }
 }

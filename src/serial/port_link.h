@@ -25,6 +25,8 @@ public:
     // reached the line yet (0 on success, else the driver's error number in `pending`'s
     // stead; nothing is posted), and dropping them, which is said in the debug log.
     std::int32_t pendingOutput(std::int64_t& pending);
+    // 0 while the open device is still there, else the driver's loss code.
+    std::int32_t checkAlive() { return D.checkAlive(S.ComPort); }
     void discardPendingOutput();
     // True once the driver reports that the device itself went away.
     bool deviceLost() const { return D.deviceLost(); }

@@ -195,19 +195,6 @@ std::int64_t QtSerialDriver::unsentBytes() const {
            std::max<std::int64_t>(queued, 0);
 }
 
-// What the system still holds for the line, or -1 once it has lost the device. A driver
-// empties its queue the moment its device goes away, a little before the hang-up shows,
-// so an empty queue is believed only while the port is alive; a refusal to count is a
-// loss when the port proves to be gone.
-std::int64_t QtSerialDriver::systemQueue() const {
-    const auto handle = static_cast<std::intptr_t>(m_port.handle());
-    const std::int64_t queued = systemOutputQueue(handle);
-    if (queued < 0) {
-        return deviceGone(handle, lastSystemError()) ? -1 : 0;
-    }
-    return queued;
-}
-
 // The bytes of a burst go to the port together: at the packet write that ends the burst,
 // or at the next turn of the event loop, when the port would start sending them anyway.
 bool QtSerialDriver::handOver() {
@@ -490,14 +477,19 @@ std::int32_t QtSerialDriver::outputPending(std::int32_t port, std::int64_t& pend
         }
         m_port.clearError();
     }
-    const std::int64_t queued = systemQueue();
-    if (queued < 0 || (queued == 0 && !portAlive())) {
+    pending = unsentBytes();
+    m_lastPending = pending;
+    return 0;
+}
+
+std::int32_t QtSerialDriver::checkAlive(std::int32_t port) {
+    if (const std::int32_t rc = checkOpen(port); rc != 0) {
+        return rc;
+    }
+    if (!portAlive()) {
         markLost();
-        pending = m_unsentAtLoss;
         return kErrDeviceLost;
     }
-    pending = static_cast<std::int64_t>(m_gathered.size()) + m_port.bytesToWrite() + queued;
-    m_lastPending = pending;
     return 0;
 }
 

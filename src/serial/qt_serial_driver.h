@@ -38,8 +38,7 @@ namespace reburn3 {
 // Delivery: outputPending() writes what the system takes now and counts what is left, in
 // Qt's buffer and in the system's output queue, so that a run is complete only once its
 // bytes have left for the line. A queue that reads empty because the device went away is
-// a loss, not a delivery: an empty count is believed only while the port is still alive
-// (no hang-up, the device's name still there), and a count the system refuses is a loss.
+// a loss, not a delivery: checkAlive() then finds the hang-up or the device's name gone.
 // Closing never waits for bytes the system still holds (see closeWithoutWaiting).
 //
 // Result codes (0 is success):
@@ -120,6 +119,7 @@ public:
 
     std::string describeOpenError(std::int32_t code) const override;
     std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
+    std::int32_t checkAlive(std::int32_t port) override;
     std::string deviceName(std::int32_t port) const override { return device(port); }
 
 signals:
@@ -144,7 +144,6 @@ private:
     void lookAgainForLoss();
     // Bytes accepted for the device that have not left for the line.
     std::int64_t unsentBytes() const;
-    std::int64_t systemQueue() const;
     // The open port's device is still there: not hung up, its name not gone.
     bool portAlive() const;
     void closeWithoutWaiting();

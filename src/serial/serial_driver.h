@@ -48,6 +48,11 @@ public:
         pending = 0;
         return 0;
     }
+    // Asked once the output queue reads empty, before a run is declared complete: 0 while
+    // the open device is still there, else the loss code (and the device counts as lost
+    // from then on). A driver empties its queue the moment its device is unplugged, a
+    // little before the loss shows anywhere else.
+    virtual std::int32_t checkAlive(std::int32_t /*port*/) { return 0; }
     // True once the open device went away for good (a USB adapter pulled, the far end of a
     // pseudo-terminal closed). A read that finds nothing or a write that must wait is no loss.
     virtual bool deviceLost() const { return false; }

@@ -97,6 +97,7 @@ public:
     std::int32_t UnInitializePort(std::int32_t port) override;
     std::string describeOpenError(std::int32_t code) const override;
     std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
+    std::int32_t checkAlive(std::int32_t /*port*/) override { return m_lost ? kLostCode : 0; }
     bool deviceLost() const override { return m_lost; }
     std::string deviceName(std::int32_t port) const override {
         return "/dev/fake" + std::to_string(port);
