@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -371,8 +372,8 @@ private:
     }
 
     void afterTick() {
-        if (!m_finished &&
-            m_handshakeLimit.exceeded(m_form.engine().tickCount(), m_form.state().ProgramMode)) {
+        if (!m_finished && m_handshakeLimit.exceeded(std::chrono::steady_clock::now(),
+                                                     m_form.state().ProgramMode)) {
             giveUpHandshake();
             return;
         }

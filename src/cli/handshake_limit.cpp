@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/handshake_limit.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include "cli/cli_texts.h"
@@ -9,8 +8,6 @@
 namespace reburn3::cli {
 
 namespace {
-
-constexpr double kTickSeconds = 0.005;
 
 bool isHandshakeMode(std::int16_t mode) {
     return mode == 101 || mode == 102 || mode == 103;
@@ -20,18 +17,19 @@ bool isHandshakeMode(std::int16_t mode) {
 
 HandshakeLimit::HandshakeLimit(double seconds)
     : m_seconds(seconds),
-      m_limitTicks(static_cast<std::uint64_t>(std::ceil(seconds / kTickSeconds))) {}
+      m_limit(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(seconds))) {}
 
-bool HandshakeLimit::exceeded(std::uint64_t tickCount, std::int16_t programMode) {
+bool HandshakeLimit::exceeded(std::chrono::steady_clock::time_point now, std::int16_t programMode) {
     if (!isHandshakeMode(programMode)) {
         m_inHandshake = false;
         return false;
     }
     if (!m_inHandshake) {
         m_inHandshake = true;
-        m_firstTick = tickCount;
+        m_start = now;
     }
-    return m_limitTicks > 0 && tickCount - m_firstTick >= m_limitTicks;
+    return m_limit.count() > 0 && now - m_start >= m_limit;
 }
 
 std::string HandshakeLimit::reason() const {

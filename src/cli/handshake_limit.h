@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -18,16 +19,17 @@ public:
     // 0 seconds: no limit.
     explicit HandshakeLimit(double seconds);
 
-    // Told after every tick; true once the handshake has lasted the limit.
-    bool exceeded(std::uint64_t tickCount, std::int16_t programMode);
+    // Told after every tick; true once the handshake has lasted the limit on the monotonic
+    // clock. Not in ticks: a device that floods the line may delay the ticks themselves.
+    bool exceeded(std::chrono::steady_clock::time_point now, std::int16_t programMode);
     // The line that says why the run was given up.
     std::string reason() const;
 
 private:
     double m_seconds;
-    std::uint64_t m_limitTicks;
+    std::chrono::steady_clock::duration m_limit;
     bool m_inHandshake = false;
-    std::uint64_t m_firstTick = 0;
+    std::chrono::steady_clock::time_point m_start;
 };
 
 }  // namespace reburn3::cli

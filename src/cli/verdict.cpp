@@ -138,6 +138,12 @@ std::string verdictLine(const RunResult& r, const std::string& logFailure) {
         if (r.attempts > 1) {
             done += " Attempt " + std::to_string(r.attempts) + ".";
         }
+        if (r.bytesUnacknowledged > 0) {
+            // The script ends in T records: the device takes them without a word back.
+            done += " The last " + std::to_string(r.bytesUnacknowledged) +
+                    " bytes left the port after the device's last answer; it never acknowledges "
+                    "them.";
+        }
         return done;
     }
     const std::string state = r.partlyProgrammed ? kPartly : kUntouched;

@@ -23,6 +23,8 @@ public:
     static constexpr std::int32_t kHandshakeSecond = 0x94;
     static constexpr std::int16_t kReplyEnd0 = 0x91;
     static constexpr std::int16_t kReplyEnd1 = 0x26;
+    // The handshake's reply bytes taken in one tick at most.
+    static constexpr int kReplySliceBytes = 1024;
 
     Engine(ProgramState& state, WindowModel& window, MessageLogs& logs, PortLink& link,
            RecordReader& reader, ScriptStream& stream, Clock& clock)

@@ -201,10 +201,16 @@ void Engine::HandshakeAwait() {
     P.ReadPortByte();
     if (S.RxByte != -1) {
         m_replySeen = true;
+        // A device that never stops talking must not keep the tick from ending: at most a
+        // slice a tick, many times what the line carries in one; the rest waits its turn.
+        int slice = kReplySliceBytes;
         while (S.RxByte != -1) {
             S.LastByte0 = S.LastByte1;
             S.LastByte1 = static_cast<std::int16_t>(S.RxByte);
             S.TimeoutCount = S.TimeoutReload;
+            if (--slice == 0) {
+                break;
+            }
             P.ReadPortByte();
         }
         return;

@@ -58,7 +58,7 @@ TEST(ScriptCheck, MeasuresAScript) {
     EXPECT_EQ(s.txBytes, 3U);
     EXPECT_EQ(s.rxBytes, 2U);
     EXPECT_EQ(s.groups, 4U);
-    EXPECT_EQ(s.tickBound(), 57U + 4U);
+    EXPECT_EQ(s.tickBound(), 57U + 4U + kAliveTicksAfterDrain);
 }
 
 TEST(ScriptCheck, TrailingWhiteSpaceIsIgnoredAndAnyOtherRemainderIsAFault) {
@@ -234,10 +234,10 @@ TEST(ScriptCheck, ReactiveBoundIsTheHandshakeThenEveryByteBackToBack) {
     const std::string content =
         scriptOf(records("T00", 64) + "R00 E " + records("T00", 64) + "R00 E");
     const auto onLine = checkOnLine(content, 115200, content.size());
-    EXPECT_DOUBLE_EQ(onLine.reactiveBoundSeconds(), 57 * 0.005 + 130 * 10.0 / 115200);
+    EXPECT_DOUBLE_EQ(onLine.reactiveBoundSeconds(), (57 + 20) * 0.005 + 130 * 10.0 / 115200);
     EXPECT_LT(onLine.reactiveBoundSeconds(), static_cast<double>(onLine.tickBound()) * 0.005);
     // Without a rate the line adds nothing: the handshake's ticks alone.
-    EXPECT_DOUBLE_EQ(checkOnLine(content, 0, 7).reactiveBoundSeconds(), 57 * 0.005);
+    EXPECT_DOUBLE_EQ(checkOnLine(content, 0, 7).reactiveBoundSeconds(), (57 + 20) * 0.005);
     // The line's ticks never overflow on the largest script a run may play.
     EXPECT_EQ(lineTicks(kMaxRecords, 1), kMaxRecords * 2000);
     EXPECT_EQ(lineTicks(0, 115200), 1U);
