@@ -304,6 +304,9 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
     }
 #endif
     m_port.clearError();
+    // Bounded, so that a device that floods the line costs no more memory than this; what
+    // does not fit waits in the system (which then holds the device back).
+    m_port.setReadBufferSize(kReadBufferBytes);
     m_openPort = port;
     return 0;
 }

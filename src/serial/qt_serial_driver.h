@@ -79,6 +79,8 @@ public:
     static constexpr std::int32_t kNothingWaiting = 1;
 
     static constexpr qint32 kBaudRate = 115200;
+    // Bytes from the device held in the program at most.
+    static constexpr qint64 kReadBufferBytes = 1 << 20;
 
     explicit QtSerialDriver(QObject* parent = nullptr);
     ~QtSerialDriver() override;

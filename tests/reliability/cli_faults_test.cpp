@@ -145,6 +145,13 @@ TEST_F(CliFaults, AHandshakeThatNeverEndsIsGivenUpAtTheLimit) {
     EXPECT_EQ(lastJson(json.out).value("result").toString(), "device-failed");
     EXPECT_EQ(lastJson(json.out).value("result").toString(), "device-failed");
     EXPECT_EQ(lastJson(json.out).value("exitCode").toInt(), 1);
+    // A device that floods the line as fast as it takes: the limit is the monotonic clock's,
+    // and the reply is taken in slices, so the ticks go on (this ran 88 s for a 5 s limit).
+    auto flood = device(script, {"--noise", "20000000"});
+    const Outcome flooded =
+        runReburn3({"flash", "--port", flood->port(), "--handshake-limit", "1", "--json", script});
+    EXPECT_EQ(lastJson(flooded.out).value("reason").toString(), "handshake-limit")
+        << flooded.err.toStdString();
 
     for (const char* bad : {"0.5", "-1", "soon"}) {
         EXPECT_EQ(runReburn3({"flash", "--port", chatter.port(), "--handshake-limit", bad, script})
