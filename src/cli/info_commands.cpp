@@ -46,6 +46,15 @@ std::string secondsText(std::uint64_t ticks) {
     return buf;
 }
 
+// The longest an R record may wait for its answer on the script's line: its T bytes'
+// time on the line (the tick that writes them is the first), then the device's own window.
+std::uint64_t longestWaitTicks(const ScriptSummary& s) {
+    constexpr std::uint64_t kAnswerWindowTicks = 54;
+    const std::uint64_t crossing =
+        s.longestCrossing == 0 ? 1 : lineTicks(s.longestCrossing, s.lineBaud);
+    return crossing - 1 + kAnswerWindowTicks;
+}
+
 // "23.396 s", to the millisecond.
 std::string secondsText(double seconds) {
     char buf[48];
@@ -118,6 +127,7 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
         o.insert("lineBaud", static_cast<qint64>(lineBaud));
         if (lineBaud != 0) {
             o.insert("leastReactiveS", s.reactiveBoundSeconds());
+            o.insert("longestWaitMs", static_cast<qint64>(longestWaitTicks(s) * kTickMs));
         }
         o.insert("faultCount", static_cast<qint64>(s.faultCount));
         QJsonArray list;
@@ -161,6 +171,9 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
               ", against a device that answers at once)");
     printLine("Least reactive:  " + secondsText(s.reactiveBoundSeconds()) +
               " (--reactive: " + line + " carrying every byte back to back after the handshake)");
+    printLine("Longest wait:    " + secondsText(longestWaitTicks(s)) + " for an answer (" +
+              std::to_string(s.longestCrossing) + " T bytes crossing at " + line +
+              ", then the device's own 54 ticks)");
     return kExitCompleted;
 }
 

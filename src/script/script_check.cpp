@@ -149,6 +149,7 @@ void ScriptChecker::closeGroup() {
         m_crossingTxBytes = m_groupBytes;
     } else {
         m_summary.lineGroupTicks += lineTicks(m_crossingTxBytes + m_groupBytes, baud);
+        m_summary.longestCrossing = std::max(m_summary.longestCrossing, m_crossingTxBytes);
         m_crossingTxBytes = 0;
     }
     m_groupBytes = 0;

@@ -50,6 +50,9 @@ struct ScriptSummary {
     std::uint32_t lineBaud = 0;
     // Ticks the groups take on that line (see tickBound); counted only with a rate.
     std::uint64_t lineGroupTicks = 0;
+    // The most T bytes before an answer: the device's time to answer starts once they have
+    // crossed the line. Counted only with a rate.
+    std::uint64_t longestCrossing = 0;
 
     bool ok() const { return faultCount == 0 && records > 0 && !interrupted; }
     // Ticks a download takes at least, against a device that answers at once: the

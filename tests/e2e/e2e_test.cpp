@@ -323,6 +323,9 @@ TEST_F(E2eTest, CheckMeasuresAScriptOrListsItsFaults) {
     EXPECT_TRUE(slow.out.contains("Least time:      0.440 s (88 ticks of 5 ms at 1200 baud"))
         << slow.out.toStdString();
     EXPECT_TRUE(slow.out.contains("Least reactive:  0.427 s")) << slow.out.toStdString();
+    // The longest answer waits for the most T bytes before an R to cross, then 54 ticks.
+    EXPECT_TRUE(slow.out.contains("Longest wait:    0.285 s for an answer (2 T bytes crossing"))
+        << slow.out.toStdString();
     for (const char* rate : {"0", "fast", "10000001"}) {
         EXPECT_EQ(runReburn3({"check", "--baud", rate, good}).exitCode, 2) << rate;
     }

@@ -34,6 +34,7 @@ struct DeliveryCase {
     const char* name;
     QByteArray (*script)();
     bool reactive;
+    bool line115200 = false;  // the device takes and answers bytes at 115200 baud, as a UART
 };
 
 class Delivery : public ReliabilityTest, public ::testing::WithParamInterface<DeliveryCase> {};
@@ -41,7 +42,7 @@ class Delivery : public ReliabilityTest, public ::testing::WithParamInterface<De
 TEST_P(Delivery, CompletedMeansTheDeviceHasEveryByte) {
     const QByteArray bytes = GetParam().script();
     const QString script = writeScript("delivery.pf3", bytes);
-    const auto dev = device(script);
+    const auto dev = GetParam().line115200 ? device(script, {"--baud", "115200"}) : device(script);
     ASSERT_TRUE(dev->ok());
     QStringList args{"flash", "--json", "--port", dev->port(), script};
     if (GetParam().reactive) {
@@ -74,7 +75,14 @@ INSTANTIATE_TEST_SUITE_P(
         // 50,000 T bytes on one line, verified by its R: the system refuses writes for a
         // while (EAGAIN), which is a stall, not a lost device.
         DeliveryCase{"LongLines", [] { return linesScript(3, 50'000, 7); }, false},
-        DeliveryCase{"LongLinesReactive", [] { return linesScript(3, 50'000, 7); }, true}),
+        DeliveryCase{"LongLinesReactive", [] { return linesScript(3, 50'000, 7); }, true},
+        // On a 115200-baud line a healthy device answers a long line's R only after its T
+        // bytes have crossed: the answer's time starts then, not when the R was read.
+        DeliveryCase{"Line4KAt115200", [] { return linesScript(2, 4'000, 3); }, false, true},
+        DeliveryCase{"Line8KAt115200Reactive", [] { return linesScript(2, 8'000, 3); }, true, true},
+        DeliveryCase{"Line50KAt115200", [] { return linesScript(1, 50'000, 3); }, false, true},
+        DeliveryCase{"Line50KAt115200Reactive", [] { return linesScript(1, 50'000, 3); }, true,
+                     true}),
     [](const auto& deliveryCase) { return std::string(deliveryCase.param.name); });
 
 }  // namespace
