@@ -42,7 +42,7 @@ def main() -> int:
     folder.mkdir(parents=True, exist_ok=True)
     write(folder, "small", 20, 0, 1)  # healthy runs
     write(folder, "long", 120, 0, 2)  # unplugged in mid-script
-    for kib in (12, 60, 240):
+    for kib in (12, 60, 120, 240):
         write(folder, f"tail{kib}", 4, kib, 10 + kib)
     return 0
 

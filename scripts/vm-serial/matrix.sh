@@ -166,9 +166,8 @@ start_flash() {
     flash_pid=$!
 }
 
-# Waits for reburn3; sets flash_rc, verdict and t_verdict, and t_first: when the first
-# debug line came (standard error's second line; the first names the version and port),
-# the moment reburn3 itself saw the fault.
+# Waits for reburn3; sets flash_rc, verdict and t_verdict, and t_fault: when its first
+# "Error" line came, the moment reburn3 itself saw the fault (a time-out).
 finish_flash() {
     wait "$flash_pid"
     flash_rc=$?
@@ -177,9 +176,9 @@ finish_flash() {
     last=$(grep ' reburn3: [A-Z]' "$work/err" | tail -n1)
     t_verdict=${last%% *}
     verdict=${last#* }
-    t_first=$(sed -n 2p "$work/err" | cut -d' ' -f1)
+    t_fault=$(grep -m1 '^[0-9]* Error' "$work/err" | cut -d' ' -f1)
     [ -n "$t_verdict" ] || t_verdict=$(now_ms)
-    [ -n "$t_first" ] || t_first=$t_verdict
+    [ -n "$t_fault" ] || t_fault=$t_verdict
 }
 
 short_verdict() {
@@ -240,9 +239,11 @@ healthy() {
     judge_complete "$1" "ok-$2-$3" dev "$2"
 }
 
-# unplugged DRIVER WHEN MODE: the cable pulled before the handshake is answered, in
-# mid-script, or while the final T group drains (the device has stopped reading 5 bytes
-# into it).
+# unplugged DRIVER WHEN MODE [TAIL]: the cable pulled before the handshake is answered,
+# in mid-script, or while the final T group (of TAIL KiB) drains: the device has stopped
+# reading 5 bytes into it, and the host waits for the line to take the rest. A 120 KiB
+# group fits in the kernel's queues (the host's URBs and the gadget's buffers), so all of
+# it has left reburn3; of 240 KiB some is still in reburn3's own buffer.
 unplugged() {
     local script options bytes pause=0
     . "$scripts/long.meta"
@@ -250,8 +251,8 @@ unplugged() {
         handshake) script=long options=--silent-handshake bytes=2 ;;
         mid) script=long options= bytes=$((total / 2)) ;;
         drain)
-            script=tail240
-            . "$scripts/tail240.meta"
+            script=tail$4
+            . "$scripts/$script.meta"
             bytes=$((tail_start + 5))
             options="--stop-reading-at $bytes"
             pause=500000 ;;
@@ -266,19 +267,19 @@ unplugged() {
     finish_flash
     stop_devices
     replug "$1"
-    judge_loss "$1" "unplug-$2-$3" dev "$script" "$t_event"
+    judge_loss "$1" "unplug-$2${4:+-${4}k}-$3" dev "$script" "$t_event"
 }
 
 # stalled DRIVER MODE: the device stops reading 5 bytes into a 240 KiB final T group,
 # more than the kernel holds; the verdict must come within a second of reburn3's own
-# time-out (its first error line).
+# time-out (its first "Error" line).
 stalled() {
     . "$scripts/tail240.meta"
     start_device dev "$(device_port "$1")" tail240 --stop-reading-at $((tail_start + 5))
     start_flash "$(host_port "$1")" tail240 $(mode_options "$2")
     finish_flash
     stop_devices
-    judge_loss "$1" "stalled-drain-$2" dev tail240 "$t_first"
+    judge_loss "$1" "stalled-drain-$2" dev tail240 "$t_fault"
     refresh "$1"
 }
 
@@ -305,7 +306,7 @@ stops_reading() {
     start_flash "$(host_port "$1")" long $(mode_options "$2")
     finish_flash
     stop_devices
-    judge_loss "$1" "stops-reading-$2" dev long "$t_first"
+    judge_loss "$1" "stops-reading-$2" dev long "$t_fault"
     refresh "$1"
 }
 
@@ -381,10 +382,11 @@ usb_cases() {
 }
 
 drain_unplugs() {
-    local i
+    local i tail
     for i in $(seq "$1"); do
-        unplugged cdc_acm drain ticks
-        unplugged cdc_acm drain reactive
+        tail=$([ $((i % 2)) -eq 1 ] && echo 120 || echo 240)
+        unplugged cdc_acm drain ticks "$tail"
+        unplugged cdc_acm drain reactive "$tail"
     done
 }
 
