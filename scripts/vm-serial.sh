@@ -6,8 +6,10 @@
 # far end of the line (`reburn3 simulate --tty`):
 #
 #   8250      a 16550 wired to a second 16550 (two QEMU pci-serial ports joined by a socket)
-#   ftdi_sio  QEMU's FTDI adapter (usb-serial on qemu-xhci), wired to a third 16550
-#   cdc_acm   the g_serial gadget (4 ports) on dummy_hcd: /dev/ttyACM* against /dev/ttyGS*
+#   ftdi_sio  QEMU's FTDI adapter (usb-serial on qemu-xhci), wired to a third 16550;
+#             unplugged with device_del on QEMU's monitor (scripts/vm-serial/hands.py)
+#   cdc_acm   the g_serial gadget (3 ports) on dummy_hcd: /dev/ttyACM* against /dev/ttyGS*;
+#             unplugged by de-authorising the USB device
 #
 # The guest runs the matrix (scripts/vm-serial/matrix.sh) in one boot; each case is one
 # line here: `PASS|FAIL driver case: details`, and `N passed, M failed` comes last.
@@ -169,6 +171,9 @@ boot_and_run() {
         -kernel "$cache/kernel/boot/vmlinuz-$version" -initrd "$initrd"
         -append "console=ttyS0 quiet loglevel=3 panic=-1 8250.nr_uarts=8"
         -serial stdio -monitor "unix:$run/monitor.sock,server=on,wait=off"
+        # ttyS1: the guest asks hands.py to unplug and plug the FTDI adapter
+        -chardev "socket,id=control,path=$run/control.sock,server=on,wait=off"
+        -serial chardev:control
         # 8250: two 16550s joined by a socket; the host side at 00:10.0, the device's at 00:11.0
         -chardev "socket,id=uart_host,path=$run/uart.sock,server=on,wait=off"
         -chardev "socket,id=uart_device,path=$run/uart.sock"
@@ -183,7 +188,9 @@ boot_and_run() {
         -device pci-serial,chardev=ftdi_device,addr=0x13
     )
     python3 "$lab_dir/relay.py" "$run/ftdi-line.sock" "$run/ftdi-device.sock" &
-    local relay=$! status=0 started=0 passed=0 failed=0 line
+    local relay=$!
+    python3 "$lab_dir/hands.py" "$run/control.sock" "$run/monitor.sock" &
+    local hands=$! status=0 started=0 passed=0 failed=0 line
     while IFS= read -r line; do
         line=${line%$'\r'}
         printf '%s\n' "$line" >>"$console"
@@ -195,8 +202,8 @@ boot_and_run() {
             "@lab end"*) started=2 ;;
         esac
     done < <("${qemu[@]}" </dev/null 2>&1 || echo "@qemu exit $?")
-    kill "$relay" 2>/dev/null || true
-    wait "$relay" 2>/dev/null || true
+    kill "$relay" "$hands" 2>/dev/null || true
+    wait "$relay" "$hands" 2>/dev/null || true
     if [ "$started" -eq 0 ]; then
         skip "the guest did not start (see $console: $(grep -m1 -i 'qemu\|panic\|error' "$console" || true))"
     fi

@@ -59,8 +59,9 @@ usb_device() {
 uart_host=$(tty_at 0000:00:10.0)
 uart_device=$(tty_at 0000:00:11.0)
 ftdi_device=$(tty_at 0000:00:13.0)
-ftdi_usb=$(usb_device 0403)
 acm_usb=$(usb_device 0525)
+control=/dev/ttyS1
+stty -F "$control" 115200 raw -echo
 
 host_port() {
     case $1 in
@@ -78,11 +79,12 @@ device_port() {
     esac
 }
 
-usb_of() {
-    case $1 in
-        ftdi_sio) echo "$ftdi_usb" ;;
-        cdc_acm) echo "$acm_usb" ;;
-    esac
+# Asks the host to do $1 ("unplug ftdi", "plug ftdi") and waits until it has.
+ask_host() {
+    local answer
+    echo "$1" >"$control"
+    read -r answer <"$control"
+    [ "$answer" = done ] || echo "@lab note host: $1: $answer"
 }
 
 # Waits up to $2 hundredths of a second for the path $1 to exist.
@@ -95,17 +97,29 @@ wait_for() {
     [ -e "$1" ]
 }
 
-# Pulls the USB cable of driver $1: the host de-authorises the device, its driver
-# lets go of it and the tty hangs up.
+# Pulls the USB cable of driver $1: QEMU removes the FTDI adapter (device_del); the
+# gadget is de-authorised on the host's side, so its driver lets go of it. Either way
+# the host's tty hangs up.
 unplug() {
-    echo 0 >"$(usb_of "$1")/authorized"
+    case $1 in
+        ftdi_sio) ask_host "unplug ftdi" ;;
+        cdc_acm) echo 0 >"$acm_usb/authorized" ;;
+    esac
 }
 
 # Plugs it in again and waits for its port to come back.
 replug() {
-    echo 1 >"$(usb_of "$1")/authorized"
-    wait_for "$(host_port "$1")" 1000
+    case $1 in
+        ftdi_sio) ask_host "plug ftdi" ;;
+        cdc_acm) echo 1 >"$acm_usb/authorized" ;;
+    esac
+    wait_for "$(host_port "$1")" 1000 ||
+        echo "@lab note $1: $(host_port "$1") did not come back: $(ls /dev/ttyUSB* /dev/ttyACM* 2>&1)"
     usleep 300000
+}
+
+unpluggable() {
+    [ "$1" = ftdi_sio ] || [ "$1" = cdc_acm ]
 }
 
 # --- the device end -------------------------------------------------------------------
@@ -138,6 +152,27 @@ stop_devices() {
 
 size_of() {
     if [ -e "$1" ]; then stat -c %s "$1"; else echo 0; fi
+}
+
+# Waits until the device NAME has received $2 bytes, or nothing more for half a second
+# (at most 60 s). A line can still carry bytes after reburn3 has ended: QEMU's FTDI
+# adapter takes every USB packet at once and its line then goes through a relay and a
+# 16550, slower than USB. They must reach this device, not the next case's.
+settle() {
+    local n=0 size last=-1 still=0
+    while [ "$n" -lt 600 ]; do
+        size=$(size_of "$work/$1.rec")
+        [ "$size" -lt "$2" ] || return 0
+        if [ "$size" -eq "$last" ]; then
+            still=$((still + 1))
+            [ "$still" -lt 5 ] || return 0
+        else
+            still=0
+        fi
+        last=$size
+        usleep 100000
+        n=$((n + 1))
+    done
 }
 
 # Waits until the device NAME has received $2 bytes (at most 60 s).
@@ -235,6 +270,7 @@ healthy() {
     start_device dev "$(device_port "$1")" "$2"
     start_flash "$(host_port "$1")" "$2" $(mode_options "$3")
     finish_flash
+    settle dev "$(size_of "$scripts/$2.tx")"
     stop_devices
     judge_complete "$1" "ok-$2-$3" dev "$2"
 }
@@ -265,6 +301,7 @@ unplugged() {
     t_event=$(now_ms)
     unplug "$1"
     finish_flash
+    settle dev "$total"
     stop_devices
     replug "$1"
     judge_loss "$1" "unplug-$2${4:+-${4}k}-$3" dev "$script" "$t_event"
@@ -313,7 +350,7 @@ stops_reading() {
 # A device that stopped reading leaves bytes in the line; a USB line is plugged again
 # so that the next case starts clean.
 refresh() {
-    if [ -n "$(usb_of "$1")" ]; then
+    if unpluggable "$1"; then
         unplug "$1"
         usleep 200000
         replug "$1"
@@ -328,6 +365,7 @@ reopen() {
     start_device dev "$(device_port "$1")" small
     start_flash "$(host_port "$1")" small $(mode_options "$2")
     finish_flash
+    settle dev "$(size_of "$scripts/small.tx")"
     stop_devices
     judge_complete "$1" "reopen-after-replug-$2" dev small
 }
@@ -342,6 +380,7 @@ gang() {
     start_device ftdi "$ftdi_device" small
     start_flash "${ports#,},/dev/ttyUSB0" small $(mode_options "$1")
     finish_flash
+    settle ftdi "$(size_of "$scripts/small.tx")"
     stop_devices
     local name bad=
     for name in $names; do
