@@ -166,8 +166,9 @@ boot_and_run() {
     rm -rf "$run"
     mkdir -p "$run"
     local qemu=(
-        timeout --foreground "$boot_limit"
+        timeout --foreground --kill-after=10 "$boot_limit"
         qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 1024 -nographic -no-reboot
+        -pidfile "$run/qemu.pid"
         -kernel "$cache/kernel/boot/vmlinuz-$version" -initrd "$initrd"
         -append "console=ttyS0 quiet loglevel=3 panic=-1 8250.nr_uarts=8"
         -serial stdio -monitor "unix:$run/monitor.sock,server=on,wait=off"
@@ -188,12 +189,17 @@ boot_and_run() {
         -device pci-serial,chardev=ftdi_device,addr=0x13
     )
     python3 "$lab_dir/relay.py" "$run/ftdi-line.sock" "$run/ftdi-device.sock" &
-    local relay=$!
+    helpers+=($!)
     python3 "$lab_dir/hands.py" "$run/control.sock" "$run/monitor.sock" &
-    local hands=$! status=0 started=0 passed=0 failed=0 line
+    helpers+=($!)
+    local status=0 started=0 passed=0 failed=0 line
     while IFS= read -r line; do
         line=${line%$'\r'}
         printf '%s\n' "$line" >>"$console"
+        # The firmware's screen codes may lead the guest's first line.
+        case $line in
+            *"@lab "*) line="@lab ${line#*@lab }" ;;
+        esac
         case $line in
             "@lab ready"*) started=1 ;;
             "@lab PASS "*) passed=$((passed + 1)) && echo "${line#@lab }" ;;
@@ -202,8 +208,7 @@ boot_and_run() {
             "@lab end"*) started=2 ;;
         esac
     done < <("${qemu[@]}" </dev/null 2>&1 || echo "@qemu exit $?")
-    kill "$relay" "$hands" 2>/dev/null || true
-    wait "$relay" "$hands" 2>/dev/null || true
+    stop_guest
     if [ "$started" -eq 0 ]; then
         skip "the guest did not start (see $console: $(grep -m1 -i 'qemu\|panic\|error' "$console" || true))"
     fi
@@ -216,7 +221,24 @@ boot_and_run() {
     return "$status"
 }
 
+# The helpers on the host (relay.py, hands.py), ended with the guest.
+helpers=()
+
+# Ends QEMU (when this script is interrupted or QEMU hangs) and the helpers.
+stop_guest() {
+    local pidfile="$cache/run/qemu.pid"
+    if [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
+        kill -9 "$(cat "$pidfile")" 2>/dev/null || true
+    fi
+    if [ "${#helpers[@]}" -gt 0 ]; then
+        kill "${helpers[@]}" 2>/dev/null || true
+        wait "${helpers[@]}" 2>/dev/null || true
+    fi
+    helpers=()
+}
+
 main() {
+    trap stop_guest EXIT
     parse_arguments "$@"
     ensure_tools
     local start

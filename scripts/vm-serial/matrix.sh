@@ -60,8 +60,10 @@ uart_host=$(tty_at 0000:00:10.0)
 uart_device=$(tty_at 0000:00:11.0)
 ftdi_device=$(tty_at 0000:00:13.0)
 acm_usb=$(usb_device 0525)
-control=/dev/ttyS1
-stty -F "$control" 115200 raw -echo
+# The control port to the host, held open for the whole matrix: a UART that nobody
+# holds open drops what arrives, the host's answers with it.
+stty -F /dev/ttyS1 115200 raw -echo
+exec 3<>/dev/ttyS1
 
 host_port() {
     case $1 in
@@ -82,8 +84,8 @@ device_port() {
 # Asks the host to do $1 ("unplug ftdi", "plug ftdi") and waits until it has.
 ask_host() {
     local answer
-    echo "$1" >"$control"
-    read -r answer <"$control"
+    echo "$1" >&3
+    read -r answer <&3
     [ "$answer" = done ] || echo "@lab note host: $1: $answer"
 }
 
