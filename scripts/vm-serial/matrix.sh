@@ -6,7 +6,8 @@
 #   a complete run: exit 0, DONE, and the device received exactly the script's T bytes;
 #   a loss: exit not 0, a verdict that is not DONE, the device's bytes a prefix of the
 #     script's, and the verdict under a second after the event.
-# One line per case: "@lab PASS|FAIL driver case: details".
+# One line per case: "@lab PASS|FAIL driver case: details". No `set -e`: the cases are
+# made to fail commands (reburn3 exits non-zero on purpose), and each is judged itself.
 . /lab/settings
 scripts=/lab/scripts
 work=/tmp/lab
@@ -252,6 +253,8 @@ judge_loss() {
     fi
     if [ "$waited" -ge 1000 ]; then
         why="${why}verdict over a second after the event; "
+    elif [ "$waited" -lt 0 ]; then
+        why="${why}the verdict came before the event; "
     fi
     local details="exit $flash_rc, device got $got of $total bytes, event-to-verdict $waited ms"
     if [ -z "$why" ]; then
