@@ -14,8 +14,9 @@
 # The guest runs the matrix (scripts/vm-serial/matrix.sh) in one boot; each case is one
 # line here: `PASS|FAIL driver case: details`, and `N passed, M failed` comes last.
 #
-#   scripts/vm-serial.sh           the short matrix (every driver; about 5 minutes)
+#   scripts/vm-serial.sh           the short matrix (every driver; about 6 minutes)
 #   scripts/vm-serial.sh --full    the full one (also VM_SERIAL_FULL=1): hundreds of runs
+#   VM_SERIAL_DRIVERS="cdc_acm"    only these drivers' cases
 #
 # BUILD_DIR (default build) or REBURN3_BIN picks the reburn3 to test. Exit: 0 when every
 # case passed, 1 when one failed, 77 (with one line saying why) when QEMU or the kernel
@@ -51,7 +52,7 @@ parse_arguments() {
         case $arg in
             --full) full=1 ;;
             -h | --help)
-                sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+                sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
                 exit 0 ;;
             *)
                 echo "vm-serial: unknown argument $arg" >&2
@@ -64,14 +65,12 @@ parse_arguments() {
 }
 
 ensure_tools() {
+    # Installs nothing when every package is there.
+    "$root/scripts/bootstrap.sh" vm >&2 || skip "the vm packages cannot be installed"
     local tool
-    for tool in qemu-system-x86_64 depmod cpio; do
-        if ! command -v "$tool" >/dev/null || [ ! -x /bin/busybox ]; then
-            "$root/scripts/bootstrap.sh" vm >&2 || skip "the vm packages cannot be installed"
-            break
-        fi
+    for tool in qemu-system-x86_64 depmod cpio python3; do
+        command -v "$tool" >/dev/null || skip "$tool is missing"
     done
-    command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is missing"
     file_is_static /bin/busybox || skip "/bin/busybox is not the static one (busybox-static)"
     [ -x "$reburn3_bin" ] || skip "no reburn3 at $reburn3_bin (build it first)"
 }
@@ -149,7 +148,8 @@ build_initramfs() {
     install -m 0755 "$lab_dir/matrix.sh" "$tree/lab/matrix.sh"
     copy_with_libraries "$tree" "$reburn3_bin"
     local file n=0
-    module_files "$moddir" "${modules[@]}" >"$cache/modules.list"
+    module_files "$moddir" "${modules[@]}" >"$cache/modules.list" ||
+        skip "kernel $version lacks a module the lab needs"
     for file in $(cat "$cache/modules.list"); do
         n=$((n + 1))
         cp "$moddir/$file" "$tree/lab/modules/$(printf %02d "$n")-$(basename "$file")"
