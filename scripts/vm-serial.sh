@@ -165,6 +165,7 @@ boot_and_run() {
     local version=$1 initrd=$2 run="$cache/run" console="$cache/console.log"
     rm -rf "$run"
     mkdir -p "$run"
+    trap stop_guest EXIT
     local qemu=(
         timeout --foreground --kill-after=10 "$boot_limit"
         qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 1024 -nographic -no-reboot
@@ -238,8 +239,14 @@ stop_guest() {
 }
 
 main() {
-    trap stop_guest EXIT
     parse_arguments "$@"
+    # One lab at a time on a cache: the guest's files and sockets live there.
+    mkdir -p "$cache"
+    exec 9>"$cache/lock"
+    if ! flock -n 9; then
+        echo "vm-serial: another lab is running on $cache (VM_SERIAL_CACHE picks another)" >&2
+        exit 2
+    fi
     ensure_tools
     local start
     start=$(date +%s)
