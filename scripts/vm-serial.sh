@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The serial lab: reburn3 against the kernel's own serial drivers, in a virtual machine
 # made only of Debian packages. QEMU (TCG) boots Debian's kernel, downloaded and
 # unpacked here, never installed, with an initramfs of busybox, the kernel modules the
@@ -18,7 +19,8 @@
 #   scripts/vm-serial.sh --full    the full one (also VM_SERIAL_FULL=1): hundreds of runs
 #   VM_SERIAL_DRIVERS="cdc_acm"    only these drivers' cases
 #
-# BUILD_DIR (default build) or REBURN3_BIN picks the reburn3 to test. Exit: 0 when every
+# BUILD_DIR (default build) or REBURN3_BIN picks the reburn3 to test, REBURN3_SIM_BIN the
+# simulator on the device end (default: BUILD_DIR's reburn3-sim). Exit: 0 when every
 # case passed, 1 when one failed, 77 (with one line saying why) when QEMU or the kernel
 # cannot be had or the guest does not start: a skip, never a pass.
 set -euo pipefail
@@ -28,6 +30,9 @@ lab_dir="$root/scripts/vm-serial"
 cache="${VM_SERIAL_CACHE:-$root/build-vm}"
 build_dir="${BUILD_DIR:-$root/build}"
 reburn3_bin="${REBURN3_BIN:-$build_dir/src/reburn3}"
+# The device end: the simulator of this tree by default, so that a build without
+# `simulate --tty` (an older one) can still be put to the test on the host end.
+sim_bin="${REBURN3_SIM_BIN:-$build_dir/src/reburn3-sim}"
 full="${VM_SERIAL_FULL:-0}"
 # The drivers whose cases run (a subset helps while working on one).
 drivers="${VM_SERIAL_DRIVERS:-8250 ftdi_sio cdc_acm}"
@@ -52,7 +57,7 @@ parse_arguments() {
         case $arg in
             --full) full=1 ;;
             -h | --help)
-                sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
+                sed -n '3,25p' "$0" | sed 's/^# \{0,1\}//'
                 exit 0 ;;
             *)
                 echo "vm-serial: unknown argument $arg" >&2
@@ -73,6 +78,7 @@ ensure_tools() {
     done
     file_is_static /bin/busybox || skip "/bin/busybox is not the static one (busybox-static)"
     [ -x "$reburn3_bin" ] || skip "no reburn3 at $reburn3_bin (build it first)"
+    [ -x "$sim_bin" ] || skip "no reburn3-sim at $sim_bin (build it first)"
 }
 
 file_is_static() {
@@ -147,6 +153,7 @@ build_initramfs() {
     install -m 0755 "$lab_dir/init" "$tree/init"
     install -m 0755 "$lab_dir/matrix.sh" "$tree/lab/matrix.sh"
     copy_with_libraries "$tree" "$reburn3_bin"
+    copy_with_libraries "$tree" "$sim_bin"
     local file n=0
     module_files "$moddir" "${modules[@]}" >"$cache/modules.list" ||
         skip "kernel $version lacks a module the lab needs"

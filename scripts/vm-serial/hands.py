@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """The lab's hands on the host: unplugs and plugs QEMU's FTDI adapter when the guest
 asks. The guest writes "unplug ftdi" or "plug ftdi" as a line on its control port
 (a 16550 whose character device is CONTROL_SOCKET); this sends device_del or device_add

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the serial lab's download scripts into a folder.
 
 For each script NAME: NAME.pf3, the script; NAME.tx, every byte the device must receive

@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: Apache-2.0
 # The serial lab's matrix, run in the guest by /init. Every case starts the simulated
 # device on the device end of a line (`reburn3 simulate --tty`, recording what it
 # receives), runs `reburn3 flash` on the host end, plays its event (an unplug, a device
@@ -135,7 +136,7 @@ start_device() {
     local name=$1 tty=$2 script=$3
     shift 3
     rm -f "$work/$name.rec" "$work/$name.out"
-    reburn3 simulate "$scripts/$script.pf3" --tty "$tty" --record "$work/$name.rec" \
+    reburn3-sim "$scripts/$script.pf3" --tty "$tty" --record "$work/$name.rec" \
         --lifetime 600 "$@" >"$work/$name.out" 2>"$work/$name.err" &
     sim_pids="$sim_pids $!"
     local n=0

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Joins two QEMU character devices (Unix sockets, QEMU listening on both) and carries
 the bytes both ways, holding whatever the far side cannot take yet.
 
