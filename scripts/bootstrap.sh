@@ -6,6 +6,7 @@
 #   scripts/bootstrap.sh              the build and the tests (scripts/test.sh, demo.sh)
 #   scripts/bootstrap.sh package      and what making the Debian package needs
 #   scripts/bootstrap.sh windows      and the MinGW-w64 cross-build and Wine
+#   scripts/bootstrap.sh vm           and the serial lab's virtual machine (scripts/vm-serial.sh)
 set -euo pipefail
 
 packages=(
@@ -23,8 +24,13 @@ for extra in "$@"; do
             packages+=(debhelper dpkg-dev fakeroot lintian git) ;;
         windows)
             packages+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
+        vm)
+            # QEMU under TCG, a static busybox for the guest, and what packs the
+            # initramfs (kmod: depmod for the unpacked modules); the kernel itself is
+            # downloaded, never installed.
+            packages+=(qemu-system-x86 busybox-static cpio kmod) ;;
         *)
-            echo "bootstrap: unknown set $extra (package, windows)" >&2
+            echo "bootstrap: unknown set $extra (package, windows, vm)" >&2
             exit 2 ;;
     esac
 done

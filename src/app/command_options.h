@@ -62,6 +62,7 @@ inline constexpr OptionSpec kPortsOptions[] = {
 // `reburn3 simulate` and `reburn3-sim`; the latter also takes --version.
 inline constexpr OptionSpec kSimulateOptions[] = {
     {"help", 'h', "", OptionValue::None, ""},
+    {"tty", 0, "PATH", OptionValue::File, ""},
     {"link", 0, "PATH", OptionValue::File, ""},
     {"record", 0, "FILE", OptionValue::File, ""},
     {"stay", 0, "", OptionValue::None, ""},
@@ -73,6 +74,7 @@ inline constexpr OptionSpec kSimulateOptions[] = {
     {"silent-from", 0, "N", OptionValue::Text, ""},
     {"late", 0, "MS", OptionValue::Text, ""},
     {"unplug-at", 0, "N", OptionValue::Text, ""},
+    {"stop-reading-at", 0, "N", OptionValue::Text, ""},
     {"echo", 0, "", OptionValue::None, ""},
     {"lifetime", 0, "S", OptionValue::Text, ""},
     {"ignore-handshakes", 0, "N", OptionValue::Text, ""},

@@ -97,6 +97,8 @@ struct DeviceOptions {
     std::uint64_t silentFrom = 0;        // no answer from the Nth R record on
     Millis late{0};                      // every reply goes out this late
     std::uint64_t unplugAt = 0;          // the cable is pulled when the Nth byte arrives
+    std::uint64_t stopReadingAt = 0;     // after the Nth byte, nothing more is taken off the
+                                         // line (the line's plumbing honours it)
     bool echo = false;                   // echo every byte instead of playing the script
     bool verbose = false;                // report what the device does, not only mismatches
 };

@@ -114,21 +114,50 @@ bool PtyDevice::open() {
     if (m_slave < 0) {
         return fail("cannot open " + m_path);
     }
-    termios tio{};
-    if (::tcgetattr(m_slave, &tio) != 0) {
-        return fail("cannot read the line settings of " + m_path);
-    }
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    ::cfsetispeed(&tio, B115200);
-    ::cfsetospeed(&tio, B115200);
-    if (::tcsetattr(m_slave, TCSANOW, &tio) != 0) {
-        return fail("cannot set raw mode on " + m_path);
+    if (!makeRaw(m_slave)) {
+        return false;
     }
     const int flags = ::fcntl(m_master, F_GETFL);
     if (flags < 0 || ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK) != 0) {
         return fail("cannot make the pseudo-terminal non-blocking");
     }
+    return true;
+}
+
+bool PtyDevice::makeRaw(int fd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return fail("cannot read the line settings of " + m_path);
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B115200);
+    ::cfsetospeed(&tio, B115200);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        return fail("cannot set raw mode on " + m_path);
+    }
+    return true;
+}
+
+bool PtyDevice::serve(const std::string& ttyPath) {
+    close();
+    m_path = ttyPath;
+    m_master = ::open(ttyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0) {
+        return fail("cannot open " + ttyPath);
+    }
+    if (!::isatty(m_master)) {
+        errno = ENOTTY;
+        return fail("cannot serve " + ttyPath);
+    }
+    if (!makeRaw(m_master)) {
+        return false;
+    }
+    ::tcflush(m_master, TCIOFLUSH);
     return true;
 }
 
@@ -180,8 +209,12 @@ void PtyDevice::close() {
 }
 
 bool PtyDevice::unreadReplies() const {
+    // On a pseudo-terminal the replies wait in the slave side's input; on a served
+    // terminal, in its own output queue until the line has taken them.
     int waiting = 0;
-    if (m_slave < 0 || ::ioctl(m_slave, TIOCINQ, &waiting) != 0) {
+    const bool served = m_slave < 0;
+    if (m_master < 0 ||
+        ::ioctl(served ? m_master : m_slave, served ? TIOCOUTQ : TIOCINQ, &waiting) != 0) {
         return false;
     }
     return waiting > 0;
@@ -216,6 +249,11 @@ public:
 
 private:
     bool paced() const { return m_rxPace.paced(); }
+    // False once the device has stopped taking bytes off the line (--stop-reading-at).
+    bool reading() const {
+        const std::uint64_t stopAt = m_model.options().stopReadingAt;
+        return stopAt == 0 || m_model.bytesReceived() < stopAt;
+    }
     std::optional<PtyEnd> sendDue(TimePoint now);
     std::optional<PtyEnd> leaving(TimePoint now);
     TimePoint wakeTime(TimePoint now, bool& wantWrite) const;
@@ -322,6 +360,13 @@ void PtyDevice::Session::queueReply(Reply& reply, TimePoint sent) {
 
 std::optional<PtyEnd> PtyDevice::Session::takeIncoming(TimePoint now) {
     std::size_t want = kReadChunk;
+    if (const std::uint64_t stopAt = m_model.options().stopReadingAt; stopAt != 0) {
+        // Not one byte past the last one the device takes.
+        want = std::min<std::uint64_t>(want, stopAt - std::min(stopAt, m_model.bytesReceived()));
+        if (want == 0) {
+            return std::nullopt;
+        }
+    }
     if (paced()) {
         // Only the bytes that start crossing the line before long; the rest wait in
         // the host's buffer, as they would in a UART's.
@@ -381,7 +426,7 @@ std::optional<PtyEnd> PtyDevice::Session::takeIncoming(TimePoint now) {
 // crossed it. The system hands a large burst over in pieces, a moment apart.
 PtyEnd PtyDevice::Session::stop() {
     constexpr int kPieceWaitMs = 10;
-    while (!paced() && !m_model.unplugged()) {
+    while (!paced() && !m_model.unplugged() && reading()) {
         pollfd p{m_pty.m_master, POLLIN, 0};
         if (::poll(&p, 1, kPieceWaitMs) <= 0 || (p.revents & POLLIN) == 0) {
             break;
@@ -408,7 +453,7 @@ PtyEnd PtyDevice::Session::run(int stopFd) {
         const TimePoint wake = wakeTime(now, wantWrite);
         const bool replyDue =
             paced() && !m_outgoing.empty() && !wantWrite && wake == m_outgoing.front().due;
-        const bool wantRead = !paced() || m_rxIdle;
+        const bool wantRead = (!paced() || m_rxIdle) && reading();
         pollfd fds[2] = {
             {m_pty.m_master,
              static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0},
@@ -431,15 +476,19 @@ PtyEnd PtyDevice::Session::run(int stopFd) {
         if (ready == 0 && m_outgoing.empty() && !m_drainSince && m_rxIdle) {
             // A quiet line. A host that ended without closing the port cleanly can leave
             // it in exclusive mode, which would lock the next host out.
-            ::ioctl(m_pty.m_slave, TIOCNXCL);
+            if (m_pty.m_slave >= 0) {
+                ::ioctl(m_pty.m_slave, TIOCNXCL);
+            }
             continue;
         }
         if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0 ||
-            (fds[0].revents & (POLLHUP | POLLIN)) == POLLHUP) {
+            (fds[0].revents & (POLLHUP | POLLIN)) == POLLHUP ||
+            ((fds[0].revents & POLLHUP) != 0 && !reading())) {
             errno = EIO;
-            return failed("the pseudo-terminal failed");
+            return failed(m_pty.m_slave < 0 ? m_pty.m_path + " hung up"
+                                            : std::string("the pseudo-terminal failed"));
         }
-        if ((fds[0].revents & POLLIN) == 0 && (m_rxIdle || !paced())) {
+        if (!reading() || ((fds[0].revents & POLLIN) == 0 && (m_rxIdle || !paced()))) {
             continue;
         }
         now = SteadyClock::now();

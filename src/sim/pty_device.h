@@ -26,6 +26,10 @@ enum class PtyEnd {
 // is the port the host opens. The device keeps a slave descriptor of its own, so the
 // master never sees a hang-up while no host has the port open, and a host may open
 // and close the port between downloads.
+//
+// It can also serve an existing terminal instead (serve()): the device end of a real
+// line, such as a USB gadget's serial port or a UART wired to the host's. The host then
+// opens the other end of that line.
 class PtyDevice {
 public:
     // How long, at most, the device waits after its last reply for the host to read
@@ -39,7 +43,12 @@ public:
 
     // Creates the pseudo-terminal, raw mode on the slave side.
     bool open();
-    // The slave side's path, for instance /dev/pts/7.
+    // Serves the terminal at `ttyPath` in place of a pseudo-terminal: raw mode,
+    // 115200 baud, 8N1, no flow control, modem lines ignored; what was waiting in it is
+    // discarded. A hang-up on it (the line went away) fails the run.
+    bool serve(const std::string& ttyPath);
+    // The port the host opens: the slave side's path, for instance /dev/pts/7, or the
+    // served terminal's.
     const std::string& path() const { return m_path; }
     // A symbolic link to the slave side; an existing symbolic link of that name is
     // replaced, anything else there is left alone and refused. Removed by close().
@@ -73,10 +82,11 @@ private:
     class Session;
 
     bool fail(const std::string& what);
+    bool makeRaw(int fd);
     bool unreadReplies() const;
 
-    int m_master = -1;
-    int m_slave = -1;
+    int m_master = -1;  // the device's end: the master side, or the served terminal
+    int m_slave = -1;   // the slave side; -1 for a served terminal
     int m_record = -1;
     std::string m_path;
     std::string m_link;

@@ -41,6 +41,7 @@ struct Arguments {
     std::string script;
     std::string link;
     std::string record;
+    std::string tty;  // an existing terminal to serve instead of a pseudo-terminal
     DeviceOptions device;
     std::optional<std::uint64_t> lifetime;  // seconds
     std::uint64_t baud = 0;                 // 0: no pacing
@@ -143,12 +144,12 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
             error = flag(out.help);
         } else if (word == "-V" || word == "--version") {
             error = flag(out.version);
-        } else if (word == "--link" || word == "--record") {
+        } else if (word == "--link" || word == "--record" || word == "--tty") {
             const std::optional<std::string> v = value();
             if (!v || v->empty()) {
                 return word + " needs a path";
             }
-            (word == "--link" ? out.link : out.record) = *v;
+            (word == "--link" ? out.link : word == "--record" ? out.record : out.tty) = *v;
         } else if (word == "--stay") {
             error = flag(out.device.stay);
         } else if (word == "--silent-handshake") {
@@ -173,6 +174,8 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
             out.device.late = Millis{static_cast<Millis::rep>(number)};
         } else if (word == "--unplug-at") {
             error = count(1, out.device.unplugAt);
+        } else if (word == "--stop-reading-at") {
+            error = count(1, out.device.stopReadingAt);
         } else if (word == "--lifetime") {
             error = count(1, number);
             out.lifetime = number;
@@ -210,6 +213,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Arguments
     }
     if (out.boards && out.device.stay) {
         return std::string("--boards and --stay exclude each other");
+    }
+    if (out.boards && !out.tty.empty()) {
+        return std::string("--boards and --tty exclude each other");
     }
     if (out.faultsOnBoard > out.boards.value_or(1)) {
         return std::string("--faults-on-board names a board after the last one");
@@ -353,7 +359,8 @@ Ending Simulator::preparePort(PtyDevice& pty, std::uint64_t board) {
     if (m_args.boards && !record.empty()) {
         record += "." + std::to_string(board);
     }
-    if (!pty.open() || (!record.empty() && !pty.record(record))) {
+    const bool opened = m_args.tty.empty() ? pty.open() : pty.serve(m_args.tty);
+    if (!opened || (!record.empty() && !pty.record(record))) {
         complain(pty.error());
         return kExitFailure;
     }
@@ -439,6 +446,9 @@ std::string simulateUsage(std::string_view program) {
         "a device to try reburn3 and reburn3-gui on without hardware.\n"
         "\n"
         "Options:\n"
+        "  --tty PATH             serve the existing terminal PATH instead (the device\n"
+        "                         end of a real line, e.g. /dev/ttyGS0): raw, 115200\n"
+        "                         baud, 8N1, no flow control; a hang-up ends it (1)\n"
         "  --link PATH            also make PATH a symbolic link to the port\n"
         "  --record FILE          write every byte received to FILE\n"
         "  --stay                 serve download after download until stopped\n"
@@ -450,6 +460,7 @@ std::string simulateUsage(std::string_view program) {
         "  --silent-from N        give no answer from the Nth R record on\n"
         "  --late MS              send every reply MS milliseconds late\n"
         "  --unplug-at N          pull the cable when the Nth byte arrives\n"
+        "  --stop-reading-at N    take nothing more off the line after the Nth byte\n"
         "  --echo                 echo every byte instead of playing the script\n"
         "  --lifetime S           end the device after S seconds whatever happens\n"
         "  --ignore-handshakes N  leave the first N handshakes unanswered\n"

@@ -3,7 +3,10 @@
 
 #include "sim/pty_device.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -146,6 +149,65 @@ TEST(PtyDevice, BytesSentBeforeAStopAreTakenInFirst) {
     EXPECT_EQ(model.bytesReceived(), burst.size());
     ::close(stop[0]);
     ::close(stop[1]);
+    std::filesystem::remove(record);
+}
+
+// The device on the far end of an existing line: a pseudo-terminal stands in for it, the
+// host holding the master side and the device serving the slave side as a real tty.
+TEST(PtyDevice, ServesAnExistingTerminalStopsReadingWhereToldAndEndsAtAHangUp) {
+    const int line = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(line, 0);
+    ASSERT_EQ(::grantpt(line), 0);
+    ASSERT_EQ(::unlockpt(line), 0);
+    const std::string farEnd = ::ptsname(line);
+    PtyDevice pty;
+    ASSERT_FALSE(pty.serve("/dev/null")) << "not a terminal";
+    ASSERT_TRUE(pty.serve(farEnd)) << pty.error();
+    EXPECT_EQ(pty.path(), farEnd);
+    {
+        const int fd = ::open(farEnd.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+        ::close(fd);
+        EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw";
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u) << "no flow control, no mapping";
+        EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t{CS8}) << "8N1";
+        EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+        EXPECT_EQ(::cfgetospeed(&tio), speed_t{B115200});
+    }
+    const std::string record = tempPath("sim_tty_record.bin");
+    ASSERT_TRUE(pty.record(record)) << pty.error();
+    DeviceOptions o;
+    o.stopReadingAt = 4;
+    DeviceModel model = makeDevice(o);
+    Running running(pty, model);
+
+    auto send = [line](const Bytes& bytes) {
+        ASSERT_EQ(::write(line, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    };
+    auto read = [line](std::size_t n) {
+        Bytes out(n);
+        std::size_t got = 0;
+        pollfd p{line, POLLIN, 0};
+        while (got<n&& ::poll(&p, 1, kWaitMs)> 0) {
+            const ssize_t r = ::read(line, out.data() + got, n - got);
+            if (r <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(r);
+        }
+        out.resize(got);
+        return out;
+    };
+    send({0xE1, 0x94});
+    EXPECT_EQ(read(2), (Bytes{0x91, 0x26}));
+    send({0x5A, 0x01, 0x02});
+    EXPECT_EQ(read(1), Bytes{0x91}) << "the 4th byte is taken and answered";
+    ::close(line);  // the line goes away
+    EXPECT_EQ(running.end(), PtyEnd::Failed);
+    EXPECT_NE(pty.error().find(farEnd + " hung up"), std::string::npos) << pty.error();
+    EXPECT_EQ(fileBytes(record), (Bytes{0xE1, 0x94, 0x5A, 0x01})) << "the 02 was never taken";
     std::filesystem::remove(record);
 }
 
