@@ -5,9 +5,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QStringDecoder>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringDecoder>
 
 #include <cstdio>
 #include <string>
