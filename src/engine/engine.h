@@ -57,6 +57,7 @@ public:
     // and, once it has sent them, while it proves to be still alive.
     bool draining() const { return m_draining; }
 
+    // Ticks a drained port must stay alive before its run is complete (see script_check.h).
     static constexpr int kAliveTicksAfterDrain = static_cast<int>(reburn3::kAliveTicksAfterDrain);
     // The ticks `bytes` need on the port's line, at least one.
     static std::int64_t lineTicks(std::int64_t bytes);
