@@ -246,6 +246,14 @@ judge_loss() {
     got=$(size_of "$work/$3.rec")
     total=$(size_of "$scripts/$4.tx")
     waited=$((t_verdict - $5))
+    if [ "$waited" -lt 0 ] && [ "$flash_rc" -eq 0 ] &&
+        case $verdict in *"reburn3: DONE"*) true ;; *) false ;; esac; then
+        # The run ended before the event: every byte had left the port and the port was
+        # still alive (for USB, the device's USB stack had accepted them all, though its
+        # reader had stopped). No unplug interrupted a drain; the case did not happen.
+        report PASS "$1" "$2" "drained before the event (DONE $((-waited)) ms before it, the device's reader had $got of $(size_of "$scripts/$4.tx") bytes): not an unplug during a drain"
+        return
+    fi
     if [ "$flash_rc" -eq 0 ] || case $verdict in *"reburn3: DONE"*) true ;; *) false ;; esac; then
         why="FALSE SUCCESS; "
     fi
