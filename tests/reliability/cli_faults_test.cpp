@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "reliability/harness.h"
@@ -34,7 +35,8 @@ const QString kComplete = "Processing complete.  Exit this application.";
 // its own (200 lines a second), whatever it is sent.
 class ChatteringDevice {
 public:
-    ChatteringDevice() {
+    // `flood`: write as fast as the pseudo-terminal takes, instead of a line every 5 ms.
+    explicit ChatteringDevice(bool flood = false) : m_flood(flood) {
         m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0) {
             m_port = QString::fromLocal8Bit(::ptsname(m_master));
@@ -58,15 +60,20 @@ public:
 private:
     void talk() {
         const char line[] = "STATUS 0716 OK\r\n";
+        const std::string block(4096, '\x55');
         char sink[256];
         while (!m_stop) {
-            [[maybe_unused]] const ssize_t w = ::write(m_master, line, sizeof line - 1);
+            const ssize_t w = m_flood ? ::write(m_master, block.data(), block.size())
+                                      : ::write(m_master, line, sizeof line - 1);
             while (::read(m_master, sink, sizeof sink) > 0) {
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (!m_flood || w < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_flood ? 1 : 5));
+            }
         }
     }
 
+    bool m_flood = false;
     int m_master = -1;
     QString m_port;
     std::atomic<bool> m_stop{false};
@@ -147,9 +154,9 @@ TEST_F(CliFaults, AHandshakeThatNeverEndsIsGivenUpAtTheLimit) {
     EXPECT_EQ(lastJson(json.out).value("exitCode").toInt(), 1);
     // A device that floods the line as fast as it takes: the limit is the monotonic clock's,
     // and the reply is taken in slices, so the ticks go on (this ran 88 s for a 5 s limit).
-    auto flood = device(script, {"--noise", "20000000"});
+    ChatteringDevice flood(true);
     const Outcome flooded =
-        runReburn3({"flash", "--port", flood->port(), "--handshake-limit", "1", "--json", script});
+        runReburn3({"flash", "--port", flood.port(), "--handshake-limit", "1", "--json", script});
     EXPECT_EQ(lastJson(flooded.out).value("reason").toString(), "handshake-limit")
         << flooded.err.toStdString();
 

@@ -60,10 +60,10 @@ void startReburn3(QProcess& process, const QStringList& args) {
     process.waitForStarted(kProcessLimitMs);
 }
 
-bool waitForOutput(QProcess& process, const QString& text, QString& seen) {
+bool waitForOutput(QProcess& process, const QString& text, QString& seen, int limitMs) {
     QElapsedTimer clock;
     clock.start();
-    while (!seen.contains(text) && clock.elapsed() < kProcessLimitMs) {
+    while (!seen.contains(text) && clock.elapsed() < limitMs) {
         const bool more = process.waitForReadyRead(100);
         seen += QString::fromUtf8(process.readAllStandardOutput());
         if (!more && process.state() == QProcess::NotRunning) {

@@ -56,7 +56,8 @@ void startReburn3(QProcess& process, const QStringList& args);
 
 // Waits until the process has written `text` on standard output (collected into
 // `seen`); false when it ended or the limit passed first.
-bool waitForOutput(QProcess& process, const QString& text, QString& seen);
+bool waitForOutput(QProcess& process, const QString& text, QString& seen,
+                   int limitMs = kProcessLimitMs);
 
 // Waits for the end of a started process and collects what it wrote.
 Outcome collect(QProcess& process, const QString& seenBefore = {});
