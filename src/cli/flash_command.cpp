@@ -32,6 +32,7 @@
 #include "cli/json_result.h"
 #include "cli/output_files.h"
 #include "cli/port_diagnosis.h"
+#include "cli/port_identity.h"
 #include "cli/port_path.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
@@ -76,7 +77,9 @@ RunResult baseResult(const FlashOptions& options) {
     r.version = programVersion();
     r.commit = buildCommit();
     r.port = options.port;
-    r.device = options.port.empty() ? std::string() : resolvedDevice(options.port);
+    // A port named by identity that matched no one device has no device.
+    r.device = options.port.empty() || namesByIdentity(options.port) ? std::string()
+                                                                     : resolvedDevice(options.port);
     r.script = options.script.empty() ? std::string() : absolutePath(options.script);
     r.startedAt = nowUtc();
     return r;

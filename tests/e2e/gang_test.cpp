@@ -335,6 +335,25 @@ TEST_F(GangTest, RetriesStartAgainOnlyWhileNothingOfTheScriptWentOut) {
     }
 }
 
+// A name pattern stands for the one device it matches; none or several start nothing.
+TEST_F(GangTest, APortNamedByPatternIsTheOneDeviceItMatches) {
+    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
+    auto devs = devices(2, script, {{"--link", path("slotA")}, {"--link", path("slotB")}});
+    const Outcome two = runReburn3({"flash", "--port", path("slot*"), script});
+    EXPECT_EQ(two.exitCode, 4);
+    EXPECT_TRUE(two.err.contains("NOT STARTED (exit 4): 2 devices match " + path("slot*") + ": " +
+                                 path("slotA") + " " + path("slotB")))
+        << two.err.toStdString();
+    const Outcome none = runReburn3({"flash", "--json", "--port", "serial=NO-SUCH-*", script});
+    EXPECT_EQ(none.exitCode, 4);
+    EXPECT_TRUE(none.out.contains("\"reason\":\"port-open-failed\""));
+    const Outcome one = runReburn3({"flash", "--json", "--port", path("slot[B]"), script});
+    EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+    EXPECT_EQ(devs[1]->received().toHex(' '),
+              (QByteArray("\xE1\x94") + sentBytesOf(kTiny)).toHex(' '));
+    EXPECT_TRUE(devs[0]->received().isEmpty());
+}
+
 TEST_F(GangTest, WaitForPortFollowsALateAdapterAndGivesUpInTime) {
     const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
     auto dev = device(script, {"--link", path("late"), "--link-delay", "1"});
