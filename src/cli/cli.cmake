@@ -30,6 +30,8 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/output_files.h
     ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_identity.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_identity.h
     ${CMAKE_CURRENT_LIST_DIR}/port_path.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_path.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp

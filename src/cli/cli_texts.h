@@ -20,8 +20,7 @@ inline constexpr std::string_view kLogCannotTake = "the log file cannot take a l
 inline constexpr std::string_view kLogFailed = "the log line could not be written: ";
 
 // Several ports and the station.
-inline constexpr std::string_view kRetry = "handshake failed; attempt ";  // + "2 of 3"
-inline constexpr std::string_view kWaitingFor = "waiting for ";           // + device, limit
+inline constexpr std::string_view kWaitingFor = "waiting for ";  // + device, limit
 inline constexpr std::string_view kDidNotAppear = " did not appear within ";
 inline constexpr std::string_view kNotReleased = " and was not released within ";
 inline constexpr std::string_view kRound = "round ";  // + "42: passed 41, failed 1"

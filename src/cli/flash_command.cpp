@@ -32,6 +32,7 @@
 #include "cli/json_result.h"
 #include "cli/output_files.h"
 #include "cli/port_diagnosis.h"
+#include "cli/port_identity.h"
 #include "cli/port_path.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/recording_driver.h"
@@ -76,7 +77,9 @@ RunResult baseResult(const FlashOptions& options) {
     r.version = programVersion();
     r.commit = buildCommit();
     r.port = options.port;
-    r.device = options.port.empty() ? std::string() : resolvedDevice(options.port);
+    // A port named by identity that matched no one device has no device.
+    r.device = options.port.empty() || namesByIdentity(options.port) ? std::string()
+                                                                     : resolvedDevice(options.port);
     r.script = options.script.empty() ? std::string() : absolutePath(options.script);
     r.startedAt = nowUtc();
     return r;
@@ -143,7 +146,9 @@ void reportRepeat(const FlashOptions& options, int run, int code) {
 }
 
 // One download on every port at once; with several, the summary table after them.
-int runOnce(FlashContext& context, const std::vector<std::string>& ports) {
+// Every port's result is added to `all`.
+int runOnce(FlashContext& context, const std::vector<std::string>& ports,
+            std::vector<RunResult>& all) {
     PortGang gang(context, ports, 0);
     const std::vector<RunResult> results = gang.run();
     std::vector<int> codes;
@@ -154,6 +159,7 @@ int runOnce(FlashContext& context, const std::vector<std::string>& ports) {
         std::fprintf(stderr, "%s", summaryTable(results).c_str());
         std::fflush(stderr);
     }
+    all.insert(all.end(), results.begin(), results.end());
     return gangExitCode(codes);
 }
 
@@ -204,12 +210,15 @@ int runFlash(const FlashOptions& options) {
     context.clock = &clock;
     const std::vector<std::string> ports =
         options.ports.empty() ? std::vector<std::string>{options.port} : options.ports;
+    std::vector<RunResult> all;
     if (options.station != StationMode::Off) {
-        return runStation(context, ports);
+        const int code = runStation(context, ports, all);
+        reportCommandEnd(all, code, options);
+        return code;
     }
     int code = kExitCompleted;
     for (int run = 1; run <= options.repeat; ++run) {
-        code = runOnce(context, ports);
+        code = runOnce(context, ports, all);
         const bool last = code != kExitCompleted || run == options.repeat;
         if (options.repeat > 1 && (run % 10 == 0 || last)) {
             reportRepeat(options, run, code);
@@ -217,6 +226,10 @@ int runFlash(const FlashOptions& options) {
         if (last) {
             break;
         }
+    }
+    // A single port keeps its own result as the command's last line.
+    if (ports.size() > 1) {
+        reportCommandEnd(all, code, options);
     }
     return code;
 }

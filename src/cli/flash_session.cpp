@@ -218,6 +218,14 @@ public:
     }
 
     bool finished() const { return m_finished; }
+    bool reported() const { return m_reported; }
+    void report() {
+        if (m_reported) {
+            return;
+        }
+        m_reported = true;
+        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix);
+    }
     const RunResult& result() const { return m_result; }
     const PortTask& task() const { return m_task; }
     const ProgramState& state() const { return m_form.state(); }
@@ -469,7 +477,11 @@ private:
             extra.insert("stats", m_stats->toJson());
         }
         extra.insert("reactive", m_options.reactive);
-        m_result = reportEnd(makeResult(reason), m_options, &m_context.log, extra, m_task.prefix);
+        m_extra = extra;
+        m_result = makeResult(reason);
+        if (!m_task.mayStartAgain || !mayRetry(m_result) || m_context.watcher.raised()) {
+            report();
+        }
         const RunResult& result = m_result;
         // Told from the event loop, so that whoever ends the session may delete it.
         QTimer::singleShot(0, &m_timer, [done = m_done, result] { done(result); });
@@ -480,6 +492,7 @@ private:
         r.port = m_task.port;
         r.device = m_device.empty() ? r.device : m_device;
         r.attempts = m_task.attempt;
+        r.attemptReasons = m_task.attemptReasons;
         r.round = m_task.round;
         return r;
     }
@@ -564,6 +577,8 @@ private:
     bool m_settling = false;
     bool m_waitedOut = false;
     bool m_finished = false;
+    bool m_reported = false;
+    QJsonObject m_extra;  // what the JSON result adds: stats, reactive
     RunResult m_result;
 };
 
@@ -584,6 +599,12 @@ void FlashSession::interrupt() {
 }
 bool FlashSession::finished() const {
     return m_impl->finished();
+}
+bool FlashSession::reported() const {
+    return m_impl->reported();
+}
+void FlashSession::report() {
+    m_impl->report();
 }
 const RunResult& FlashSession::result() const {
     return m_impl->result();

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/flash_command.h"
 #include "cli/output_files.h"
@@ -42,7 +43,12 @@ struct PortTask {
     std::string port;    // as given: COMn or a path
     std::string prefix;  // before every line: "" for a single port, "[COM3] " in a gang
     int attempt = 1;     // --retries: which start of the run this is
-    int round = 0;       // --station: the round; 0 outside a station
+    // --retries: the reason of each earlier attempt, which failed.
+    std::vector<std::string> attemptReasons;
+    // --retries: a run that may start again is not reported when it fails so; its
+    // gang either starts it again or reports it (FlashSession::report).
+    bool mayStartAgain = false;
+    int round = 0;  // --station: the round; 0 outside a station
     // The rows of a gang's progress bars, drawn in place of the session's own bar.
     ScreenOverlay* overlay = nullptr;
 };
@@ -72,6 +78,10 @@ public:
     void interrupt();
 
     bool finished() const;
+    // True once its end is told: the verdict, the --log line and the JSON result.
+    bool reported() const;
+    // Tells the end of a session that held it back for a retry that is not coming.
+    void report();
     // How it ended, once finished().
     const RunResult& result() const;
     const PortTask& task() const;

@@ -3,6 +3,8 @@
 
 #include "cli/exit_codes.h"
 
+#include <QJsonArray>
+
 namespace reburn3::cli {
 
 namespace {
@@ -60,6 +62,13 @@ QJsonObject resultJson(const RunResult& r, const Tags& tags) {
         o.insert("detail", text(r.detail));
     }
     o.insert("attempts", r.attempts);
+    if (!r.attemptReasons.empty()) {
+        QJsonArray reasons;
+        for (const std::string& reason : r.attemptReasons) {
+            reasons.append(text(reason));
+        }
+        o.insert("attemptReasons", reasons);
+    }
     if (r.round > 0) {
         o.insert("round", r.round);
     }

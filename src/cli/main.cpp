@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
+#include "cli/port_identity.h"
 #include "cli/signal_watcher.h"
 #include "cli/standard_descriptors.h"
 #include "cli/verdict.h"
@@ -60,7 +62,11 @@ constexpr const char* kFlashUsage =
     "  -p, --port DEVICE|COMn  the port: COM1 to COM8 (mapped, see `reburn3 ports`),\n"
     "                          or a device path such as /dev/ttyUSB0; repeat it (or\n"
     "                          give a comma list) to download to several ports at\n"
-    "                          once, each line then starting with \"[PORT] \"\n"
+    "                          once, each line then starting with \"[PORT] \"; or a\n"
+    "                          board by identity: serial=NUMBER (see `reburn3\n"
+    "                          ports`) or a name pattern in /dev/serial/by-id or\n"
+    "                          by-path such as 'usb-FTDI_*A12345*', which must\n"
+    "                          match exactly one device\n"
     "  --station[=enter|replug]\n"
     "                          round after round until q, end of input or Ctrl-C:\n"
     "                          between rounds wait for Enter, or with =replug for\n"
@@ -78,7 +84,8 @@ constexpr const char* kFlashUsage =
     "                          instead of the bar when TERM is dumb\n"
     "  --json                  JSON Lines on standard output: every log line,\n"
     "                          progress events (about ten a second at most) and the\n"
-    "                          result\n"
+    "                          result; with several ports each port's result, then\n"
+    "                          a summary of the command\n"
     "  -q, --quiet             only the last line (the verdict) and errors\n"
     "  --log FILE              append one JSON line per download to FILE (created if\n"
     "                          need be, synced to the disk as written, whole or not\n"
@@ -514,6 +521,20 @@ int flashCommand(int argcGiven, char** argvGiven) {
             return flashUsageError("the port must be COM1 to COM8 or a device path", argc, argv);
         }
     }
+    // A board named by identity: the one device it names, before anything starts.
+    for (std::string& p : options.ports) {
+        if (!parseComName(p).has_value() && namesByIdentity(p)) {
+            std::string problem;
+            const std::optional<std::string> device = resolveIdentity(p, problem);
+            if (!device) {
+                options.port = p;
+                reportNotStarted(RunReason::PortOpenFailed, problem, options);
+                return kExitPortFailed;
+            }
+            p = *device;
+        }
+    }
+    options.port = options.ports.front();
     return runFlash(options);
 }
 

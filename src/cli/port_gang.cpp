@@ -2,13 +2,16 @@
 #include "cli/port_gang.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
+#include <utility>
 
 #include "serial/port_map.h"
 
@@ -86,10 +89,12 @@ void PortGang::startNextPort(std::size_t index) {
     QTimer::singleShot(0, m_loop.get(), [this, index] { startNextPort(index + 1); });
 }
 
-void PortGang::startPort(std::size_t index, int attempt) {
+void PortGang::startPort(std::size_t index, int attempt, std::vector<std::string> reasons) {
     const std::string& port = m_ports[index];
     const std::string prefix = m_ports.size() > 1 ? prefixOf(port) : std::string();
-    PortTask task{port, prefix, attempt, m_round, m_progress.get()};
+    PortTask task{
+        port,    prefix,          attempt, std::move(reasons), attempt <= m_context.options.retries,
+        m_round, m_progress.get()};
     m_sessions[index] = std::make_unique<FlashSession>(
         m_context, task, [this, index](const RunResult& r) { portEnded(index, r); });
     FlashSession& session = *m_sessions[index];
@@ -145,8 +150,10 @@ void PortGang::endWithoutRun(std::size_t index, RunReason reason, const std::str
     }
 }
 
-void PortGang::announceRetry(std::size_t index, int attempt) {
+// A failed attempt that is tried again is told in one plain line, not as a verdict.
+void PortGang::announceRetry(std::size_t index, int failed, const std::string& reason) {
     const int of = m_context.options.retries + 1;
+    const int attempt = failed + 1;
     if (m_context.options.json) {
         QJsonObject event;
         event.insert("type", "event");
@@ -154,6 +161,7 @@ void PortGang::announceRetry(std::size_t index, int attempt) {
         event.insert("port", QString::fromStdString(m_ports[index]));
         event.insert("attempt", attempt);
         event.insert("of", of);
+        event.insert("failed", QString::fromStdString(reason));
         std::printf("%s\n", QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
         return;
@@ -162,8 +170,8 @@ void PortGang::announceRetry(std::size_t index, int attempt) {
         m_progress->hide();
     }
     const std::string prefix = m_ports.size() > 1 ? prefixOf(m_ports[index]) : std::string();
-    std::fprintf(stderr, "%sreburn3: handshake failed; attempt %d of %d\n", prefix.c_str(), attempt,
-                 of);
+    std::fprintf(stderr, "%sreburn3: attempt %d failed: %s; trying again (%d of %d)\n",
+                 prefix.c_str(), failed, reason.c_str(), attempt, of);
     std::fflush(stderr);
     if (m_progress) {
         m_progress->show();
@@ -171,15 +179,21 @@ void PortGang::announceRetry(std::size_t index, int attempt) {
 }
 
 void PortGang::portEnded(std::size_t index, const RunResult& result) {
-    const int attempt = m_sessions[index]->task().attempt;
-    if (mayRetry(result) && attempt <= m_context.options.retries && !m_interrupted &&
-        !m_context.watcher.raised()) {
-        announceRetry(index, attempt + 1);
-        m_ended[index] = false;
-        startPort(index, attempt + 1);
-        return;
+    FlashSession& session = *m_sessions[index];
+    if (!session.reported()) {
+        // The session held its end back for another attempt.
+        if (!m_interrupted && !m_context.watcher.raised()) {
+            const int attempt = session.task().attempt;
+            std::vector<std::string> reasons = session.task().attemptReasons;
+            reasons.emplace_back(reasonWord(result));
+            announceRetry(index, attempt, reasons.back());
+            m_ended[index] = false;
+            startPort(index, attempt + 1, std::move(reasons));
+            return;
+        }
+        session.report();
     }
-    m_results[index] = result;
+    m_results[index] = session.result();
     m_ended[index] = true;
     if (--m_left == 0) {
         m_loop->quit();
@@ -217,6 +231,90 @@ std::string summaryTable(const std::vector<RunResult>& results) {
             std::to_string(r.recordsDone) + "/" + std::to_string(r.records), seconds);
     }
     return out;
+}
+
+namespace {
+
+// How many failed boards the command's verdict names; the rest are counted.
+constexpr std::size_t kFailuresNamed = 3;
+
+// A failed board as the command's verdict names it: "/dev/ttyUSB2 wrong byte at line 7".
+std::string failureOf(const RunResult& r) {
+    std::string words(reasonWord(r));
+    std::replace(words.begin(), words.end(), '-', ' ');
+    std::string out = displayName(r.port);
+    if (r.round > 0) {
+        out += " (round " + std::to_string(r.round) + ")";
+    }
+    out += " " + words;
+    if (r.scriptLine > 0) {
+        out += " at line " + std::to_string(r.scriptLine);
+    }
+    return out;
+}
+
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+}  // namespace
+
+void reportCommandEnd(const std::vector<RunResult>& results, int exitCode,
+                      const FlashOptions& options) {
+    std::size_t completed = 0;
+    std::vector<std::string> failures;
+    std::map<std::string, int> reasons;
+    QJsonArray ports;
+    for (const RunResult& r : results) {
+        const bool ok = r.exitCode == kExitCompleted;
+        completed += ok ? 1 : 0;
+        if (!ok) {
+            failures.push_back(failureOf(r));
+            ++reasons[std::string(reasonWord(r))];
+        }
+        QJsonObject port;
+        port.insert("port", text(r.port));
+        if (r.round > 0) {
+            port.insert("round", r.round);
+        }
+        port.insert("result", text(resultName(r)));
+        port.insert("reason", text(reasonWord(r)));
+        port.insert("exitCode", r.exitCode);
+        port.insert("attempts", r.attempts);
+        ports.append(port);
+    }
+    std::string line = exitCode == kExitCompleted
+                           ? "reburn3: DONE: "
+                           : "reburn3: FAILED (exit " + std::to_string(exitCode) + "): ";
+    line +=
+        std::to_string(completed) + " of " + std::to_string(results.size()) + " boards completed";
+    for (std::size_t i = 0; i < failures.size() && i < kFailuresNamed; ++i) {
+        line += "; " + failures[i];
+    }
+    if (failures.size() > kFailuresNamed) {
+        line += "; " + std::to_string(failures.size() - kFailuresNamed) + " more failed";
+    }
+    std::fprintf(stderr, "%s%s\n", line.c_str(), failures.empty() ? "." : "");
+    std::fflush(stderr);
+    if (!options.json) {
+        return;
+    }
+    QJsonObject boards;
+    boards.insert("total", static_cast<qint64>(results.size()));
+    boards.insert("completed", static_cast<qint64>(completed));
+    boards.insert("failed", static_cast<qint64>(results.size() - completed));
+    QJsonObject byReason;
+    for (const auto& [word, count] : reasons) {
+        byReason.insert(text(word), count);
+    }
+    QJsonObject summary;
+    summary.insert("type", "summary");
+    summary.insert("exitCode", exitCode);
+    summary.insert("boards", boards);
+    summary.insert("reasons", byReason);
+    summary.insert("ports", ports);
+    std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
 }
 
 }  // namespace reburn3::cli

@@ -16,7 +16,7 @@ class GangProgress;
 // engine, driver and state record, so that a port that fails never disturbs another.
 // The script is checked by the first port before any port opens: a refused script ends
 // every port without opening it. A failed handshake starts its port's run again under
-// --retries.
+// --retries: the attempts of one board, which end in one result.
 class PortGang {
 public:
     PortGang(FlashContext& context, const std::vector<std::string>& ports, int round);
@@ -32,9 +32,9 @@ public:
 
 private:
     void startNextPort(std::size_t index);
-    void startPort(std::size_t index, int attempt);
+    void startPort(std::size_t index, int attempt, std::vector<std::string> reasons = {});
     void portEnded(std::size_t index, const RunResult& result);
-    void announceRetry(std::size_t index, int attempt);
+    void announceRetry(std::size_t index, int failed, const std::string& reason);
     bool logCanTakeTheRound();
     void endWithoutRun(std::size_t index, RunReason reason, const std::string& detail = {});
 
@@ -54,5 +54,12 @@ private:
 // The table told on standard error at the end of several ports or a station:
 // port, round, outcome, reason, records, time; one row per run.
 std::string summaryTable(const std::vector<RunResult>& results);
+
+// The end of a command of several ports or of a station, after the table: its verdict,
+// the last line on standard error ("reburn3: FAILED (exit 4): 2 of 3 boards completed;
+// ..."), and with --json the `summary` line, the last on standard output: the command's
+// exit code, the boards by outcome and by reason, and every board's outcome.
+void reportCommandEnd(const std::vector<RunResult>& results, int exitCode,
+                      const FlashOptions& options);
 
 }  // namespace reburn3::cli

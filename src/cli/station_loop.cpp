@@ -277,14 +277,14 @@ void askForNextBoards(StationMode mode) {
 
 }  // namespace
 
-int runStation(FlashContext& context, const std::vector<std::string>& ports) {
+int runStation(FlashContext& context, const std::vector<std::string>& ports,
+               std::vector<RunResult>& all) {
     const FlashOptions& options = context.options;
     std::vector<std::string> devices;
     for (const std::string& port : ports) {
         devices.push_back(deviceOf(port));
     }
     NextBoardWait next(context.watcher, options.station);
-    std::vector<RunResult> all;
     std::vector<int> codes;
     int passed = 0;
     int failed = 0;

@@ -14,6 +14,8 @@ namespace reburn3::cli {
 // goes to --log with its round, a running tally is told after each round, and a
 // summary at the end. Returns the exit code over every board (see gangExitCode);
 // quitting between rounds is the station's ordinary end and adds nothing to it.
-int runStation(FlashContext& context, const std::vector<std::string>& ports);
+// Every board's result is added to `all`.
+int runStation(FlashContext& context, const std::vector<std::string>& ports,
+               std::vector<RunResult>& all);
 
 }  // namespace reburn3::cli

@@ -69,6 +69,9 @@ std::string what(const RunResult& r) {
         case RunReason::ScriptMismatch:
             return "the script's SHA-256 is " + r.sha256 + ", not the one expected";
         case RunReason::PortOpenFailed:
+            if (r.device.empty()) {
+                return r.detail;  // no device matched the port's name
+            }
             return "the port " + displayName(r.device) + " could not be opened" +
                    (r.detail.empty() ? std::string() : ": " + r.detail);
         case RunReason::OutputUnwritable:
@@ -154,7 +157,8 @@ std::string verdictLine(const RunResult& r, const std::string& logFailure) {
                                          std::to_string(r.records);
         return "reburn3: INTERRUPTED (exit " + code + ")" + at + "; " + state + ".";
     }
-    if (r.reason == RunReason::Usage || r.reason == RunReason::OutputUnwritable) {
+    const bool noDevice = r.reason == RunReason::PortOpenFailed && r.device.empty();
+    if (r.reason == RunReason::Usage || r.reason == RunReason::OutputUnwritable || noDevice) {
         return "reburn3: NOT STARTED (exit " + code + "): " + what(r) + "; " + state + ".";
     }
     // A lost device explains whatever failure followed it.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace reburn3 {
 
@@ -100,6 +101,8 @@ struct RunResult {
     // again), and the station round it belongs to (0: not at a station).
     int attempts = 1;
     int round = 0;
+    // --retries: the reason word of each attempt before the last, which failed.
+    std::vector<std::string> attemptReasons;
 
     bool failed() const { return outcome != RunOutcome::Completed; }
 };

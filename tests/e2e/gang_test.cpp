@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -119,6 +120,27 @@ TEST_F(GangTest, OneUnpluggedPortFailsAloneWhileTheOthersComplete) {
     }
     // Plain lines carry their port in front.
     EXPECT_TRUE(o.out.contains("[" + lost + "] COM port initialized and opened."));
+}
+
+// The command's own end comes last: the verdict on stderr, the summary on stdout.
+TEST_F(GangTest, AMissingPortEndsTheCommandInOneVerdictAndOneSummary) {
+    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
+    auto devs = devices(2, script);
+    const QString missing = path("missing");
+    const Outcome o = runReburn3(QStringList{"flash", "--json"} + portArgs(devs)
+                                 << "--port" << missing << script);
+    EXPECT_EQ(o.exitCode, 4) << o.err.toStdString();
+    EXPECT_EQ(resultsByPort(o).size(), 3u);
+    const QJsonObject s = QJsonDocument::fromJson(o.outLines().last().toUtf8()).object();
+    EXPECT_EQ(s.value("type"), "summary");
+    EXPECT_EQ(s.value("exitCode"), o.exitCode);
+    EXPECT_EQ(s.value("boards").toObject(),
+              QJsonObject({{"total", 3}, {"completed", 2}, {"failed", 1}}));
+    EXPECT_EQ(s.value("reasons").toObject().size(), 1);
+    EXPECT_EQ(s.value("ports").toArray().last().toObject().value("port"), missing);
+    EXPECT_TRUE(o.err.trimmed().split('\n').last().startsWith(
+        "reburn3: FAILED (exit 4): 2 of 3 boards completed; " + missing + " "))
+        << o.err.toStdString();
 }
 
 TEST_F(GangTest, CtrlCAbortsEveryPortAndReleasesThem) {
@@ -267,13 +289,25 @@ TEST_F(GangTest, StationRoundsOnReplug) {
 TEST_F(GangTest, RetriesStartAgainOnlyWhileNothingOfTheScriptWentOut) {
     const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
     {
+        // One board, two attempts: one result and one log line, and no FAILED verdict.
         auto dev = device(script, {"--ignore-handshakes", "1"});
-        const Outcome o =
-            runReburn3({"flash", "--retries", "2", "--json", "--port", dev->port(), script});
+        const Outcome o = runReburn3({"flash", "--retries", "2", "--json", "--log",
+                                      path("retry.jsonl"), "--port", dev->port(), script});
         EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
-        EXPECT_EQ(resultsByPort(o).begin()->second.value("attempts"), 2);
-        EXPECT_TRUE(o.out.contains("\"attempt\":2,\"event\":\"retry\",\"of\":3"))
+        EXPECT_EQ(o.out.count("\"type\":\"result\""), 1);
+        const QJsonObject r = resultsByPort(o).begin()->second;
+        EXPECT_EQ(r.value("attempts"), 2);
+        EXPECT_EQ(r.value("attemptReasons").toArray(), QJsonArray({"no-reply"}));
+        EXPECT_TRUE(
+            o.out.contains("\"attempt\":2,\"event\":\"retry\",\"failed\":\"no-reply\",\"of\":3"))
             << o.out.toStdString();
+        EXPECT_FALSE(o.err.contains("FAILED"));
+        EXPECT_EQ(roundsLogged(path("retry.jsonl")), QStringList{"0 completed"});
+        auto again = device(script, {"--ignore-handshakes", "1"});
+        const Outcome text =
+            runReburn3({"flash", "--retries", "1", "--port", again->port(), script});
+        EXPECT_TRUE(text.err.contains("reburn3: attempt 1 failed: no-reply; trying again"));
+        EXPECT_FALSE(text.err.contains("FAILED")) << text.err.toStdString();
         QByteArray expected("\xE1\x94\xE1\x94");
         expected += sentBytesOf(kTiny);
         EXPECT_EQ(dev->received().toHex(' '), expected.toHex(' '));
@@ -299,6 +333,25 @@ TEST_F(GangTest, RetriesStartAgainOnlyWhileNothingOfTheScriptWentOut) {
         EXPECT_EQ(r.value("partlyProgrammed"), false);
         EXPECT_EQ(dev->received().toHex(' '), QByteArray("\xE1\x94\xE1\x94\xE1\x94").toHex(' '));
     }
+}
+
+// A name pattern stands for the one device it matches; none or several start nothing.
+TEST_F(GangTest, APortNamedByPatternIsTheOneDeviceItMatches) {
+    const QString script = writeScript("tiny.pf3", scriptOf(kTiny));
+    auto devs = devices(2, script, {{"--link", path("slotA")}, {"--link", path("slotB")}});
+    const Outcome two = runReburn3({"flash", "--port", path("slot*"), script});
+    EXPECT_EQ(two.exitCode, 4);
+    EXPECT_TRUE(two.err.contains("NOT STARTED (exit 4): 2 devices match " + path("slot*") + ": " +
+                                 path("slotA") + " " + path("slotB")))
+        << two.err.toStdString();
+    const Outcome none = runReburn3({"flash", "--json", "--port", "serial=NO-SUCH-*", script});
+    EXPECT_EQ(none.exitCode, 4);
+    EXPECT_TRUE(none.out.contains("\"reason\":\"port-open-failed\""));
+    const Outcome one = runReburn3({"flash", "--json", "--port", path("slot[B]"), script});
+    EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+    EXPECT_EQ(devs[1]->received().toHex(' '),
+              (QByteArray("\xE1\x94") + sentBytesOf(kTiny)).toHex(' '));
+    EXPECT_TRUE(devs[0]->received().isEmpty());
 }
 
 TEST_F(GangTest, WaitForPortFollowsALateAdapterAndGivesUpInTime) {
