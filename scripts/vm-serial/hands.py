@@ -9,27 +9,14 @@ to QEMU's human monitor (MONITOR_SOCKET) and answers "done" once QEMU has done i
 """
 import socket
 import sys
-import time
+
+from qemu_socket import connect
 
 COMMANDS = {
     "unplug ftdi": "device_del ftdi",
     "plug ftdi": "device_add usb-serial,bus=xhci.0,chardev=ftdi_line,id=ftdi",
 }
 PROMPT = b"(qemu) "
-
-
-def connect(path: str, limit_s: float = 30.0) -> socket.socket:
-    deadline = time.monotonic() + limit_s
-    while True:
-        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        try:
-            s.connect(path)
-            return s
-        except OSError:
-            s.close()
-            if time.monotonic() > deadline:
-                raise
-            time.sleep(0.1)
 
 
 def read_until(s: socket.socket, mark: bytes, pending: bytearray) -> bytes:

@@ -10,28 +10,15 @@ QEMU's main lock; wired straight back into the same QEMU (a socket to a 16550), 
     relay.py SOCKET_A SOCKET_B
 """
 import selectors
-import socket
 import sys
-import time
 
-
-def connect(path: str, limit_s: float = 30.0) -> socket.socket:
-    deadline = time.monotonic() + limit_s
-    while True:
-        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        try:
-            s.connect(path)
-            s.setblocking(False)
-            return s
-        except OSError:
-            s.close()
-            if time.monotonic() > deadline:
-                raise
-            time.sleep(0.1)
+from qemu_socket import connect
 
 
 def main() -> int:
     ends = [connect(sys.argv[1]), connect(sys.argv[2])]
+    for s in ends:
+        s.setblocking(False)
     waiting = {0: bytearray(), 1: bytearray()}  # bytes waiting to be written to end i
     sel = selectors.DefaultSelector()
     for i, s in enumerate(ends):
