@@ -36,12 +36,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/qt_tick_timer.h"
+#include "adapters/qt_serial_driver.h"
+#include "adapters/qt_tick_timer.h"
 #include "gui/display_setup.h"
 #include "gui/gui_session.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
-#include "serial/qt_serial_driver.h"
 
 using namespace reburn3;
 using SteadyClock = std::chrono::steady_clock;

@@ -12,9 +12,9 @@
 
 #include <string>
 
+#include "adapters/qt_serial_driver.h"
 #include "gui/gui_session.h"
 #include "gui/main_window.h"
-#include "serial/qt_serial_driver.h"
 
 using namespace reburn3;
 

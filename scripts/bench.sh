@@ -74,17 +74,8 @@ cmake --build "$build" --target "${targets[@]}" --parallel 2 >/dev/null
 
 reburn3="$build/src/reburn3"
 sim="$build/src/reburn3-sim"
+. scripts/lib/simulator_cleanup.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/reburn3-bench-XXXXXX")
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 130" INT TERM
 
 report="$work/report.txt"
 say() { echo "$*" | tee -a "$report"; }

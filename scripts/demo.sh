@@ -35,16 +35,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target reburn3 --parallel "$(nproc)"
 reburn3="$build/src/reburn3"
 
+. scripts/lib/simulator_cleanup.sh
 work=$(mktemp -d)
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 echo "demo: starting the simulated ORX-716"
 # The lifetime only guards against a simulator left behind if this script is killed.

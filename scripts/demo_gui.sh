@@ -18,20 +18,14 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 # The program takes a command-line script name up to its first "." and adds "PF3";
 # on a case-sensitive file system the script has to exist under that spelling. Give
 # it a folder of its own, without a "." in its path, and start there.
+. "$root/scripts/lib/simulator_cleanup.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/reburn3-demo-XXXXXX")
 case "$work" in *.*) echo "demo_gui: temporary folder $work holds a '.'" >&2; exit 1 ;; esac
 cp examples/orx716_demo.pf3 "$work/orx716_demo.PF3"
 
 out="$work/sim.out"
 "$build/src/reburn3-sim" "$work/orx716_demo.PF3" --stay >"$out" 2>"$work/sim.err" &
-sim=$!
-cleanup() {
-    kill "$sim" 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 130" INT TERM
+sim_pid=$!
 
 for _ in $(seq 100); do
     [ -s "$out" ] && break

@@ -22,16 +22,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 dist=${PACKAGE_DIST_DIR:-$source_dir/dist}
+. scripts/lib/simulator_cleanup.sh
 work=$(mktemp -d)
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 say() { echo "package: $*"; }
 die() {

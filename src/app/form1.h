@@ -3,8 +3,11 @@
 
 #include <cstdint>
 
-#include "app/clock.h"
-#include "app/program_state.h"
+#include "base/clock.h"
+#include "base/desktop.h"
+#include "base/message_logs.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 #include "engine/engine.h"
 #include "script/record_reader.h"
 #include "script/script_stream.h"
@@ -12,10 +15,7 @@
 #include "serial/port_dialog.h"
 #include "serial/port_link.h"
 #include "serial/serial_driver.h"
-#include "ui/desktop.h"
 #include "ui/main_commands.h"
-#include "ui/message_logs.h"
-#include "ui/window_model.h"
 
 namespace reburn3 {
 
@@ -56,8 +56,8 @@ public:
     // The tick of Timer2.
     void Timer2_Timer() { m_engine.Timer2_Timer(); }
 
-    ProgramState& state() { return S; }
-    const ProgramState& state() const { return S; }
+    ProgramState& state() { return m_state; }
+    const ProgramState& state() const { return m_state; }
     WindowModel& window() { return m_window; }
     const WindowModel& window() const { return m_window; }
     Desktop& desktop() { return m_desktop; }
@@ -68,7 +68,7 @@ public:
     ScriptStream& script() { return m_script; }
 
 private:
-    ProgramState S;
+    ProgramState m_state;
     WindowModel m_window;
     Desktop& m_desktop;
     MessageLogs m_logs;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/startup.h"
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3 {
 
@@ -17,18 +17,18 @@ std::string DeriveScriptName(std::string_view commandLine) {
 }
 
 void MainStartUp(Form1& form, std::string_view commandLine) {
-    ProgramState& S = form.state();
+    ProgramState& m_state = form.state();
     WindowModel& W = form.window();
     form.InitVariables();
     W.setTimerEnabled(false);
     W.setTimerInterval(WindowModel::kTimerInterval);
-    S.CommandLine = commandLine;
-    S.FileName = DeriveScriptName(S.CommandLine);
-    if (!S.FileName.empty()) {
-        S.FileMode = 1;
+    m_state.CommandLine = commandLine;
+    m_state.FileName = DeriveScriptName(m_state.CommandLine);
+    if (!m_state.FileName.empty()) {
+        m_state.FileMode = 1;
     }
     W.setText(TextBoxId::Text1,
-              S.FileName.empty() ? std::string(text::kNoFileSelected) : S.FileName);
+              m_state.FileName.empty() ? std::string(text::kNoFileSelected) : m_state.FileName);
     form.desktop().showMainWindow();
 }
 

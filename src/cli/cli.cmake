@@ -34,7 +34,10 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/port_identity.h
     ${CMAKE_CURRENT_LIST_DIR}/port_path.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_path.h
+    ${CMAKE_CURRENT_LIST_DIR}/reason_table.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/reason_table.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
@@ -56,7 +59,7 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/standard_descriptors.h
 )
 set_target_properties(reburn3_cli PROPERTIES AUTOMOC ON)
-target_link_libraries(reburn3_cli PUBLIC reburn3_qt Qt6::Core Qt6::SerialPort)
+target_link_libraries(reburn3_cli PUBLIC reburn3_adapters Qt6::Core Qt6::SerialPort)
 
 add_executable(reburn3 ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(reburn3 PRIVATE reburn3_cli)

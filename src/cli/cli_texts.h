@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-// The command line's own texts (those of the window are in ui/messages.h).
+// The command line's own texts (those of the window are in base/messages.h).
 namespace reburn3::cli::texts {
 
 inline constexpr std::string_view kHandshakeLimit1 = "the device kept sending for ";

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "ui/desktop.h"
+#include "base/desktop.h"
 
 namespace reburn3::cli {
 

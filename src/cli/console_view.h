@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_model.h"
+#include "base/window_model.h"
 
 namespace reburn3 {
 struct ProgramState;

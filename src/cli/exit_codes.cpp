@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/exit_codes.h"
 
+#include "cli/reason_table.h"
+
 namespace reburn3::cli {
 
 int exitCodeFor(const RunResult& result) {
@@ -10,37 +12,8 @@ int exitCodeFor(const RunResult& result) {
     if (result.deviceLost) {
         return kExitPortFailed;
     }
-    switch (result.reason) {
-        case RunReason::Completed:
-            return kExitCompleted;
-        case RunReason::Interrupted:
-            return kExitInterrupted;
-        case RunReason::Usage:
-        case RunReason::OutputUnwritable:
-            return kExitUsage;
-        case RunReason::ScriptUnreadable:
-        case RunReason::ScriptRefused:
-        case RunReason::ScriptMismatch:
-            return kExitBadScript;
-        case RunReason::ScriptChanged:
-        case RunReason::ScriptMalformed:
-            return result.partlyProgrammed ? kExitDeviceFailed : kExitBadScript;
-        case RunReason::WriteFailed:
-        case RunReason::DrainTimeout:
-        case RunReason::DeviceLost:
-        case RunReason::PortOpenFailed:
-            return kExitPortFailed;
-        case RunReason::None:
-        case RunReason::NoReply:
-        case RunReason::BadHandshake:
-        case RunReason::Echo:
-        case RunReason::HandshakeLimit:
-        case RunReason::WrongByte:
-        case RunReason::ReadTimeout:
-        case RunReason::InternalError:
-            break;
-    }
-    return kExitDeviceFailed;
+    const ReasonRow& row = reasonRow(result.reason);
+    return result.partlyProgrammed ? row.exitCodeOncePartly : row.exitCode;
 }
 
 std::string_view reasonWord(const RunResult& result) {
@@ -57,21 +30,9 @@ std::string_view resultName(const RunResult& result) {
     if (result.deviceLost || result.reason == RunReason::DeviceLost) {
         return "device-lost";
     }
-    switch (result.reason) {
-        case RunReason::Interrupted:
-            return "interrupted";
-        case RunReason::Usage:
-        case RunReason::OutputUnwritable:
-            return "usage-error";
-        case RunReason::ScriptUnreadable:
-            return "script-unreadable";
-        case RunReason::ScriptRefused:
-        case RunReason::ScriptMismatch:
-            return "script-refused";
-        case RunReason::PortOpenFailed:
-            return "port-failed";
-        default:
-            break;
+    const std::string_view word = reasonRow(result.reason).resultName;
+    if (!word.empty()) {
+        return word;
     }
     return outcomeName(result.outcome);
 }

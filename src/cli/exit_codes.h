@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/reason_table.h"
 #include "engine/engine.h"
 
 namespace reburn3::cli {

@@ -21,10 +21,12 @@
 #include <memory>
 #include <optional>
 
-#include "app/clock.h"
+#include "adapters/qt_serial_driver.h"
 #include "app/form1.h"
 #include "app/startup.h"
 #include "app/version.h"
+#include "base/clock.h"
+#include "base/messages.h"
 #include "cli/cli_texts.h"
 #include "cli/console_desktop.h"
 #include "cli/exit_codes.h"
@@ -47,8 +49,6 @@
 #include "script/script_stream.h"
 #include "serial/device_loss.h"
 #include "serial/port_map.h"
-#include "serial/qt_serial_driver.h"
-#include "ui/messages.h"
 
 namespace reburn3::cli {
 

@@ -14,9 +14,10 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/clock.h"
+#include "adapters/qt_serial_driver.h"
 #include "app/form1.h"
 #include "app/startup.h"
+#include "base/clock.h"
 #include "cli/cli_texts.h"
 #include "cli/console_desktop.h"
 #include "cli/console_view.h"
@@ -36,7 +37,6 @@
 #include "script/script_stream.h"
 #include "serial/device_loss.h"
 #include "serial/port_map.h"
-#include "serial/qt_serial_driver.h"
 
 namespace reburn3::cli {
 

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 
 namespace reburn3::cli {
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/messages.h"
 #include "cli/exit_codes.h"
 #include "cli/script_problem.h"
 #include "cli/sha256_digest.h"
@@ -18,7 +19,6 @@
 #include "script/script_format.h"
 #include "script/script_stream.h"
 #include "serial/port_map.h"
-#include "ui/messages.h"
 
 namespace reburn3::cli {
 

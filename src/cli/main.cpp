@@ -16,6 +16,7 @@
 
 #include "app/command_options.h"
 #include "app/version.h"
+#include "base/messages.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
@@ -24,7 +25,6 @@
 #include "cli/standard_descriptors.h"
 #include "cli/verdict.h"
 #include "serial/port_map.h"
-#include "ui/messages.h"
 
 #ifdef REBURN3_HAVE_SIM
 #include "sim/simulate_command.h"

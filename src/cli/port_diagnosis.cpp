@@ -13,10 +13,10 @@
 #include <optional>
 #include <sstream>
 
+#include "adapters/port_descriptor.h"
+#include "adapters/qt_serial_driver.h"
 #include "cli/verdict.h"
-#include "serial/port_descriptor.h"
 #include "serial/port_map.h"
-#include "serial/qt_serial_driver.h"
 
 namespace reburn3::cli {
 

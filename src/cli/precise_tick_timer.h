@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "ui/window_model.h"
+#include "base/window_model.h"
 
 class QSocketNotifier;
 

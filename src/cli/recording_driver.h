@@ -90,6 +90,9 @@ public:
     std::int32_t checkAlive(std::int32_t port) override { return m_inner.checkAlive(port); }
     bool deviceLost() const override { return m_inner.deviceLost(); }
     std::string deviceName(std::int32_t port) const override { return m_inner.deviceName(port); }
+    std::string assignedDevice(std::int32_t port) const override {
+        return m_inner.assignedDevice(port);
+    }
 
 private:
     std::uint64_t now() const { return m_ticks ? m_ticks() : 0; }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/exit_codes.h"
+#include "cli/reason_table.h"
 #include "script/script_format.h"
 
 namespace reburn3::cli {
@@ -13,8 +14,6 @@ namespace {
 constexpr const char* kUntouched = "the device was not touched";
 constexpr const char* kPartly =
     "the device is partly programmed: cycle its power before trying again";
-// The receive and handshake time-out: 54 ticks of 5 ms.
-constexpr const char* kWindow = "270 ms";
 
 std::string seconds(std::int64_t ms) {
     char buf[32];
@@ -32,88 +31,12 @@ std::string where(const RunResult& r) {
 }
 
 std::string what(const RunResult& r) {
-    switch (r.reason) {
-        case RunReason::NoReply:
-            return std::string("no answer to the handshake within ") + kWindow;
-        case RunReason::BadHandshake:
-            return "the device answered the handshake with " + r.received + " instead of " +
-                   r.expected;
-        case RunReason::Echo:
-            return "the handshake came back as it was sent (" + r.received +
-                   "): the port may be a loopback or the wrong device";
-        case RunReason::HandshakeLimit:
-            return "the device kept sending and never let the handshake end";
-        case RunReason::WrongByte:
-            return "expected " + r.expected + ", the device answered " + r.received;
-        case RunReason::ReadTimeout:
-            return std::string("no answer from the device within ") + kWindow;
-        case RunReason::WriteFailed:
-            return "a write to the port failed";
-        case RunReason::DrainTimeout:
-            return "the bytes sent did not drain to the line in time";
-        case RunReason::DeviceLost:
-            return "the device " + displayName(r.device) +
-                   " went away (unplugged or closed); \"Error: 31\" above means the same";
-        case RunReason::ScriptChanged:
-            return "the script changed on disk during the run";
-        case RunReason::ScriptMalformed:
-            return "a record of the script could not be played";
-        case RunReason::InternalError:
-            return "internal error: the state machine left its table";
-        case RunReason::ScriptUnreadable:
-            return "cannot read the script " + displayName(r.script) +
-                   (r.detail.empty() ? std::string() : ": " + r.detail);
-        case RunReason::ScriptRefused:
-            return "the script " + displayName(r.script) +
-                   " was refused by the check (`reburn3 check` lists its faults)";
-        case RunReason::ScriptMismatch:
-            return "the script's SHA-256 is " + r.sha256 + ", not the one expected";
-        case RunReason::PortOpenFailed:
-            if (r.device.empty()) {
-                return r.detail;  // no device matched the port's name
-            }
-            return "the port " + displayName(r.device) + " could not be opened" +
-                   (r.detail.empty() ? std::string() : ": " + r.detail);
-        case RunReason::OutputUnwritable:
-            return r.detail;
-        case RunReason::Usage:
-            return r.detail;
-        case RunReason::None:
-        case RunReason::Completed:
-        case RunReason::Interrupted:
-            break;
-    }
-    return "the run failed";
+    const ReasonRow& row = reasonRow(r.reason);
+    return row.what != nullptr ? row.what(r) : std::string("the run failed");
 }
 
 std::string nextStep(const RunResult& r) {
-    switch (r.reason) {
-        case RunReason::NoReply:
-            return "Check power, cable, BURN3 mode and the port.";
-        case RunReason::BadHandshake:
-        case RunReason::HandshakeLimit:
-            return "Check that the device is in BURN3 mode and on this port.";
-        case RunReason::Echo:
-            return "Check that the port leads to the ORX-716.";
-        case RunReason::DeviceLost:
-            return "Reconnect the device, then download again.";
-        case RunReason::ScriptUnreadable:
-        case RunReason::ScriptRefused:
-        case RunReason::ScriptMalformed:
-            return "Fix the script, then try again.";
-        case RunReason::ScriptMismatch:
-            return "Check that this is the script meant for the device.";
-        case RunReason::ScriptChanged:
-            return "Keep the script unchanged during a download, then try again.";
-        case RunReason::PortOpenFailed:
-            return "`reburn3 ports` lists the ports.";
-        case RunReason::WriteFailed:
-        case RunReason::DrainTimeout:
-            return "Check the cable and the port, then try again.";
-        default:
-            break;
-    }
-    return "Then try again.";
+    return std::string(reasonRow(r.reason).nextStep);
 }
 
 }  // namespace

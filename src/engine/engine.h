@@ -3,15 +3,15 @@
 
 #include <cstdint>
 
-#include "app/clock.h"
-#include "app/program_state.h"
+#include "base/clock.h"
+#include "base/message_logs.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 #include "engine/run_result.h"
 #include "script/record_reader.h"
 #include "script/script_check.h"
 #include "script/script_stream.h"
 #include "serial/port_link.h"
-#include "ui/message_logs.h"
-#include "ui/window_model.h"
 
 namespace reburn3 {
 
@@ -28,7 +28,13 @@ public:
 
     Engine(ProgramState& state, WindowModel& window, MessageLogs& logs, PortLink& link,
            RecordReader& reader, ScriptStream& stream, Clock& clock)
-        : S(state), W(window), L(logs), P(link), R(reader), F(stream), C(clock) {}
+        : m_state(state),
+          m_window(window),
+          m_logs(logs),
+          m_link(link),
+          m_reader(reader),
+          m_stream(stream),
+          m_clock(clock) {}
 
     void Timer2_Timer();
     void TransmitStep();
@@ -98,13 +104,13 @@ private:
     // adapter and the system.
     static std::int64_t drainAllowance(std::int64_t pending);
 
-    ProgramState& S;
-    WindowModel& W;
-    MessageLogs& L;
-    PortLink& P;
-    RecordReader& R;
-    ScriptStream& F;
-    Clock& C;
+    ProgramState& m_state;
+    WindowModel& m_window;
+    MessageLogs& m_logs;
+    PortLink& m_link;
+    RecordReader& m_reader;
+    ScriptStream& m_stream;
+    Clock& m_clock;
     RunOutcome m_outcome = RunOutcome::None;
     RunResult m_result;
     bool m_replySeen = false;  // the handshake has had a byte back in this run

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <string>
 
+#include "base/messages.h"
 #include "engine/engine.h"
 #include "script/script_format.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 
@@ -19,14 +19,14 @@ constexpr std::int16_t kReceive = 2;
 // a missing byte is never an error in this step, because time-outs belong to the
 // ticks: this step leaves TimeoutCount and the tick count alone.
 void Engine::reactiveStep() {
-    if (isSet(S.IsrActive)) {
+    if (isSet(m_state.IsrActive)) {
         return;
     }
-    if (S.ProgramMode != kTransmit && S.ProgramMode != kReceive) {
+    if (m_state.ProgramMode != kTransmit && m_state.ProgramMode != kReceive) {
         return;
     }
-    S.IsrActive = kTrue;
-    if (isSet(S.AbortPending)) {
+    m_state.IsrActive = kTrue;
+    if (isSet(m_state.AbortPending)) {
         stopWith(RunOutcome::Aborted);
     }
     for (;;) {
@@ -34,27 +34,27 @@ void Engine::reactiveStep() {
             drainStep(false);
             break;
         }
-        if (S.ProgramMode == kTransmit) {
+        if (m_state.ProgramMode == kTransmit) {
             TransmitStep();
             continue;
         }
-        if (S.ProgramMode != kReceive) {
+        if (m_state.ProgramMode != kReceive) {
             break;
         }
-        P.ReadPortByte();
-        if (S.RxByte == -1) {
+        m_link.ReadPortByte();
+        if (m_state.RxByte == -1) {
             break;
         }
-        if (S.RxByte != S.ExpectedByte) {
+        if (m_state.RxByte != m_state.ExpectedByte) {
             wrongByte();
             break;
         }
         answered();
-        if (advanceScript() == Advance::Ended && S.ProgramMode != kIdleMode) {
+        if (advanceScript() == Advance::Ended && m_state.ProgramMode != kIdleMode) {
             scriptPlayed();
         }
     }
-    S.IsrActive = kFalse;
+    m_state.IsrActive = kFalse;
 }
 
 }  // namespace reburn3

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <string>
 
+#include "base/messages.h"
 #include "engine/engine.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 
@@ -14,19 +14,19 @@ constexpr std::int16_t kFirstHandshakeMode = 101;
 // aborts it. While a tick is being handled the abort is only noted, and the state
 // machine honours it at its next check.
 void Engine::ProgramFlash_Click() {
-    if (isSet(S.IsrActive)) {
-        if (S.ProgramMode != 0) {
-            S.AbortPending = kTrue;
-            L.status(std::string(text::kAbortPending));
+    if (isSet(m_state.IsrActive)) {
+        if (m_state.ProgramMode != 0) {
+            m_state.AbortPending = kTrue;
+            m_logs.status(std::string(text::kAbortPending));
         }
         return;
     }
-    if (S.ProgramMode != 0) {
+    if (m_state.ProgramMode != 0) {
         stopWith(RunOutcome::Aborted);
         return;
     }
-    if (S.FileMode != 1) {
-        L.debug(std::string(text::kSelectInputFirst));
+    if (m_state.FileMode != 1) {
+        m_logs.debug(std::string(text::kSelectInputFirst));
         m_outcome = RunOutcome::NoScript;
         m_result = RunResult{};
         m_result.outcome = m_outcome;
@@ -40,42 +40,42 @@ bool Engine::startRun() {
     m_result = RunResult{};
     // Read the script again from its first record, and check all of it before a
     // single byte goes to the device.
-    F.close();
-    if (!F.open(S.FileName)) {
-        L.debug(std::string(text::kScriptUnreadable) + S.FileName);
+    m_stream.close();
+    if (!m_stream.open(m_state.FileName)) {
+        m_logs.debug(std::string(text::kScriptUnreadable) + m_state.FileName);
         m_outcome = RunOutcome::ScriptUnreadable;
         m_result.outcome = m_outcome;
         m_result.reason = reasonOf(m_outcome);
         return false;
     }
-    if (!R.CountRecords()) {
+    if (!m_reader.CountRecords()) {
         m_outcome = RunOutcome::ScriptRefused;
         m_result.outcome = m_outcome;
         m_result.reason = reasonOf(m_outcome);
         return false;
     }
-    if (!isSet(S.PortOpen)) {
-        L.debug(std::string(text::kPortNotInitialized));
+    if (!isSet(m_state.PortOpen)) {
+        m_logs.debug(std::string(text::kPortNotInitialized));
         m_outcome = RunOutcome::PortNotOpen;
         m_result.outcome = m_outcome;
         m_result.reason = reasonOf(m_outcome);
         return false;
     }
-    S.AbortPending = kFalse;
+    m_state.AbortPending = kFalse;
     // The device's reply must come from this run: bytes kept from an earlier
     // handshake would let a silent device pass.
-    S.LastByte0 = 0;
-    S.LastByte1 = 0;
+    m_state.LastByte0 = 0;
+    m_state.LastByte1 = 0;
     m_replySeen = false;
     m_bytesSinceAnswer = 0;
-    W.setEnabled(ButtonId::ConfigComPort, false);
-    W.setEnabled(ButtonId::SelectInputFile, false);
-    P.FlushPort();
-    L.debug(std::string(text::kStarting));
-    L.debug(std::string(text::kStartTime) + C.timeOfDay());
-    W.setCaption(ButtonId::ProgramFlash, std::string(text::kAbortProcess));
-    S.ProgramMode = kFirstHandshakeMode;
-    S.TimeoutCount = S.TimeoutReload;
+    m_window.setEnabled(ButtonId::ConfigComPort, false);
+    m_window.setEnabled(ButtonId::SelectInputFile, false);
+    m_link.FlushPort();
+    m_logs.debug(std::string(text::kStarting));
+    m_logs.debug(std::string(text::kStartTime) + m_clock.timeOfDay());
+    m_window.setCaption(ButtonId::ProgramFlash, std::string(text::kAbortProcess));
+    m_state.ProgramMode = kFirstHandshakeMode;
+    m_state.TimeoutCount = m_state.TimeoutReload;
     m_outcome = RunOutcome::Running;
     m_result.outcome = m_outcome;
     return true;
@@ -84,18 +84,18 @@ bool Engine::startRun() {
 // The one way every run ends: back to idle, the closing lines, the commands given
 // back to the operator. The reason, if any, was posted by the caller just before.
 void Engine::StopProgramming() {
-    S.ProgramMode = 0;
-    L.debug(std::string(text::kStopTime) + C.timeOfDay());
-    L.status(std::string(text::kClosing1));
-    L.status(std::string(text::kClosing2));
-    L.status(std::string(text::kClosing3));
-    L.status(std::string(text::kClosingBlank));
-    L.status(std::string(text::kClosing5));
-    L.status(std::string(text::kClosingBlank));
-    W.setEnabled(ButtonId::ConfigComPort, true);
-    W.setEnabled(ButtonId::SelectInputFile, true);
-    W.setCaption(ButtonId::ProgramFlash, std::string(text::kProgramFlash));
-    S.AbortPending = kFalse;
+    m_state.ProgramMode = 0;
+    m_logs.debug(std::string(text::kStopTime) + m_clock.timeOfDay());
+    m_logs.status(std::string(text::kClosing1));
+    m_logs.status(std::string(text::kClosing2));
+    m_logs.status(std::string(text::kClosing3));
+    m_logs.status(std::string(text::kClosingBlank));
+    m_logs.status(std::string(text::kClosing5));
+    m_logs.status(std::string(text::kClosingBlank));
+    m_window.setEnabled(ButtonId::ConfigComPort, true);
+    m_window.setEnabled(ButtonId::SelectInputFile, true);
+    m_window.setCaption(ButtonId::ProgramFlash, std::string(text::kProgramFlash));
+    m_state.AbortPending = kFalse;
 }
 
 void Engine::stopWith(RunOutcome outcome) {
@@ -107,9 +107,9 @@ void Engine::stopWith(RunOutcome outcome, RunReason reason) {
         // A run that did not complete sends the device nothing more, not even what the port
         // still holds: the operator stopped it, or the device or the line failed it. The
         // verdict then comes at once, not after the port has sent bytes nobody wants.
-        P.discardPendingOutput();
+        m_link.discardPendingOutput();
     }
-    if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted && P.deviceLost()) {
+    if (outcome != RunOutcome::Completed && outcome != RunOutcome::Aborted && m_link.deviceLost()) {
         outcome = RunOutcome::DeviceLost;
         reason = RunReason::DeviceLost;
     }
@@ -122,9 +122,9 @@ void Engine::stopWith(RunOutcome outcome, RunReason reason) {
             m_result.partlyProgrammed = false;
         }
         // Once every record has been played, no record failed: the bytes did not leave.
-        if (outcome != RunOutcome::Completed && S.RecordsDone > 0 && !m_draining) {
-            m_result.failedRecord = static_cast<std::uint64_t>(S.RecordsDone);
-            m_result.scriptLine = R.linesDone() + 1;
+        if (outcome != RunOutcome::Completed && m_state.RecordsDone > 0 && !m_draining) {
+            m_result.failedRecord = static_cast<std::uint64_t>(m_state.RecordsDone);
+            m_result.scriptLine = m_reader.linesDone() + 1;
         }
     }
     m_draining = false;
@@ -165,7 +165,7 @@ RunReason Engine::reasonOf(RunOutcome outcome) {
 
 void Engine::completeRun() {
     stopWith(RunOutcome::Completed);
-    L.status(std::string(text::kProcessingComplete));
+    m_logs.status(std::string(text::kProcessingComplete));
 }
 
 }  // namespace reburn3

@@ -107,7 +107,4 @@ struct RunResult {
     bool failed() const { return outcome != RunOutcome::Completed; }
 };
 
-// The reason as the word the JSON result and the log use: "wrong-byte", ...
-std::string_view reasonName(RunReason reason);
-
 }  // namespace reburn3

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <string>
 
+#include "base/messages.h"
 #include "engine/engine.h"
 #include "script/script_format.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 
@@ -22,22 +22,22 @@ constexpr std::int16_t kAwaitReply = 103;
 // current mode.
 void Engine::Timer2_Timer() {
     ++m_ticks;
-    if (S.TimeoutCount != 0) {
-        --S.TimeoutCount;
+    if (m_state.TimeoutCount != 0) {
+        --m_state.TimeoutCount;
     }
-    if (isSet(S.IsrActive)) {
+    if (isSet(m_state.IsrActive)) {
         return;
     }
-    S.IsrActive = kTrue;
-    if (isSet(S.AbortPending)) {
+    m_state.IsrActive = kTrue;
+    if (isSet(m_state.AbortPending)) {
         stopWith(RunOutcome::Aborted);
     }
     if (m_draining) {
         drainStep(true);
-        S.IsrActive = kFalse;
+        m_state.IsrActive = kFalse;
         return;
     }
-    switch (S.ProgramMode) {
+    switch (m_state.ProgramMode) {
         case kIdle:
             break;
         case kTransmit:
@@ -56,11 +56,11 @@ void Engine::Timer2_Timer() {
             HandshakeAwait();
             break;
         default:
-            L.debug(std::string(text::kModeUnexpected) + std::to_string(S.ProgramMode));
+            m_logs.debug(std::string(text::kModeUnexpected) + std::to_string(m_state.ProgramMode));
             stopWith(RunOutcome::InternalError);
             break;
     }
-    S.IsrActive = kFalse;
+    m_state.IsrActive = kFalse;
 }
 
 // Sends the current T byte and every T byte that follows it in the script, line
@@ -71,27 +71,28 @@ void Engine::TransmitStep() {
     for (;;) {
         // From the first attempt on, the device may hold part of the script.
         m_result.partlyProgrammed = true;
-        P.SendByte();
-        if (S.LastError != 0) {
+        m_link.SendByte();
+        if (m_state.LastError != 0) {
             stopWith(RunOutcome::LinkFailed);
             break;
         }
         sent(1);
         ++m_bytesSinceAnswer;
         if (advanceScript() == Advance::Ended) {
-            scriptEnded = S.ProgramMode == kTransmit;  // the end is declared after the packet write
+            scriptEnded =
+                m_state.ProgramMode == kTransmit;  // the end is declared after the packet write
             break;
         }
-        if (isSet(S.AbortPending)) {
+        if (isSet(m_state.AbortPending)) {
             stopWith(RunOutcome::Aborted);
         }
-        if (S.ProgramMode != kTransmit) {
+        if (m_state.ProgramMode != kTransmit) {
             break;
         }
     }
-    P.PutEmptyPacket();
-    if (S.LastError != 0) {
-        if (S.ProgramMode != kIdle || scriptEnded) {
+    m_link.PutEmptyPacket();
+    if (m_state.LastError != 0) {
+        if (m_state.ProgramMode != kIdle || scriptEnded) {
             stopWith(RunOutcome::LinkFailed);
         }
         return;
@@ -104,21 +105,21 @@ void Engine::TransmitStep() {
 // Compares the device's bytes with the R records, as many as are waiting.
 void Engine::ReceiveStep() {
     answerWindowHeld();
-    while (S.ProgramMode == kReceive && !m_draining) {
-        P.ReadPortByte();
-        if (S.RxByte == -1) {
-            if (S.TimeoutCount == 0) {
-                L.debug(std::string(text::kReadTimeout));
+    while (m_state.ProgramMode == kReceive && !m_draining) {
+        m_link.ReadPortByte();
+        if (m_state.RxByte == -1) {
+            if (m_state.TimeoutCount == 0) {
+                m_logs.debug(std::string(text::kReadTimeout));
                 stopWith(RunOutcome::DeviceFailed, RunReason::ReadTimeout);
             }
             return;
         }
-        if (S.RxByte != S.ExpectedByte) {
+        if (m_state.RxByte != m_state.ExpectedByte) {
             wrongByte();
             return;
         }
         answered();
-        if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
+        if (advanceScript() == Advance::Ended && m_state.ProgramMode != kIdle) {
             scriptPlayed();
         }
     }
@@ -156,7 +157,7 @@ bool Engine::answerWindowHeld() {
             return false;
         }
     }
-    S.TimeoutCount = S.TimeoutReload;
+    m_state.TimeoutCount = m_state.TimeoutReload;
     return true;
 }
 
@@ -166,60 +167,60 @@ std::int64_t Engine::lineTicks(std::int64_t bytes) {
 }
 
 void Engine::HandshakeFirst() {
-    L.status(std::string(text::kProgramModeIs) + std::to_string(S.ProgramMode));
-    S.TxByte = kHandshakeFirst;
-    P.SendByte();
-    if (S.LastError != 0) {
+    m_logs.status(std::string(text::kProgramModeIs) + std::to_string(m_state.ProgramMode));
+    m_state.TxByte = kHandshakeFirst;
+    m_link.SendByte();
+    if (m_state.LastError != 0) {
         stopWith(RunOutcome::LinkFailed);
         return;
     }
-    S.ProgramMode = kSendSecond;
+    m_state.ProgramMode = kSendSecond;
 }
 
 void Engine::HandshakeSecond() {
-    L.status(std::string(text::kProgramModeIs) + std::to_string(S.ProgramMode));
-    S.TxByte = kHandshakeSecond;
-    P.SendByte();
-    if (S.LastError != 0) {
+    m_logs.status(std::string(text::kProgramModeIs) + std::to_string(m_state.ProgramMode));
+    m_state.TxByte = kHandshakeSecond;
+    m_link.SendByte();
+    if (m_state.LastError != 0) {
         stopWith(RunOutcome::LinkFailed);
         return;
     }
     sent(2);
-    S.ProgramMode = kAwaitReply;
-    S.TimeoutCount = S.TimeoutReload;
+    m_state.ProgramMode = kAwaitReply;
+    m_state.TimeoutCount = m_state.TimeoutReload;
 }
 
 // Collects the device's reply until the line has been silent for the whole
 // time-out, then judges its last two bytes.
 void Engine::HandshakeAwait() {
-    L.status(std::string(text::kProgramModeIs) + std::to_string(S.ProgramMode) +
-             std::string(text::kPleaseWait));
+    m_logs.status(std::string(text::kProgramModeIs) + std::to_string(m_state.ProgramMode) +
+                  std::string(text::kPleaseWait));
     answerWindowHeld();
-    if (S.ProgramMode != kAwaitReply) {
+    if (m_state.ProgramMode != kAwaitReply) {
         return;  // the port failed while asked what it still holds
     }
-    P.ReadPortByte();
-    if (S.RxByte != -1) {
+    m_link.ReadPortByte();
+    if (m_state.RxByte != -1) {
         m_replySeen = true;
         // A device that never stops talking must not keep the tick from ending: at most a
         // slice a tick, many times what the line carries in one; the rest waits its turn.
         int slice = kReplySliceBytes;
-        while (S.RxByte != -1) {
-            S.LastByte0 = S.LastByte1;
-            S.LastByte1 = static_cast<std::int16_t>(S.RxByte);
-            S.TimeoutCount = S.TimeoutReload;
+        while (m_state.RxByte != -1) {
+            m_state.LastByte0 = m_state.LastByte1;
+            m_state.LastByte1 = static_cast<std::int16_t>(m_state.RxByte);
+            m_state.TimeoutCount = m_state.TimeoutReload;
             if (--slice == 0) {
                 break;
             }
-            P.ReadPortByte();
+            m_link.ReadPortByte();
         }
         return;
     }
-    if (S.TimeoutCount != 0) {
+    if (m_state.TimeoutCount != 0) {
         return;
     }
-    if (S.LastByte0 == kReplyEnd0 && S.LastByte1 == kReplyEnd1) {
-        if (advanceScript() == Advance::Ended && S.ProgramMode != kIdle) {
+    if (m_state.LastByte0 == kReplyEnd0 && m_state.LastByte1 == kReplyEnd1) {
+        if (advanceScript() == Advance::Ended && m_state.ProgramMode != kIdle) {
             scriptPlayed();
         }
         return;
@@ -228,27 +229,28 @@ void Engine::HandshakeAwait() {
 }
 
 void Engine::handshakeFailed() {
-    L.debug(std::string(text::kUnexpectedInit));
-    L.debug(std::string(text::kLastByte0) + script::hex(S.LastByte0) +
-            std::string(text::kLastByte1) + script::hex(S.LastByte1));
+    m_logs.debug(std::string(text::kUnexpectedInit));
+    m_logs.debug(std::string(text::kLastByte0) + script::hex(m_state.LastByte0) +
+                 std::string(text::kLastByte1) + script::hex(m_state.LastByte1));
     RunReason reason = RunReason::BadHandshake;
     if (!m_replySeen) {
         reason = RunReason::NoReply;
-    } else if (S.LastByte0 == kHandshakeFirst && S.LastByte1 == kHandshakeSecond) {
+    } else if (m_state.LastByte0 == kHandshakeFirst && m_state.LastByte1 == kHandshakeSecond) {
         reason = RunReason::Echo;
     }
     if (m_replySeen) {
         m_result.expected = script::hexPair(kReplyEnd0) + " " + script::hexPair(kReplyEnd1);
-        m_result.received = script::hexPair(S.LastByte0) + " " + script::hexPair(S.LastByte1);
+        m_result.received =
+            script::hexPair(m_state.LastByte0) + " " + script::hexPair(m_state.LastByte1);
     }
     stopWith(RunOutcome::DeviceFailed, reason);
 }
 
 void Engine::wrongByte() {
-    L.debug(std::string(text::kExpected) + script::hex(S.ExpectedByte) + std::string(text::kRead) +
-            script::hex(S.RxByte));
-    m_result.expected = script::hexPair(S.ExpectedByte);
-    m_result.received = script::hexPair(S.RxByte);
+    m_logs.debug(std::string(text::kExpected) + script::hex(m_state.ExpectedByte) +
+                 std::string(text::kRead) + script::hex(m_state.RxByte));
+    m_result.expected = script::hexPair(m_state.ExpectedByte);
+    m_result.received = script::hexPair(m_state.RxByte);
     stopWith(RunOutcome::DeviceFailed, RunReason::WrongByte);
 }
 
@@ -271,7 +273,7 @@ void Engine::drainStep(bool tick) {
     if (pending < 0 || !tick) {
         return;
     }
-    if (const std::int32_t lost = P.checkAlive(); lost != 0) {
+    if (const std::int32_t lost = m_link.checkAlive(); lost != 0) {
         deliveryFailed(lost);
     } else if (++m_aliveTicks >= kAliveTicksAfterDrain) {
         completeRun();
@@ -282,7 +284,7 @@ void Engine::drainStep(bool tick) {
 // it was first seen holding bytes; `tick`: only a tick counts that time down.
 std::int64_t Engine::watchQueue(bool tick) {
     std::int64_t pending = 0;
-    const std::int32_t result = P.pendingOutput(pending);
+    const std::int32_t result = m_link.pendingOutput(pending);
     if (result != 0) {
         deliveryFailed(result);
         return -1;
@@ -294,7 +296,7 @@ std::int64_t Engine::watchQueue(bool tick) {
         m_queueTicksLeft = drainAllowance(pending);
     }
     if (tick && m_queueTicksLeft-- == 0) {
-        L.debug(std::string(text::kWriteTimeout) + std::to_string(pending));
+        m_logs.debug(std::string(text::kWriteTimeout) + std::to_string(pending));
         stopWith(RunOutcome::LinkFailed, RunReason::DrainTimeout);
         return -1;
     }
@@ -302,8 +304,8 @@ std::int64_t Engine::watchQueue(bool tick) {
 }
 
 void Engine::deliveryFailed(std::int32_t result) {
-    S.LastError = result;
-    L.debug(std::string(text::kDeliveryFailed) + std::to_string(result));
+    m_state.LastError = result;
+    m_logs.debug(std::string(text::kDeliveryFailed) + std::to_string(result));
     stopWith(RunOutcome::LinkFailed);
 }
 
@@ -315,15 +317,15 @@ std::int64_t Engine::drainAllowance(std::int64_t pending) {
 // Reads on in the script. A bad record or a changed file ends the run here; the end
 // of the script is left to the caller, which completes the run when it may.
 Engine::Advance Engine::advanceScript() {
-    switch (R.ReadNextRecord()) {
+    switch (m_reader.ReadNextRecord()) {
         case ReadOutcome::Transmit:
         case ReadOutcome::Receive:
             return Advance::Continue;
         case ReadOutcome::EndOfScript:
             return Advance::Ended;
         case ReadOutcome::Malformed:
-            stopWith(RunOutcome::ScriptFailed,
-                     R.fileChanged() ? RunReason::ScriptChanged : RunReason::ScriptMalformed);
+            stopWith(RunOutcome::ScriptFailed, m_reader.fileChanged() ? RunReason::ScriptChanged
+                                                                      : RunReason::ScriptMalformed);
             return Advance::Ended;
     }
     return Advance::Ended;

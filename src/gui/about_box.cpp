@@ -8,11 +8,11 @@
 #include <QProcess>
 #include <QPushButton>
 
+#include "base/messages.h"
 #include "gui/app_icon.h"
 #include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
 #include "gui/platform_registry.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 

@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # reburn3-gui: the desktop program, a thin Qt Widgets layer over the core.
-# It needs the Qt edge of the core (reburn3_qt: the serial driver, the port map and the
+# It needs the Qt edge of the core (reburn3_adapters: the serial driver, the port map and the
 # tick timer); without it there is nothing to build here.
-if(NOT TARGET reburn3_qt)
-    message(STATUS "reburn3-gui: reburn3_qt not available, GUI not built")
+if(NOT TARGET reburn3_adapters)
+    message(STATUS "reburn3-gui: reburn3_adapters not available, GUI not built")
     return()
 endif()
 
@@ -34,7 +34,7 @@ add_library(reburn3_widgets STATIC
     ${CMAKE_CURRENT_LIST_DIR}/qt_desktop.h
 )
 set_target_properties(reburn3_widgets PROPERTIES AUTOMOC ON)
-target_link_libraries(reburn3_widgets PUBLIC reburn3_core reburn3_sysinfo reburn3_qt Qt6::Widgets)
+target_link_libraries(reburn3_widgets PUBLIC reburn3_core reburn3_sysinfo reburn3_adapters Qt6::Widgets)
 
 add_executable(reburn3-gui ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(reburn3-gui PRIVATE reburn3_widgets)

@@ -3,13 +3,12 @@
 
 #include <QCoreApplication>
 
+#include "adapters/qt_tick_timer.h"
 #include "app/startup.h"
-#include "engine/qt_tick_timer.h"
 #include "gui/gui_texts.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
 #include "serial/port_map.h"
-#include "serial/qt_serial_driver.h"
 
 namespace reburn3 {
 
@@ -20,11 +19,12 @@ QString argumentText(const QStringList& arguments) {
 // What an option of the port dialog stands for: the device the driver will open, and
 // the environment variable that chose it, if one did.
 PortDialogWidget::DeviceNamer portDescriber(SerialDriver& driver) {
-    auto* qtDriver = dynamic_cast<QtSerialDriver*>(&driver);
-    return [qtDriver](int port) {
-        std::string text = qtDriver != nullptr ? qtDriver->device(port) : portDevice(port);
+    return [&driver](int port) {
+        // The device the driver was pointed at for this port, else the map's.
+        const std::string named = driver.assignedDevice(port);
+        std::string text = named.empty() ? portDevice(port) : named;
         const std::string source = portDeviceSource(port);
-        if (!source.empty() && (qtDriver == nullptr || text == portDevice(port))) {
+        if (!source.empty() && text == portDevice(port)) {
             text += std::string(text::gui::kPortSourcePrefix) + source +
                     std::string(text::gui::kPortSourceSuffix);
         }
@@ -33,18 +33,14 @@ PortDialogWidget::DeviceNamer portDescriber(SerialDriver& driver) {
 }
 
 GuiSession::GuiSession(SerialDriver& driver)
-    : m_form(std::make_unique<Form1>(driver, m_desktop, m_clock)) {
+    : m_driver(driver), m_form(std::make_unique<Form1>(driver, m_desktop, m_clock)) {
     // Both windows are created hidden: the main window first, then the port dialog.
     m_main = std::make_unique<MainWindow>(*m_form);
     m_port = new PortDialogWidget(*m_form, portDescriber(driver), m_main.get());
     m_desktop.attach(m_main.get(), m_port);
     m_timer = std::make_unique<QtTickTimer>(*m_form);
     // A lost device is taken in between ticks, never in the middle of one.
-    if (auto* qtDriver = dynamic_cast<QtSerialDriver*>(&driver)) {
-        QObject::connect(
-            qtDriver, &QtSerialDriver::deviceWasLost, m_main.get(), [this] { m_form->portLost(); },
-            Qt::QueuedConnection);
-    }
+    m_driver.setLossListener([this] { m_form->portLost(); });
     m_desktop.setEndAction([this] {
         // No tick may follow the end, even one already due.
         m_form->window().setTimerEnabled(false);
@@ -53,6 +49,7 @@ GuiSession::GuiSession(SerialDriver& driver)
 }
 
 GuiSession::~GuiSession() {
+    m_driver.setLossListener({});
     m_timer.reset();
     m_main.reset();
 }

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/clock.h"
 #include "app/form1.h"
+#include "base/clock.h"
 #include "gui/qt_desktop.h"
 
 namespace reburn3 {
@@ -46,6 +46,7 @@ public:
     QtTickTimer& tickTimer() { return *m_timer; }
 
 private:
+    SerialDriver& m_driver;
     SystemClock m_clock;
     QtDesktop m_desktop;
     std::unique_ptr<Form1> m_form;

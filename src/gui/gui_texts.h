@@ -4,7 +4,7 @@
 #include <string_view>
 
 // Texts that only the desktop windows show: the menu, the About box and the port
-// dialog's option captions. Everything the core posts or shows lives in ui/messages.h.
+// dialog's option captions. Everything the core posts or shows lives in base/messages.h.
 namespace reburn3::text::gui {
 
 inline constexpr std::string_view kMenuHelp = "Help";

@@ -6,7 +6,7 @@
 #include <deque>
 #include <string>
 
-#include "ui/window_model.h"
+#include "base/window_model.h"
 
 class QMenu;
 

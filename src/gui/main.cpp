@@ -7,13 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "adapters/qt_serial_driver.h"
 #include "app/version.h"
+#include "base/messages.h"
 #include "gui/app_icon.h"
 #include "gui/display_setup.h"
 #include "gui/gui_session.h"
 #include "gui/gui_texts.h"
-#include "serial/qt_serial_driver.h"
-#include "ui/messages.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include <algorithm>
 
 #include "app/form1.h"
+#include "base/messages.h"
 #include "gui/about_box.h"
 #include "gui/app_icon.h"
 #include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
 #include "gui/log_view.h"
 #include "gui/progress_box.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 

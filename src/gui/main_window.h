@@ -8,7 +8,7 @@
 #include <array>
 #include <memory>
 
-#include "ui/window_model.h"
+#include "base/window_model.h"
 
 class QAction;
 class QLabel;

@@ -10,10 +10,10 @@
 #include <QShowEvent>
 
 #include "app/form1.h"
+#include "base/messages.h"
 #include "gui/app_icon.h"
 #include "gui/fixed_layout.h"
 #include "gui/gui_texts.h"
-#include "ui/messages.h"
 
 #include <algorithm>
 

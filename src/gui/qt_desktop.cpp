@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <array>
 
+#include "base/messages.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <functional>
 
-#include "ui/desktop.h"
+#include "base/desktop.h"
 
 class QFileDialog;
 class QWidget;

@@ -8,7 +8,7 @@ add_library(reburn3_sysinfo STATIC
     ${CMAKE_CURRENT_LIST_DIR}/platform_registry.h
     ${CMAKE_CURRENT_LIST_DIR}/platform_registry_${REBURN3_PLATFORM}.cpp
 )
-target_link_libraries(reburn3_sysinfo PUBLIC reburn3_core)
-if(WIN32)
+target_link_libraries(reburn3_sysinfo PUBLIC reburn3_base)
+if(REBURN3_PLATFORM STREQUAL "windows")
     target_link_libraries(reburn3_sysinfo PRIVATE advapi32)
 endif()

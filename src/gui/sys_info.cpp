@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3 {
 

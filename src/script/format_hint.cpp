@@ -3,8 +3,8 @@
 
 #include <string_view>
 
+#include "base/messages.h"
 #include "script/script_format.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 

@@ -9,8 +9,8 @@
 #include <limits>
 #include <string>
 
+#include "base/messages.h"
 #include "script/script_format.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 
@@ -60,7 +60,7 @@ std::string formatPercent(float fraction) {
 }
 
 bool RecordReader::CountRecords() {
-    m_summary = checkScript(F, m_checkOptions);
+    m_summary = checkScript(m_stream, m_checkOptions);
     m_recordsLeft = m_summary.ok() ? m_summary.records : 0;
     m_block.clear();
     m_blockPos = 0;
@@ -69,13 +69,13 @@ bool RecordReader::CountRecords() {
     m_fileChanged = false;
     const auto whole = static_cast<std::int32_t>(
         std::min<std::uint64_t>(m_summary.records, std::numeric_limits<std::int32_t>::max()));
-    S.RecordsRemaining = whole;
-    W.setText(TextBoxId::Text3, std::to_string(S.RecordsRemaining));
-    S.RecordsTotal = S.RecordsRemaining;
-    S.RecordsDone = 0;
-    W.setText(TextBoxId::Text4, "0");
-    S.PercentDone = 0.0F;
-    W.setText(TextBoxId::Text5, formatPercent(S.PercentDone));
+    m_state.RecordsRemaining = whole;
+    m_window.setText(TextBoxId::Text3, std::to_string(m_state.RecordsRemaining));
+    m_state.RecordsTotal = m_state.RecordsRemaining;
+    m_state.RecordsDone = 0;
+    m_window.setText(TextBoxId::Text4, "0");
+    m_state.PercentDone = 0.0F;
+    m_window.setText(TextBoxId::Text5, formatPercent(m_state.PercentDone));
     if (!m_summary.ok()) {
         postRefusal();
         return false;
@@ -85,21 +85,21 @@ bool RecordReader::CountRecords() {
 
 void RecordReader::postRefusal() {
     if (m_summary.interrupted) {
-        L.debug(std::string(text::kCheckInterrupted) + S.FileName);
+        m_logs.debug(std::string(text::kCheckInterrupted) + m_state.FileName);
         return;
     }
     for (const auto& fault : m_summary.faults) {
-        L.debug(std::string(text::kRecordPrefix) + std::to_string(fault.record) + ": " +
-                fault.message);
+        m_logs.debug(std::string(text::kRecordPrefix) + std::to_string(fault.record) + ": " +
+                     fault.message);
     }
     if (m_summary.faultCount > m_summary.faults.size()) {
-        L.debug(std::string(text::kMoreFaults) +
-                std::to_string(m_summary.faultCount - m_summary.faults.size()));
+        m_logs.debug(std::string(text::kMoreFaults) +
+                     std::to_string(m_summary.faultCount - m_summary.faults.size()));
     }
-    L.debug(std::string(m_summary.faultCount > 0 ? text::kScriptRefused : text::kScriptEmpty) +
-            S.FileName);
+    m_logs.debug(std::string(m_summary.faultCount > 0 ? text::kScriptRefused : text::kScriptEmpty) +
+                 m_state.FileName);
     if (m_summary.hint != FormatHint::None) {
-        L.debug(std::string(formatHintText(m_summary.hint)));
+        m_logs.debug(std::string(formatHintText(m_summary.hint)));
     }
 }
 
@@ -118,38 +118,38 @@ ReadOutcome RecordReader::ReadNextRecord() {
         const char* rec = m_block.data() + m_blockPos;
         m_blockPos += script::kRecordSize;
         --m_recordsLeft;
-        S.RecType = std::string_view(rec, 1);
-        S.RecData = std::string_view(rec + 1, 2);
-        S.RecEnd = std::string_view(rec + 3, 1);
+        m_state.RecType = std::string_view(rec, 1);
+        m_state.RecData = std::string_view(rec + 1, 2);
+        m_state.RecEnd = std::string_view(rec + 3, 1);
         showProgress();
 
-        if (!(S.RecEnd == ":")) {
-            L.debug(std::string(text::kChar4NotColon));
+        if (!(m_state.RecEnd == ":")) {
+            m_logs.debug(std::string(text::kChar4NotColon));
             return ReadOutcome::Malformed;
         }
-        if (S.RecType == "T" || S.RecType == "R") {
+        if (m_state.RecType == "T" || m_state.RecType == "R") {
             bool valid = true;
-            const std::int32_t byte = HexPairToByte(S.RecData, &valid);
+            const std::int32_t byte = HexPairToByte(m_state.RecData, &valid);
             if (!valid) {
                 return ReadOutcome::Malformed;  // never send or expect a byte from a bad digit
             }
-            if (S.RecType == "T") {
-                S.TxByte = byte;
-                S.ProgramMode = 1;
+            if (m_state.RecType == "T") {
+                m_state.TxByte = byte;
+                m_state.ProgramMode = 1;
                 return ReadOutcome::Transmit;
             }
-            S.ExpectedByte = byte;
-            S.TimeoutCount = S.TimeoutReload;
-            S.ProgramMode = 2;
+            m_state.ExpectedByte = byte;
+            m_state.TimeoutCount = m_state.TimeoutReload;
+            m_state.ProgramMode = 2;
             return ReadOutcome::Receive;
         }
-        if (!(S.RecType == "E")) {
-            L.debug(std::string(text::kInvalidPacket) +
-                    script::printable(std::string_view(rec, script::kRecordSize)));
+        if (!(m_state.RecType == "E")) {
+            m_logs.debug(std::string(text::kInvalidPacket) +
+                         script::printable(std::string_view(rec, script::kRecordSize)));
             return ReadOutcome::Malformed;
         }
-        if (!(S.RecData == "\r\n")) {
-            L.debug(std::string(text::kExpectedCrLf));
+        if (!(m_state.RecData == "\r\n")) {
+            m_logs.debug(std::string(text::kExpectedCrLf));
             return ReadOutcome::Malformed;
         }
         ++m_linesDone;
@@ -162,7 +162,7 @@ bool RecordReader::loadNextBlock() {
         return false;
     }
     m_block.resize(kBlockSize);
-    const std::size_t got = F.read(m_block.data(), m_block.size());
+    const std::size_t got = m_stream.read(m_block.data(), m_block.size());
     m_block.resize(got);
     m_blockPos = 0;
     // Blocks hold whole records: kBlockSize is a multiple of the record size.
@@ -175,30 +175,30 @@ bool RecordReader::loadNextBlock() {
 }
 
 void RecordReader::showProgress() {
-    S.RecordsRemaining -= 1;
-    W.setText(TextBoxId::Text3, std::to_string(S.RecordsRemaining));
-    S.RecordsDone += 1;
-    W.setText(TextBoxId::Text4, std::to_string(S.RecordsDone));
-    S.PercentDone = S.RecordsTotal > 0
-                        ? static_cast<float>(S.RecordsDone) / static_cast<float>(S.RecordsTotal)
-                        : 0.0F;
-    W.setText(TextBoxId::Text5, formatPercent(S.PercentDone));
+    m_state.RecordsRemaining -= 1;
+    m_window.setText(TextBoxId::Text3, std::to_string(m_state.RecordsRemaining));
+    m_state.RecordsDone += 1;
+    m_window.setText(TextBoxId::Text4, std::to_string(m_state.RecordsDone));
+    m_state.PercentDone = m_state.RecordsTotal > 0 ? static_cast<float>(m_state.RecordsDone) /
+                                                         static_cast<float>(m_state.RecordsTotal)
+                                                   : 0.0F;
+    m_window.setText(TextBoxId::Text5, formatPercent(m_state.PercentDone));
 }
 
 void RecordReader::postProgressLine() {
-    std::string line = std::string(text::kProcessing) + std::to_string(S.RecordsDone);
-    S.TimeNow = C.timeOfDay();
-    if (S.TimeNow != S.TimeLast) {
+    std::string line = std::string(text::kProcessing) + std::to_string(m_state.RecordsDone);
+    m_state.TimeNow = m_clock.timeOfDay();
+    if (m_state.TimeNow != m_state.TimeLast) {
         line += text::kProgressTime;
-        line += S.TimeNow;
-        S.TimeLast = S.TimeNow;
+        line += m_state.TimeNow;
+        m_state.TimeLast = m_state.TimeNow;
     }
-    L.status(std::move(line));
+    m_logs.status(std::move(line));
 }
 
 ReadOutcome RecordReader::scriptChanged() {
     m_fileChanged = true;
-    L.debug(std::string(text::kScriptChanged) + S.FileName);
+    m_logs.debug(std::string(text::kScriptChanged) + m_state.FileName);
     return ReadOutcome::Malformed;
 }
 
@@ -207,14 +207,16 @@ std::int32_t RecordReader::HexPairToByte(const FixedText<2>& data, bool* valid) 
     bool ok = true;
     const int high = script::hexDigit(data[0]);
     if (high < 0) {
-        L.debug(std::string(text::kNib1Invalid) + script::hex(static_cast<unsigned char>(data[0])));
+        m_logs.debug(std::string(text::kNib1Invalid) +
+                     script::hex(static_cast<unsigned char>(data[0])));
         ok = false;
     } else {
         result = high * 16;
     }
     const int low = script::hexDigit(data[1]);
     if (low < 0) {
-        L.debug(std::string(text::kNib0Invalid) + script::hex(static_cast<unsigned char>(data[1])));
+        m_logs.debug(std::string(text::kNib0Invalid) +
+                     script::hex(static_cast<unsigned char>(data[1])));
         ok = false;
     } else {
         result += low;

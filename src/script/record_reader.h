@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/program_state.h"
+#include "base/clock.h"
+#include "base/message_logs.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 #include "script/script_check.h"
 #include "script/script_stream.h"
-#include "ui/message_logs.h"
-#include "ui/window_model.h"
 
 namespace reburn3 {
 
@@ -27,7 +27,7 @@ class RecordReader {
 public:
     RecordReader(ProgramState& state, WindowModel& window, MessageLogs& logs, Clock& clock,
                  ScriptStream& stream)
-        : S(state), W(window), L(logs), C(clock), F(stream) {}
+        : m_state(state), m_window(window), m_logs(logs), m_clock(clock), m_stream(stream) {}
 
     // Checks the whole script, sets the record counters and the progress boxes.
     // False when the script is refused (its faults posted) or holds no whole record.
@@ -52,11 +52,11 @@ private:
     ReadOutcome scriptChanged();
     void postRefusal();
 
-    ProgramState& S;
-    WindowModel& W;
-    MessageLogs& L;
-    Clock& C;
-    ScriptStream& F;
+    ProgramState& m_state;
+    WindowModel& m_window;
+    MessageLogs& m_logs;
+    Clock& m_clock;
+    ScriptStream& m_stream;
     CheckOptions m_checkOptions;
     ScriptSummary m_summary;
     std::uint64_t m_recordsLeft = 0;  // whole records checked and not read yet

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/messages.h"
 #include "script/script_format.h"
-#include "ui/messages.h"
 
 namespace reburn3 {
 

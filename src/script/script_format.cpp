@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3::script {
 

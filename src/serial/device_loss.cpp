@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "serial/device_loss.h"
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3 {
 
@@ -10,25 +10,25 @@ std::string deviceLossLine(const std::string& device) {
 }
 
 std::string DeviceLoss::lostDevice() const {
-    std::string device = D.deviceName(S.ComPort);
+    std::string device = m_driver.deviceName(m_state.ComPort);
     if (device.empty()) {
-        device = std::string(text::kPortBoxPrefix) + std::to_string(S.ComPort);
+        device = std::string(text::kPortBoxPrefix) + std::to_string(m_state.ComPort);
     }
     return device;
 }
 
 bool DeviceLoss::portLost() {
-    if (!isSet(S.PortOpen) || !D.deviceLost()) {
+    if (!isSet(m_state.PortOpen) || !m_driver.deviceLost()) {
         return false;
     }
-    L.debug(deviceLossLine(lostDevice()));
-    W.setText(TextBoxId::Text2, "");
+    m_logs.debug(deviceLossLine(lostDevice()));
+    m_window.setText(TextBoxId::Text2, "");
     // The driver answers with its loss code here; that is already said above.
-    (void)D.UnInitializePort(S.ComPort);
-    S.PortOpen = kFalse;
-    S.LastError = 0;
-    if (S.ProgramMode == 0) {
-        W.setTimerEnabled(false);
+    (void)m_driver.UnInitializePort(m_state.ComPort);
+    m_state.PortOpen = kFalse;
+    m_state.LastError = 0;
+    if (m_state.ProgramMode == 0) {
+        m_window.setTimerEnabled(false);
     }
     return true;
 }

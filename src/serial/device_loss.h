@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "app/program_state.h"
+#include "base/message_logs.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 #include "serial/serial_driver.h"
-#include "ui/message_logs.h"
-#include "ui/window_model.h"
 
 namespace reburn3 {
 
@@ -26,7 +26,7 @@ std::string deviceLossLine(const std::string& device);
 class DeviceLoss {
 public:
     DeviceLoss(ProgramState& state, WindowModel& window, MessageLogs& logs, SerialDriver& driver)
-        : S(state), W(window), L(logs), D(driver) {}
+        : m_state(state), m_window(window), m_logs(logs), m_driver(driver) {}
 
     // Takes in a loss the driver reported. Does nothing, and returns false, unless the
     // port is open and the driver says its device is gone.
@@ -35,10 +35,10 @@ public:
 private:
     std::string lostDevice() const;
 
-    ProgramState& S;
-    WindowModel& W;
-    MessageLogs& L;
-    SerialDriver& D;
+    ProgramState& m_state;
+    WindowModel& m_window;
+    MessageLogs& m_logs;
+    SerialDriver& m_driver;
 };
 
 }  // namespace reburn3

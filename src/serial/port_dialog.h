@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-#include "app/program_state.h"
+#include "base/desktop.h"
+#include "base/message_logs.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 #include "serial/port_link.h"
-#include "ui/desktop.h"
-#include "ui/message_logs.h"
-#include "ui/window_model.h"
 
 namespace reburn3 {
 
@@ -20,7 +20,7 @@ public:
 
     PortDialog(ProgramState& state, WindowModel& window, MessageLogs& logs, Desktop& desktop,
                PortLink& link)
-        : S(state), W(window), L(logs), D(desktop), P(link) {}
+        : m_state(state), m_window(window), m_logs(logs), m_desktop(desktop), m_link(link) {}
 
     void ConfigComPort_Click();
     void ComxBtn_Click(std::int16_t Index);
@@ -28,11 +28,11 @@ public:
     void Cancel1_Click();
 
 private:
-    ProgramState& S;
-    WindowModel& W;
-    MessageLogs& L;
-    Desktop& D;
-    PortLink& P;
+    ProgramState& m_state;
+    WindowModel& m_window;
+    MessageLogs& m_logs;
+    Desktop& m_desktop;
+    PortLink& m_link;
 };
 
 }  // namespace reburn3

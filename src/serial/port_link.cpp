@@ -3,22 +3,16 @@
 
 #include <string>
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3 {
 
 namespace {
 
-// The driver's open arguments and line-setting codes: port index, 9 (the device
-// class), 1024-byte receive and transmit buffers; 11, 0, 3, 0, 0 select the
-// fastest rate, no parity, 8 data bits, 1 stop bit and no handshaking.
+// The driver's open arguments: port index, 9 (the device class), 1024-byte receive and
+// transmit buffers. The line settings are the driver's codes (line_code).
 constexpr std::int32_t kDeviceClass = 9;
 constexpr std::int32_t kBufferSize = 1024;
-constexpr std::int32_t kRateCode = 11;
-constexpr std::int32_t kParityCode = 0;
-constexpr std::int32_t kDataBitsCode = 3;
-constexpr std::int32_t kStopBitsCode = 0;
-constexpr std::int32_t kProtocolCode = 0;
 constexpr std::int32_t kTimerResolution = 1;
 constexpr std::int32_t kTimeout = 20;
 constexpr std::int32_t kPaceTime = 0;
@@ -32,136 +26,138 @@ std::string withNumber(std::string_view message, std::int32_t number) {
 }  // namespace
 
 void PortLink::InitComPort() {
-    if (S.ComPort < kFirstPort || S.ComPort > kLastPort) {
-        L.debug(std::string(text::kPortSelectionInvalid));
+    if (m_state.ComPort < kFirstPort || m_state.ComPort > kLastPort) {
+        m_logs.debug(std::string(text::kPortSelectionInvalid));
         return;
     }
-    if (isSet(S.PortOpen)) {
-        L.debug(std::string(text::kPortAlreadyOpen));
+    if (isSet(m_state.PortOpen)) {
+        m_logs.debug(std::string(text::kPortAlreadyOpen));
         return;
     }
-    S.PortIndex = S.ComPort - 1;
-    S.LastError = D.InitializePort(S.ComPort, S.PortIndex, 0, 0, kDeviceClass, 0, kBufferSize,
-                                   kBufferSize, 0);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrInitializing, S.LastError));
-        if (std::string reason = D.describeOpenError(S.LastError); !reason.empty()) {
-            L.debug(std::move(reason));
+    m_state.PortIndex = m_state.ComPort - 1;
+    m_state.LastError = m_driver.InitializePort(m_state.ComPort, m_state.PortIndex, 0, 0,
+                                                kDeviceClass, 0, kBufferSize, kBufferSize, 0);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrInitializing, m_state.LastError));
+        if (std::string reason = m_driver.describeOpenError(m_state.LastError); !reason.empty()) {
+            m_logs.debug(std::move(reason));
         }
         return;
     }
     if (!configureOpenedPort()) {
         // The driver holds the port from InitializePort on: give it back, so that
         // the next attempt can open it again.
-        D.UnInitializePort(S.ComPort);
+        m_driver.UnInitializePort(m_state.ComPort);
         return;
     }
-    applySoftSetting(D.CdrvSetTimerResolution(S.ComPort, kTimerResolution),
+    applySoftSetting(m_driver.CdrvSetTimerResolution(m_state.ComPort, kTimerResolution),
                      text::kErrTimerResolution);
-    applySoftSetting(D.SetTimeout(S.ComPort, kTimeout), text::kErrTimeout);
-    applySoftSetting(D.SetPaceTime(S.ComPort, kPaceTime), text::kErrPaceTime);
+    applySoftSetting(m_driver.SetTimeout(m_state.ComPort, kTimeout), text::kErrTimeout);
+    applySoftSetting(m_driver.SetPaceTime(m_state.ComPort, kPaceTime), text::kErrPaceTime);
 
-    L.status(std::string(text::kPortOpened));
-    W.setText(TextBoxId::Text2, std::string(text::kPortBoxPrefix) + std::to_string(S.ComPort) +
-                                    std::string(text::kPortBoxSuffix));
-    S.PortOpen = kTrue;
+    m_logs.status(std::string(text::kPortOpened));
+    m_window.setText(TextBoxId::Text2, std::string(text::kPortBoxPrefix) +
+                                           std::to_string(m_state.ComPort) +
+                                           std::string(text::kPortBoxSuffix));
+    m_state.PortOpen = kTrue;
     FlushPort();
-    S.IsrActive = kFalse;
-    W.setTimerEnabled(true);
+    m_state.IsrActive = kFalse;
+    m_window.setTimerEnabled(true);
 }
 
 bool PortLink::configureOpenedPort() {
-    S.LastError = D.ser_rs232_getport(S.ComPort, S.PortInfo);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrParameters, S.LastError));
+    m_state.LastError = m_driver.ser_rs232_getport(m_state.ComPort, m_state.PortInfo);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrParameters, m_state.LastError));
         return false;
     }
-    S.PortInfo.putInt32(8, kRateCode);
-    S.PortInfo.putInt16(12, kParityCode);
-    S.PortInfo.putInt16(14, kDataBitsCode);
-    S.PortInfo.putInt16(16, kStopBitsCode);
-    S.PortInfo.putInt16(20, kProtocolCode);
-    S.LastError = D.SetPortCharacteristics(S.ComPort, kRateCode, kParityCode, kDataBitsCode,
-                                           kStopBitsCode, kProtocolCode);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrCharacteristics, S.LastError));
+    m_state.PortInfo.putInt32(port_record::kRateOffset, line_code::kRate);
+    m_state.PortInfo.putInt16(port_record::kParityOffset, line_code::kParity);
+    m_state.PortInfo.putInt16(port_record::kDataBitsOffset, line_code::kDataBits);
+    m_state.PortInfo.putInt16(port_record::kStopBitsOffset, line_code::kStopBits);
+    m_state.PortInfo.putInt16(port_record::kProtocolOffset, line_code::kProtocol);
+    m_state.LastError = m_driver.SetPortCharacteristics(m_state.ComPort, line_code::kRate,
+                                                        line_code::kParity, line_code::kDataBits,
+                                                        line_code::kStopBits, line_code::kProtocol);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrCharacteristics, m_state.LastError));
         return false;
     }
     return true;
 }
 
 void PortLink::applySoftSetting(std::int32_t result, std::string_view message) {
-    S.LastError = result;
-    if (S.LastError != 0) {
-        L.debug(withNumber(message, S.LastError));
+    m_state.LastError = result;
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(message, m_state.LastError));
     }
 }
 
 void PortLink::FlushPort() {
-    if (!isSet(S.PortOpen)) {
+    if (!isSet(m_state.PortOpen)) {
         return;
     }
-    S.LastError = D.FlushReceiveBuffer(S.ComPort);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrFlushReceive, S.LastError));
+    m_state.LastError = m_driver.FlushReceiveBuffer(m_state.ComPort);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrFlushReceive, m_state.LastError));
         return;
     }
-    S.LastError = D.FlushTransmitBuffer(S.ComPort);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrFlushTransmit, S.LastError));
+    m_state.LastError = m_driver.FlushTransmitBuffer(m_state.ComPort);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrFlushTransmit, m_state.LastError));
     }
 }
 
 void PortLink::ReadPortByte() {
-    S.RxByte = -1;
-    if (!isSet(S.PortOpen)) {
+    m_state.RxByte = -1;
+    if (!isSet(m_state.PortOpen)) {
         return;
     }
-    S.LastError = D.IsReceiveBufferEmpty(S.ComPort);
-    if (S.LastError != 0) {
+    m_state.LastError = m_driver.IsReceiveBufferEmpty(m_state.ComPort);
+    if (m_state.LastError != 0) {
         return;
     }
-    S.RxByte = D.GetByte(S.ComPort) & 0xFF;
+    m_state.RxByte = m_driver.GetByte(m_state.ComPort) & 0xFF;
 }
 
 void PortLink::SendByte() {
-    S.PortBusy = kTrue;
-    S.LastError = D.PutByte(S.ComPort, S.TxByte);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrPutByte, S.LastError));
+    m_state.PortBusy = kTrue;
+    m_state.LastError = m_driver.PutByte(m_state.ComPort, m_state.TxByte);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrPutByte, m_state.LastError));
     }
-    S.PortBusy = kFalse;
+    m_state.PortBusy = kFalse;
 }
 
 void PortLink::PutEmptyPacket() {
     static constexpr char kPacket[] = "0";
-    S.PortBusy = kTrue;
-    S.LastError = D.ser_rs232_putpacket(S.ComPort, 0, kPacket);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrPutPacket, S.LastError));
+    m_state.PortBusy = kTrue;
+    m_state.LastError = m_driver.ser_rs232_putpacket(m_state.ComPort, 0, kPacket);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrPutPacket, m_state.LastError));
     }
-    S.PortBusy = kFalse;
+    m_state.PortBusy = kFalse;
 }
 
 void PortLink::ClosePort() {
-    if (!isSet(S.PortOpen)) {
+    if (!isSet(m_state.PortOpen)) {
         return;
     }
     // Closing drops whatever the port still holds for the device: never silently.
     reportUndelivered();
-    S.LastError = D.UnInitializePort(S.ComPort);
-    if (S.LastError != 0) {
-        L.debug(std::string(text::kErrClosePrefix) + std::to_string(S.LastError) +
-                std::string(text::kErrCloseMiddle) + std::to_string(S.ComPort));
+    m_state.LastError = m_driver.UnInitializePort(m_state.ComPort);
+    if (m_state.LastError != 0) {
+        m_logs.debug(std::string(text::kErrClosePrefix) + std::to_string(m_state.LastError) +
+                     std::string(text::kErrCloseMiddle) + std::to_string(m_state.ComPort));
     } else {
-        L.status(std::string(text::kPortClosed) + std::to_string(S.ComPort));
+        m_logs.status(std::string(text::kPortClosed) + std::to_string(m_state.ComPort));
     }
-    S.PortOpen = kFalse;
+    m_state.PortOpen = kFalse;
 }
 
 std::int32_t PortLink::pendingOutput(std::int64_t& pending) {
     pending = 0;
-    return D.outputPending(S.ComPort, pending);
+    return m_driver.outputPending(m_state.ComPort, pending);
 }
 
 bool PortLink::reportUndelivered() {
@@ -169,18 +165,18 @@ bool PortLink::reportUndelivered() {
     if (pendingOutput(pending) != 0 || pending <= 0) {
         return false;
     }
-    L.debug(std::string(text::kDiscardedPrefix) + std::to_string(pending) +
-            std::string(text::kDiscardedSuffix));
+    m_logs.debug(std::string(text::kDiscardedPrefix) + std::to_string(pending) +
+                 std::string(text::kDiscardedSuffix));
     return true;
 }
 
 void PortLink::discardPendingOutput() {
-    if (!isSet(S.PortOpen) || !reportUndelivered()) {
+    if (!isSet(m_state.PortOpen) || !reportUndelivered()) {
         return;
     }
-    S.LastError = D.FlushTransmitBuffer(S.ComPort);
-    if (S.LastError != 0) {
-        L.debug(withNumber(text::kErrFlushTransmit, S.LastError));
+    m_state.LastError = m_driver.FlushTransmitBuffer(m_state.ComPort);
+    if (m_state.LastError != 0) {
+        m_logs.debug(withNumber(text::kErrFlushTransmit, m_state.LastError));
     }
 }
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "app/program_state.h"
+#include "base/message_logs.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 #include "serial/serial_driver.h"
-#include "ui/message_logs.h"
-#include "ui/window_model.h"
 
 namespace reburn3 {
 
@@ -12,7 +12,7 @@ namespace reburn3 {
 class PortLink {
 public:
     PortLink(ProgramState& state, WindowModel& window, MessageLogs& logs, SerialDriver& driver)
-        : S(state), W(window), L(logs), D(driver) {}
+        : m_state(state), m_window(window), m_logs(logs), m_driver(driver) {}
 
     void InitComPort();
     void FlushPort();
@@ -26,10 +26,10 @@ public:
     // stead; nothing is posted), and dropping them, which is said in the debug log.
     std::int32_t pendingOutput(std::int64_t& pending);
     // 0 while the open device is still there, else the driver's loss code.
-    std::int32_t checkAlive() { return D.checkAlive(S.ComPort); }
+    std::int32_t checkAlive() { return m_driver.checkAlive(m_state.ComPort); }
     void discardPendingOutput();
     // True once the driver reports that the device itself went away.
-    bool deviceLost() const { return D.deviceLost(); }
+    bool deviceLost() const { return m_driver.deviceLost(); }
 
 private:
     bool configureOpenedPort();
@@ -37,10 +37,10 @@ private:
     // Says how many queued bytes are about to be dropped, if any; true when there are some.
     bool reportUndelivered();
 
-    ProgramState& S;
-    WindowModel& W;
-    MessageLogs& L;
-    SerialDriver& D;
+    ProgramState& m_state;
+    WindowModel& m_window;
+    MessageLogs& m_logs;
+    SerialDriver& m_driver;
 };
 
 }  // namespace reburn3

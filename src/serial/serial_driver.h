@@ -1,12 +1,35 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 
 namespace reburn3 {
+
+// The line settings the program asks of every port, as the driver's codes: 11 is the
+// fastest rate (115200 baud), parity 0 is none, data-bits code 3 is 8 bits, stop-bits 0
+// is one stop bit and protocol 0 is no handshaking. The driver accepts these alone.
+namespace line_code {
+inline constexpr std::int32_t kRate = 11;
+inline constexpr std::int32_t kParity = 0;
+inline constexpr std::int32_t kDataBits = 3;
+inline constexpr std::int32_t kStopBits = 0;
+inline constexpr std::int32_t kProtocol = 0;
+}  // namespace line_code
+
+// Where the port description record (PortInfoRecord) holds the line settings.
+namespace port_record {
+inline constexpr std::size_t kRateOffset = 8;     // 32 bits
+inline constexpr std::size_t kParityOffset = 12;  // 16 bits each from here
+inline constexpr std::size_t kDataBitsOffset = 14;
+inline constexpr std::size_t kStopBitsOffset = 16;
+inline constexpr std::size_t kProtocolOffset = 20;
+}  // namespace port_record
 
 // The serial layer the program talks to: thirteen synchronous operations on a port
 // numbered 1 to 8. Every result is 0 for success and any other value an error
@@ -58,6 +81,24 @@ public:
     virtual bool deviceLost() const { return false; }
     // The system's name for the device behind port `port` (a device path), or empty.
     virtual std::string deviceName(std::int32_t /*port*/) const { return {}; }
+    // The device port `port` was pointed at in place of the one the COMn map names, or
+    // empty when it opens the mapped one.
+    virtual std::string assignedDevice(std::int32_t /*port*/) const { return {}; }
+
+    // Whom to tell when the open device goes away for good. A driver that can see a loss
+    // tells it once, from the event loop and never from within one of its own calls, so
+    // that the window takes the loss in between ticks.
+    void setLossListener(std::function<void()> listener) { m_lossListener = std::move(listener); }
+
+protected:
+    void tellLoss() const {
+        if (m_lossListener) {
+            m_lossListener();
+        }
+    }
+
+private:
+    std::function<void()> m_lossListener;
 };
 
 }  // namespace reburn3

@@ -6,13 +6,9 @@ add_library(reburn3_sim STATIC
     ${CMAKE_CURRENT_LIST_DIR}/line_pace.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pty_device.cpp
     ${CMAKE_CURRENT_LIST_DIR}/simulate_command.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/precise_wakeups_${REBURN3_PLATFORM}.cpp
 )
-target_link_libraries(reburn3_sim PUBLIC reburn3_core)
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    target_sources(reburn3_sim PRIVATE ${CMAKE_CURRENT_LIST_DIR}/precise_wakeups_linux.cpp)
-else()
-    target_sources(reburn3_sim PRIVATE ${CMAKE_CURRENT_LIST_DIR}/precise_wakeups_other.cpp)
-endif()
+target_link_libraries(reburn3_sim PUBLIC reburn3_app)
 
 # Stand-alone simulator, so that tests need not wait for the full command line.
 add_executable(reburn3-sim ${CMAKE_CURRENT_LIST_DIR}/sim_main.cpp)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ui/main_commands.h"
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3 {
 
@@ -19,63 +19,63 @@ FileDialogSettings MainCommands::dialogSettings() const {
     settings.defaultExt = text::kScriptDefaultExt;
     settings.flags = kHideReadOnlyChoice;
     settings.filterIndex = kFirstFilter;
-    settings.initialDir = D.currentDirectory();
+    settings.initialDir = m_desktop.currentDirectory();
     return settings;
 }
 
 // Chooses, opens and measures the script. Whatever happened before a failure stays
 // done: after a cancel no script is selected, even if one was before.
 void MainCommands::SelectInputFile_Click() {
-    F.close();
-    W.setText(TextBoxId::Text1, "");
-    S.FileName.clear();
-    S.FileMode = 0;
-    const std::optional<std::string> chosen = D.runOpenFileDialog(dialogSettings());
+    m_stream.close();
+    m_window.setText(TextBoxId::Text1, "");
+    m_state.FileName.clear();
+    m_state.FileMode = 0;
+    const std::optional<std::string> chosen = m_desktop.runOpenFileDialog(dialogSettings());
     if (!chosen) {
-        L.status(std::string(text::kSelectionCancelled));
+        m_logs.status(std::string(text::kSelectionCancelled));
         return;
     }
-    S.FileName = *chosen;
-    if (S.FileName.empty()) {
-        L.status(std::string(text::kNoInputFileSelected));
+    m_state.FileName = *chosen;
+    if (m_state.FileName.empty()) {
+        m_logs.status(std::string(text::kNoInputFileSelected));
         return;
     }
-    if (!F.open(S.FileName)) {
-        L.status(std::string(text::kSelectionCancelled));
+    if (!m_stream.open(m_state.FileName)) {
+        m_logs.status(std::string(text::kSelectionCancelled));
         return;
     }
-    W.setText(TextBoxId::Text1, S.FileName);
-    S.FileMode = 1;
+    m_window.setText(TextBoxId::Text1, m_state.FileName);
+    m_state.FileMode = 1;
     // A script with faults stays selected, its faults in the debug log, so that the
     // operator can mend the file and press "Program FLASH" again: the run start
     // checks it once more.
-    R.CountRecords();
+    m_reader.CountRecords();
 }
 
 // The program's only way to end. It refuses while a tick or a transmission is in
 // progress, and stops the timer so that the next try finds both finished.
 void MainCommands::AbortProgram_Click() {
-    if (isSet(S.IsrActive)) {
-        L.status(std::string(text::kIsrActiveExit));
-        W.setTimerEnabled(false);
+    if (isSet(m_state.IsrActive)) {
+        m_logs.status(std::string(text::kIsrActiveExit));
+        m_window.setTimerEnabled(false);
         return;
     }
-    if (isSet(S.PortBusy)) {
-        L.status(std::string(text::kPortInUseExit));
-        W.setTimerEnabled(false);
+    if (isSet(m_state.PortBusy)) {
+        m_logs.status(std::string(text::kPortInUseExit));
+        m_window.setTimerEnabled(false);
         return;
     }
-    S.ProgramMode = 0;
-    if (S.FileMode != 0) {
-        F.close();
-        L.status(std::string(text::kInputFileClosed));
+    m_state.ProgramMode = 0;
+    if (m_state.FileMode != 0) {
+        m_stream.close();
+        m_logs.status(std::string(text::kInputFileClosed));
     }
-    if (isSet(S.PortOpen)) {
-        W.setTimerEnabled(false);
-        P.ClosePort();
+    if (isSet(m_state.PortOpen)) {
+        m_window.setTimerEnabled(false);
+        m_link.ClosePort();
     }
-    L.status(std::string(text::kProgramTerminated));
-    D.endProcess();
+    m_logs.status(std::string(text::kProgramTerminated));
+    m_desktop.endProcess();
 }
 
 }  // namespace reburn3

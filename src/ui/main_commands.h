@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "app/program_state.h"
+#include "base/desktop.h"
+#include "base/message_logs.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 #include "script/record_reader.h"
 #include "script/script_stream.h"
 #include "serial/port_link.h"
-#include "ui/desktop.h"
-#include "ui/message_logs.h"
-#include "ui/window_model.h"
 
 namespace reburn3 {
 
@@ -16,7 +16,13 @@ class MainCommands {
 public:
     MainCommands(ProgramState& state, WindowModel& window, MessageLogs& logs, Desktop& desktop,
                  ScriptStream& stream, RecordReader& reader, PortLink& link)
-        : S(state), W(window), L(logs), D(desktop), F(stream), R(reader), P(link) {}
+        : m_state(state),
+          m_window(window),
+          m_logs(logs),
+          m_desktop(desktop),
+          m_stream(stream),
+          m_reader(reader),
+          m_link(link) {}
 
     void SelectInputFile_Click();
     void AbortProgram_Click();
@@ -24,13 +30,13 @@ public:
 private:
     FileDialogSettings dialogSettings() const;
 
-    ProgramState& S;
-    WindowModel& W;
-    MessageLogs& L;
-    Desktop& D;
-    ScriptStream& F;
-    RecordReader& R;
-    PortLink& P;
+    ProgramState& m_state;
+    WindowModel& m_window;
+    MessageLogs& m_logs;
+    Desktop& m_desktop;
+    ScriptStream& m_stream;
+    RecordReader& m_reader;
+    PortLink& m_link;
 };
 
 }  // namespace reburn3

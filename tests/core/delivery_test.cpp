@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "base/messages.h"
 #include "core/test_fixture.h"
-#include "ui/messages.h"
 
 namespace reburn3::testing {
 namespace {

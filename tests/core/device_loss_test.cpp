@@ -4,7 +4,7 @@
 
 #include "core/test_fixture.h"
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3::testing {
 namespace {

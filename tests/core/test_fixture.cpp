@@ -105,13 +105,4 @@ std::string scriptOf(const std::string& records) {
     return out;
 }
 
-std::vector<std::string> closingLines() {
-    return {"Completing or Aborting operations.",
-            "----------",
-            "If aborting, cycle interface power before trying again.",
-            "   ",
-            "================",
-            "   "};
-}
-
 }  // namespace reburn3::testing

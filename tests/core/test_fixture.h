@@ -10,6 +10,7 @@
 
 #include "app/form1.h"
 #include "app/startup.h"
+#include "fakes/expected_lines.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_serial_driver.h"
 
@@ -58,8 +59,5 @@ protected:
 
 // Script text from records written as "T5A R91 E ..." (E stands for E CR LF :).
 std::string scriptOf(const std::string& records);
-
-// The lines StopProgramming posts to the status log.
-std::vector<std::string> closingLines();
 
 }  // namespace reburn3::testing

@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "app/form1.h"
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "cli/console_view.h"
 #include "cli/exit_codes.h"
 #include "cli/gang_progress.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
-#include "ui/desktop.h"
+#include "base/clock.h"
+#include "base/desktop.h"
 
 namespace reburn3::testing {
 

@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "app/startup.h"
+#include "base/messages.h"
 #include "fakes/fake_desktop.h"
-#include "ui/messages.h"
 
 namespace reburn3::testing {
 

@@ -5,9 +5,9 @@
 #include <QMessageBox>
 #include <iostream>
 
+#include "base/messages.h"
 #include "gui/about_box.h"
 #include "gui_fixture.h"
-#include "ui/messages.h"
 
 namespace reburn3::testing {
 namespace {

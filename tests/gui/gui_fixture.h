@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/qt_tick_timer.h"
+#include "adapters/qt_tick_timer.h"
 #include "fakes/fake_serial_driver.h"
 #include "gui/gui_session.h"
 #include "gui/log_view.h"

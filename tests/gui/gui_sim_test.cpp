@@ -14,13 +14,13 @@
 #include <QTest>
 #include <QTimer>
 
-#include "engine/qt_tick_timer.h"
+#include "adapters/qt_serial_driver.h"
+#include "adapters/qt_tick_timer.h"
+#include "base/messages.h"
 #include "gui/gui_session.h"
 #include "gui/log_view.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
-#include "serial/qt_serial_driver.h"
-#include "ui/messages.h"
 
 namespace reburn3::testing {
 namespace {

@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <iostream>
 
+#include "base/messages.h"
 #include "gui/about_box.h"
 #include "gui_fixture.h"
-#include "ui/messages.h"
 
 namespace reburn3::testing {
 namespace {

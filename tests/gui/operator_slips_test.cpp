@@ -13,10 +13,10 @@
 #include <QStyleOptionButton>
 #include <QTreeView>
 
+#include "base/messages.h"
 #include "gui/gui_texts.h"
 #include "gui/qt_desktop.h"
 #include "gui_fixture.h"
-#include "ui/messages.h"
 
 namespace reburn3::testing {
 namespace {

@@ -3,9 +3,9 @@
 #include <QGroupBox>
 #include <QRadioButton>
 
+#include "base/messages.h"
 #include "gui_fixture.h"
 #include "serial/port_map.h"
-#include "ui/messages.h"
 
 namespace reburn3::testing {
 namespace {

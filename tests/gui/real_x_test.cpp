@@ -26,6 +26,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "adapters/qt_serial_driver.h"
+#include "base/messages.h"
 #include "gui/about_box.h"
 #include "gui/fixed_layout.h"
 #include "gui/gui_session.h"
@@ -33,8 +35,6 @@
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
 #include "serial/device_loss.h"
-#include "serial/qt_serial_driver.h"
-#include "ui/messages.h"
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString& text, std::ostream* os) {

@@ -27,12 +27,12 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "adapters/qt_serial_driver.h"
 #include "gui/about_box.h"
 #include "gui/app_icon.h"
 #include "gui/gui_session.h"
 #include "gui/main_window.h"
 #include "gui/port_dialog_widget.h"
-#include "serial/qt_serial_driver.h"
 
 namespace {
 

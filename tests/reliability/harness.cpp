@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "reliability/harness.h"
 
+#include "fakes/expected_lines.h"
 #include "json/json_lines_check.h"
 
 #include <QElapsedTimer>
@@ -215,12 +216,11 @@ QStringList runStartLines() {
 }
 
 QStringList closingLines() {
-    return {"Completing or Aborting operations.",
-            "----------",
-            "If aborting, cycle interface power before trying again.",
-            "   ",
-            "================",
-            "   "};
+    QStringList lines;
+    for (const std::string& line : testing::closingLines()) {
+        lines << QString::fromStdString(line);
+    }
+    return lines;
 }
 
 QStringList exitLines() {

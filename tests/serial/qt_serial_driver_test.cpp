@@ -24,9 +24,9 @@
 
 #include <gtest/gtest.h>
 
-#include "serial/port_descriptor.h"
+#include "adapters/port_descriptor.h"
+#include "adapters/qt_serial_driver.h"
 #include "serial/port_map.h"
-#include "serial/qt_serial_driver.h"
 
 namespace reburn3 {
 namespace {

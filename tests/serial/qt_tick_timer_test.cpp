@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "adapters/qt_tick_timer.h"
 #include "app/form1.h"
 #include "app/startup.h"
-#include "engine/qt_tick_timer.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_serial_driver.h"
 

@@ -9,7 +9,7 @@ add_executable(serial_tests
     ${CMAKE_CURRENT_LIST_DIR}/../fakes/fake_serial_driver.cpp
 )
 target_include_directories(serial_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
-target_link_libraries(serial_tests PRIVATE reburn3_qt Qt6::Test GTest::gtest)
+target_link_libraries(serial_tests PRIVATE reburn3_adapters Qt6::Test GTest::gtest)
 gtest_discover_tests(serial_tests
     PROPERTIES LABELS serial TIMEOUT 30
     DISCOVERY_TIMEOUT 60

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/program_state.h"
-#include "ui/window_model.h"
+#include "base/program_state.h"
+#include "base/window_model.h"
 
 namespace reburn3 {
 
@@ -12,7 +12,7 @@ namespace reburn3 {
 // shared message buffer Msg first, then to PostMsg1 or PostMsg2.
 class MessageLogs {
 public:
-    MessageLogs(ProgramState& state, WindowModel& window) : S(state), W(window) {}
+    MessageLogs(ProgramState& state, WindowModel& window) : m_state(state), m_window(window) {}
 
     void PostMsg1(const std::string& Msgx);
     void PostMsg2(const std::string& Msgy);
@@ -24,8 +24,8 @@ public:
     void debug(std::string text);
 
 private:
-    ProgramState& S;
-    WindowModel& W;
+    ProgramState& m_state;
+    WindowModel& m_window;
 };
 
 }  // namespace reburn3

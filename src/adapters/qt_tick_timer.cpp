@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "engine/qt_tick_timer.h"
+#include "adapters/qt_tick_timer.h"
 
 #include "app/form1.h"
 

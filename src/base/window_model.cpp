@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "ui/window_model.h"
+#include "base/window_model.h"
 
 #include <algorithm>
 
-#include "ui/messages.h"
+#include "base/messages.h"
 
 namespace reburn3 {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace reburn3 {
 

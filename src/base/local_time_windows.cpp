@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/local_time.h"
+#include "base/local_time.h"
 
 namespace reburn3 {
 

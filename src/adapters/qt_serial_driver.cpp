@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "serial/qt_serial_driver.h"
+#include "adapters/qt_serial_driver.h"
 
 #include <QByteArray>
 #include <QScopedValueRollback>
@@ -8,48 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
-#include "serial/port_descriptor.h"
+#include "adapters/port_descriptor.h"
 #include "serial/port_map.h"
 
 namespace reburn3 {
 
 namespace {
-
-#ifndef _WIN32
-// True when `path` can be opened for reading and writing but is no terminal: /dev/null or
-// a plain file. Qt opens such a file, fails to read its line settings and gives no reason.
-bool opensButIsNoTerminal(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool terminal = ::isatty(fd) != 0;
-    ::close(fd);
-    return !terminal;
-}
-#endif
-
-// The line-setting codes the program hands to SetPortCharacteristics: 11 is the fastest
-// rate, parity 0 is none, data-bits code 3 is 8 bits, stop-bits 0 is one stop bit and
-// protocol 0 is no handshaking.
-constexpr std::int32_t kMaxRateCode = 11;
-constexpr std::int32_t kNoParity = 0;
-constexpr std::int32_t kEightBitsCode = 3;
-constexpr std::int32_t kOneStopBit = 0;
-constexpr std::int32_t kNoHandshake = 0;
-
-// Offsets of the line settings in the port description record.
-constexpr std::size_t kInfoRate = 8;
-constexpr std::size_t kInfoParity = 12;
-constexpr std::size_t kInfoDataBits = 14;
-constexpr std::size_t kInfoStopBits = 16;
-constexpr std::size_t kInfoProtocol = 20;
 
 // How long after a doubtful error the port is looked at again.
 constexpr int kLossLookAgainMs = 20;
@@ -117,6 +81,11 @@ std::string QtSerialDriver::device(int port) const {
         return it->second;
     }
     return portDevice(port);
+}
+
+std::string QtSerialDriver::assignedDevice(std::int32_t port) const {
+    const auto it = m_devices.find(port);
+    return it != m_devices.end() ? it->second : std::string();
 }
 
 std::int32_t QtSerialDriver::checkOpen(std::int32_t port) const {
@@ -225,6 +194,9 @@ void QtSerialDriver::markLost() {
     }
     m_port.clearError();
     emit deviceWasLost();
+    // The loss may be found within a call of the driver's (a failed write): the listener
+    // hears of it from the event loop.
+    QTimer::singleShot(0, this, [this] { tellLoss(); });
 }
 
 bool QtSerialDriver::applyLineSettings() {
@@ -238,13 +210,11 @@ std::int32_t QtSerialDriver::classifyOpenError(QSerialPort::SerialPortError erro
         case QSerialPort::DeviceNotFoundError:
             return kErrNoDevice;
         case QSerialPort::PermissionError:
-#ifndef _WIN32
             // Qt reports a lock held by another process as a permission error too: when
             // this process may read and write the device, it is the lock.
-            if (::access(m_openedDevice.c_str(), R_OK | W_OK) == 0) {
+            if (mayReadAndWrite(m_openedDevice)) {
                 return kErrInUse;
             }
-#endif
             return kErrPermission;
         default:
             return kErrOpenFailed;
@@ -286,23 +256,18 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
         m_openErrorText = m_port.errorString().toStdString();
         m_port.clearError();
         const std::int32_t code = classifyOpenError(error);
-#ifndef _WIN32
         if (code == kErrOpenFailed && opensButIsNoTerminal(m_openedDevice)) {
             m_openErrorText = "it is not a serial device (not a terminal)";
         }
-#endif
         return code;
     }
-#ifndef _WIN32
     // Qt locks the device against other Qt programs; a program that takes an advisory
     // lock on the device itself is caught here.
-    if (::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) != 0 &&
-        errno == EWOULDBLOCK) {
+    if (heldByAnotherProcess(static_cast<std::intptr_t>(m_port.handle()))) {
         m_port.close();
         m_openErrorText = "locked by another process";
         return kErrInUse;
     }
-#endif
     m_port.clearError();
     // Bounded, so that a device that floods the line costs no more memory than this; what
     // does not fit waits in the system (which then holds the device back).
@@ -316,11 +281,11 @@ std::int32_t QtSerialDriver::ser_rs232_getport(std::int32_t port, PortInfoRecord
         return rc;
     }
     info.bytes.fill(0);
-    info.putInt32(kInfoRate, kMaxRateCode);
-    info.putInt16(kInfoParity, kNoParity);
-    info.putInt16(kInfoDataBits, kEightBitsCode);
-    info.putInt16(kInfoStopBits, kOneStopBit);
-    info.putInt16(kInfoProtocol, kNoHandshake);
+    info.putInt32(port_record::kRateOffset, line_code::kRate);
+    info.putInt16(port_record::kParityOffset, line_code::kParity);
+    info.putInt16(port_record::kDataBitsOffset, line_code::kDataBits);
+    info.putInt16(port_record::kStopBitsOffset, line_code::kStopBits);
+    info.putInt16(port_record::kProtocolOffset, line_code::kProtocol);
     return 0;
 }
 
@@ -330,8 +295,9 @@ std::int32_t QtSerialDriver::SetPortCharacteristics(std::int32_t port, std::int3
     if (const std::int32_t rc = checkOpen(port); rc != 0) {
         return rc;
     }
-    if (baudCode != kMaxRateCode || parity != kNoParity || dataBitsCode != kEightBitsCode ||
-        stopBits != kOneStopBit || protocol != kNoHandshake) {
+    if (baudCode != line_code::kRate || parity != line_code::kParity ||
+        dataBitsCode != line_code::kDataBits || stopBits != line_code::kStopBits ||
+        protocol != line_code::kProtocol) {
         return kErrUnsupported;
     }
     if (!applyLineSettings()) {

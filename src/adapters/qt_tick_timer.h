@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QTimer>
 
-#include "ui/window_model.h"
+#include "base/window_model.h"
 
 namespace reburn3 {
 

@@ -123,6 +123,7 @@ public:
     std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
     std::int32_t checkAlive(std::int32_t port) override;
     std::string deviceName(std::int32_t port) const override { return device(port); }
+    std::string assignedDevice(std::int32_t port) const override;
 
 signals:
     // The open device went away; the port has been closed.

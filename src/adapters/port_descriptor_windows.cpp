@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "serial/port_descriptor.h"
+#include "adapters/port_descriptor.h"
 
 #include <windows.h>
 
@@ -43,6 +43,20 @@ void closeInBackground(std::intptr_t /*kept*/) {}
 
 void waitUntilSent(std::intptr_t handle) {
     FlushFileBuffers(reinterpret_cast<HANDLE>(handle));
+}
+
+// A Windows port is a device, never a file that opens as one.
+bool opensButIsNoTerminal(const std::string& /*path*/) {
+    return false;
+}
+
+bool mayReadAndWrite(const std::string& /*path*/) {
+    return false;
+}
+
+// Windows opens a serial port for one process only: a second open is refused by the system.
+bool heldByAnotherProcess(std::intptr_t /*handle*/) {
+    return false;
 }
 
 std::string permissionDiagnosis(const std::string& /*device*/) {

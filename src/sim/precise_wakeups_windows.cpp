@@ -3,7 +3,7 @@
 
 namespace reburn3::sim {
 
-// Elsewhere the system's own precision has to do.
+// Windows wakes a waiting thread at its own precision; there is nothing to ask for.
 void askForPreciseWakeups() {}
 
 }  // namespace reburn3::sim

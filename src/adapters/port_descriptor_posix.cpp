@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "serial/port_descriptor.h"
+#include "adapters/port_descriptor.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -69,6 +70,24 @@ void waitUntilSent(std::intptr_t handle) {
     if (handle >= 0) {
         ::tcdrain(static_cast<int>(handle));
     }
+}
+
+bool opensButIsNoTerminal(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool terminal = ::isatty(fd) != 0;
+    ::close(fd);
+    return !terminal;
+}
+
+bool mayReadAndWrite(const std::string& path) {
+    return ::access(path.c_str(), R_OK | W_OK) == 0;
+}
+
+bool heldByAnotherProcess(std::intptr_t handle) {
+    return ::flock(static_cast<int>(handle), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 namespace {

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/clock.h"
+#include "base/clock.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 
-#include "app/local_time.h"
+#include "base/local_time.h"
 
 namespace reburn3 {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/program_state.h"
+#include "base/program_state.h"
 
 namespace reburn3 {
 

@@ -39,6 +39,20 @@ void closeInBackground(std::intptr_t kept);
 // UART's transmitter. Call only on a port whose output queue reads empty.
 void waitUntilSent(std::intptr_t handle);
 
+// True when `path` can be opened for reading and writing but is no terminal: /dev/null or
+// a plain file. Qt opens such a file, fails to read its line settings and gives no reason.
+// False where the platform's ports are never files.
+bool opensButIsNoTerminal(const std::string& path);
+
+// True when this process may read and write `path`: a refused open was then another
+// program's lock, not a want of permission. False where the system cannot tell.
+bool mayReadAndWrite(const std::string& path);
+
+// Takes the system's advisory lock on an open device; true when another process holds it
+// already (a program that locks the device itself, as minicom does). False where the
+// system opens a serial device for one process only.
+bool heldByAnotherProcess(std::intptr_t handle);
+
 // Why this process may not open `device`, and what would let it, as the device's owner,
 // group and mode say: "it belongs to the group dialout: add the user to it (sudo adduser
 // $USER dialout) and log in again", or, for a device open to its owner only, "... ask for

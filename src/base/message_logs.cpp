@@ -1,34 +1,34 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "ui/message_logs.h"
+#include "base/message_logs.h"
 
 namespace reburn3 {
 
 // A post appends the line, brings it into view without highlighting it, lets the
 // view repaint at once and then trims the log to its limit.
 void MessageLogs::PostMsg1(const std::string& Msgx) {
-    W.appendLine(LogId::Status, Msgx);
+    m_window.appendLine(LogId::Status, Msgx);
 }
 
 void MessageLogs::PostMsg2(const std::string& Msgy) {
-    W.appendLine(LogId::Debug, Msgy);
+    m_window.appendLine(LogId::Debug, Msgy);
 }
 
 void MessageLogs::ClearStatus_Click() {
-    W.clearLog(LogId::Status);
+    m_window.clearLog(LogId::Status);
 }
 
 void MessageLogs::ClearDebug_Click() {
-    W.clearLog(LogId::Debug);
+    m_window.clearLog(LogId::Debug);
 }
 
 void MessageLogs::status(std::string text) {
-    S.Msg = std::move(text);
-    PostMsg1(S.Msg);
+    m_state.Msg = std::move(text);
+    PostMsg1(m_state.Msg);
 }
 
 void MessageLogs::debug(std::string text) {
-    S.Msg = std::move(text);
-    PostMsg2(S.Msg);
+    m_state.Msg = std::move(text);
+    PostMsg2(m_state.Msg);
 }
 
 }  // namespace reburn3
