@@ -73,6 +73,14 @@ ProgressMode progressOf(const FlashOptions& options, const PortTask& task) {
     return options.progress;
 }
 
+FlashOptions optionsOf(const FlashOptions& options, const PortTask& task) {
+    FlashOptions own = options;
+    if (task.tags) {
+        own.tags = *task.tags;
+    }
+    return own;
+}
+
 }  // namespace
 
 bool mayRetry(const RunResult& r) {
@@ -84,7 +92,7 @@ class FlashSession::Impl {
 public:
     Impl(FlashContext& context, PortTask task, Finished finished)
         : m_context(context),
-          m_options(context.options),
+          m_options(optionsOf(context.options, task)),
           m_task(std::move(task)),
           m_done(std::move(finished)),
           m_recorder(m_driver),
@@ -550,7 +558,7 @@ private:
     }
 
     FlashContext& m_context;
-    const FlashOptions& m_options;
+    const FlashOptions m_options;  // the command's, with the board's own tags
     PortTask m_task;
     Finished m_done;
     QtSerialDriver m_driver;

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct PortTask {
     int round = 0;  // --station: the round; 0 outside a station
     // The rows of a gang's progress bars, drawn in place of the session's own bar.
     ScreenOverlay* overlay = nullptr;
+    // This board's tags instead of --tag's (a station service's round); none: --tag's.
+    std::optional<Tags> tags;
 };
 
 // One port's download through the program's own procedures: its own Form1 (engine,

@@ -29,6 +29,10 @@
 #ifdef REBURN3_HAVE_SIM
 #include "sim/simulate_command.h"
 #endif
+#ifdef REBURN3_HAVE_SERVE
+#include "serve/serve_command.h"
+#include "serve/serve_options.h"
+#endif
 
 namespace {
 
@@ -44,6 +48,7 @@ constexpr const char* kUsage =
     "  flash --port DEVICE|COMn SCRIPT  download SCRIPT (a .pf3 programming script)\n"
     "  check SCRIPT                     check SCRIPT without opening a port\n"
     "  ports                            list the serial ports and the COM1-COM8 map\n"
+    "  serve --port DEVICE SCRIPT       the station service: a page and an HTTP API\n"
     "  simulate [options] SCRIPT        run a simulated ORX-716 on a pseudo-terminal\n"
     "  help [COMMAND]                   this help, or a command's own\n"
     "\n"
@@ -599,7 +604,7 @@ int main(int argc, char** argv) {
     catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command != "flash") {
+    if (command != "flash" && command != "serve") {
         releaseEndSignals();
     }
 
@@ -642,6 +647,11 @@ int main(int argc, char** argv) {
     if (command == "check") {
         return checkCommand(argc, argv);
     }
+#ifdef REBURN3_HAVE_SERVE
+    if (command == "serve") {
+        return reburn3::serve::serveCommand(argc, argv);
+    }
+#endif
     if (command == "ports") {
         return simpleCommand("ports", kPortsUsage, {}, argc, argv, false, portsCommand);
     }
@@ -653,6 +663,10 @@ int main(int argc, char** argv) {
             printHelp(kCheckUsage, checkExitCodeHelp());
         } else if (topic == "ports") {
             printHelp(kPortsUsage);
+#ifdef REBURN3_HAVE_SERVE
+        } else if (topic == "serve") {
+            printHelp(reburn3::serve::kServeUsage);
+#endif
 #ifdef REBURN3_HAVE_SIM
         } else if (topic == "simulate") {
             std::fputs(reburn3::sim::simulateUsage("reburn3 simulate").c_str(), stdout);

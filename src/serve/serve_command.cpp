@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "serve/serve_command.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTcpSocket>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "app/version.h"
+#include "cli/cli_texts.h"
+#include "cli/exit_codes.h"
+#include "cli/flash_session.h"
+#include "cli/port_path.h"
+#include "cli/precise_tick_timer.h"
+#include "cli/script_problem.h"
+#include "cli/script_snapshot.h"
+#include "cli/sha256_digest.h"
+#include "cli/signal_watcher.h"
+#include "script/script_file.h"
+#include "script/script_stream.h"
+#include "serve/api_routes.h"
+#include "serve/event_feed.h"
+#include "serve/http_server.h"
+#include "serve/metrics.h"
+#include "serve/record_store.h"
+#include "serve/serve_options.h"
+#include "serve/station_state.h"
+#include "ui/window_model.h"
+
+namespace reburn3::serve {
+
+namespace {
+
+int fail(int code, const QString& message) {
+    std::fprintf(stderr, "reburn3: serve: %s\n", message.toLocal8Bit().constData());
+    return code;
+}
+
+std::string hostName() {
+    char buf[256] = {};
+    return ::gethostname(buf, sizeof buf - 1) == 0 ? std::string(buf) : std::string();
+}
+
+QString listenText(const QHostAddress& address, quint16 port) {
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? "[" + address.toString() + "]"
+                             : address.toString();
+    return host + ":" + QString::number(port);
+}
+
+RunResult baseResult(const cli::FlashOptions& options) {
+    RunResult r;
+    r.version = programVersion();
+    r.commit = buildCommit();
+    r.port = options.port;
+    std::error_code error;
+    r.script = std::filesystem::absolute(options.script, error).lexically_normal().string();
+    r.startedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    return r;
+}
+
+}  // namespace
+
+int serveCommand(int argc, char** argv) {
+    ServeOptions options;
+    bool help = false;
+    if (const int code = parseServeOptions(argc, argv, options, help); code != 0 || help) {
+        if (help) {
+            std::fputs(kServeUsage, stdout);
+        }
+        return code;
+    }
+    const cli::FlashOptions& flash = options.flash;
+    cli::SignalWatcher watcher;
+    cli::FlashContext context{flash, baseResult(flash), {}, {}, watcher, nullptr, nullptr, nullptr};
+    std::string error;
+    if (!flash.logPath.empty() && !context.log.open(flash.logPath, error)) {
+        return fail(cli::kExitLogFailed, "cannot write the log file " +
+                                             QString::fromStdString(flash.logPath) + ": " +
+                                             QString::fromStdString(error));
+    }
+    // The script is opened once; the first round's check copies it, and every round plays
+    // that copy, as at a `flash --station`.
+    auto script = std::make_shared<ScriptFile>();
+    if (!script->open(resolveScriptPath(flash.script))) {
+        return fail(cli::kExitBadScript,
+                    QString::fromStdString(cli::scriptOpenProblem(flash.script)));
+    }
+    context.script = script;
+    cli::ScriptSnapshot snapshot;
+    if (!snapshot.create(error)) {
+        return fail(cli::kExitBadScript, QString::fromStdString(error));
+    }
+    context.snapshot = &snapshot;
+    cli::TickClock clock(WindowModel::kTimerInterval);
+    context.clock = &clock;
+
+    RecordStore store;
+    QString why;
+    if (!store.open(options.db, why)) {
+        return fail(cli::kExitLogFailed, why);
+    }
+    Metrics metrics;
+    QObject::connect(&clock, &cli::TickClock::expired, &clock,
+                     [&metrics, &clock] { metrics.tick(clock.interval()); });
+    EventFeed feed;
+    StationState::Setup setup{flash.ports,
+                              hostName(),
+                              QString(),
+                              !options.token.isEmpty(),
+                              QFileInfo(QString::fromStdString(flash.script)).fileName(),
+                              QString()};
+    std::unique_ptr<StationState> station;
+    std::unique_ptr<ApiRoutes> routes;
+    HttpServer server([&routes](const HttpRequest& r) { return routes->handle(r); },
+                      [&feed](QTcpSocket* socket) { feed.add(socket); });
+    if (!server.listen(options.address, options.port, why)) {
+        return fail(cli::kExitUsage,
+                    "cannot listen on " + listenText(options.address, options.port) + ": " + why);
+    }
+    setup.listen = listenText(server.address(), server.port());
+    station = std::make_unique<StationState>(context, std::move(setup), store, metrics, feed);
+    routes = std::make_unique<ApiRoutes>(*station, store, metrics, feed, server, options.token,
+                                         options.loopback());
+    feed.setSources([&station] { return station->stateJson(); },
+                    [&station] { return station->running(); });
+
+    QEventLoop loop;
+    QObject::connect(&watcher, &cli::SignalWatcher::signalled, &loop, [&] {
+        // A round running is aborted by its sessions themselves (they watch the same
+        // signals); the service ends once its records are written.
+        if (!station->running()) {
+            loop.quit();
+        }
+    });
+    QObject::connect(station.get(), &StationState::roundEnded, &loop, [&] {
+        if (watcher.raised()) {
+            loop.quit();
+        }
+    });
+    std::fprintf(stderr, "reburn3: serving on http://%s/ (records: %s)\n",
+                 station->setup().listen.toUtf8().constData(),
+                 store.description().toUtf8().constData());
+    std::fflush(stderr);
+    if (!watcher.raised()) {
+        loop.exec();
+    }
+    feed.closeAll();
+    const bool lost = !station->fault().isEmpty();
+    std::fprintf(stderr, "reburn3: serve ended%s\n",
+                 lost ? " with records lost (see above)" : "; every record written");
+    return lost ? cli::kExitLogFailed : cli::kExitCompleted;
+}
+
+}  // namespace reburn3::serve
