@@ -12,6 +12,8 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev
     qt6-base-dev qt6-serialport-dev libgl-dev
+    # the records of `reburn3 serve` (Qt SQL's SQLite driver)
+    libqt6sql6-sqlite
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb jwm x11-utils xdotool fonts-dejavu-core
     python3 python3-jsonschema tmux

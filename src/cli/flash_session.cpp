@@ -232,9 +232,10 @@ public:
             return;
         }
         m_reported = true;
-        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix);
+        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix, &m_told);
     }
     const RunResult& result() const { return m_result; }
+    const QJsonObject& told() const { return m_told; }
     const PortTask& task() const { return m_task; }
     const ProgramState& state() const { return m_form.state(); }
     ConsoleView& view() { return m_view; }
@@ -587,6 +588,7 @@ private:
     bool m_finished = false;
     bool m_reported = false;
     QJsonObject m_extra;  // what the JSON result adds: stats, reactive
+    QJsonObject m_told;   // the JSON result as told
     RunResult m_result;
 };
 
@@ -604,6 +606,9 @@ void FlashSession::endUnstarted(RunReason reason) {
 }
 void FlashSession::interrupt() {
     m_impl->interrupt();
+}
+const QJsonObject& FlashSession::told() const {
+    return m_impl->told();
 }
 bool FlashSession::finished() const {
     return m_impl->finished();

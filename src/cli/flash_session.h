@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <QJsonObject>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -87,6 +89,8 @@ public:
     void report();
     // How it ended, once finished().
     const RunResult& result() const;
+    // Its JSON result as told (the object `--json` prints), once reported().
+    const QJsonObject& told() const;
     const PortTask& task() const;
     const ProgramState& state() const;
     ConsoleView& view();

@@ -167,10 +167,11 @@ void PortGang::endWithoutRun(std::size_t index, RunReason reason, const std::str
     if (index < m_boardTags.size()) {
         options.tags = m_boardTags[index];
     }
-    m_results[index] = reportEnd(r, options, log, {}, prefix);
+    QJsonObject told;
+    m_results[index] = reportEnd(r, options, log, {}, prefix, &told);
     m_ended[index] = true;
     if (m_observer != nullptr) {
-        m_observer->portEnded(index, m_results[index]);
+        m_observer->portEnded(index, m_results[index], told);
     }
     if (--m_left == 0) {
         m_loop->quit();
@@ -223,7 +224,7 @@ void PortGang::portEnded(std::size_t index, const RunResult& result) {
     m_results[index] = session.result();
     m_ended[index] = true;
     if (m_observer != nullptr) {
-        m_observer->portEnded(index, m_results[index]);
+        m_observer->portEnded(index, m_results[index], session.told());
     }
     if (--m_left == 0) {
         m_loop->quit();

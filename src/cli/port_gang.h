@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <QJsonObject>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,13 +15,14 @@ namespace reburn3::cli {
 class GangProgress;
 
 // Who watches a gang besides its terminal (the station service): each attempt of a port
-// as it starts, and each board's end once it is told (--log line written). Told in the
-// gang's own event loop; a session is valid from its start until its port's end.
+// as it starts, and each board's end once it is told (--log line written), with its JSON
+// result as `--json` prints it. Told in the gang's own event loop; a session is valid
+// from its start until its port's end.
 class GangObserver {
 public:
     virtual ~GangObserver() = default;
     virtual void portStarted(std::size_t index, const FlashSession& session) = 0;
-    virtual void portEnded(std::size_t index, const RunResult& result) = 0;
+    virtual void portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) = 0;
 };
 
 // One round of downloads: a session per port, all in one event loop, each with its own

@@ -150,7 +150,7 @@ void StationState::portStarted(std::size_t index, const cli::FlashSession& sessi
     m_feed.changed();
 }
 
-void StationState::portEnded(std::size_t index, const RunResult& result) {
+void StationState::portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) {
     const std::size_t at = m_roundPorts[index];
     Port& port = m_ports[at];
     port.session = nullptr;
@@ -173,7 +173,7 @@ void StationState::portEnded(std::size_t index, const RunResult& result) {
     row.scriptSha256 = text(result.sha256);
     row.startedAt = text(result.startedAt);
     row.endedAt = text(result.endedAt);
-    row.result = cli::resultJson(result, tags);
+    row.result = told;  // the result object `flash --json` prints, from the same code
 
     // The row first: the board's end is shown only once its record is safe.
     QString error;

@@ -67,7 +67,7 @@ signals:
 
 public:
     void portStarted(std::size_t index, const cli::FlashSession& session) override;
-    void portEnded(std::size_t index, const RunResult& result) override;
+    void portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) override;
 
 private:
     struct Port {
