@@ -18,6 +18,7 @@ let busy = false; // a start or abort is on its way
 let feed = null;
 let pollTimer = null;
 let reconnectTimer = null;
+let pollNoted = false; // the status says the page is polling
 
 // Each reason a download can end with, in words (docs/line-controllers.md has the list).
 const REASONS = {
@@ -239,9 +240,11 @@ async function poll() {
   try {
     render(await api('GET', '/api/state'));
     await loadRecords();
-    setStatus('Live feed lost: polling every 2 s', 'error');
+    if (!pollNoted) setStatus('Live feed lost: polling every 2 s', 'error');
+    pollNoted = true;
   } catch (e) {
     setStatus(`No answer from the station: ${e.message}`, 'error');
+    pollNoted = false;
   }
 }
 
@@ -251,6 +254,7 @@ function connect() {
   feed.onopen = () => {
     clearInterval(pollTimer);
     pollTimer = null;
+    pollNoted = false;
     setStatus('Live', 'live');
     loadRecords().catch((e) => setStatus(`Records: ${e.message}`, 'error'));
   };

@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
+# The station page in chromium against `reburn3 serve` and two simulated devices that answer
+# 10 ms late (a download: ~6 s), the second a wrong byte at its 200th answer. Two rounds, then
+# both viewports, with screenshots into $REBURN3_PAGE_SCREENSHOTS (else a temporary directory).
+#   station_page_test.py REBURN3 REBURN3-SIM SCRIPT.pf3
+import json, os, shutil, subprocess, sys, tempfile, time, urllib.request
+try:
+    from selenium import common, webdriver
+except ImportError:  # a python3 of its own (pyenv, a venv) does not see Debian's selenium
+    if sys.executable != '/usr/bin/python3' and os.path.exists('/usr/bin/python3'):
+        os.execv('/usr/bin/python3', ['/usr/bin/python3'] + sys.argv)
+    sys.exit(print('SKIPPED: python3-selenium is not installed') or 77)
+
+HTML_SERIAL = '<img src=x onerror="window.__xss=1">'  # run as HTML, it would set __xss
+TILES_JS = """return Object.fromEntries([...document.querySelectorAll('section.tile')].map(t => {
+  const q = (s) => t.querySelector(s), text = (s) => q(s).textContent;
+  return [t.dataset.port, {name: text('.name'), state: text('.state'), value: q('.progress').value,
+    max: q('.progress').max, verdict: text('.verdict'), colour: q('.verdict').className,
+    boards: text('.boards'), yield: text('.yield'), left: t.getBoundingClientRect().left}]; }));"""
+ROWS_JS = "return [...document.querySelectorAll('#records tr')].map(tr => [...tr.cells].map(c => c.textContent));"
+
+def wait_for(what, fn, timeout=20):
+    end = time.monotonic() + timeout
+    while not (value := fn()):
+        check(time.monotonic() < end, f'timed out waiting for {what}')
+        time.sleep(0.05)
+    return value
+
+def check(cond, what):
+    if not cond:
+        raise AssertionError(what)
+
+def first_line(path, proc, prefix=''):
+    def line():
+        check(proc.poll() is None, f'{proc.args[:2]} ended early: {open(path).read()}')
+        return next((l.strip() for l in open(path) if l.startswith(prefix)), None)
+    return wait_for(f'"{prefix}" from {proc.args[:2]}', line)
+
+def start_browser():
+    options, driver = webdriver.ChromeOptions(), shutil.which('chromedriver')
+    options.binary_location = shutil.which('chromium') or ''
+    for a in ['--headless=new', '--disable-gpu', '--disable-dev-shm-usage'] + ['--no-sandbox'] * (os.geteuid() == 0):
+        options.add_argument(a)
+    try:
+        check(driver and options.binary_location, 'chromium or chromium-driver is not installed')
+        return webdriver.Chrome(service=webdriver.chrome.service.Service(driver), options=options)
+    except (AssertionError, common.WebDriverException) as e:
+        sys.exit(print(f'SKIPPED: the browser cannot start: {getattr(e, "msg", e)}') or 77)
+
+def test(b, reburn3, sim, script, work, procs, shots):
+    ports = []
+    for n, faults in enumerate([[], ['--wrong-byte-at', '200']]):
+        procs.append(subprocess.Popen([sim, script, '--stay', '--late', '10', '--lifetime', '300', *faults],
+                                      stdout=open(f'{work}/sim{n}.out', 'w'), stderr=subprocess.DEVNULL))
+        ports.append(first_line(f'{work}/sim{n}.out', procs[-1]))
+    good, bad = ports
+    def serve(listen):  # the page's address
+        log = f'{work}/serve{len(procs)}.err'
+        procs.append(subprocess.Popen([reburn3, 'serve', '--listen', listen, '--port', good, '--port', bad,
+                                       script, '--db', f'sqlite:{work}/records.db'], stderr=open(log, 'w')))
+        return first_line(log, procs[-1], 'reburn3: serving on ').split('serving on ')[1]
+    base = serve('127.0.0.1:0')
+    tiles = lambda: b.execute_script(TILES_JS)
+    rows_of = lambda n: [r for r in b.execute_script(ROWS_JS) if r[0] == str(n)]
+    text = lambda id: b.find_element('id', id).text
+    off = lambda id: b.find_element('id', id).get_attribute('disabled')
+    api = lambda n: [r for r in json.load(urllib.request.urlopen(base + 'api/records'))['records'] if r['round'] == n]
+    def start_round(serial):
+        b.find_element('id', 'serial').send_keys(serial + webdriver.Keys.ENTER)
+        check(b.find_element('id', 'serial').get_attribute('value') == '' and text('next-serial') == serial,
+              f'Enter moves {serial[:20]!r} from #serial to #next-serial')
+        b.find_element('id', 'start').click()
+    b.get(base)
+    now = wait_for('a tile per port', lambda: len(tiles()) == 2 and tiles())
+    check(all(now[p]['name'] == p and now[p]['state'] == 'idle' and 'idle' in now[p]['colour'] for p in ports)
+          and off('abort') and not off('start'), f'before any round: {now}')
+    # Round 1: an HTML serial, aborted while both boards play; it stays text.
+    start_round(HTML_SERIAL)
+    wait_for('both boards playing', lambda: all(t['state'].startswith('running') and t['value'] > 0
+                                                for t in tiles().values()))
+    b.find_element('id', 'abort').click()
+    wait_for('the aborted verdicts, red', lambda: all(t['verdict'].startswith('Aborted') and t['colour'] == 'verdict bad'
+                                                      for t in tiles().values()))
+    wait_for('the round-1 rows, the serial as text', lambda: [r[6] for r in rows_of(1)] == [HTML_SERIAL] * 2)
+    check(b.execute_script('return !document.querySelector("img") && window.__xss === undefined'), 'HTML ran')
+    check(all(r['tags'].get('serial') == HTML_SERIAL and r['reason'] == 'interrupted' for r in api(1)), api(1))
+    # An error from the API is shown: a serial too long for a tag.
+    start_round('X' * 3000)
+    wait_for('the refusal in #status', lambda: text('status').startswith('Start refused: '))
+    # The feed blocked and the service restarted on its address: the page polls, then is live again.
+    b.execute_cdp_cmd('Network.enable', {})
+    b.execute_cdp_cmd('Network.setBlockedURLs', {'urls': ['*/api/events*']})
+    procs[-1].terminate(), procs[-1].wait(10)
+    check(serve(base.split('//')[1].rstrip('/')) == base, 'the service back on its address')
+    wait_for('the page to poll', lambda: 'polling' in text('status'))
+    b.execute_cdp_cmd('Network.setBlockedURLs', {'urls': []})
+    wait_for('the live feed back', lambda: text('status') == 'Live', 15)
+    # Round 2: the serial scanned; one board completes, the other fails; both bars move forward.
+    start_round('SN-4711')
+    seen = {p: [] for p in ports}
+    def ended():  # the tiles at the end; the progress each showed on the way
+        now = tiles()
+        [seen[p].append((now[p]['value'], now[p]['max'])) for p in ports]
+        return off('abort') and not any(t['state'].startswith(('running', 'waiting')) for t in now.values()) and now
+    wait_for('round 2 to start', lambda: any(t['state'].startswith('running') for t in tiles().values()))
+    end = wait_for('round 2 to end', ended, 40)
+    for p in ports:
+        mid = [v for v, m in seen[p] if 0 < v < m]
+        check(len(set(mid)) >= 2 and mid == sorted(mid), f'the bar of {p} moved forward: {mid[:9]}')
+    check(end[good]['verdict'].startswith('Completed') and end[good]['colour'] == 'verdict ok', end[good])
+    check('wrong byte' in end[bad]['verdict'] and end[bad]['colour'] == 'verdict bad', end[bad])
+    check('1 completed' in end[good]['boards'] and end[good]['yield'] in ('Yield 50 %', 'Yield 100 %')
+          and end[bad]['yield'] == 'Yield 0 %', end)  # whether an aborted board counts is the service's
+    wait_for('the round-2 rows', lambda: len(rows_of(2)) == 2)
+    check([r[6] for r in b.execute_script(ROWS_JS)] == ['SN-4711'] * 2 + [HTML_SERIAL] * 2, 'newest first')
+    check([r['tags'].get('serial') for r in api(2)] == ['SN-4711'] * 2, api(2))
+    # Side by side on the line monitor, stacked on a phone; only the table scrolls sideways.
+    for name, w, h, phone in [('serve_page.png', 1366, 768, False), ('serve_page_phone.png', 390, 844, True)]:
+        b.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                          {'width': w, 'height': h, 'deviceScaleFactor': 1 + phone, 'mobile': phone})
+        t = wait_for('the layout', lambda: b.execute_script('return window.innerWidth') == w and tiles())
+        check((t[good]['left'] == t[bad]['left']) == phone, f'{w}x{h}: {t}')
+        check(b.execute_script('return document.documentElement.scrollWidth <= innerWidth'), f'{w}x{h} too wide')
+        b.save_screenshot(os.path.join(shots, name))
+
+def main():
+    work, procs, browser = tempfile.mkdtemp(prefix='reburn3-page-'), [], start_browser()
+    os.makedirs(shots := os.environ.get('REBURN3_PAGE_SCREENSHOTS') or work, exist_ok=True)
+    try:
+        test(browser, *sys.argv[1:4], work, procs, shots)
+        return print(f'PASSED; screenshots in {shots}') or 0
+    except AssertionError as e:
+        browser.save_screenshot(f'{work}/failure.png')
+        return print(f'FAILED: {e}\n(the page at the failure and the service logs: {work})') or 1
+    finally:
+        browser.quit()
+        [(p.terminate(), p.wait(10)) for p in procs]
+sys.exit(main())
