@@ -11,8 +11,26 @@ import urllib.error
 import urllib.request
 
 
+def schema_validator(docs):
+    """A validator of docs/reburn3-serve.schema.json, its results by reburn3-json's."""
+    import jsonschema
+    serve, flash = (json.load(open(os.path.join(docs, name)))
+                    for name in ("reburn3-serve.schema.json", "reburn3-json.schema.json"))
+    try:
+        from referencing import Registry, Resource
+        registry = Registry().with_resources(
+            [(d["$id"], Resource.from_contents(d)) for d in (serve, flash)])
+        return jsonschema.Draft202012Validator(serve, registry=registry)
+    except ImportError:
+        resolver = jsonschema.RefResolver.from_schema(serve, store={flash["$id"]: flash})
+        return jsonschema.Draft202012Validator(serve, resolver=resolver)
+
+
 class Station:
-    """Simulated ORX-716s on pseudo-terminals and `reburn3 serve` over them."""
+    """Simulated ORX-716s on pseudo-terminals and `reburn3 serve` over them. With a
+    validator, every JSON body it gets is checked against the API's schema."""
+
+    validator = None
 
     def __init__(self, reburn3, sim, script, devices=2, extra=()):
         self.tmp = tempfile.mkdtemp(prefix="reburn3-serve-")
@@ -63,9 +81,12 @@ class Station:
         except urllib.error.HTTPError as e:
             text, status = e.read().decode(), e.code
         try:
-            return status, json.loads(text)
+            body = json.loads(text)
         except ValueError:
             return status, text
+        if Station.validator:
+            Station.validator.validate(body)
+        return status, body
 
     def wait_for(self, what, timeout=30):
         end = time.time() + timeout
