@@ -16,6 +16,8 @@ add_library(reburn3_serve STATIC
     ${CMAKE_CURRENT_LIST_DIR}/metrics.h
     ${CMAKE_CURRENT_LIST_DIR}/record_store.cpp
     ${CMAKE_CURRENT_LIST_DIR}/record_store.h
+    ${CMAKE_CURRENT_LIST_DIR}/record_writer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/record_writer.h
     ${CMAKE_CURRENT_LIST_DIR}/serve_command.cpp
     ${CMAKE_CURRENT_LIST_DIR}/serve_command.h
     ${CMAKE_CURRENT_LIST_DIR}/serve_options.cpp

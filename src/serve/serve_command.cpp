@@ -30,6 +30,7 @@
 #include "serve/http_server.h"
 #include "serve/metrics.h"
 #include "serve/record_store.h"
+#include "serve/record_writer.h"
 #include "serve/serve_options.h"
 #include "serve/station_state.h"
 #include "ui/window_model.h"
@@ -102,9 +103,12 @@ int serveCommand(int argc, char** argv) {
     cli::TickClock clock(WindowModel::kTimerInterval);
     context.clock = &clock;
 
+    // Rows are written by a thread of their own; the API reads through a connection of
+    // the service's thread.
+    RecordWriter writer;
     RecordStore store;
     QString why;
-    if (!store.open(options.db, why)) {
+    if (!writer.open(options.db, why) || !store.open(options.db, why)) {
         return fail(cli::kExitLogFailed, why);
     }
     Metrics metrics;
@@ -126,7 +130,7 @@ int serveCommand(int argc, char** argv) {
                     "cannot listen on " + listenText(options.address, options.port) + ": " + why);
     }
     setup.listen = listenText(server.address(), server.port());
-    station = std::make_unique<StationState>(context, std::move(setup), store, metrics, feed);
+    station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
     routes = std::make_unique<ApiRoutes>(*station, store, metrics, feed, server, options.token,
                                          options.loopback());
     feed.setSources([&station] { return station->stateJson(); },

@@ -19,6 +19,7 @@
 #include "serve/event_feed.h"
 #include "serve/metrics.h"
 #include "serve/record_store.h"
+#include "serve/record_writer.h"
 
 namespace reburn3::serve {
 
@@ -71,11 +72,11 @@ QJsonObject tagsJson(const cli::Tags& tags) {
     return o;
 }
 
-StationState::StationState(cli::FlashContext& context, Setup setup, RecordStore& store,
+StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer,
                            Metrics& metrics, EventFeed& feed)
     : m_context(context),
       m_setup(std::move(setup)),
-      m_store(store),
+      m_writer(writer),
       m_metrics(metrics),
       m_feed(feed),
       m_ports(m_setup.ports.size()) {
@@ -131,8 +132,14 @@ void StationState::runRound(RoundRequest request) {
     gang.run();
     m_gang = nullptr;
     m_roundPorts.clear();
+    endRoundOnceWritten();
+}
+
+void StationState::endRoundOnceWritten() {
     m_feed.changed();
-    emit roundEnded();
+    if (!running()) {
+        emit roundEnded();
+    }
 }
 
 bool StationState::abort() {
@@ -155,8 +162,6 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
     Port& port = m_ports[at];
     port.session = nullptr;
     const cli::Tags& tags = m_roundTags[index];
-    const bool completed = result.exitCode == cli::kExitCompleted;
-    const bool aborted = result.reason == RunReason::Interrupted;
 
     BoardRow row;
     row.round = result.round;
@@ -176,8 +181,20 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
     row.result = told;  // the result object `flash --json` prints, from the same code
 
     // The row first: the board's end is shown only once its record is safe.
-    QString error;
-    const std::optional<qint64> id = m_store.write(row, error);
+    port.writing = true;
+    port.recordsDone = row.records;
+    port.recordsTotal = row.recordsTotal;
+    ++m_unwritten;
+    m_writer.write(row, this, [this, at, row](std::optional<qint64> id, const QString& error) {
+        rowWritten(at, row, id, error);
+    });
+}
+
+void StationState::rowWritten(std::size_t at, const BoardRow& row, std::optional<qint64> id,
+                              const QString& error) {
+    Port& port = m_ports[at];
+    --m_unwritten;
+    port.writing = false;
     if (!id) {
         m_fault = error;
         m_metrics.recordWriteFailed();
@@ -187,15 +204,14 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
                      error.toUtf8().constData(), row.round, row.port.toUtf8().constData());
         std::fflush(stderr);
     }
+    const bool completed = row.exitCode == cli::kExitCompleted;
     m_metrics.board(row.port, row.outcome, row.reason, row.seconds);
-    if (!result.sha256.empty()) {
+    if (!row.scriptSha256.isEmpty()) {
         m_setup.scriptSha256 = row.scriptSha256;
     }
     m_scriptRecords = row.recordsTotal > 0 ? row.recordsTotal : m_scriptRecords;
-    port.state = aborted ? "aborted" : completed ? "completed" : "failed";
+    port.state = row.reason == "interrupted" ? "aborted" : completed ? "completed" : "failed";
     port.reason = completed ? QString() : row.reason;
-    port.recordsDone = row.records;
-    port.recordsTotal = row.recordsTotal;
     port.last = row.result;
     port.hasLast = true;
     ++port.boards;
@@ -203,7 +219,11 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
     if (id) {
         m_feed.record(RecordStore::rowJson(*id, row));
     }
-    m_feed.changed();
+    if (m_gang == nullptr && !m_starting) {
+        endRoundOnceWritten();
+    } else {
+        m_feed.changed();
+    }
 }
 
 QJsonObject StationState::stateJson() const {
@@ -215,7 +235,9 @@ QJsonObject StationState::stateJson() const {
         qint64 done = p.recordsDone;
         qint64 total = p.recordsTotal;
         QString state = p.state;
-        if (p.session != nullptr) {
+        if (p.writing) {
+            state = "running";
+        } else if (p.session != nullptr) {
             const ProgramState& s = p.session->state();
             done = s.RecordsDone;
             total = s.RecordsTotal > 0 ? s.RecordsTotal : total;

@@ -17,7 +17,8 @@ namespace reburn3::serve {
 
 class EventFeed;
 class Metrics;
-class RecordStore;
+class RecordWriter;
+struct BoardRow;
 
 // What a POST /api/rounds asks for, already validated: ports by index, and the tags of
 // each of those boards (the command's --tag, then the round's, then the board's own).
@@ -29,8 +30,9 @@ struct RoundRequest {
 // The station the service runs: its ports, their rounds and what each board did. A round
 // is a PortGang like a round of `flash --station`, run in the service's event loop (the
 // gang's own loop turns the HTTP sockets too); every board's row is written to the
-// database before its end is shown in the state or the feed. A row that cannot be written
-// makes the station unhealthy: it says so and starts no further round.
+// database (by the writer's thread) before its end is shown in the state or the feed, and
+// the round is over only once every row is written. A row that cannot be written makes
+// the station unhealthy: it says so and starts no further round.
 class StationState : public QObject, public cli::GangObserver {
     Q_OBJECT
 public:
@@ -43,7 +45,7 @@ public:
         QString scriptSha256;  // until a round's check says it
     };
 
-    StationState(cli::FlashContext& context, Setup setup, RecordStore& store, Metrics& metrics,
+    StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer, Metrics& metrics,
                  EventFeed& feed);
     ~StationState() override;
 
@@ -52,7 +54,7 @@ public:
     // The index of a port as given; nothing when the station has no such port.
     std::optional<std::size_t> portIndex(const QString& port) const;
 
-    bool running() const { return m_gang != nullptr || m_starting; }
+    bool running() const { return m_gang != nullptr || m_starting || m_unwritten > 0; }
     // Empty while healthy; else why not (a record that could not be written).
     const QString& fault() const { return m_fault; }
     // Starts a round in the next turn of the event loop; its number.
@@ -80,14 +82,18 @@ private:
         qint64 recordsTotal = 0;
         QJsonObject last;
         bool hasLast = false;
+        bool writing = false;  // its row is on its way to the database
         int boards = 0;
         int completed = 0;
     };
     void runRound(RoundRequest request);
+    void rowWritten(std::size_t at, const BoardRow& row, std::optional<qint64> id,
+                    const QString& error);
+    void endRoundOnceWritten();
 
     cli::FlashContext& m_context;
     Setup m_setup;
-    RecordStore& m_store;
+    RecordWriter& m_writer;
     Metrics& m_metrics;
     EventFeed& m_feed;
     std::vector<Port> m_ports;
@@ -95,6 +101,7 @@ private:
     std::vector<cli::Tags> m_roundTags;
     cli::PortGang* m_gang = nullptr;
     bool m_starting = false;
+    int m_unwritten = 0;  // rows given to the writer and not yet written
     int m_round = 0;
     qint64 m_scriptRecords = 0;
     QString m_fault;

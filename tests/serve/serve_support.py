@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
 """What the tests of `reburn3 serve` share: simulated devices, the service, requests."""
+import atexit
 import json
 import os
 import re
@@ -48,6 +49,7 @@ class Station:
         self.out = open(os.path.join(self.tmp, "stdout"), "w+")
         self.err = open(os.path.join(self.tmp, "stderr"), "w+")
         self.proc = subprocess.Popen(args + [script], stdout=self.out, stderr=self.err, cwd=self.tmp)
+        atexit.register(self.cleanup)  # a failed check leaves no process behind
         self.base = None
         for _ in range(200):
             self.err.seek(0)
@@ -96,6 +98,12 @@ class Station:
                 return state
             time.sleep(0.05)
         raise AssertionError("timed out; last state: %s" % state)
+
+    def cleanup(self):
+        for p in [self.proc] + self.sims:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
 
     def stop(self, sig=signal.SIGTERM):
         if self.proc.poll() is None:
