@@ -12,6 +12,7 @@ except ImportError:  # a python3 of its own (pyenv, a venv) does not see Debian'
         os.execv('/usr/bin/python3', ['/usr/bin/python3'] + sys.argv)
     sys.exit(print('SKIPPED: python3-selenium is not installed') or 77)
 
+TOKEN = 'line7-6f1c2a9e44d0'
 HTML_SERIAL = '<img src=x onerror="window.__xss=1">'  # run as HTML, it would set __xss
 TILES_JS = """return Object.fromEntries([...document.querySelectorAll('section.tile')].map(t => {
   const q = (s) => t.querySelector(s), text = (s) => q(s).textContent;
@@ -55,9 +56,9 @@ def test(b, reburn3, sim, script, work, procs, shots):
                                       stdout=open(f'{work}/sim{n}.out', 'w'), stderr=subprocess.DEVNULL))
         ports.append(first_line(f'{work}/sim{n}.out', procs[-1]))
     good, bad = ports
-    def serve(listen):  # the page's address
+    def serve(listen, *more):  # the page's address
         log = f'{work}/serve{len(procs)}.err'
-        procs.append(subprocess.Popen([reburn3, 'serve', '--listen', listen, '--port', good, '--port', bad,
+        procs.append(subprocess.Popen([reburn3, 'serve', '--listen', listen, '--port', good, '--port', bad, *more,
                                        script, '--db', f'sqlite:{work}/records.db'], stdout=subprocess.DEVNULL, stderr=open(log, 'w')))
         return first_line(log, procs[-1], 'reburn3: serving on ').split()[3]
     base = serve('127.0.0.1:0')
@@ -86,19 +87,21 @@ def test(b, reburn3, sim, script, work, procs, shots):
     wait_for('the round-1 rows, the serial as text', lambda: len(rows_of(HTML_SERIAL)) == 2)
     check(b.execute_script('return !document.querySelector("img") && window.__xss === undefined'), 'HTML ran')
     check([r['reason'] for r in api(HTML_SERIAL)] == ['interrupted'] * 2, api(HTML_SERIAL))
-    # An error from the API is shown: a serial too long for a tag (256 characters at most).
-    start_round('X' * 300)
-    wait_for('the refusal in #status', lambda: text('status').startswith('Start refused: '))
-    # The feed blocked and the service restarted on its address: the page polls, then is live again.
+    # The feed blocked and the service restarted on its address, now with a token: the page polls,
+    # then is live again; a start without the token is refused in #status, and the page asks for it.
     b.execute_cdp_cmd('Network.enable', {})
     b.execute_cdp_cmd('Network.setBlockedURLs', {'urls': ['*/api/events*']})
     procs[-1].terminate(), procs[-1].wait(10)
-    check(serve(base.split('//')[1].rstrip('/')) == base, 'the service back on its address')
+    open(f'{work}/token', 'w').write(TOKEN + '\n')
+    check(serve(base.split('//')[1].rstrip('/'), '--token-file', f'{work}/token') == base, 'the service is back')
     wait_for('the page to poll', lambda: 'polling' in text('status'))
     b.execute_cdp_cmd('Network.setBlockedURLs', {'urls': []})
     wait_for('the live feed back', lambda: text('status') == 'Live', 15)
-    # Round 2: the serial scanned; one board completes, the other fails; both bars move forward.
     start_round('SN-4711')
+    wait_for('the refusal', lambda: text('status').startswith('Start refused: ') and b.find_element('id', 'token').is_displayed())
+    # Round 2, with the token: one board completes, the other fails; both bars move forward.
+    b.find_element('id', 'token').send_keys(TOKEN)
+    b.find_element('id', 'start').click()
     seen = {p: [] for p in ports}
     def ended():  # the tiles at the end; the progress each showed on the way
         now = tiles()
