@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: Apache-2.0
-# The station page of `reburn3 serve` in a real browser (scripts/bootstrap.sh serve); skipped (77)
-# where the browser is missing or cannot start. REBURN3_PAGE_SCREENSHOTS=DIR keeps the screenshots.
+# The station page in a real browser (scripts/bootstrap.sh serve), skipped (77) where it cannot start.
 if(TARGET reburn3 AND TARGET reburn3-sim)
     add_test(NAME browser.station_page COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/station_page_test.py
         $<TARGET_FILE:reburn3> $<TARGET_FILE:reburn3-sim> ${PROJECT_SOURCE_DIR}/examples/orx716_demo.pf3)
