@@ -25,7 +25,7 @@
 #     many simulators, and the same N as N separate processes, side by side: each port's
 #     wall / tick bound (the worst port's), CPU per port, peak RSS.
 #   - the station service: one round on 32 ports (--serve-ports N) by `flash --station`
-#     and by `reburn3 serve` with the page's live feed open and the state polled, one
+#     and by `reburn3 serve` with the page's live feed open, one
 #     after the other on the same simulators: the worst port's wall / tick bound of each,
 #     and the CPU the service adds over the station (in % of a core, over the round).
 # --quick: a 16 KiB image, one run, short micro-benchmarks, gang 1 and 4 (a smoke run).
@@ -297,13 +297,12 @@ if [ "$serve_ports" -gt 0 ] && [ -x /usr/bin/time ] && command -v curl >/dev/nul
         while read -r p; do ports+=(--port "$p"); done <"$work/gang.ports"
         # The station: one round, then the end of its input ends it.
         /usr/bin/time -f '%U %S %e' -o "$work/st$i.time" "$reburn3" flash --station "${ports[@]}" \
-            --progress none --json --stats "$serve_script" </dev/null >"$work/st$i.all" 2>/dev/null || true
+            --progress none --json --stats --quiet "$serve_script" </dev/null >"$work/st$i.all" 2>/dev/null || true
         read -r user sys wall <"$work/st$i.time"
         awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f\n", u + s }' >"$work/st$i.cpu"
         echo "$wall" >"$work/st$i.wall"
         ratios "$work/st$i.all" | cut -d' ' -f1 >"$work/st$i.worst"
-        # The service on the same simulators: the feed followed, the state polled as a page
-        # would, and the CPU it spends from the round's start to its end.
+        # The service on the same simulators, with a page's live feed open throughout.
         /usr/bin/time -f '%U %S %e' -o "$work/sv$i.time" "$reburn3" serve "${ports[@]}" \
             --listen 127.0.0.1:0 --db "sqlite:$work/serve$i.sqlite" --json --stats --quiet \
             "$serve_script" >"$work/sv$i.all" 2>"$work/sv$i.err" &
@@ -316,9 +315,12 @@ if [ "$serve_ports" -gt 0 ] && [ -x /usr/bin/time ] && command -v curl >/dev/nul
         done
         curl -sN "$url/api/events" >"$work/feed$i.txt" &
         feed_pid=$!
+        sleep 0.5
+        # The round's end as the page learns it: a state in the feed that says it is over.
+        seen=$(wc -l <"$work/feed$i.txt")
         t0=$(date +%s.%N)
         curl -s -X POST "$url/api/rounds" >/dev/null
-        while curl -s "$url/api/state" | grep -q '"running":true'; do sleep 0.5; done
+        until tail -n +$((seen + 1)) "$work/feed$i.txt" | grep -q '"running":false'; do sleep 0.1; done
         t1=$(date +%s.%N)
         kill "$feed_pid" 2>/dev/null || true
         # The service itself, under /usr/bin/time: SIGTERM ends it cleanly.

@@ -337,6 +337,9 @@ HttpReply ApiRoutes::startRound(const HttpRequest& request) {
         return HttpReply::error(
             503, "no round starts while records cannot be written: " + m_station.fault());
     }
+    if (m_station.ending()) {
+        return HttpReply::error(503, "the service is ending");
+    }
     if (m_station.running()) {
         return HttpReply::error(409, "a round is running");
     }

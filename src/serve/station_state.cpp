@@ -37,12 +37,13 @@ std::string deviceOf(const std::string& port) {
 }
 
 // The USB serial number of the adapter behind `device`, else its vendor:product; "" for
-// a port that is no USB adapter (a pseudo-terminal, a built-in UART).
-QString identityOf(const std::string& device) {
+// a port that is no USB adapter (a pseudo-terminal, a built-in UART). `present` is the
+// system's list of ports, taken once for every port of the station.
+QString identityOf(const std::string& device, const QList<QSerialPortInfo>& present) {
     std::error_code error;
-    const std::string real = std::filesystem::canonical(device, error).string();
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.systemLocation().toStdString() != real) {
+    const QString real = QString::fromStdString(std::filesystem::canonical(device, error).string());
+    for (const QSerialPortInfo& info : present) {
+        if (info.systemLocation() != real) {
             continue;
         }
         if (!info.serialNumber().isEmpty()) {
@@ -80,10 +81,11 @@ StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter
       m_metrics(metrics),
       m_feed(feed),
       m_ports(m_setup.ports.size()) {
+    const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
         const std::string device = deviceOf(m_setup.ports[i]);
         m_ports[i].device = text(device);
-        m_ports[i].identity = identityOf(device);
+        m_ports[i].identity = identityOf(device, present);
     }
 }
 
@@ -96,6 +98,10 @@ std::optional<std::size_t> StationState::portIndex(const QString& port) const {
         }
     }
     return std::nullopt;
+}
+
+bool StationState::ending() const {
+    return m_context.watcher.raised();
 }
 
 int StationState::startRound(RoundRequest request) {

@@ -55,6 +55,8 @@ public:
     std::optional<std::size_t> portIndex(const QString& port) const;
 
     bool running() const { return m_gang != nullptr || m_starting || m_unwritten > 0; }
+    // A signal has come: the service is ending and starts nothing more.
+    bool ending() const;
     // Empty while healthy; else why not (a record that could not be written).
     const QString& fault() const { return m_fault; }
     // Starts a round in the next turn of the event loop; its number.
