@@ -134,6 +134,8 @@ function render(s) {
   $('counts').textContent =
       `${c.boards} boards, ${c.completed} completed, ${c.failed} failed, yield ${percent(c.yield)}`;
   $('token-box').hidden = !s.tokenRequired;
+  // A board's record the database did not take stops the station: say so until it is fixed.
+  if (s.ok === false) setStatus(`Station stopped: ${s.error || 'a record was not written'}`, 'error');
   const ports = new Set(s.ports.map((p) => p.port));
   for (const [port, t] of tiles) {
     if (!ports.has(port)) {
