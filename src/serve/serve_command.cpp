@@ -92,7 +92,8 @@ int serveCommand(int argc, char** argv) {
     auto script = std::make_shared<ScriptFile>();
     if (!script->open(resolveScriptPath(flash.script))) {
         return fail(cli::kExitBadScript,
-                    QString::fromStdString(cli::scriptOpenProblem(flash.script)));
+                    "cannot read the script " + QString::fromStdString(flash.script) + ": " +
+                        QString::fromStdString(cli::scriptOpenProblem(flash.script)));
     }
     context.script = script;
     cli::ScriptSnapshot snapshot;
