@@ -8,6 +8,7 @@ import argparse
 import http.client
 import json
 import os
+import socket
 import sqlite3
 import subprocess
 import threading
@@ -76,6 +77,16 @@ for method, path, raw, headers, want in bad:
 state = s.call("GET", "/api/state")[1]
 check(state["round"]["number"] == 0 and not state["round"]["running"], "nothing started")
 check(s.call("GET", "/healthz") == (200, {"ok": True}), "healthy")
+
+# Idle connections are bounded: beyond 64 the service answers 503 at once, and the slots
+# come back when they close.
+idle = [socket.create_connection(tuple(host.split(":"))) for _ in range(70)]
+time.sleep(0.3)
+check(s.call("GET", "/api/state")[0] == 503, "connections bounded")
+for c in idle:
+    c.close()
+time.sleep(0.3)
+check(s.call("GET", "/api/state")[0] == 200, "the slots come back")
 
 # Round 1: both ports, tags for the round and for one board, watched as it runs.
 status, body = s.call("POST", P, {"tags": {"serial": "SN-1", "line": "3"},
