@@ -41,11 +41,10 @@ HttpRequestParser::State HttpRequestParser::feed(const QByteArray& bytes) {
         m_buffer.remove(0, headEnd + 4);
         m_haveHead = true;
     }
-    if (m_buffer.size() > m_bodyLength) {
-        return refuse(400, "more bytes than the Content-Length");
-    }
-    if (m_buffer.size() == m_bodyLength) {
-        m_request.body = m_buffer;
+    // Bytes past the body (a pipelined request) are not read, however they arrived: the
+    // connection closes after its one answer.
+    if (m_buffer.size() >= m_bodyLength) {
+        m_request.body = m_buffer.left(m_bodyLength);
         m_buffer.clear();
         m_state = State::Done;
     }

@@ -1,7 +1,13 @@
 # SPDX-License-Identifier: Apache-2.0
-# `reburn3 serve` end to end against simulated devices (records in SQLite), its metrics
+# The request parser of `reburn3 serve` on its own; the service end to end against simulated devices (records in SQLite), its metrics
 # through promtool, and its records in a real PostgreSQL server. The last two are skipped
 # (exit 77) where promtool or the server is missing or cannot start.
+if(TARGET reburn3_serve)
+    add_executable(serve_unit_tests ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp)
+    target_link_libraries(serve_unit_tests PRIVATE reburn3_serve GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(serve_unit_tests PROPERTIES LABELS serve DISCOVERY_TIMEOUT 60)
+endif()
+
 if(TARGET reburn3 AND TARGET reburn3-sim)
     find_program(REBURN3_PYTHON3 python3)
     if(REBURN3_PYTHON3)
