@@ -24,9 +24,13 @@
 #   - the gang: 1, 4, 16 and 32 ports (--gang "COUNTS") in one `flash` process against as
 #     many simulators, and the same N as N separate processes, side by side: each port's
 #     wall / tick bound (the worst port's), CPU per port, peak RSS.
+#   - the station service: one round on 32 ports (--serve-ports N) by `flash --station`
+#     and by `reburn3 serve` with the page's live feed open, one
+#     after the other on the same simulators: the worst port's wall / tick bound of each,
+#     and the CPU the service adds over the station (in % of a core, over the round).
 # --quick: a 16 KiB image, one run, short micro-benchmarks, gang 1 and 4 (a smoke run).
 # --no-line-rate: leave the line rate out (it takes about 90 s a run).
-# --only "PARTS": only these of cli, line, gang, gui, micro (e.g. --only "line gang").
+# --only "PARTS": only these of cli, line, gang, serve, gui, micro (e.g. --only "line gang").
 # Figures only: nothing here fails on time. Measure on an idle machine (the load average
 # is printed before and after).
 set -euo pipefail
@@ -39,6 +43,7 @@ gui=1
 build=build-bench
 out=""
 gang_counts="1 4 16 32"
+serve_ports=32
 only=""
 line_rate=1
 while [ $# -gt 0 ]; do
@@ -46,12 +51,13 @@ while [ $# -gt 0 ]; do
         --runs) runs=$2; shift 2 ;;
         --quick) quick=1; runs=1; gang_counts="1 4"; shift ;;
         --gang) gang_counts=$2; shift 2 ;;
+        --serve-ports) serve_ports=$2; shift 2 ;;
         --no-line-rate) line_rate=0; shift ;;
         --only) only=" $2 "; shift 2 ;;
         --no-gui) gui=0; shift ;;
         --build) build=$2; shift 2 ;;
         --out) out=$2; shift 2 ;;
-        -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -60,6 +66,7 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 part() { [ -z "$only" ] || [[ "$only" == *" $1 "* ]]; }
 part line || line_rate=0
 part gang || gang_counts=""
+part serve || serve_ports=0
 part gui || gui=0
 
 scripts/bootstrap.sh
@@ -209,7 +216,7 @@ start_gang_sims() {
     : >"$work/gang.ports"
     gang_pids=()
     for k in $(seq 1 "$n"); do
-        "$sim" "$script" --lifetime 900 >"$work/gsim$k.out" 2>/dev/null &
+        "$sim" "$script" --lifetime 900 "${@:3}" >"$work/gsim$k.out" 2>/dev/null &
         gang_pids+=($!)
     done
     for k in $(seq 1 "$n"); do
@@ -267,6 +274,64 @@ if [ -n "$gang_counts" ] && [ -x /usr/bin/time ]; then
         say "  $n port(s), one process:  $one"
         say "  $n port(s), $n processes: ratio worst $sworst, mean $smean; $sep"
     done
+    say ""
+fi
+
+# --- the station service -------------------------------------------------------------
+if [ "$serve_ports" -gt 0 ] && [ -x /usr/bin/time ] && command -v curl >/dev/null; then
+    serve_script="$work/serve.pf3"
+    "$build/bench/make_bench_script" "$serve_script" $(( kib >= 64 ? 64 : kib )) 64
+    say "serve: $serve_ports ports, $(stat -c %s "$serve_script") bytes a port, one round; flash --station / serve with the feed open (medians of $runs)"
+    for i in $(seq 1 "$runs"); do
+        start_gang_sims "$serve_ports" "$serve_script" --stay
+        ports=()
+        while read -r p; do ports+=(--port "$p"); done <"$work/gang.ports"
+        # The station: one round, then the end of its input ends it.
+        /usr/bin/time -f '%U %S %e' -o "$work/st$i.time" "$reburn3" flash --station "${ports[@]}" \
+            --progress none --json --stats --quiet "$serve_script" </dev/null >"$work/st$i.all" 2>/dev/null || true
+        read -r user sys wall <"$work/st$i.time"
+        awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f\n", u + s }' >"$work/st$i.cpu"
+        echo "$wall" >"$work/st$i.wall"
+        ratios "$work/st$i.all" | cut -d' ' -f1 >"$work/st$i.worst"
+        # The service on the same simulators, with a page's live feed open throughout.
+        /usr/bin/time -f '%U %S %e' -o "$work/sv$i.time" "$reburn3" serve "${ports[@]}" \
+            --listen 127.0.0.1:0 --db "sqlite:$work/serve$i.sqlite" --json --stats --quiet \
+            "$serve_script" >"$work/sv$i.all" 2>"$work/sv$i.err" &
+        serve_pid=$!
+        url=""
+        for _ in $(seq 1 200); do
+            url=$(sed -n 's|.*serving on \(http://[^/]*\)/.*|\1|p' "$work/sv$i.err")
+            [ -n "$url" ] && break
+            sleep 0.05
+        done
+        curl -sN "$url/api/events" >"$work/feed$i.txt" &
+        feed_pid=$!
+        sleep 0.5
+        # The round's end as the page learns it: a state in the feed that says it is over.
+        seen=$(wc -l <"$work/feed$i.txt")
+        t0=$(date +%s.%N)
+        curl -s -X POST "$url/api/rounds" >/dev/null
+        until tail -n +$((seen + 1)) "$work/feed$i.txt" | grep -q '"running":false'; do sleep 0.1; done
+        t1=$(date +%s.%N)
+        kill "$feed_pid" 2>/dev/null || true
+        # The service itself, under /usr/bin/time: SIGTERM ends it cleanly.
+        kill -TERM $(cat "/proc/$serve_pid/task/$serve_pid/children")
+        wait "$serve_pid" "$feed_pid" 2>/dev/null || true
+        stop_gang_sims
+        # The whole process each, start to end, as for the station: its CPU over the
+        # round's wall.
+        read -r user sys _ < <(tail -n 1 "$work/sv$i.time")
+        awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f\n", u + s }' >"$work/sv$i.cpu"
+        awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }' >"$work/sv$i.wall"
+        ratios "$work/sv$i.all" | cut -d' ' -f1 >"$work/sv$i.worst"
+        awk -v a="$(cat "$work/st$i.cpu")" -v b="$(cat "$work/sv$i.cpu")" -v w="$(cat "$work/st$i.wall")" \
+            'BEGIN { printf "%.3f\n", 100 * (b - a) / w }' >"$work/add$i"
+        say "  run $i: flash --station worst $(cat "$work/st$i.worst"), CPU $(cat "$work/st$i.cpu") s in $(cat "$work/st$i.wall") s; serve worst $(cat "$work/sv$i.worst"), CPU $(cat "$work/sv$i.cpu") s in $(cat "$work/sv$i.wall") s; feed events $(grep -c '^event:' "$work/feed$i.txt")"
+    done
+    med() { for i in $(seq 1 "$runs"); do cat "$work/$1$i$2"; done | median; }
+    say "  flash --station: worst port's wall / tick bound $(med st .worst), CPU $(med st .cpu) s in $(med st .wall) s"
+    say "  serve (feed open): worst port's wall / tick bound $(med sv .worst), CPU $(med sv .cpu) s in $(med sv .wall) s"
+    say "  the service adds $(med add "") % of a core over flash --station"
     say ""
 fi
 

@@ -7,11 +7,14 @@
 #   scripts/bootstrap.sh package      and what making the Debian package needs
 #   scripts/bootstrap.sh windows      and the MinGW-w64 cross-build and Wine
 #   scripts/bootstrap.sh vm           and the serial lab's virtual machine (scripts/vm-serial.sh)
+#   scripts/bootstrap.sh serve        and what the tests of `reburn3 serve` and its page need
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev
     qt6-base-dev qt6-serialport-dev libgl-dev
+    # the records of `reburn3 serve` (Qt SQL's SQLite driver)
+    libqt6sql6-sqlite
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb jwm x11-utils xdotool fonts-dejavu-core
     python3 python3-jsonschema tmux
@@ -29,8 +32,14 @@ for extra in "$@"; do
             # initramfs (kmod: depmod for the unpacked modules); the kernel itself is
             # downloaded, never installed.
             packages+=(qemu-system-x86 busybox-static cpio kmod) ;;
+        serve)
+            # A real PostgreSQL server and its Qt driver for the records, promtool for
+            # the metrics.
+            packages+=(postgresql libqt6sql6-psql prometheus)
+            # The station page's test drives a real browser.
+            packages+=(chromium chromium-driver python3-selenium) ;;
         *)
-            echo "bootstrap: unknown set $extra (package, windows, vm)" >&2
+            echo "bootstrap: unknown set $extra (package, windows, vm, serve)" >&2
             exit 2 ;;
     esac
 done

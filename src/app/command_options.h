@@ -59,6 +59,23 @@ inline constexpr OptionSpec kPortsOptions[] = {
     {"json", 0, "", OptionValue::None, ""},
 };
 
+// `reburn3 serve`: the station service.
+inline constexpr OptionSpec kServeOptions[] = {
+    {"help", 'h', "", OptionValue::None, ""},
+    {"port", 'p', "DEVICE", OptionValue::Port, ""},
+    {"listen", 0, "ADDR:PORT", OptionValue::Text, ""},
+    {"db", 0, "URL", OptionValue::Text, ""},
+    {"token-file", 0, "FILE", OptionValue::File, ""},
+    {"log", 0, "FILE", OptionValue::File, ""},
+    {"tag", 0, "KEY=VALUE", OptionValue::Text, ""},
+    {"retries", 0, "N", OptionValue::Text, ""},
+    {"handshake-limit", 0, "SECONDS", OptionValue::Text, ""},
+    {"expect-sha256", 0, "HEX", OptionValue::Text, ""},
+    {"json", 0, "", OptionValue::None, ""},
+    {"stats", 0, "", OptionValue::None, ""},
+    {"quiet", 'q', "", OptionValue::None, ""},
+};
+
 // `reburn3 simulate` and `reburn3-sim`; the latter also takes --version.
 inline constexpr OptionSpec kSimulateOptions[] = {
     {"help", 'h', "", OptionValue::None, ""},
@@ -88,13 +105,17 @@ inline constexpr OptionSpec kSimulateOptions[] = {
 };
 
 // The commands of `reburn3`, in the order its help lists them.
-inline constexpr std::string_view kCommands[] = {"flash", "check", "ports", "simulate", "help"};
+inline constexpr std::string_view kCommands[] = {"flash", "check",    "ports",
+                                                 "serve", "simulate", "help"};
 
 // The table of `command` ("flash", ..., or "reburn3-sim" for the simulator's own program);
 // empty for a command without options. `reburn3 simulate` takes all but --version.
 inline std::span<const OptionSpec> commandOptions(std::string_view command) {
     if (command == "flash") {
         return kFlashOptions;
+    }
+    if (command == "serve") {
+        return kServeOptions;
     }
     if (command == "check") {
         return kCheckOptions;

@@ -61,9 +61,3 @@ add_library(reburn3_cli STATIC
 set_target_properties(reburn3_cli PROPERTIES AUTOMOC ON)
 target_link_libraries(reburn3_cli PUBLIC reburn3_adapters Qt6::Core Qt6::SerialPort)
 
-add_executable(reburn3 ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-target_link_libraries(reburn3 PRIVATE reburn3_cli)
-if(TARGET reburn3_sim)
-    target_link_libraries(reburn3 PRIVATE reburn3_sim)
-    target_compile_definitions(reburn3 PRIVATE REBURN3_HAVE_SIM)
-endif()

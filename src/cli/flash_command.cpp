@@ -72,19 +72,6 @@ std::string resolvedDevice(const std::string& port) {
     return resolvePortPath(port);
 }
 
-RunResult baseResult(const FlashOptions& options) {
-    RunResult r;
-    r.version = programVersion();
-    r.commit = buildCommit();
-    r.port = options.port;
-    // A port named by identity that matched no one device has no device.
-    r.device = options.port.empty() || namesByIdentity(options.port) ? std::string()
-                                                                     : resolvedDevice(options.port);
-    r.script = options.script.empty() ? std::string() : absolutePath(options.script);
-    r.startedAt = nowUtc();
-    return r;
-}
-
 // A command that ends before its session: nothing was sent.
 int endBeforeRun(RunResult result, RunReason reason, const std::string& detail,
                  const FlashOptions& options, AppendLog* log) {
@@ -165,8 +152,48 @@ int runOnce(FlashContext& context, const std::vector<std::string>& ports,
 
 }  // namespace
 
+RunResult baseResult(const FlashOptions& options) {
+    RunResult r;
+    r.version = programVersion();
+    r.commit = buildCommit();
+    r.port = options.port;
+    // A port named by identity that matched no one device has no device.
+    r.device = options.port.empty() || namesByIdentity(options.port) ? std::string()
+                                                                     : resolvedDevice(options.port);
+    r.script = options.script.empty() ? std::string() : absolutePath(options.script);
+    r.startedAt = nowUtc();
+    return r;
+}
+
 void reportNotStarted(RunReason reason, const std::string& detail, const FlashOptions& options) {
     endBeforeRun(baseResult(options), reason, detail, options, nullptr);
+}
+
+std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& snapshot) {
+    const FlashOptions& options = context.options;
+    std::string error;
+    // The files written besides the output, before the port is touched.
+    if (!options.logPath.empty() && !context.log.open(options.logPath, error)) {
+        return SharedProblem{
+            RunReason::OutputUnwritable,
+            "cannot write the log file " + displayName(options.logPath) + ": " + error};
+    }
+    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, error)) {
+        return SharedProblem{
+            RunReason::OutputUnwritable,
+            "cannot write the trace file " + displayName(options.tracePath) + ": " + error};
+    }
+    auto script = std::make_shared<ScriptFile>();
+    if (!script->open(resolveScriptPath(options.script))) {
+        return SharedProblem{RunReason::ScriptUnreadable, scriptOpenProblem(options.script)};
+    }
+    context.script = script;
+    if (!snapshot.create(error)) {
+        return SharedProblem{RunReason::ScriptUnreadable,
+                             std::string(texts::kNoScriptCopy) + error};
+    }
+    context.snapshot = &snapshot;
+    return std::nullopt;
 }
 
 int runFlash(const FlashOptions& options) {
@@ -174,37 +201,16 @@ int runFlash(const FlashOptions& options) {
     // cleanly; set up first, so that no signal finds the default action any more.
     SignalWatcher watcher;
     FlashContext context{options, baseResult(options), {}, {}, watcher, nullptr, nullptr, nullptr};
-    std::string error;
-    // The files written besides the output, before the port is touched.
-    if (!options.logPath.empty() && !context.log.open(options.logPath, error)) {
-        return endBeforeRun(
-            context.base, RunReason::OutputUnwritable,
-            "cannot write the log file " + displayName(options.logPath) + ": " + error, options,
-            nullptr);
-    }
-    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, error)) {
-        return endBeforeRun(
-            context.base, RunReason::OutputUnwritable,
-            "cannot write the trace file " + displayName(options.tracePath) + ": " + error, options,
-            &context.log);
-    }
-    // The script is opened once, before a port is touched; every check and every run of
-    // the series reads this open file.
-    auto script = std::make_shared<ScriptFile>();
-    if (!script->open(resolveScriptPath(options.script))) {
-        std::fprintf(stderr, "%s%s\n", std::string(text::kScriptUnreadable).c_str(),
-                     displayName(options.script).c_str());
-        return endBeforeRun(context.base, RunReason::ScriptUnreadable,
-                            scriptOpenProblem(options.script), options, &context.log);
-    }
-    context.script = script;
-    // The first check copies the script as it reads it; every run plays that copy.
     ScriptSnapshot snapshot;
-    if (!snapshot.create(error)) {
-        return endBeforeRun(context.base, RunReason::ScriptUnreadable,
-                            std::string(texts::kNoScriptCopy) + error, options, &context.log);
+    if (const std::optional<SharedProblem> problem = openShared(context, snapshot)) {
+        if (problem->reason == RunReason::ScriptUnreadable && !context.script) {
+            std::fprintf(stderr, "%s%s\n", std::string(text::kScriptUnreadable).c_str(),
+                         displayName(options.script).c_str());
+        }
+        return endBeforeRun(
+            context.base, problem->reason, problem->detail, options,
+            context.log.isOpen() || options.logPath.empty() ? &context.log : nullptr);
     }
-    context.snapshot = &snapshot;
     // Every port's ticks come from one timerfd: N ports wake the process once a tick.
     TickClock clock(WindowModel::kTimerInterval);
     context.clock = &clock;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@
 #include "cli/json_result.h"
 
 namespace reburn3::cli {
+
+struct FlashContext;
+class ScriptSnapshot;
 
 // --station: how a station waits for the next board(s) between rounds.
 enum class StationMode {
@@ -45,6 +49,20 @@ struct FlashOptions {
 // The end of a command that stopped before any download could start (a usage error
 // after --json, an unwritable log): the last line, and the JSON result with `json`.
 void reportNotStarted(RunReason reason, const std::string& detail, const FlashOptions& options);
+
+// What a command ended with before its first port: the reason and its words.
+struct SharedProblem {
+    RunReason reason = RunReason::None;
+    std::string detail;
+};
+
+// The result every download of the command starts from: version, port, device, script.
+RunResult baseResult(const FlashOptions& options);
+
+// Opens, before any port, what every download of a command shares: the --log and --trace
+// files, the script (once: every check and every run reads this open file) and the copy
+// its first check writes, which every run plays. Nothing when all is ready, else why not.
+std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& snapshot);
 
 // `reburn3 flash`: one download per port through the program's own procedures, each
 // driven by its 5 ms tick timer in one event loop; `repeat` of them in a row, or, at a

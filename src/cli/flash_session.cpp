@@ -73,6 +73,14 @@ ProgressMode progressOf(const FlashOptions& options, const PortTask& task) {
     return options.progress;
 }
 
+FlashOptions optionsOf(const FlashOptions& options, const PortTask& task) {
+    FlashOptions own = options;
+    if (task.tags) {
+        own.tags = *task.tags;
+    }
+    return own;
+}
+
 }  // namespace
 
 bool mayRetry(const RunResult& r) {
@@ -84,7 +92,7 @@ class FlashSession::Impl {
 public:
     Impl(FlashContext& context, PortTask task, Finished finished)
         : m_context(context),
-          m_options(context.options),
+          m_options(optionsOf(context.options, task)),
           m_task(std::move(task)),
           m_done(std::move(finished)),
           m_recorder(m_driver),
@@ -224,9 +232,10 @@ public:
             return;
         }
         m_reported = true;
-        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix);
+        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix, &m_told);
     }
     const RunResult& result() const { return m_result; }
+    const QJsonObject& told() const { return m_told; }
     const PortTask& task() const { return m_task; }
     const ProgramState& state() const { return m_form.state(); }
     ConsoleView& view() { return m_view; }
@@ -550,7 +559,7 @@ private:
     }
 
     FlashContext& m_context;
-    const FlashOptions& m_options;
+    const FlashOptions m_options;  // the command's, with the board's own tags
     PortTask m_task;
     Finished m_done;
     QtSerialDriver m_driver;
@@ -579,6 +588,7 @@ private:
     bool m_finished = false;
     bool m_reported = false;
     QJsonObject m_extra;  // what the JSON result adds: stats, reactive
+    QJsonObject m_told;   // the JSON result as told
     RunResult m_result;
 };
 
@@ -596,6 +606,9 @@ void FlashSession::endUnstarted(RunReason reason) {
 }
 void FlashSession::interrupt() {
     m_impl->interrupt();
+}
+const QJsonObject& FlashSession::told() const {
+    return m_impl->told();
 }
 bool FlashSession::finished() const {
     return m_impl->finished();

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <QJsonObject>
+
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +54,8 @@ struct PortTask {
     int round = 0;  // --station: the round; 0 outside a station
     // The rows of a gang's progress bars, drawn in place of the session's own bar.
     ScreenOverlay* overlay = nullptr;
+    // This board's tags instead of --tag's (a station service's round); none: --tag's.
+    std::optional<Tags> tags;
 };
 
 // One port's download through the program's own procedures: its own Form1 (engine,
@@ -84,6 +89,8 @@ public:
     void report();
     // How it ended, once finished().
     const RunResult& result() const;
+    // Its JSON result as told (the object `--json` prints), once reported().
+    const QJsonObject& told() const;
     const PortTask& task() const;
     const ProgramState& state() const;
     ConsoleView& view();

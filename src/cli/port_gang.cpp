@@ -92,12 +92,23 @@ void PortGang::startNextPort(std::size_t index) {
 void PortGang::startPort(std::size_t index, int attempt, std::vector<std::string> reasons) {
     const std::string& port = m_ports[index];
     const std::string prefix = m_ports.size() > 1 ? prefixOf(port) : std::string();
-    PortTask task{
-        port,    prefix,          attempt, std::move(reasons), attempt <= m_context.options.retries,
-        m_round, m_progress.get()};
+    PortTask task{port,
+                  prefix,
+                  attempt,
+                  std::move(reasons),
+                  attempt <= m_context.options.retries,
+                  m_round,
+                  m_progress.get(),
+                  std::nullopt};
+    if (index < m_boardTags.size()) {
+        task.tags = m_boardTags[index];
+    }
     m_sessions[index] = std::make_unique<FlashSession>(
         m_context, task, [this, index](const RunResult& r) { portEnded(index, r); });
     FlashSession& session = *m_sessions[index];
+    if (m_observer != nullptr) {
+        m_observer->portStarted(index, session);
+    }
     if (m_progress) {
         m_progress->setRow(index, prefix, &session.state(), &session.view());
     }
@@ -107,6 +118,15 @@ void PortGang::startPort(std::size_t index, int attempt, std::vector<std::string
     }
     if (session.prepare()) {
         session.begin();
+    }
+}
+
+void PortGang::abort() {
+    m_interrupted = true;
+    for (const std::unique_ptr<FlashSession>& session : m_sessions) {
+        if (session && !session->finished()) {
+            session->interrupt();
+        }
     }
 }
 
@@ -143,8 +163,16 @@ void PortGang::endWithoutRun(std::size_t index, RunReason reason, const std::str
     r.exitCode = exitCodeFor(r);
     AppendLog* log = reason == RunReason::OutputUnwritable ? nullptr : &m_context.log;
     const std::string prefix = m_ports.size() > 1 ? prefixOf(m_ports[index]) : std::string();
-    m_results[index] = reportEnd(r, m_context.options, log, {}, prefix);
+    FlashOptions options = m_context.options;
+    if (index < m_boardTags.size()) {
+        options.tags = m_boardTags[index];
+    }
+    QJsonObject told;
+    m_results[index] = reportEnd(r, options, log, {}, prefix, &told);
     m_ended[index] = true;
+    if (m_observer != nullptr) {
+        m_observer->portEnded(index, m_results[index], told);
+    }
     if (--m_left == 0) {
         m_loop->quit();
     }
@@ -195,6 +223,9 @@ void PortGang::portEnded(std::size_t index, const RunResult& result) {
     }
     m_results[index] = session.result();
     m_ended[index] = true;
+    if (m_observer != nullptr) {
+        m_observer->portEnded(index, m_results[index], session.told());
+    }
     if (--m_left == 0) {
         m_loop->quit();
     }

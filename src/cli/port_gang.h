@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <QJsonObject>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +13,17 @@
 namespace reburn3::cli {
 
 class GangProgress;
+
+// Who watches a gang besides its terminal (the station service): each attempt of a port
+// as it starts, and each board's end once it is told (--log line written), with its JSON
+// result as `--json` prints it. Told in the gang's own event loop; a session is valid
+// from its start until its port's end.
+class GangObserver {
+public:
+    virtual ~GangObserver() = default;
+    virtual void portStarted(std::size_t index, const FlashSession& session) = 0;
+    virtual void portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) = 0;
+};
 
 // One round of downloads: a session per port, all in one event loop, each with its own
 // engine, driver and state record, so that a port that fails never disturbs another.
@@ -26,6 +39,14 @@ public:
 
     // Runs every port to its end; the results in the order of the ports.
     std::vector<RunResult> run();
+
+    // Told of every port's start and end from now on; null: no one.
+    void setObserver(GangObserver* observer) { m_observer = observer; }
+    // The tags of each board (by port index) instead of --tag's; empty: --tag's for all.
+    void setBoardTags(std::vector<Tags> tags) { m_boardTags = std::move(tags); }
+    // Ends the round as "Abort Process" ends a run: every running port is aborted, every
+    // port not yet started ends unstarted. Each is told as interrupted.
+    void abort();
 
     // The line prefix of a port in a gang: "[COM3] ".
     static std::string prefixOf(const std::string& port);
@@ -47,6 +68,8 @@ private:
     std::unique_ptr<GangProgress> m_progress;
     std::size_t m_left = 0;
     bool m_interrupted = false;
+    GangObserver* m_observer = nullptr;
+    std::vector<Tags> m_boardTags;
     class Loop;
     std::unique_ptr<Loop> m_loop;
 };

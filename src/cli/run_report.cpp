@@ -44,7 +44,7 @@ std::size_t worstLogLine(const RunResult& base, const FlashOptions& options) {
 }
 
 RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLog* log,
-                    const QJsonObject& extra, const std::string& prefix) {
+                    const QJsonObject& extra, const std::string& prefix, QJsonObject* jsonTold) {
     RunResult result = told;
     std::string logFailure;
     // The record first: a line that could not be written is the command's failure, and
@@ -64,7 +64,7 @@ RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLo
         std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result, logFailure).c_str());
         std::fflush(stderr);
     }
-    if (options.json) {
+    if (options.json || jsonTold != nullptr) {
         QJsonObject object = resultJson(result, options.tags);
         if (logFailed(result)) {
             // The log's failure is the result's detail; the download's own moves aside.
@@ -76,7 +76,12 @@ RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLo
         for (auto it = extra.begin(); it != extra.end(); ++it) {
             object.insert(it.key(), it.value());
         }
-        printJsonLine(object);
+        if (options.json) {
+            printJsonLine(object);
+        }
+        if (jsonTold != nullptr) {
+            *jsonTold = object;
+        }
     }
     return result;
 }

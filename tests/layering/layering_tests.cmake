@@ -12,7 +12,7 @@ set_tests_properties(layering.includes PROPERTIES LABELS layering)
 
 set(layers base script serial engine ui app)
 if(TARGET reburn3_adapters)
-    list(APPEND layers adapters)
+    list(APPEND layers adapters sim cli serve)
 endif()
 foreach(layer ${layers})
     add_executable(layer_link_${layer} ${CMAKE_CURRENT_LIST_DIR}/link_main.cpp)

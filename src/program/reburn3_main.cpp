@@ -26,9 +26,9 @@
 #include "cli/verdict.h"
 #include "serial/port_map.h"
 
-#ifdef REBURN3_HAVE_SIM
+#include "serve/serve_command.h"
+#include "serve/serve_options.h"
 #include "sim/simulate_command.h"
-#endif
 
 namespace {
 
@@ -44,6 +44,7 @@ constexpr const char* kUsage =
     "  flash --port DEVICE|COMn SCRIPT  download SCRIPT (a .pf3 programming script)\n"
     "  check SCRIPT                     check SCRIPT without opening a port\n"
     "  ports                            list the serial ports and the COM1-COM8 map\n"
+    "  serve --port DEVICE SCRIPT       the station service: a page and an HTTP API\n"
     "  simulate [options] SCRIPT        run a simulated ORX-716 on a pseudo-terminal\n"
     "  help [COMMAND]                   this help, or a command's own\n"
     "\n"
@@ -599,7 +600,7 @@ int main(int argc, char** argv) {
     catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command != "flash") {
+    if (command != "flash" && command != "serve") {
         releaseEndSignals();
     }
 
@@ -618,13 +619,8 @@ int main(int argc, char** argv) {
 
     // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
     if (command == "simulate") {
-#ifdef REBURN3_HAVE_SIM
         return reburn3::sim::simulateCommand(std::vector<std::string>(argv + 2, argv + argc),
                                              "reburn3 simulate");
-#else
-        std::fputs("reburn3: this build has no simulator\n", stderr);
-        return kExitUsage;
-#endif
     }
 
     // Qt's own event dispatcher rather than glib's: nothing here needs glib, and a
@@ -642,6 +638,9 @@ int main(int argc, char** argv) {
     if (command == "check") {
         return checkCommand(argc, argv);
     }
+    if (command == "serve") {
+        return reburn3::serve::serveCommand(argc, argv);
+    }
     if (command == "ports") {
         return simpleCommand("ports", kPortsUsage, {}, argc, argv, false, portsCommand);
     }
@@ -653,10 +652,10 @@ int main(int argc, char** argv) {
             printHelp(kCheckUsage, checkExitCodeHelp());
         } else if (topic == "ports") {
             printHelp(kPortsUsage);
-#ifdef REBURN3_HAVE_SIM
+        } else if (topic == "serve") {
+            printHelp(reburn3::serve::kServeUsage);
         } else if (topic == "simulate") {
             std::fputs(reburn3::sim::simulateUsage("reburn3 simulate").c_str(), stdout);
-#endif
         } else {
             return usageError("no help on " + topic, "");
         }

@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "serve/metrics.h"
+
+#include <cstdio>
+
+namespace reburn3::serve {
+
+namespace {
+
+// A label value as the text format takes it: backslash, double quote and newline escaped.
+QByteArray label(const QString& value) {
+    QByteArray out;
+    for (const char c : value.toUtf8()) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray number(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+}
+
+template <std::size_t N>
+void histogram(QByteArray& out, const char* name, const char* help, const Histogram<N>& h) {
+    out += QByteArray("# HELP ") + name + " " + help + "\n# TYPE " + name + " histogram\n";
+    for (std::size_t i = 0; i < N; ++i) {
+        out += QByteArray(name) + "_bucket{le=\"" + number(h.bounds[i]) + "\"} " +
+               QByteArray::number(static_cast<qulonglong>(h.counts[i])) + "\n";
+    }
+    out += QByteArray(name) + "_bucket{le=\"+Inf\"} " +
+           QByteArray::number(static_cast<qulonglong>(h.count)) + "\n";
+    out += QByteArray(name) + "_sum " + number(h.sum) + "\n";
+    out +=
+        QByteArray(name) + "_count " + QByteArray::number(static_cast<qulonglong>(h.count)) + "\n";
+}
+
+void single(QByteArray& out, const char* name, const char* type, const char* help, double v) {
+    out += QByteArray("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
+           name + " " + number(v) + "\n";
+}
+
+}  // namespace
+
+void Metrics::roundStarted() {
+    ++m_rounds;
+    m_haveTick = false;
+}
+
+void Metrics::board(const QString& port, const QString& result, const QString& reason,
+                    double seconds) {
+    ++m_boards[{port, result, reason}];
+    m_seconds.observe(seconds);
+}
+
+void Metrics::tick(int periodMs) {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_haveTick) {
+        const double period = std::chrono::duration<double>(now - m_lastTick).count();
+        const double late = period - periodMs / 1000.0;
+        m_lateness.observe(late > 0 ? late : 0.0);
+    }
+    m_lastTick = now;
+    m_haveTick = true;
+}
+
+QByteArray Metrics::text(bool running, bool healthy, std::size_t feedClients,
+                         int connections) const {
+    QByteArray out;
+    out +=
+        "# HELP reburn3_boards_total Boards ended, by port, result and reason.\n"
+        "# TYPE reburn3_boards_total counter\n";
+    for (const auto& [key, count] : m_boards) {
+        const auto& [port, result, reason] = key;
+        out += "reburn3_boards_total{port=\"" + label(port) + "\",result=\"" + label(result) +
+               "\",reason=\"" + label(reason) + "\"} " +
+               QByteArray::number(static_cast<qulonglong>(count)) + "\n";
+    }
+    histogram(out, "reburn3_download_seconds", "Time from the start of a board's run to its end.",
+              m_seconds);
+    histogram(out, "reburn3_tick_lateness_seconds",
+              "How much later than its 5 ms period each tick of the gang came.", m_lateness);
+    single(out, "reburn3_rounds_total", "counter", "Rounds started.",
+           static_cast<double>(m_rounds));
+    single(out, "reburn3_record_write_failures_total", "counter",
+           "Board records the database did not take.", static_cast<double>(m_writeFailures));
+    single(out, "reburn3_round_running", "gauge", "1 while a round runs.", running ? 1 : 0);
+    single(out, "reburn3_healthy", "gauge", "1 while every record has been written.",
+           healthy ? 1 : 0);
+    single(out, "reburn3_feed_clients", "gauge", "Pages following the live feed.",
+           static_cast<double>(feedClients));
+    single(out, "reburn3_http_connections", "gauge", "Open HTTP connections.", connections);
+    return out;
+}
+
+}  // namespace reburn3::serve

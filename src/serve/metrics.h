@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <tuple>
+
+namespace reburn3::serve {
+
+// A histogram in the Prometheus sense: cumulative buckets, a sum and a count.
+template <std::size_t N>
+struct Histogram {
+    std::array<double, N> bounds;
+    std::array<std::uint64_t, N> counts{};
+    double sum = 0.0;
+    std::uint64_t count = 0;
+
+    void observe(double value) {
+        for (std::size_t i = 0; i < N; ++i) {
+            counts[i] += value <= bounds[i] ? 1U : 0U;
+        }
+        sum += value;
+        ++count;
+    }
+};
+
+// GET /metrics, in the Prometheus text format 0.0.4: boards by port, result and reason;
+// download seconds and the lateness of the gang's ticks as histograms; rounds, records
+// that could not be written, the feed's clients and whether the station is healthy.
+class Metrics {
+public:
+    void roundStarted();
+    void board(const QString& port, const QString& result, const QString& reason, double seconds);
+    void recordWriteFailed() { ++m_writeFailures; }
+    // One expiry of the gang's tick clock: how much later than its period it came.
+    void tick(int periodMs);
+
+    QByteArray text(bool running, bool healthy, std::size_t feedClients, int connections) const;
+
+private:
+    std::map<std::tuple<QString, QString, QString>, std::uint64_t> m_boards;
+    Histogram<10> m_seconds{{1, 2, 5, 10, 20, 30, 60, 120, 300, 600}};
+    Histogram<8> m_lateness{{0.0002, 0.0005, 0.001, 0.002, 0.005, 0.01, 0.05, 0.25}};
+    std::chrono::steady_clock::time_point m_lastTick{};
+    bool m_haveTick = false;
+    std::uint64_t m_rounds = 0;
+    std::uint64_t m_writeFailures = 0;
+};
+
+}  // namespace reburn3::serve

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+#include "cli/flash_command.h"
+
+namespace reburn3::serve {
+
+// The port the service listens on unless --listen says otherwise.
+inline constexpr quint16 kDefaultPort = 7160;
+
+struct ServeOptions {
+    cli::FlashOptions flash;  // ports, script, log, tags, retries, ... as `flash` takes them
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = kDefaultPort;  // 0: any free port
+    std::string db;               // --db URL; empty: reburn3-records.sqlite here
+    QByteArray token;             // from --token-file; empty: none
+    bool loopback() const { return address.isLoopback(); }
+};
+
+// The help of `reburn3 serve`.
+extern const char* const kServeUsage;
+
+// Parses `reburn3 serve`'s words (argv[2] on). 0: go on; else the exit code (the help
+// shown: 0 with `help` set, a usage error told: 2).
+int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help);
+
+// The rules of a tag, the same for --tag and for a round's tags: a key of 1 to 64
+// letters, digits, '-', '_' or '.', a value of at most 256 characters and no control
+// characters. False with the reason in `why`.
+bool checkTag(const QString& key, const QString& value, QString& why);
+inline constexpr int kMaxTags = 32;
+
+}  // namespace reburn3::serve

@@ -1,0 +1,289 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "serve/station_state.h"
+
+#include <QJsonArray>
+#include <QSerialPortInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "app/version.h"
+#include "base/program_state.h"
+#include "cli/exit_codes.h"
+#include "cli/json_result.h"
+#include "cli/port_path.h"
+#include "cli/signal_watcher.h"
+#include "serial/port_map.h"
+#include "serve/event_feed.h"
+#include "serve/metrics.h"
+#include "serve/record_store.h"
+#include "serve/record_writer.h"
+
+namespace reburn3::serve {
+
+namespace {
+
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string deviceOf(const std::string& port) {
+    if (const std::optional<int> com = parseComName(port)) {
+        return portDevice(*com);
+    }
+    return cli::resolvePortPath(port);
+}
+
+// The USB serial number of the adapter behind `device`, else its vendor:product; "" for
+// a port that is no USB adapter (a pseudo-terminal, a built-in UART). `present` is the
+// system's list of ports, taken once for every port of the station.
+QString identityOf(const std::string& device, const QList<QSerialPortInfo>& present) {
+    std::error_code error;
+    const QString real = QString::fromStdString(std::filesystem::canonical(device, error).string());
+    for (const QSerialPortInfo& info : present) {
+        if (info.systemLocation() != real) {
+            continue;
+        }
+        if (!info.serialNumber().isEmpty()) {
+            return info.serialNumber();
+        }
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+            return QStringLiteral("%1:%2")
+                .arg(info.vendorIdentifier(), 4, 16, QChar('0'))
+                .arg(info.productIdentifier(), 4, 16, QChar('0'));
+        }
+    }
+    return {};
+}
+
+QJsonValue yieldOf(int completed, int boards) {
+    return boards == 0 ? QJsonValue(QJsonValue::Null)
+                       : QJsonValue(static_cast<double>(completed) / boards);
+}
+
+}  // namespace
+
+QJsonObject tagsJson(const cli::Tags& tags) {
+    QJsonObject o;
+    for (const auto& [key, value] : tags) {
+        o.insert(text(key), text(value));
+    }
+    return o;
+}
+
+StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer,
+                           Metrics& metrics, EventFeed& feed)
+    : m_context(context),
+      m_setup(std::move(setup)),
+      m_writer(writer),
+      m_metrics(metrics),
+      m_feed(feed),
+      m_ports(m_setup.ports.size()),
+      m_round(m_setup.lastRound) {
+    const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
+    for (std::size_t i = 0; i < m_ports.size(); ++i) {
+        const std::string device = deviceOf(m_setup.ports[i]);
+        m_ports[i].device = text(device);
+        m_ports[i].identity = identityOf(device, present);
+    }
+}
+
+StationState::~StationState() = default;
+
+std::optional<std::size_t> StationState::portIndex(const QString& port) const {
+    for (std::size_t i = 0; i < m_setup.ports.size(); ++i) {
+        if (text(m_setup.ports[i]) == port) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+bool StationState::ending() const {
+    return m_context.watcher.raised();
+}
+
+int StationState::startRound(RoundRequest request) {
+    m_starting = true;
+    ++m_round;
+    for (const std::size_t i : request.ports) {
+        m_ports[i].state = "waiting";
+        m_ports[i].reason.clear();
+        m_ports[i].recordsDone = 0;
+    }
+    m_feed.changed();
+    QTimer::singleShot(
+        0, this, [this, request = std::move(request)]() mutable { runRound(std::move(request)); });
+    return m_round;
+}
+
+void StationState::runRound(RoundRequest request) {
+    std::vector<std::string> ports;
+    for (const std::size_t i : request.ports) {
+        ports.push_back(m_setup.ports[i]);
+    }
+    m_roundPorts = request.ports;
+    m_roundTags = request.tags;
+    cli::PortGang gang(m_context, ports, m_round);
+    gang.setObserver(this);
+    gang.setBoardTags(request.tags);
+    m_gang = &gang;
+    m_starting = false;
+    m_metrics.roundStarted();
+    if (m_context.watcher.raised()) {
+        gang.abort();
+    }
+    // The gang's loop turns until every port has ended; the service answers meanwhile.
+    gang.run();
+    m_gang = nullptr;
+    m_roundPorts.clear();
+    endRoundOnceWritten();
+}
+
+void StationState::endRoundOnceWritten() {
+    m_feed.changed();
+    if (!running()) {
+        emit roundEnded();
+    }
+}
+
+bool StationState::abort() {
+    if (m_gang == nullptr) {
+        return false;
+    }
+    m_gang->abort();
+    return true;
+}
+
+void StationState::portStarted(std::size_t index, const cli::FlashSession& session) {
+    Port& port = m_ports[m_roundPorts[index]];
+    port.session = &session;
+    port.state = "waiting";
+    m_feed.changed();
+}
+
+void StationState::portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) {
+    const std::size_t at = m_roundPorts[index];
+    Port& port = m_ports[at];
+    port.session = nullptr;
+    const cli::Tags& tags = m_roundTags[index];
+
+    BoardRow row;
+    row.round = result.round;
+    row.port = text(result.port);
+    row.device = text(result.device);
+    row.outcome = text(cli::resultName(result));
+    row.reason = text(cli::reasonWord(result));
+    row.records = static_cast<qint64>(result.recordsDone);
+    row.recordsTotal = static_cast<qint64>(result.records);
+    row.seconds = static_cast<double>(result.durationMs) / 1000.0;
+    row.exitCode = result.exitCode;
+    row.tags = tagsJson(tags);
+    row.station = text(m_setup.station);
+    row.scriptSha256 = text(result.sha256);
+    row.startedAt = text(result.startedAt);
+    row.endedAt = text(result.endedAt);
+    row.result = told;  // the result object `flash --json` prints, from the same code
+
+    // The row first: the board's end is shown only once its record is safe.
+    port.writing = true;
+    port.recordsDone = row.records;
+    port.recordsTotal = row.recordsTotal;
+    ++m_unwritten;
+    m_writer.write(row, this, [this, at, row](std::optional<qint64> id, const QString& error) {
+        rowWritten(at, row, id, error);
+    });
+}
+
+void StationState::rowWritten(std::size_t at, const BoardRow& row, std::optional<qint64> id,
+                              const QString& error) {
+    Port& port = m_ports[at];
+    --m_unwritten;
+    port.writing = false;
+    if (!id) {
+        m_fault = error;
+        m_metrics.recordWriteFailed();
+        std::fprintf(stderr,
+                     "reburn3: RECORD NOT WRITTEN: %s (round %d, port %s); no further "
+                     "round starts\n",
+                     error.toUtf8().constData(), row.round, row.port.toUtf8().constData());
+        std::fflush(stderr);
+    }
+    const bool completed = row.exitCode == cli::kExitCompleted;
+    m_metrics.board(row.port, row.outcome, row.reason, row.seconds);
+    if (!row.scriptSha256.isEmpty()) {
+        m_setup.scriptSha256 = row.scriptSha256;
+    }
+    m_scriptRecords = row.recordsTotal > 0 ? row.recordsTotal : m_scriptRecords;
+    port.state = row.reason == "interrupted" ? "aborted" : completed ? "completed" : "failed";
+    port.reason = completed ? QString() : row.reason;
+    port.last = row.result;
+    port.hasLast = true;
+    ++port.boards;
+    port.completed += completed ? 1 : 0;
+    if (id) {
+        m_feed.record(RecordStore::rowJson(*id, row));
+    }
+    if (m_gang == nullptr && !m_starting) {
+        endRoundOnceWritten();
+    } else {
+        m_feed.changed();
+    }
+}
+
+QJsonObject StationState::stateJson() const {
+    QJsonArray ports;
+    int boards = 0;
+    int completed = 0;
+    for (std::size_t i = 0; i < m_ports.size(); ++i) {
+        const Port& p = m_ports[i];
+        qint64 done = p.recordsDone;
+        qint64 total = p.recordsTotal;
+        QString state = p.state;
+        if (p.writing) {
+            state = "running";
+        } else if (p.session != nullptr) {
+            const ProgramState& s = p.session->state();
+            done = s.RecordsDone;
+            total = s.RecordsTotal > 0 ? s.RecordsTotal : total;
+            state = s.ProgramMode != 0 ? "running" : "waiting";
+        }
+        boards += p.boards;
+        completed += p.completed;
+        ports.append(QJsonObject{{"port", text(m_setup.ports[i])},
+                                 {"device", p.device},
+                                 {"identity", p.identity},
+                                 {"state", state},
+                                 {"recordsDone", done},
+                                 {"recordsTotal", total},
+                                 {"reason", p.reason},
+                                 {"last", p.hasLast ? QJsonValue(p.last) : QJsonValue()},
+                                 {"boards", p.boards},
+                                 {"completed", p.completed},
+                                 {"yield", yieldOf(p.completed, p.boards)}});
+    }
+    QJsonObject state{{"version", text(programVersion())},
+                      {"station", text(m_setup.station)},
+                      {"listen", m_setup.listen},
+                      {"ok", m_fault.isEmpty()},
+                      {"script", QJsonObject{{"name", m_setup.scriptName},
+                                             {"sha256", m_setup.scriptSha256},
+                                             {"records", m_scriptRecords}}},
+                      {"round", QJsonObject{{"number", m_round},
+                                            {"running", running()},
+                                            {"nextTags", tagsJson(m_context.options.tags)}}},
+                      {"counts", QJsonObject{{"boards", boards},
+                                             {"completed", completed},
+                                             {"failed", boards - completed},
+                                             {"yield", yieldOf(completed, boards)}}},
+                      {"ports", ports},
+                      {"tokenRequired", m_setup.tokenRequired}};
+    if (!m_fault.isEmpty()) {
+        state.insert("error", m_fault);
+    }
+    return state;
+}
+
+}  // namespace reburn3::serve

@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/flash_session.h"
+#include "cli/port_gang.h"
+
+namespace reburn3::serve {
+
+class EventFeed;
+class Metrics;
+class RecordWriter;
+struct BoardRow;
+
+// What a POST /api/rounds asks for, already validated: ports by index, and the tags of
+// each of those boards (the command's --tag, then the round's, then the board's own).
+struct RoundRequest {
+    std::vector<std::size_t> ports;
+    std::vector<cli::Tags> tags;
+};
+
+// The station the service runs: its ports, their rounds and what each board did. A round
+// is a PortGang like a round of `flash --station`, run in the service's event loop (the
+// gang's own loop turns the HTTP sockets too); every board's row is written to the
+// database (by the writer's thread) before its end is shown in the state or the feed, and
+// the round is over only once every row is written. A row that cannot be written makes
+// the station unhealthy: it says so and starts no further round.
+class StationState : public QObject, public cli::GangObserver {
+    Q_OBJECT
+public:
+    struct Setup {
+        std::vector<std::string> ports;  // as given
+        std::string station;             // host name, as the --log line has it
+        QString listen;                  // ADDR:PORT
+        bool tokenRequired = false;
+        QString scriptName;
+        QString scriptSha256;  // until a round's check says it
+        int lastRound = 0;     // the station's last round in the records, before this start
+    };
+
+    StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer, Metrics& metrics,
+                 EventFeed& feed);
+    ~StationState() override;
+
+    const Setup& setup() const { return m_setup; }
+    const cli::Tags& commandTags() const { return m_context.options.tags; }
+    // The index of a port as given; nothing when the station has no such port.
+    std::optional<std::size_t> portIndex(const QString& port) const;
+
+    bool running() const { return m_gang != nullptr || m_starting || m_unwritten > 0; }
+    // A signal has come: the service is ending and starts nothing more.
+    bool ending() const;
+    // Empty while healthy; else why not (a record that could not be written).
+    const QString& fault() const { return m_fault; }
+    // Starts a round in the next turn of the event loop; its number.
+    int startRound(RoundRequest request);
+    // Aborts the round running; false when none is.
+    bool abort();
+
+    QJsonObject stateJson() const;
+
+signals:
+    void roundEnded();
+
+public:
+    void portStarted(std::size_t index, const cli::FlashSession& session) override;
+    void portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) override;
+
+private:
+    struct Port {
+        QString device;
+        QString identity;
+        QString state = "idle";
+        const cli::FlashSession* session = nullptr;
+        QString reason;
+        qint64 recordsDone = 0;
+        qint64 recordsTotal = 0;
+        QJsonObject last;
+        bool hasLast = false;
+        bool writing = false;  // its row is on its way to the database
+        int boards = 0;
+        int completed = 0;
+    };
+    void runRound(RoundRequest request);
+    void rowWritten(std::size_t at, const BoardRow& row, std::optional<qint64> id,
+                    const QString& error);
+    void endRoundOnceWritten();
+
+    cli::FlashContext& m_context;
+    Setup m_setup;
+    RecordWriter& m_writer;
+    Metrics& m_metrics;
+    EventFeed& m_feed;
+    std::vector<Port> m_ports;
+    std::vector<std::size_t> m_roundPorts;  // gang index -> port index, of the round running
+    std::vector<cli::Tags> m_roundTags;
+    cli::PortGang* m_gang = nullptr;
+    bool m_starting = false;
+    int m_unwritten = 0;  // rows given to the writer and not yet written
+    int m_round = 0;
+    qint64 m_scriptRecords = 0;
+    QString m_fault;
+};
+
+// The tags in a JSON object, in their order.
+QJsonObject tagsJson(const cli::Tags& tags);
+
+}  // namespace reburn3::serve
