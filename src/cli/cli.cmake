@@ -26,6 +26,8 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.h
     ${CMAKE_CURRENT_LIST_DIR}/json_result.cpp
     ${CMAKE_CURRENT_LIST_DIR}/json_result.h
+    ${CMAKE_CURRENT_LIST_DIR}/option_table.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/option_table.h
     ${CMAKE_CURRENT_LIST_DIR}/output_files.cpp
     ${CMAKE_CURRENT_LIST_DIR}/output_files.h
     ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.cpp

@@ -20,6 +20,7 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
+#include "cli/option_table.h"
 #include "cli/port_identity.h"
 #include "cli/signal_watcher.h"
 #include "cli/standard_descriptors.h"
@@ -294,23 +295,6 @@ bool parseBaud(const QString& word, std::uint32_t& baud) {
     return true;
 }
 constexpr const char* kBaudError = "--baud takes a line rate in baud, 1 to 10000000";
-
-// The options of `command`, from its table (the one the shell completion reads too).
-void addOptions(QCommandLineParser& parser, std::string_view command) {
-    for (const OptionSpec& o : commandOptions(command)) {
-        QStringList names;
-        if (o.shortName != 0) {
-            names << QString(QChar::fromLatin1(o.shortName));
-        }
-        names << QString::fromLatin1(o.name.data(), static_cast<qsizetype>(o.name.size()));
-        parser.addOption(o.valueName.empty()
-                             ? QCommandLineOption(names)
-                             : QCommandLineOption(names, QString(),
-                                                  QString::fromLatin1(
-                                                      o.valueName.data(),
-                                                      static_cast<qsizetype>(o.valueName.size()))));
-    }
-}
 
 // Parses the words after the command name. False, with the message, on a usage error.
 // `raw` keeps the words as the bytes given, so that a file name that is not valid text

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/command_options.h"
 #include "cli/exit_codes.h"
+#include "cli/option_table.h"
 #include "cli/port_identity.h"
 #include "serial/port_map.h"
 
@@ -138,19 +138,7 @@ bool checkTag(const QString& key, const QString& value, QString& why) {
 
 int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) {
     QCommandLineParser parser;
-    for (const OptionSpec& o : commandOptions("serve")) {
-        QStringList names;
-        if (o.shortName != 0) {
-            names << QString(QChar::fromLatin1(o.shortName));
-        }
-        names << QString::fromLatin1(o.name.data(), static_cast<qsizetype>(o.name.size()));
-        parser.addOption(o.valueName.empty()
-                             ? QCommandLineOption(names)
-                             : QCommandLineOption(names, QString(),
-                                                  QString::fromLatin1(
-                                                      o.valueName.data(),
-                                                      static_cast<qsizetype>(o.valueName.size()))));
-    }
+    cli::addOptions(parser, "serve");
     QStringList words{QStringLiteral("reburn3 serve")};
     for (int i = 2; i < argc; ++i) {
         QStringDecoder decoder(QStringDecoder::Utf8);
