@@ -78,8 +78,14 @@ bool tagsFrom(const QJsonValue& value, const QString& where, cli::Tags& tags, QS
     return true;
 }
 
-QByteArray csvField(const QString& text) {
+// A field quoted for CSV. A text a spreadsheet would take for a formula (a tag, a port
+// name, a detail can hold anything a scanner or a caller typed) is led by an apostrophe,
+// so that opening the file never runs it.
+QByteArray csvField(const QString& text, bool isText) {
     QString out = text;
+    if (isText && !out.isEmpty() && QStringLiteral("=+-@\t\r").contains(out.front())) {
+        out.prepend('\'');
+    }
     out.replace('"', "\"\"");
     return "\"" + out.toUtf8() + "\"";
 }
@@ -100,15 +106,17 @@ QByteArray csvOf(const QJsonArray& rows) {
         for (const char* c : kColumns) {
             const QJsonValue field = row.value(QLatin1String(c));
             QString text;
+            bool isText = true;
             if (field.isObject()) {
                 text = QString::fromUtf8(
                     QJsonDocument(field.toObject()).toJson(QJsonDocument::Compact));
             } else if (field.isDouble()) {
                 text = QString::number(field.toDouble(), 'g', 15);
+                isText = false;
             } else {
                 text = field.toString();
             }
-            line += (line.isEmpty() ? "" : ",") + csvField(text);
+            line += (line.isEmpty() ? "" : ",") + csvField(text, isText);
         }
         out += line + "\r\n";
     }
