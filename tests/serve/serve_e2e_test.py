@@ -109,29 +109,40 @@ status, page = s.call("GET", "/api/records")
 rows = page["records"]
 logs = [json.loads(line) for line in open(s.log)]
 check(len(rows) == 2 and page["next"] == rows[-1]["id"], "two rows: %s" % page)
-for row, log in zip(rows, logs):
+log_by_port = {log["port"]: log for log in logs}
+check(len(log_by_port) == 2, "a --log line per board: %s" % logs)
+for row in rows:
+    log = log_by_port[row["port"]]
     result = by_port[row["port"]]
     check(row["result"] == result, "the row's result is the --json result")
-    check(log["port"] == row["port"] and log["host"] == row["station"], "row and --log line")
+    check(log["host"] == row["station"], "row and --log line")
     check(row["scriptSha256"] == log["sha256"] and row["outcome"] == "completed", row)
     check(row["records"] == log["recordsDone"] and row["endedAt"] == log["endedAt"], row)
     check(row["tags"] == log["tags"], "tags of the row and the log line")
-check(rows[0]["tags"] == {"serial": "SN-1", "line": "3"}, rows[0]["tags"])
-check(rows[1]["tags"] == {"serial": "SN-2", "line": "3"}, rows[1]["tags"])
+# The two boards end in either order, so their rows are matched by port.
+tags = {row["port"]: row["tags"] for row in rows}
+check(tags == {s.ports[0]: {"serial": "SN-1", "line": "3"},
+               s.ports[1]: {"serial": "SN-2", "line": "3"}}, tags)
 csv_text = s.call("GET", "/api/records?format=csv")[1]
 csv_lines = csv_text.strip().split("\r\n")
 check(csv_lines[0].startswith("id,round,port") and len(csv_lines) == 3, csv_text)
 check(s.call("GET", "/api/records?since=%d" % rows[0]["id"])[1]["records"] == rows[1:], "since")
 
 # The feed: the state on connect, progress while running, each row once written.
+deadline = time.time() + 10  # the feed's reader may lag behind the service on a busy machine
+while sum(e[0] == "record" for e in events) < len(rows) and time.time() < deadline:
+    time.sleep(0.05)
 names = [e[0] for e in events]
 check(names and names[0] == "state", "the feed starts with the state")
 fed = [e[1] for e in events if e[0] == "record"]
 check(fed == rows, "the feed's records are the rows")
 progress = [e for e in events if e[0] == "state" and e[1]["round"]["running"]]
 check(len(progress) >= 3, "progress states while running: %d" % len(progress))
-gaps = [b[2] - a_[2] for a_, b in zip(progress, progress[1:])]
-check(min(gaps) > 0.1, "state pushes coalesced: %s" % min(gaps))
+# At most one state every 200 ms, counted against the round's own length: a reader that
+# falls behind may receive several at once, but it can never receive more than were sent.
+longest = max(r["durationMs"] for r in results) / 1000.0
+check(len(progress) <= 1.5 * longest / 0.2 + 5,
+      "state pushes coalesced: %d in %.1f s" % (len(progress), longest))
 
 # Round 2 on one port, aborted as "Abort Process".
 check(s.call("POST", P, {"ports": [s.ports[0]]}) == (202, {"round": 2}), "round 2")
