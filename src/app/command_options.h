@@ -65,6 +65,7 @@ inline constexpr OptionSpec kServeOptions[] = {
     {"port", 'p', "DEVICE", OptionValue::Port, ""},
     {"listen", 0, "ADDR:PORT", OptionValue::Text, ""},
     {"db", 0, "URL", OptionValue::Text, ""},
+    {"state-dir", 0, "DIR", OptionValue::File, ""},
     {"token-file", 0, "FILE", OptionValue::File, ""},
     {"log", 0, "FILE", OptionValue::File, ""},
     {"tag", 0, "KEY=VALUE", OptionValue::Text, ""},

@@ -189,10 +189,8 @@ HttpReply ApiRoutes::page(const char* file, const QByteArray& type) const {
 }
 
 HttpReply ApiRoutes::health() const {
-    if (!m_station.fault().isEmpty()) {
-        return HttpReply::json(503, QJsonObject{{"ok", false}, {"error", m_station.fault()}});
-    }
-    return HttpReply::json(200, QJsonObject{{"ok", true}});
+    const QJsonObject health = m_station.healthJson();
+    return HttpReply::json(health.value("ok").toBool() ? 200 : 503, health);
 }
 
 HttpReply ApiRoutes::handle(const HttpRequest& request) {

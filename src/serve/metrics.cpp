@@ -51,18 +51,34 @@ void single(QByteArray& out, const char* name, const char* type, const char* hel
 }  // namespace
 
 void Metrics::roundStarted() {
+    std::lock_guard lock(m_mutex);
     ++m_rounds;
     m_haveTick = false;
 }
 
 void Metrics::board(const QString& port, const QString& result, const QString& reason,
                     double seconds) {
+    std::lock_guard lock(m_mutex);
     ++m_boards[{port, result, reason}];
     m_seconds.observe(seconds);
 }
 
+void Metrics::recordWriteFailed() {
+    std::lock_guard lock(m_mutex);
+    ++m_writeFailures;
+}
+
+void Metrics::setRecords(std::size_t pending, std::uint64_t lost, bool databaseUp, bool journalOk) {
+    std::lock_guard lock(m_mutex);
+    m_pending = pending;
+    m_lost = lost;
+    m_databaseUp = databaseUp;
+    m_journalOk = journalOk;
+}
+
 void Metrics::tick(int periodMs) {
     const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(m_mutex);
     if (m_haveTick) {
         const double period = std::chrono::duration<double>(now - m_lastTick).count();
         const double late = period - periodMs / 1000.0;
@@ -74,6 +90,7 @@ void Metrics::tick(int periodMs) {
 
 QByteArray Metrics::text(bool running, bool healthy, std::size_t feedClients,
                          int connections) const {
+    std::lock_guard lock(m_mutex);
     QByteArray out;
     out +=
         "# HELP reburn3_boards_total Boards ended, by port, result and reason.\n"
@@ -91,7 +108,16 @@ QByteArray Metrics::text(bool running, bool healthy, std::size_t feedClients,
     single(out, "reburn3_rounds_total", "counter", "Rounds started.",
            static_cast<double>(m_rounds));
     single(out, "reburn3_record_write_failures_total", "counter",
-           "Board records the database did not take.", static_cast<double>(m_writeFailures));
+           "Board records the journal did not take.", static_cast<double>(m_writeFailures));
+    single(out, "reburn3_records_pending", "gauge",
+           "Board records in the journal that the database has not committed yet.",
+           static_cast<double>(m_pending));
+    single(out, "reburn3_records_lost_total", "counter",
+           "Board records in neither the journal nor the database.", static_cast<double>(m_lost));
+    single(out, "reburn3_database_up", "gauge",
+           "1 while the records database answers and takes rows.", m_databaseUp ? 1 : 0);
+    single(out, "reburn3_journal_ok", "gauge", "1 while the journal takes every line.",
+           m_journalOk ? 1 : 0);
     single(out, "reburn3_round_running", "gauge", "1 while a round runs.", running ? 1 : 0);
     single(out, "reburn3_healthy", "gauge", "1 while every record has been written.",
            healthy ? 1 : 0);

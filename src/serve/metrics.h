@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <tuple>
 
 namespace reburn3::serve {
@@ -31,18 +32,25 @@ struct Histogram {
 
 // GET /metrics, in the Prometheus text format 0.0.4: boards by port, result and reason;
 // download seconds and the lateness of the gang's ticks as histograms; rounds, records
-// that could not be written, the feed's clients and whether the station is healthy.
+// that could not be written, the records waiting for the database, the feed's clients and
+// whether the station is healthy.
+//
+// The station's thread counts; text() may be called from any other thread. One mutex is
+// held only while a counter changes or while the text is made (no I/O under it).
 class Metrics {
 public:
     void roundStarted();
     void board(const QString& port, const QString& result, const QString& reason, double seconds);
-    void recordWriteFailed() { ++m_writeFailures; }
+    void recordWriteFailed();
     // One expiry of the gang's tick clock: how much later than its period it came.
     void tick(int periodMs);
+    // The records as they are now (see RecordsHealth).
+    void setRecords(std::size_t pending, std::uint64_t lost, bool databaseUp, bool journalOk);
 
     QByteArray text(bool running, bool healthy, std::size_t feedClients, int connections) const;
 
 private:
+    mutable std::mutex m_mutex;
     std::map<std::tuple<QString, QString, QString>, std::uint64_t> m_boards;
     Histogram<10> m_seconds{{1, 2, 5, 10, 20, 30, 60, 120, 300, 600}};
     Histogram<8> m_lateness{{0.0002, 0.0005, 0.001, 0.002, 0.005, 0.01, 0.05, 0.25}};
@@ -50,6 +58,10 @@ private:
     bool m_haveTick = false;
     std::uint64_t m_rounds = 0;
     std::uint64_t m_writeFailures = 0;
+    std::size_t m_pending = 0;
+    std::uint64_t m_lost = 0;
+    bool m_databaseUp = false;
+    bool m_journalOk = true;
 };
 
 }  // namespace reburn3::serve

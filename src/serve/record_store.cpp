@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "serve/record_store.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -44,16 +48,11 @@ QJsonObject parsed(const QString& text) {
 RecordStore::RecordStore() : m_connection(newConnectionName()) {}
 
 RecordStore::~RecordStore() {
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        if (db.isValid()) {
-            db.close();
-        }
-    }
+    close();
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-bool RecordStore::open(const std::string& given, QString& error) {
+bool RecordStore::configure(const std::string& given, QString& error) {
     const QString url = QString::fromStdString(given);
     QSqlDatabase db;
     if (url.startsWith("postgresql://") || url.startsWith("postgres://")) {
@@ -77,6 +76,16 @@ bool RecordStore::open(const std::string& given, QString& error) {
         db.setUserName(u.userName(QUrl::FullyDecoded));
         db.setPassword(u.password(QUrl::FullyDecoded));
         db.setDatabaseName(name);
+        // A server that does not answer a connect, a statement the server does not finish
+        // and a peer that has gone from the network end the call with an error; a server
+        // process that is stopped with its socket open is caught by nothing here (see the
+        // class comment).
+        db.setConnectOptions(
+            QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=5;"
+                           "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=10000;"
+                           "application_name=reburn3;options='-c statement_timeout=%2'")
+                .arg(kConnectTimeoutSeconds)
+                .arg(kStatementTimeoutMs));
         m_description = "postgresql://" + u.userName() + "@" + db.hostName() +
                         (u.port() > 0 ? ":" + QString::number(u.port()) : QString()) + "/" + name;
     } else {
@@ -94,24 +103,122 @@ bool RecordStore::open(const std::string& given, QString& error) {
         }
         db = QSqlDatabase::addDatabase("QSQLITE", m_connection);
         db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kStatementTimeoutMs));
+        m_file = QFileInfo(path).absoluteFilePath();
         m_description = "sqlite:" + path;
     }
+    m_configured = true;
+    return true;
+}
+
+bool RecordStore::open(const std::string& url, QString& error) {
+    return configure(url, error) && connect(error);
+}
+
+bool RecordStore::connected() const {
+    return m_configured && QSqlDatabase::database(m_connection, false).isOpen();
+}
+
+void RecordStore::close() {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (db.isValid() && db.isOpen()) {
+        db.close();
+    }
+}
+
+bool RecordStore::connect(QString& error) {
+    close();
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.open()) {
         error = "cannot open the records database " + m_description + ": " + db.lastError().text();
         return false;
     }
-    QSqlQuery query(db);
-    const QString id =
-        m_postgres ? "id BIGSERIAL PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
-    if (!query.exec("CREATE TABLE IF NOT EXISTS reburn3_records (" + id + ", " + columns() + ")")) {
-        error = "cannot make the table reburn3_records in " + m_description + ": " +
-                query.lastError().text();
+    if (!m_file.isEmpty()) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(m_file).constData(), &st) == 0) {
+            m_device = st.st_dev;
+            m_inode = st.st_ino;
+        }
+    }
+    if (!setUp(error)) {
+        db.close();
         return false;
     }
-    if (!m_postgres) {
-        // Each row reaches the disk before it is shown: a power loss keeps every row told.
+    return true;
+}
+
+bool RecordStore::setUp(QString& error) {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    const auto failed = [&](const QString& what) {
+        error = "cannot " + what + " in " + m_description + ": " + query.lastError().text();
+        if (m_postgres) {
+            db.rollback();
+        }
+        return false;
+    };
+    if (m_postgres) {
+        // Stations that start together make the table one after the other.
+        if (!db.transaction() || !query.exec("SELECT pg_advisory_xact_lock(7160716)")) {
+            return failed("lock the table's set-up");
+        }
+    }
+    const QString id =
+        m_postgres ? "id BIGSERIAL PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
+    if (!query.exec("CREATE TABLE IF NOT EXISTS reburn3_records (" + id + ", " + columns() +
+                    ", record_id TEXT)")) {
+        return failed("make the table reburn3_records");
+    }
+    // A table of an older reburn3 has no record ids; its rows keep none (NULL).
+    bool haveRecordId = m_postgres;
+    if (m_postgres) {
+        if (!query.exec("ALTER TABLE reburn3_records ADD COLUMN IF NOT EXISTS record_id TEXT")) {
+            return failed("add the column record_id");
+        }
+    } else {
+        if (!query.exec("PRAGMA table_info(reburn3_records)")) {
+            return failed("read the columns of reburn3_records");
+        }
+        while (query.next()) {
+            haveRecordId = haveRecordId || query.value(1).toString() == "record_id";
+        }
+        if (!haveRecordId && !query.exec("ALTER TABLE reburn3_records ADD COLUMN record_id TEXT")) {
+            return failed("add the column record_id");
+        }
+    }
+    if (!query.exec("CREATE UNIQUE INDEX IF NOT EXISTS reburn3_records_record_id ON "
+                    "reburn3_records (record_id)")) {
+        return failed("index the record ids");
+    }
+    if (m_postgres) {
+        if (!db.commit()) {
+            error = "cannot make the table reburn3_records in " + m_description + ": " +
+                    db.lastError().text();
+            return false;
+        }
+    } else {
+        // Each row reaches the disk before its commit returns.
         query.exec("PRAGMA synchronous = FULL");
         query.exec("PRAGMA journal_mode = WAL");
+    }
+    return true;
+}
+
+bool RecordStore::fileReplaced() const {
+    if (m_file.isEmpty()) {
+        return false;
+    }
+    struct stat st {};
+    return ::stat(QFile::encodeName(m_file).constData(), &st) != 0 || st.st_dev != m_device ||
+           st.st_ino != m_inode;
+}
+
+bool RecordStore::ping(QString& error) {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!query.exec("SELECT 1") || !query.next()) {
+        error = "the records database " + m_description +
+                " does not answer: " + query.lastError().text();
+        return false;
     }
     return true;
 }
@@ -129,34 +236,61 @@ std::optional<int> RecordStore::lastRound(const QString& station, QString& error
 
 std::optional<qint64> RecordStore::write(const BoardRow& row, QString& error) {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const auto failed = [&](const QSqlError& e) {
+        error = "cannot write a record to " + m_description + ": " + e.text();
+        db.rollback();
+        return std::nullopt;
+    };
+    if (!db.transaction()) {
+        return failed(db.lastError());
+    }
     QSqlQuery query(db);
     query.prepare(
-        "INSERT INTO reburn3_records (round, port, device, outcome, reason, records, "
+        "INSERT INTO reburn3_records (record_id, round, port, device, outcome, reason, records, "
         "records_total, seconds, exit_code, tags, station, script_sha256, started_at, ended_at, "
-        "result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id");
+        "result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "ON CONFLICT (record_id) DO NOTHING");
     const QVariantList values{
-        row.round,   row.port,         row.device,    row.outcome,  row.reason,
-        row.records, row.recordsTotal, row.seconds,   row.exitCode, compact(row.tags),
-        row.station, row.scriptSha256, row.startedAt, row.endedAt,  compact(row.result)};
+        row.recordId,     row.round,     row.port,          row.device,
+        row.outcome,      row.reason,    row.records,       row.recordsTotal,
+        row.seconds,      row.exitCode,  compact(row.tags), row.station,
+        row.scriptSha256, row.startedAt, row.endedAt,       compact(row.result)};
     for (const QVariant& v : values) {
         query.addBindValue(v);
     }
+    if (!query.exec()) {
+        return failed(query.lastError());
+    }
+    query.prepare("SELECT id FROM reburn3_records WHERE record_id = ?");
+    query.addBindValue(row.recordId);
     if (!query.exec() || !query.next()) {
-        error = "cannot write a record to " + m_description + ": " + query.lastError().text();
-        return std::nullopt;
+        return failed(query.lastError());
     }
     const qint64 id = query.value(0).toLongLong();
     query.finish();
+    // The commit is where a full disk or a failed sync shows: the row is written only if
+    // it succeeds.
+    if (!db.commit()) {
+        return failed(db.lastError());
+    }
     return id;
 }
 
 QJsonArray RecordStore::rows(std::optional<qint64> since, int limit, QString& error) {
+    QJsonArray out;
+    if (!m_configured) {
+        error = "the records database is not configured";
+        return out;
+    }
+    if ((!connected() || fileReplaced()) && !connect(error)) {
+        return out;
+    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery query(db);
     const QString fields =
         "SELECT id, round, port, device, outcome, reason, records, records_total, seconds, "
-        "exit_code, tags, station, script_sha256, started_at, ended_at, result FROM "
-        "reburn3_records ";
+        "exit_code, tags, station, script_sha256, started_at, ended_at, result, record_id "
+        "FROM reburn3_records ";
     if (since) {
         query.prepare(fields + "WHERE id > ? ORDER BY id LIMIT ?");
         query.addBindValue(*since);
@@ -165,7 +299,6 @@ QJsonArray RecordStore::rows(std::optional<qint64> since, int limit, QString& er
                       "ORDER BY id DESC LIMIT ?) AS newest ORDER BY id");
     }
     query.addBindValue(limit);
-    QJsonArray out;
     if (!query.exec()) {
         error = "cannot read the records of " + m_description + ": " + query.lastError().text();
         return out;
@@ -187,6 +320,7 @@ QJsonArray RecordStore::rows(std::optional<qint64> since, int limit, QString& er
         row.startedAt = query.value(13).toString();
         row.endedAt = query.value(14).toString();
         row.result = parsed(query.value(15).toString());
+        row.recordId = query.value(16).toString();
         out.append(rowJson(query.value(0).toLongLong(), row));
     }
     return out;
@@ -194,6 +328,7 @@ QJsonArray RecordStore::rows(std::optional<qint64> since, int limit, QString& er
 
 QJsonObject RecordStore::rowJson(qint64 id, const BoardRow& row) {
     return QJsonObject{{"id", id},
+                       {"recordId", row.recordId},
                        {"round", row.round},
                        {"port", row.port},
                        {"device", row.device},
@@ -209,6 +344,31 @@ QJsonObject RecordStore::rowJson(qint64 id, const BoardRow& row) {
                        {"startedAt", row.startedAt},
                        {"endedAt", row.endedAt},
                        {"result", row.result}};
+}
+
+}  // namespace reburn3::serve
+
+namespace reburn3::serve {
+
+BoardRow RecordStore::rowFromJson(const QJsonObject& o) {
+    BoardRow row;
+    row.recordId = o.value("recordId").toString();
+    row.round = o.value("round").toInt();
+    row.port = o.value("port").toString();
+    row.device = o.value("device").toString();
+    row.outcome = o.value("outcome").toString();
+    row.reason = o.value("reason").toString();
+    row.records = o.value("records").toInteger();
+    row.recordsTotal = o.value("recordsTotal").toInteger();
+    row.seconds = o.value("seconds").toDouble();
+    row.exitCode = o.value("exitCode").toInt();
+    row.tags = o.value("tags").toObject();
+    row.station = o.value("station").toString();
+    row.scriptSha256 = o.value("scriptSha256").toString();
+    row.startedAt = o.value("startedAt").toString();
+    row.endedAt = o.value("endedAt").toString();
+    row.result = o.value("result").toObject();
+    return row;
 }
 
 }  // namespace reburn3::serve

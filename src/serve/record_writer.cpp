@@ -1,42 +1,316 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "serve/record_writer.h"
 
+#include <QTimer>
+
+#include "serve/record_journal.h"
+
 namespace reburn3::serve {
 
-RecordWriter::RecordWriter() : m_worker(new QObject) {
-    m_thread.setObjectName(QStringLiteral("reburn3-records"));
-    m_worker->moveToThread(&m_thread);
-    m_thread.start();
+namespace {
+
+constexpr int kFirstBackoffMs = 250;
+constexpr int kLastBackoffMs = 5000;
+constexpr int kIdleCheckMs = 1000;
+
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+RecordWriter::RecordWriter(RecordJournal& journal)
+    : m_journal(journal),
+      m_journalWorker(new QObject),
+      m_dbWorker(new QObject),
+      m_store(std::make_unique<RecordStore>()) {
+    m_journalThread.setObjectName(QStringLiteral("reburn3-journal"));
+    m_dbThread.setObjectName(QStringLiteral("reburn3-records"));
+    m_journalWorker->moveToThread(&m_journalThread);
+    m_dbWorker->moveToThread(&m_dbThread);
 }
 
 RecordWriter::~RecordWriter() {
-    // After every row queued before it: the connection is closed in its own thread.
-    QMetaObject::invokeMethod(
-        m_worker, [this] { m_store.reset(); }, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
-    delete m_worker;
+    if (!m_finished) {
+        finish(QDeadlineTimer(QDeadlineTimer::Forever));
+    }
+    delete m_journalWorker;
+    delete m_dbWorker;
 }
 
-bool RecordWriter::open(const std::string& url, QString& error) {
+bool RecordWriter::configure(const std::string& url, QString& error) {
+    // A connection belongs to the thread that made it: the one used is made in the
+    // database's thread; this one only reads the URL.
+    RecordStore check;
+    if (!check.configure(url, error)) {
+        return false;
+    }
+    m_url = url;
+    m_description = check.description();
+    return true;
+}
+
+void RecordWriter::start(const QString& station, QObject* context, Written written,
+                         std::function<void()> changed) {
+    m_station = station;
+    m_context = context;
+    m_written = std::move(written);
+    m_changed = std::move(changed);
+    {
+        std::lock_guard lock(m_mutex);
+        m_health.pending = m_journal.pendingCount();
+    }
+    m_journalThread.start();
+    m_dbThread.start();
+    std::vector<BoardRow> pending = m_journal.pending();
+    QMetaObject::invokeMethod(m_dbWorker, [this, pending = std::move(pending)] {
+        QString error;
+        m_store->configure(m_url, error);  // as configure() found it
+        auto* idle = new QTimer(m_dbWorker);
+        QObject::connect(idle, &QTimer::timeout, m_dbWorker, [this] { checkIdle(); });
+        idle->start(kIdleCheckMs);
+        const auto now = std::chrono::steady_clock::now();
+        for (const BoardRow& row : pending) {
+            enqueue(Item{row, true, now});
+        }
+        connectStore();
+        {
+            std::lock_guard lock(m_mutex);
+            m_attempted = true;
+        }
+        m_cv.notify_all();
+        schedulePump(0);
+    });
+}
+
+void RecordWriter::waitFirstAttempt(QDeadlineTimer deadline) {
+    std::unique_lock lock(m_mutex);
+    m_cv.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()),
+                  [this] { return m_attempted; });
+}
+
+bool RecordWriter::journalRound(int round, QString& error) {
     bool ok = false;
     QMetaObject::invokeMethod(
-        m_worker,
-        [&] {
-            m_store = std::make_unique<RecordStore>();
-            ok = m_store->open(url, error);
-        },
+        m_journalWorker, [&] { ok = m_journal.appendRound(round, error); },
         Qt::BlockingQueuedConnection);
+    if (!ok) {
+        std::lock_guard lock(m_mutex);
+        m_health.journalOk = false;
+        m_health.journalError = error;
+    }
+    if (!ok) {
+        notify();
+    }
     return ok;
 }
 
-void RecordWriter::write(const BoardRow& row, QObject* context, Done done) {
-    QMetaObject::invokeMethod(m_worker, [this, row, context, done = std::move(done)] {
+void RecordWriter::record(const BoardRow& row, QObject* context, Journaled done) {
+    QMetaObject::invokeMethod(m_journalWorker, [this, row, context, done = std::move(done)] {
         QString error;
-        const std::optional<qint64> id = m_store->write(row, error);
+        const bool journaled = m_journal.appendBoard(row, error);
+        {
+            std::lock_guard lock(m_mutex);
+            if (journaled) {
+                ++m_health.pending;
+            } else {
+                ++m_health.lost;
+                m_health.journalOk = false;
+                m_health.journalError = error;
+            }
+        }
+        // The database may still take a row the journal could not: it is then not lost.
+        const Item item{row, journaled, std::chrono::steady_clock::now()};
+        QMetaObject::invokeMethod(m_dbWorker, [this, item] {
+            enqueue(item);
+            schedulePump(0);
+        });
         QMetaObject::invokeMethod(
-            context, [done, id, error] { done(id, error); }, Qt::QueuedConnection);
+            context, [done, journaled, error] { done(journaled, error); }, Qt::QueuedConnection);
+        notify();
     });
+}
+
+RecordsHealth RecordWriter::health() const {
+    std::lock_guard lock(m_mutex);
+    RecordsHealth h = m_health;
+    const std::int64_t since = m_busySince.load();
+    h.busyMs = since == 0 ? 0 : steadyMs() - since;
+    h.oldestPendingMs = m_queued == 0 ? 0
+                                      : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now() - m_oldest)
+                                            .count();
+    return h;
+}
+
+bool RecordWriter::finish(QDeadlineTimer deadline) {
+    if (m_finished) {
+        return true;
+    }
+    m_finished = true;
+    m_ending = true;
+    // The journal's thread only ever waits for the disk.
+    QMetaObject::invokeMethod(m_journalWorker, [] { QThread::currentThread()->quit(); });
+    m_journalThread.wait();
+    {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), [this] {
+            return m_queued == 0 || (!m_health.databaseUp && m_busySince.load() == 0);
+        });
+    }
+    QMetaObject::invokeMethod(m_dbWorker, [this] {
+        m_store.reset();  // closes the connection in its own thread
+        QThread::currentThread()->quit();
+    });
+    return m_dbThread.wait(deadline);
+}
+
+void RecordWriter::notify() {
+    if (m_context != nullptr && m_changed) {
+        QMetaObject::invokeMethod(m_context, m_changed, Qt::QueuedConnection);
+    }
+}
+
+void RecordWriter::beginCall() {
+    m_busySince = steadyMs();
+}
+
+void RecordWriter::endCall() {
+    m_busySince = 0;
+}
+
+void RecordWriter::setDatabase(bool up, const QString& error) {
+    bool changed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        changed = m_health.databaseUp != up || m_health.databaseError != error;
+        m_health.databaseUp = up;
+        m_health.databaseError = error;
+    }
+    m_cv.notify_all();
+    if (changed) {
+        notify();
+    }
+}
+
+bool RecordWriter::connectStore() {
+    QString error;
+    beginCall();
+    bool ok = m_store->connect(error);
+    std::optional<int> last;
+    if (ok) {
+        last = m_store->lastRound(m_station, error);
+        ok = last.has_value();
+    }
+    endCall();
+    if (ok) {
+        std::lock_guard lock(m_mutex);
+        m_health.databaseLastRound = std::max(m_health.databaseLastRound, *last);
+    } else {
+        m_store->close();
+    }
+    setDatabase(ok, ok ? QString() : error);
+    return ok;
+}
+
+void RecordWriter::enqueue(Item item) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queued == 0) {
+            m_oldest = item.since;
+        }
+        ++m_queued;
+    }
+    m_queue.push_back(std::move(item));
+}
+
+void RecordWriter::schedulePump(int ms) {
+    if (m_pumpScheduled) {
+        return;
+    }
+    m_pumpScheduled = true;
+    QTimer::singleShot(ms, m_dbWorker, [this] {
+        m_pumpScheduled = false;
+        pump();
+    });
+}
+
+void RecordWriter::pump() {
+    if (m_queue.empty() || !m_store) {
+        return;
+    }
+    if (!m_store->connected() || m_store->fileReplaced()) {
+        // At the end, a database that is down is not waited for: the rows stay pending.
+        if (m_ending || !connectStore()) {
+            m_backoffMs = std::clamp(m_backoffMs * 2, kFirstBackoffMs, kLastBackoffMs);
+            schedulePump(m_backoffMs);
+            return;
+        }
+    }
+    Item& item = m_queue.front();
+    QString error;
+    beginCall();
+    std::optional<qint64> id = m_store->write(item.row, error);
+    endCall();
+    if (id && m_store->fileReplaced()) {
+        // Written to a file that was deleted or replaced meanwhile: offered to the new one.
+        id.reset();
+        error = "the records file " + m_store->file() + " was deleted or replaced";
+    }
+    if (!id) {
+        m_store->close();
+        setDatabase(false, error);
+        m_backoffMs = std::clamp(m_backoffMs * 2, kFirstBackoffMs, kLastBackoffMs);
+        schedulePump(m_backoffMs);
+        return;
+    }
+    m_backoffMs = 0;
+    QString journalError;
+    const bool marked = !item.journaled || m_journal.markDone(item.row.recordId, journalError);
+    const BoardRow row = std::move(item.row);
+    const bool journaled = item.journaled;
+    m_queue.pop_front();
+    {
+        std::lock_guard lock(m_mutex);
+        --m_queued;
+        if (!m_queue.empty()) {
+            m_oldest = m_queue.front().since;
+        }
+        if (journaled) {
+            --m_health.pending;
+        }
+        if (!marked) {
+            m_health.journalOk = false;
+            m_health.journalError = journalError;
+        }
+    }
+    setDatabase(true, QString());
+    if (m_context != nullptr && m_written) {
+        QMetaObject::invokeMethod(
+            m_context, [this, row, id] { m_written(row, *id); }, Qt::QueuedConnection);
+    }
+    notify();
+    schedulePump(0);
+}
+
+void RecordWriter::checkIdle() {
+    if (!m_queue.empty() || m_ending || !m_store) {
+        return;  // the rows in line tell how the database is
+    }
+    QString error;
+    if (!m_store->connected() || m_store->fileReplaced()) {
+        connectStore();
+        return;
+    }
+    beginCall();
+    const bool ok = m_store->ping(error);
+    endCall();
+    if (!ok) {
+        m_store->close();
+    }
+    setDatabase(ok, ok ? QString() : error);
 }
 
 }  // namespace reburn3::serve

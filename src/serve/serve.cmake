@@ -14,6 +14,8 @@ add_library(reburn3_serve STATIC
     ${CMAKE_CURRENT_LIST_DIR}/http_server.h
     ${CMAKE_CURRENT_LIST_DIR}/metrics.cpp
     ${CMAKE_CURRENT_LIST_DIR}/metrics.h
+    ${CMAKE_CURRENT_LIST_DIR}/record_journal.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/record_journal.h
     ${CMAKE_CURRENT_LIST_DIR}/record_store.cpp
     ${CMAKE_CURRENT_LIST_DIR}/record_store.h
     ${CMAKE_CURRENT_LIST_DIR}/record_writer.cpp

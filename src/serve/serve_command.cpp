@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -21,6 +24,7 @@
 #include "serve/event_feed.h"
 #include "serve/http_server.h"
 #include "serve/metrics.h"
+#include "serve/record_journal.h"
 #include "serve/record_store.h"
 #include "serve/record_writer.h"
 #include "serve/serve_options.h"
@@ -33,6 +37,24 @@ namespace {
 int fail(int code, const QString& message) {
     std::fprintf(stderr, "reburn3: serve: %s\n", message.toLocal8Bit().constData());
     return code;
+}
+
+// How long the start waits for the database's first answer, and the end for the rows on
+// their way: a service stopped by systemd (90 s) or an operator (5 s) ends in time.
+constexpr int kFirstConnectWaitMs = 3000;
+constexpr int kEndWaitMs = 3000;
+
+// The journal's folder: --state-dir, else the SQLite file's folder, else here.
+QString stateFolder(const ServeOptions& options) {
+    if (!options.stateDir.empty()) {
+        return QString::fromStdString(options.stateDir);
+    }
+    const QString db = QString::fromStdString(options.db);
+    if (db.contains("://")) {
+        return QDir::currentPath();
+    }
+    const QString file = db.startsWith("sqlite:") ? db.mid(7) : db;
+    return file.isEmpty() ? QDir::currentPath() : QFileInfo(file).absolutePath();
 }
 
 std::string hostName() {
@@ -75,12 +97,17 @@ int serveCommand(int argc, char** argv) {
     cli::TickClock clock(WindowModel::kTimerInterval);
     context.clock = &clock;
 
-    // Rows are written by a thread of their own; the API reads through a connection of
-    // the service's thread.
-    RecordWriter writer;
-    RecordStore store;
+    // Every board's row goes to the journal in the state folder first, then to the
+    // database by the writer's thread; the API reads through a connection of its own.
+    const QString stateDir = stateFolder(options);
+    RecordJournal journal(stateDir);
     QString why;
-    if (!writer.open(options.db, why) || !store.open(options.db, why)) {
+    if (!journal.open(why)) {
+        return fail(cli::kExitLogFailed, why);
+    }
+    RecordWriter writer(journal);
+    RecordStore store;
+    if (!writer.configure(options.db, why) || !store.configure(options.db, why)) {
         return fail(cli::kExitLogFailed, why);
     }
     Metrics metrics;
@@ -93,14 +120,22 @@ int serveCommand(int argc, char** argv) {
                               !options.token.isEmpty(),
                               QFileInfo(QString::fromStdString(flash.script)).fileName(),
                               QString()};
-    // A restarted station numbers its rounds on from the records it wrote before.
-    const std::optional<int> lastRound =
-        store.lastRound(QString::fromStdString(setup.station), why);
-    if (!lastRound) {
-        return fail(cli::kExitLogFailed, why);
-    }
-    setup.lastRound = *lastRound;
     std::unique_ptr<StationState> station;
+    writer.start(
+        QString::fromStdString(setup.station), &clock,
+        [&station](const BoardRow& row, qint64 id) {
+            if (station) {
+                station->rowWritten(row, id);
+            }
+        },
+        [&station] {
+            if (station) {
+                station->recordsChanged();
+            }
+        });
+    // Rounds number on from the journal's and the database's last (if it answers soon).
+    writer.waitFirstAttempt(QDeadlineTimer(kFirstConnectWaitMs));
+    setup.lastRound = std::max(journal.lastRound(), writer.health().databaseLastRound);
     std::unique_ptr<ApiRoutes> routes;
     HttpServer server([&routes](const HttpRequest& r) { return routes->handle(r); },
                       [&feed](QTcpSocket* socket) { feed.add(socket); });
@@ -128,18 +163,36 @@ int serveCommand(int argc, char** argv) {
             loop.quit();
         }
     });
-    std::fprintf(stderr, "reburn3: serving on http://%s/ (records: %s)\n",
+    std::fprintf(stderr, "reburn3: serving on http://%s/ (records: %s; journal: %s)\n",
                  station->setup().listen.toUtf8().constData(),
-                 store.description().toUtf8().constData());
+                 store.description().toUtf8().constData(), journal.path().toUtf8().constData());
     std::fflush(stderr);
     if (!watcher.raised()) {
         loop.exec();
     }
     feed.closeAll();
+    // What the database has not taken by the deadline stays in the journal for the next
+    // start; a database call that hangs is not waited for.
+    const bool left = !writer.finish(QDeadlineTimer(kEndWaitMs));
     const bool lost = !station->fault().isEmpty();
-    std::fprintf(stderr, "reburn3: serve ended%s\n",
-                 lost ? " with records lost (see above)" : "; every record written");
-    return lost ? cli::kExitLogFailed : cli::kExitCompleted;
+    const std::size_t pending = journal.pendingCount();
+    QString end = lost ? " with the journal failing (see above)" : "";
+    if (pending > 0) {
+        end += "; " + QString::number(pending) +
+               (pending == 1 ? " record not yet in the database waits in "
+                             : " records not yet in the database wait in ") +
+               journal.path() + " for the next start";
+    } else if (!lost) {
+        end = "; every record written";
+    }
+    std::fprintf(stderr, "reburn3: serve ended%s\n", end.toUtf8().constData());
+    const int code = lost ? cli::kExitLogFailed : cli::kExitCompleted;
+    if (left) {
+        // The writer's thread is in a call to a database that does not answer: leave it
+        // there (its rows are in the journal), without running what would wait for it.
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
+    return code;
 }
-
 }  // namespace reburn3::serve

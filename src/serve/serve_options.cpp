@@ -21,8 +21,9 @@ const char* const kServeUsage =
     "\n"
     "The station service: serves a page and a JSON API over HTTP and runs rounds of\n"
     "SCRIPT on its ports when asked, exactly as `flash --station` runs them (the\n"
-    "same engine, ticks and results). Every board's result is a row in a database\n"
-    "before it is shown. See /usr/share/doc/reburn3/serve.md.\n"
+    "same engine, ticks and results). Every board's result is in a synced journal\n"
+    "before it is shown, then a row in a database. See\n"
+    "/usr/share/doc/reburn3/serve.md.\n"
     "\n"
     "Options:\n"
     "  -p, --port DEVICE|COMn  a port of the station; repeat it or give a comma list\n"
@@ -48,13 +49,16 @@ const char* const kServeUsage =
     "  -h, --help              this help\n"
     "\n"
     "SIGTERM, SIGINT or SIGHUP ends the service: a round running is aborted like\n"
-    "\"Abort Process\" and every board's record is written first.\n"
+    "\"Abort Process\" and every board's record is journaled first; what the\n"
+    "database has not taken within 3 s waits in the journal for the next start.\n"
     "\n"
     "Exit codes:\n"
-    "  0    ended by a signal, every record written\n"
+    "  0    ended by a signal, every record journaled (and written, or waiting in\n"
+    "       the journal)\n"
     "  2    usage error (also: a listen address not on loopback without a token)\n"
     "  3    the script cannot be read\n"
-    "  5    the records database or the log cannot be opened, or a record was lost\n";
+    "  5    the journal, the records database's URL or the log cannot be used, or\n"
+    "       a record could not be journaled\n";
 
 namespace {
 
@@ -236,6 +240,7 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
         return usage("--listen takes ADDR:PORT, e.g. 127.0.0.1:7160 or [::1]:0");
     }
     options.db = parser.value("db").toStdString();
+    options.stateDir = parser.value("state-dir").toStdString();
     if (parser.isSet("token-file")) {
         QString why;
         const std::optional<QByteArray> token = readToken(parser.value("token-file"), why);

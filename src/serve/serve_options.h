@@ -19,6 +19,7 @@ struct ServeOptions {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = kDefaultPort;  // 0: any free port
     std::string db;               // --db URL; empty: reburn3-records.sqlite here
+    std::string stateDir;         // --state-dir; empty: the SQLite file's folder, or here
     QByteArray token;             // from --token-file; empty: none
     bool loopback() const { return address.isLoopback(); }
 };

@@ -2,8 +2,10 @@
 #include "serve/station_state.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QSerialPortInfo>
 #include <QTimer>
+#include <QUuid>
 
 #include <cstdio>
 #include <filesystem>
@@ -82,6 +84,11 @@ StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter
       m_feed(feed),
       m_ports(m_setup.ports.size()),
       m_round(m_setup.lastRound) {
+    // How the records are is looked at twice a second as well: a database call that
+    // hangs tells nothing by itself.
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this] { recordsChanged(); });
+    watch->start(500);
     const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
         const std::string device = deviceOf(m_setup.ports[i]);
@@ -126,6 +133,24 @@ void StationState::runRound(RoundRequest request) {
     }
     m_roundPorts = request.ports;
     m_roundTags = request.tags;
+    // The round's number is on the station's disk before anything of it runs: a service
+    // killed in the middle of it does not give the number again.
+    QString error;
+    if (m_fault.isEmpty() && !m_writer.journalRound(m_round, error)) {
+        m_fault = error;
+        std::fprintf(stderr, "reburn3: ROUND NOT STARTED: %s; no further round starts\n",
+                     error.toUtf8().constData());
+        std::fflush(stderr);
+    }
+    if (!m_fault.isEmpty()) {
+        for (const std::size_t i : request.ports) {
+            m_ports[i].state = "idle";
+        }
+        m_starting = false;
+        m_roundPorts.clear();
+        endRoundOnceWritten();
+        return;
+    }
     cli::PortGang gang(m_context, ports, m_round);
     gang.setObserver(this);
     gang.setBoardTags(request.tags);
@@ -171,6 +196,7 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
     const cli::Tags& tags = m_roundTags[index];
 
     BoardRow row;
+    row.recordId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     row.round = result.round;
     row.port = text(result.port);
     row.device = text(result.device);
@@ -192,22 +218,24 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
     port.recordsDone = row.records;
     port.recordsTotal = row.recordsTotal;
     ++m_unwritten;
-    m_writer.write(row, this, [this, at, row](std::optional<qint64> id, const QString& error) {
-        rowWritten(at, row, id, error);
+    m_writer.record(row, this, [this, at, row](bool journaled, const QString& error) {
+        rowJournaled(at, row, journaled, error);
     });
 }
 
-void StationState::rowWritten(std::size_t at, const BoardRow& row, std::optional<qint64> id,
-                              const QString& error) {
+void StationState::rowJournaled(std::size_t at, const BoardRow& row, bool journaled,
+                                const QString& error) {
     Port& port = m_ports[at];
     --m_unwritten;
     port.writing = false;
-    if (!id) {
-        m_fault = error;
+    if (!journaled) {
+        if (m_fault.isEmpty()) {
+            m_fault = error;
+        }
         m_metrics.recordWriteFailed();
         std::fprintf(stderr,
-                     "reburn3: RECORD NOT WRITTEN: %s (round %d, port %s); no further "
-                     "round starts\n",
+                     "reburn3: RECORD NOT JOURNALED: %s (round %d, port %s); it goes to the "
+                     "database only, and no further round starts\n",
                      error.toUtf8().constData(), row.round, row.port.toUtf8().constData());
         std::fflush(stderr);
     }
@@ -223,14 +251,78 @@ void StationState::rowWritten(std::size_t at, const BoardRow& row, std::optional
     port.hasLast = true;
     ++port.boards;
     port.completed += completed ? 1 : 0;
-    if (id) {
-        m_feed.record(RecordStore::rowJson(*id, row));
-    }
+    recordsChanged();
     if (m_gang == nullptr && !m_starting) {
         endRoundOnceWritten();
     } else {
         m_feed.changed();
     }
+}
+
+void StationState::rowWritten(const BoardRow& row, qint64 id) {
+    m_feed.record(RecordStore::rowJson(id, row));
+    recordsChanged();
+}
+
+void StationState::recordsChanged() {
+    const RecordsHealth h = m_writer.health();
+    if (!h.journalOk && m_fault.isEmpty()) {
+        m_fault = h.journalError;
+    }
+    // A database found after the start may know of later rounds of this station.
+    if (h.databaseLastRound > m_round && !running()) {
+        m_round = h.databaseLastRound;
+    }
+    const bool hung = h.busyMs > kHungCallMs;
+    m_metrics.setRecords(h.pending, h.lost, h.databaseUp && !hung, h.journalOk);
+    const QJsonObject records = recordsJson();
+    const QString digest = QString::fromUtf8(QJsonDocument(records).toJson(QJsonDocument::Compact));
+    if (digest != m_recordsDigest) {
+        m_recordsDigest = digest;
+        m_feed.changed();
+    }
+}
+
+QJsonObject StationState::recordsJson() const {
+    const RecordsHealth h = m_writer.health();
+    const bool hung = h.busyMs > kHungCallMs;
+    QString database = h.databaseUp && !hung ? "up" : "down";
+    QJsonObject o{{"pending", static_cast<qint64>(h.pending)},
+                  {"lost", static_cast<qint64>(h.lost)},
+                  {"database", database},
+                  {"journal", h.journalOk ? QStringLiteral("ok") : h.journalError}};
+    if (hung) {
+        o.insert("databaseError",
+                 QStringLiteral("the records database %1 has not answered for %2 s")
+                     .arg(m_writer.description())
+                     .arg(h.busyMs / 1000));
+    } else if (!h.databaseUp) {
+        o.insert("databaseError",
+                 h.databaseError.isEmpty()
+                     ? "the records database " + m_writer.description() + " is not connected yet"
+                     : h.databaseError);
+    }
+    return o;
+}
+
+QJsonObject StationState::healthJson() const {
+    const RecordsHealth h = m_writer.health();
+    const QJsonObject records = recordsJson();
+    QString error;
+    if (!m_fault.isEmpty()) {
+        error = m_fault;
+    } else if (records.value("database").toString() != "up") {
+        error = records.value("databaseError").toString();
+    } else if (h.oldestPendingMs > kHealthyWaitMs) {
+        error = QStringLiteral("%1 records have waited more than %2 s for the database")
+                    .arg(h.pending)
+                    .arg(kHealthyWaitMs / 1000);
+    }
+    QJsonObject o{{"ok", error.isEmpty()}, {"records", records}};
+    if (!error.isEmpty()) {
+        o.insert("error", error);
+    }
+    return o;
 }
 
 QJsonObject StationState::stateJson() const {
@@ -279,6 +371,7 @@ QJsonObject StationState::stateJson() const {
                                              {"failed", boards - completed},
                                              {"yield", yieldOf(completed, boards)}}},
                       {"ports", ports},
+                      {"records", recordsJson()},
                       {"tokenRequired", m_setup.tokenRequired}};
     if (!m_fault.isEmpty()) {
         state.insert("error", m_fault);

@@ -29,10 +29,13 @@ struct RoundRequest {
 
 // The station the service runs: its ports, their rounds and what each board did. A round
 // is a PortGang like a round of `flash --station`, run in the service's event loop (the
-// gang's own loop turns the HTTP sockets too); every board's row is written to the
-// database (by the writer's thread) before its end is shown in the state or the feed, and
-// the round is over only once every row is written. A row that cannot be written makes
-// the station unhealthy: it says so and starts no further round.
+// gang's own loop turns the HTTP sockets too). A round's number is in the journal before
+// it runs; every board's row is in the journal (synced, by the journal's thread) before
+// its end is shown in the state, and the round is over only once every row is journaled.
+// The database gets the rows after that (by the writer's thread); the feed tells each
+// row once the database has it. A row the journal cannot take makes the station stop:
+// it says so and starts no further round. A database that is down does not: its rows
+// wait in the journal, and the state, /healthz and /metrics say so.
 class StationState : public QObject, public cli::GangObserver {
     Q_OBJECT
 public:
@@ -58,8 +61,15 @@ public:
     bool running() const { return m_gang != nullptr || m_starting || m_unwritten > 0; }
     // A signal has come: the service is ending and starts nothing more.
     bool ending() const;
-    // Empty while healthy; else why not (a record that could not be written).
+    // Empty while rounds may start; else why not (the journal cannot be written).
     const QString& fault() const { return m_fault; }
+    // GET /healthz: {"ok": false, "error": ...} while the journal cannot be written, the
+    // database is down or a row has waited for it more than kHealthyWaitMs; always with
+    // "records" as the state has it.
+    QJsonObject healthJson() const;
+    static constexpr int kHealthyWaitMs = 5000;
+    // A database call running longer than this counts as a database that does not answer.
+    static constexpr int kHungCallMs = 2000;
     // Starts a round in the next turn of the event loop; its number.
     int startRound(RoundRequest request);
     // Aborts the round running; false when none is.
@@ -73,6 +83,10 @@ signals:
 public:
     void portStarted(std::size_t index, const cli::FlashSession& session) override;
     void portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) override;
+    // From the writer: a row the database has committed (the feed tells it), and the
+    // records' health changed.
+    void rowWritten(const BoardRow& row, qint64 id);
+    void recordsChanged();
 
 private:
     struct Port {
@@ -90,8 +104,8 @@ private:
         int completed = 0;
     };
     void runRound(RoundRequest request);
-    void rowWritten(std::size_t at, const BoardRow& row, std::optional<qint64> id,
-                    const QString& error);
+    void rowJournaled(std::size_t at, const BoardRow& row, bool journaled, const QString& error);
+    QJsonObject recordsJson() const;
     void endRoundOnceWritten();
 
     cli::FlashContext& m_context;
@@ -104,10 +118,11 @@ private:
     std::vector<cli::Tags> m_roundTags;
     cli::PortGang* m_gang = nullptr;
     bool m_starting = false;
-    int m_unwritten = 0;  // rows given to the writer and not yet written
+    int m_unwritten = 0;  // rows given to the journal and not yet in it
     int m_round = 0;
     qint64 m_scriptRecords = 0;
     QString m_fault;
+    QString m_recordsDigest;  // of recordsJson(), to tell the feed when it changed
 };
 
 // The tags in a JSON object, in their order.
