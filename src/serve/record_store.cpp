@@ -39,6 +39,11 @@ QString compact(const QJsonObject& o) {
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+// A null QString is bound as SQL NULL; an empty text is not.
+QString text(const QString& s) {
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
 QJsonObject parsed(const QString& text) {
     return QJsonDocument::fromJson(text.toUtf8()).object();
 }
@@ -250,11 +255,22 @@ std::optional<qint64> RecordStore::write(const BoardRow& row, QString& error) {
         "records_total, seconds, exit_code, tags, station, script_sha256, started_at, ended_at, "
         "result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (record_id) DO NOTHING");
-    const QVariantList values{
-        row.recordId,     row.round,     row.port,          row.device,
-        row.outcome,      row.reason,    row.records,       row.recordsTotal,
-        row.seconds,      row.exitCode,  compact(row.tags), row.station,
-        row.scriptSha256, row.startedAt, row.endedAt,       compact(row.result)};
+    const QVariantList values{text(row.recordId),
+                              row.round,
+                              text(row.port),
+                              text(row.device),
+                              text(row.outcome),
+                              text(row.reason),
+                              row.records,
+                              row.recordsTotal,
+                              row.seconds,
+                              row.exitCode,
+                              compact(row.tags),
+                              text(row.station),
+                              text(row.scriptSha256),
+                              text(row.startedAt),
+                              text(row.endedAt),
+                              compact(row.result)};
     for (const QVariant& v : values) {
         query.addBindValue(v);
     }

@@ -3,7 +3,8 @@
 # through promtool, and its records in a real PostgreSQL server. The last two are skipped
 # (exit 77) where promtool or the server is missing or cannot start.
 if(TARGET reburn3_serve)
-    add_executable(serve_unit_tests ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp)
+    add_executable(serve_unit_tests ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/record_journal_test.cpp)
     target_link_libraries(serve_unit_tests PRIVATE reburn3_serve GTest::gtest GTest::gtest_main)
     gtest_discover_tests(serve_unit_tests PROPERTIES LABELS serve DISCOVERY_TIMEOUT 60)
 endif()
