@@ -24,6 +24,9 @@ if(TARGET reburn3 AND TARGET reburn3-sim)
             COMMAND sh -c "command -v promtool >/dev/null || { echo 'SKIPPED: promtool (Debian prometheus) is not installed'; exit 77; }; promtool check metrics < \"$1\"" sh ${serve_metrics})
         set_tests_properties(serve.promtool PROPERTIES LABELS serve TIMEOUT 30
             SKIP_RETURN_CODE 77 FIXTURES_REQUIRED serve_metrics)
+        add_test(NAME serve.records
+            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_records_test.py ${serve_args})
+        set_tests_properties(serve.records PROPERTIES LABELS serve TIMEOUT 180)
         add_test(NAME serve.postgresql
             COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_postgres_test.py ${serve_args})
         set_tests_properties(serve.postgresql PROPERTIES LABELS serve TIMEOUT 120
