@@ -92,3 +92,85 @@ def wait_until(what, timeout, step=0.05):
             return True
         time.sleep(step)
     return what()
+
+
+class Postgres:
+    """A PostgreSQL 15 server of its own: initdb and pg_ctl in a temporary folder, as an
+    unprivileged user when run as root, on a free loopback port. `problem` says why it
+    could not start (None when it runs)."""
+
+    BIN = "/usr/lib/postgresql/15/bin"
+
+    def __init__(self):
+        import shutil
+        import socket
+        import subprocess
+        import tempfile
+        self._shutil, self._subprocess = shutil, subprocess
+        self.problem = None
+        if not os.access(self.BIN + "/initdb", os.X_OK):
+            self.problem = "PostgreSQL 15 (Debian postgresql-15) is not installed"
+            return
+        self.as_user = ["runuser", "-u", "nobody", "--"] if os.geteuid() == 0 else []
+        self.data = tempfile.mkdtemp(prefix="reburn3-pg-")
+        os.chmod(self.data, 0o777)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
+        self.url = "postgresql://reburn3@127.0.0.1:%d/postgres" % self.port
+        init = self.run(self.BIN + "/initdb", "-D", self.data + "/db", "-U", "reburn3",
+                        "--auth=trust", "-E", "UTF8")
+        if init.returncode != 0:
+            self.problem = "initdb failed: " + init.stderr.strip()[-300:]
+        elif self.ctl("start").returncode != 0:
+            self.problem = "the server did not start: " + open(self.data + "/server.log").read()[-300:]
+
+    def run(self, *args):
+        return self._subprocess.run(self.as_user + list(args), capture_output=True, text=True,
+                                    timeout=60)
+
+    def ctl(self, *args):
+        opts = ["-o", "-h 127.0.0.1 -p %d -k %s" % (self.port, self.data)]
+        if args[0] in ("start", "restart"):
+            args = tuple(opts) + args
+        return self.run(self.BIN + "/pg_ctl", "-D", self.data + "/db", "-w", "-l",
+                        self.data + "/server.log", "-m", "fast", *args)
+
+    def sql(self, query):
+        q = self.run("psql", "-h", "127.0.0.1", "-p", str(self.port), "-U", "reburn3", "-d",
+                     "postgres", "-At", "-c", query)
+        check(q.returncode == 0, q.stderr)
+        return [line for line in q.stdout.strip().splitlines()]
+
+    def pids(self):
+        """The server's processes: the postmaster and its children."""
+        main = int(open(self.data + "/db/postmaster.pid").readline())
+        kids = []
+        for d in os.listdir("/proc"):
+            if d.isdigit():
+                try:
+                    stat = open("/proc/%s/stat" % d).read()
+                    if int(stat.rsplit(")", 1)[1].split()[1]) == main:
+                        kids.append(int(d))
+                except (OSError, IndexError, ValueError):
+                    pass
+        return [main] + kids
+
+    def pause(self):
+        import signal
+        self.paused = self.pids()
+        for pid in self.paused:
+            os.kill(pid, signal.SIGSTOP)
+
+    def resume(self):
+        import signal
+        for pid in getattr(self, "paused", []):
+            os.kill(pid, signal.SIGCONT)
+        self.paused = []
+
+    def close(self):
+        if self.problem is None:
+            self.resume()
+            self.ctl("stop")
+        if hasattr(self, "data"):
+            self._shutil.rmtree(self.data, ignore_errors=True)
