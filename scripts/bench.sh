@@ -28,9 +28,13 @@
 #     and by `reburn3 serve` with the page's live feed open, one
 #     after the other on the same simulators: the worst port's wall / tick bound of each,
 #     and the CPU the service adds over the station (in % of a core, over the round).
+#   - the service's records: 2 ports with the PostgreSQL database well and paused
+#     (SIGSTOP): worst wall / tick bound and tick period p99 of each round, SIGTERM's
+#     time with the database paused (scripts/serve_records_bench.py; needs
+#     postgresql-15).
 # --quick: a 16 KiB image, one run, short micro-benchmarks, gang 1 and 4 (a smoke run).
 # --no-line-rate: leave the line rate out (it takes about 90 s a run).
-# --only "PARTS": only these of cli, line, gang, serve, gui, micro (e.g. --only "line gang").
+# --only "PARTS": only these of cli, line, gang, serve, records, gui, micro (e.g. --only "line gang").
 # Figures only: nothing here fails on time. Measure on an idle machine (the load average
 # is printed before and after).
 set -euo pipefail
@@ -57,7 +61,7 @@ while [ $# -gt 0 ]; do
         --no-gui) gui=0; shift ;;
         --build) build=$2; shift 2 ;;
         --out) out=$2; shift 2 ;;
-        -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,39p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -332,6 +336,16 @@ if [ "$serve_ports" -gt 0 ] && [ -x /usr/bin/time ] && command -v curl >/dev/nul
     say "  flash --station: worst port's wall / tick bound $(med st .worst), CPU $(med st .cpu) s in $(med st .wall) s"
     say "  serve (feed open): worst port's wall / tick bound $(med sv .worst), CPU $(med sv .cpu) s in $(med sv .wall) s"
     say "  the service adds $(med add "") % of a core over flash --station"
+    say ""
+fi
+
+# --- the service's records while the database does not answer ----------------------
+if part records && command -v python3 >/dev/null; then
+    records_script="$work/records.pf3"
+    "$build/bench/make_bench_script" "$records_script" $(( kib >= 64 ? 64 : kib )) 64
+    say "records: 2 ports, $(stat -c %s "$records_script") bytes a port; a round with PostgreSQL well, one with it paused (SIGSTOP), SIGTERM while paused ($runs runs)"
+    python3 scripts/serve_records_bench.py --reburn3 "$reburn3" --sim "$sim" \
+        --script "$records_script" --runs "$runs" 2>&1 | sed 's/^/  /' | tee -a "$report"
     say ""
 fi
 
