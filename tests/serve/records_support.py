@@ -50,8 +50,9 @@ def account(label, results, rows, folder, state=None):
         check(state["records"]["pending"] == len(pending),
               "%s: the state says %s pending, the journal has %d"
               % (label, state["records"], len(pending)))
-    print("%s: %d boards, %d in the database, %d pending in the journal, 0 in neither"
-          % (label, len(results), in_db, in_journal))
+    print("%s: %d boards, %d in the database, %d pending in the journal, 0 in neither%s"
+          % (label, len(results), in_db, in_journal,
+             "; the state: %s" % json.dumps(state["records"]) if state else ""))
     return in_db, in_journal
 
 
