@@ -44,11 +44,16 @@ figures = {k: [] for k in ("well", "wellP99", "paused", "pausedP99", "sigterm")}
 try:
     for run in range(1, a.runs + 1):
         s = Station(a.reburn3, a.sim, a.script, devices=2,
-                    extra=["--db", server.url, "--stats", "--quiet"])
+                    extra=["--db", server.url, "--stats", "--quiet", "--tag", "run=r%d" % run])
         well, well_p99 = round_of(s)
         server.pause()
         try:
             paused, paused_p99 = round_of(s)
+            if not server.still_paused():
+                print("run %d: the server's processes were continued by something else; "
+                      "the run is not counted" % run)
+                s.stop()
+                continue
             settle(s, lambda r: r["database"] == "down", 15)
             t0 = time.time()
             code = s.stop()
@@ -59,8 +64,8 @@ try:
                         extra=["--db", server.url, "--state-dir", s.tmp])
         settle(again, lambda r: r["pending"] == 0 and r["database"] == "up", 60)
         again.stop()
-        ids = server.sql("SELECT record_id FROM reburn3_records")
-        whole = len(ids) == len(set(ids)) == 4 * run
+        ids = server.sql("SELECT record_id FROM reburn3_records WHERE tags LIKE '%%\"r%d\"%%'" % run)
+        whole = len(ids) == len(set(ids)) == len(s.results())
         for k, v in zip(figures, (well, well_p99, paused, paused_p99, sigterm)):
             figures[k].append(v)
         print("run %d: database well: ratio %.4f, tick p99 %.2f ms; paused: ratio %.4f, "

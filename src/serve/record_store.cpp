@@ -195,6 +195,11 @@ bool RecordStore::setUp(QString& error) {
                     "reburn3_records (record_id)")) {
         return failed("index the record ids");
     }
+    // A station's last round is read at every (re)connection.
+    if (!query.exec("CREATE INDEX IF NOT EXISTS reburn3_records_station_round ON "
+                    "reburn3_records (station, round)")) {
+        return failed("index the rounds");
+    }
     if (m_postgres) {
         if (!db.commit()) {
             error = "cannot make the table reburn3_records in " + m_description + ": " +

@@ -121,6 +121,14 @@ int serveCommand(int argc, char** argv) {
                               QFileInfo(QString::fromStdString(flash.script)).fileName(),
                               QString()};
     std::unique_ptr<StationState> station;
+    std::unique_ptr<ApiRoutes> routes;
+    HttpServer server([&routes](const HttpRequest& r) { return routes->handle(r); },
+                      [&feed](QTcpSocket* socket) { feed.add(socket); });
+    if (!server.listen(options.address, options.port, why)) {
+        return fail(cli::kExitUsage,
+                    "cannot listen on " + listenText(options.address, options.port) + ": " + why);
+    }
+    setup.listen = listenText(server.address(), server.port());
     writer.start(
         QString::fromStdString(setup.station), &clock,
         [&station](const BoardRow& row, qint64 id) {
@@ -136,14 +144,6 @@ int serveCommand(int argc, char** argv) {
     // Rounds number on from the journal's and the database's last (if it answers soon).
     writer.waitFirstAttempt(QDeadlineTimer(kFirstConnectWaitMs));
     setup.lastRound = std::max(journal.lastRound(), writer.health().databaseLastRound);
-    std::unique_ptr<ApiRoutes> routes;
-    HttpServer server([&routes](const HttpRequest& r) { return routes->handle(r); },
-                      [&feed](QTcpSocket* socket) { feed.add(socket); });
-    if (!server.listen(options.address, options.port, why)) {
-        return fail(cli::kExitUsage,
-                    "cannot listen on " + listenText(options.address, options.port) + ": " + why);
-    }
-    setup.listen = listenText(server.address(), server.port());
     station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
     routes = std::make_unique<ApiRoutes>(*station, store, metrics, feed, server, options.token,
                                          options.loopback());

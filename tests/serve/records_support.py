@@ -163,6 +163,15 @@ class Postgres:
         for pid in self.paused:
             os.kill(pid, signal.SIGSTOP)
 
+    def still_paused(self):
+        """Every process paused is still stopped (nothing else continued it)."""
+        def state(pid):
+            try:
+                return open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()[0]
+            except OSError:
+                return "gone"
+        return all(state(pid) == "T" for pid in getattr(self, "paused", []))
+
     def resume(self):
         import signal
         for pid in getattr(self, "paused", []):

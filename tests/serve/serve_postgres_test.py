@@ -89,6 +89,7 @@ try:
     server.pause()
     try:
         s.wait_for(lambda x: not x["round"]["running"])
+        check(server.still_paused(), "the server's processes were continued by something else")
         st = settle(s, lambda r: r["database"] == "down" and r["pending"] == 2, 15)
         check(s.call("GET", "/healthz")[0] == 503, "unhealthy while paused")
         after = s.call("GET", "/metrics")[1]
