@@ -119,8 +119,8 @@ QByteArray Metrics::text(bool running, bool healthy, std::size_t feedClients,
     single(out, "reburn3_journal_ok", "gauge", "1 while the journal takes every line.",
            m_journalOk ? 1 : 0);
     single(out, "reburn3_round_running", "gauge", "1 while a round runs.", running ? 1 : 0);
-    single(out, "reburn3_healthy", "gauge", "1 while every record has been written.",
-           healthy ? 1 : 0);
+    single(out, "reburn3_healthy", "gauge",
+           "1 while every record has been journaled (rounds may start).", healthy ? 1 : 0);
     single(out, "reburn3_feed_clients", "gauge", "Pages following the live feed.",
            static_cast<double>(feedClients));
     single(out, "reburn3_http_connections", "gauge", "Open HTTP connections.", connections);

@@ -61,31 +61,6 @@ def settle(station, what, timeout=30):
     return station.wait_for(lambda st: what(st["records"]), timeout)
 
 
-def tick_p99_ms(before, after):
-    """The 99th percentile of the ticks' lateness between two /metrics texts, as the upper
-    bound of its histogram bucket, in ms (None without ticks)."""
-    def buckets(text):
-        out = {}
-        for line in text.splitlines():
-            if line.startswith("reburn3_tick_lateness_seconds_bucket"):
-                le = line.split('le="')[1].split('"')[0]
-                out[le] = int(line.rsplit(" ", 1)[1])
-        return out
-    b, a = buckets(before), buckets(after)
-    total = a["+Inf"] - b.get("+Inf", 0)
-    if total == 0:
-        return None
-    for le in sorted((k for k in a if k != "+Inf"), key=float):
-        if a[le] - b.get(le, 0) >= 0.99 * total:
-            return float(le) * 1000
-    return float("inf")
-
-
-def round_ratio(results, baseline_ms):
-    """The slowest board of a round against the median board of a round run undisturbed."""
-    return max(r["durationMs"] for r in results) / baseline_ms
-
-
 def wait_until(what, timeout, step=0.05):
     end = time.time() + timeout
     while time.time() < end:
