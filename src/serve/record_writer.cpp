@@ -68,9 +68,12 @@ void RecordWriter::start(const QString& station, QObject* context, Written writt
     QMetaObject::invokeMethod(m_dbWorker, [this, pending = std::move(pending)] {
         QString error;
         m_store->configure(m_url, error);  // as configure() found it
-        auto* idle = new QTimer(m_dbWorker);
-        QObject::connect(idle, &QTimer::timeout, m_dbWorker, [this] { checkIdle(); });
-        idle->start(kIdleCheckMs);
+        m_idleTimer = new QTimer(m_dbWorker);
+        QObject::connect(m_idleTimer, &QTimer::timeout, m_dbWorker, [this] { checkIdle(); });
+        m_idleTimer->start(kIdleCheckMs);
+        m_pumpTimer = new QTimer(m_dbWorker);
+        m_pumpTimer->setSingleShot(true);
+        QObject::connect(m_pumpTimer, &QTimer::timeout, m_dbWorker, [this] { pump(); });
         const auto now = std::chrono::steady_clock::now();
         for (const BoardRow& row : pending) {
             enqueue(Item{row, true, now});
@@ -161,7 +164,11 @@ bool RecordWriter::finish(QDeadlineTimer deadline) {
         });
     }
     QMetaObject::invokeMethod(m_dbWorker, [this] {
-        m_store.reset();  // closes the connection in its own thread
+        // The timers and the connection end in their own thread.
+        delete m_idleTimer;
+        delete m_pumpTimer;
+        m_idleTimer = m_pumpTimer = nullptr;
+        m_store.reset();
         QThread::currentThread()->quit();
     });
     return m_dbThread.wait(deadline);
@@ -227,14 +234,9 @@ void RecordWriter::enqueue(Item item) {
 }
 
 void RecordWriter::schedulePump(int ms) {
-    if (m_pumpScheduled) {
-        return;
+    if (m_pumpTimer != nullptr && !m_pumpTimer->isActive()) {
+        m_pumpTimer->start(ms);
     }
-    m_pumpScheduled = true;
-    QTimer::singleShot(ms, m_dbWorker, [this] {
-        m_pumpScheduled = false;
-        pump();
-    });
 }
 
 void RecordWriter::pump() {

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -122,7 +123,8 @@ private:
     std::unique_ptr<RecordStore> m_store;
     std::deque<Item> m_queue;
     int m_backoffMs = 0;
-    bool m_pumpScheduled = false;
+    QTimer* m_idleTimer = nullptr;  // the check while no row waits
+    QTimer* m_pumpTimer = nullptr;  // the next row, or the next try
 
     // Shared, under m_mutex.
     mutable std::mutex m_mutex;
