@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kFirstBackoffMs = 250;
 constexpr int kLastBackoffMs = 5000;
-constexpr int kIdleCheckMs = 1000;
+constexpr int kIdleCheckMs = 500;
 
 std::int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -140,7 +140,13 @@ RecordsHealth RecordWriter::health() const {
     std::lock_guard lock(m_mutex);
     RecordsHealth h = m_health;
     const std::int64_t since = m_busySince.load();
-    h.busyMs = since == 0 ? 0 : steadyMs() - since;
+    const std::int64_t busy = since == 0 ? 0 : steadyMs() - since;
+    if (busy > m_busyBound.load()) {
+        h.databaseUp = false;
+        h.databaseError = QStringLiteral("the records database %1 has not answered for %2 s")
+                              .arg(m_description)
+                              .arg(busy / 1000);
+    }
     h.oldestPendingMs = m_queued == 0 ? 0
                                       : std::chrono::duration_cast<std::chrono::milliseconds>(
                                             std::chrono::steady_clock::now() - m_oldest)
@@ -180,7 +186,8 @@ void RecordWriter::notify() {
     }
 }
 
-void RecordWriter::beginCall() {
+void RecordWriter::beginCall(int answerMs) {
+    m_busyBound = answerMs;
     m_busySince = steadyMs();
 }
 
@@ -204,7 +211,7 @@ void RecordWriter::setDatabase(bool up, const QString& error) {
 
 bool RecordWriter::connectStore() {
     QString error;
-    beginCall();
+    beginCall(kCallAnswerMs);
     bool ok = m_store->connect(error);
     std::optional<int> last;
     if (ok) {
@@ -253,7 +260,7 @@ void RecordWriter::pump() {
     }
     Item& item = m_queue.front();
     QString error;
-    beginCall();
+    beginCall(kCallAnswerMs);
     std::optional<qint64> id = m_store->write(item.row, error);
     endCall();
     if (id && m_store->fileReplaced()) {
@@ -306,7 +313,7 @@ void RecordWriter::checkIdle() {
         connectStore();
         return;
     }
-    beginCall();
+    beginCall(kPingAnswerMs);
     const bool ok = m_store->ping(error);
     endCall();
     if (!ok) {

@@ -27,9 +27,8 @@ class RecordJournal;
 struct RecordsHealth {
     std::size_t pending = 0;  // in the journal and not yet committed to the database
     std::uint64_t lost = 0;   // the journal did not take them (the database may still have)
-    bool databaseUp = false;  // the last call succeeded and none is hanging
+    bool databaseUp = false;  // the last call succeeded and none has run past its bound
     QString databaseError;    // why not up
-    std::int64_t busyMs = 0;  // how long the database's call in progress has run
     std::int64_t oldestPendingMs = 0;  // how long the oldest pending row has waited
     bool journalOk = true;
     QString journalError;        // once the journal could not be written (it stays)
@@ -47,12 +46,17 @@ struct RecordsHealth {
 //    row offered again after 0.25 s, then twice as long each time up to 5 s. The rows
 //    the journal held from an earlier run go first.
 //
-// While no row waits the database's thread checks every second that the database is
+// While no row waits the database's thread checks twice a second that the database is
 // still there: a PostgreSQL server by a trivial statement, an SQLite file by its inode
 // (a file deleted or replaced is opened again, and so made again). A row written just as
 // its SQLite file was replaced is offered again to the new file.
 class RecordWriter {
 public:
+    // A call to the database running longer than this counts as a database that does
+    // not answer: a trivial statement, and a row's write or a connection.
+    static constexpr int kPingAnswerMs = 1000;
+    static constexpr int kCallAnswerMs = 2000;
+
     using Journaled = std::function<void(bool journaled, const QString& error)>;
     using Written = std::function<void(const BoardRow& row, qint64 id)>;
 
@@ -101,7 +105,7 @@ private:
     void checkIdle();
     bool connectStore();
     void setDatabase(bool up, const QString& error);
-    void beginCall();
+    void beginCall(int answerMs);
     void endCall();
     void notify();
 
@@ -134,6 +138,7 @@ private:
     std::size_t m_queued = 0;
     std::chrono::steady_clock::time_point m_oldest{};
     std::atomic<std::int64_t> m_busySince{0};  // steady ms of the call in progress, 0: none
+    std::atomic<int> m_busyBound{0};           // its kPingAnswerMs or kCallAnswerMs
     std::atomic<bool> m_ending{false};
 };
 

@@ -68,8 +68,6 @@ public:
     // "records" as the state has it.
     QJsonObject healthJson() const;
     static constexpr int kHealthyWaitMs = 5000;
-    // A database call running longer than this counts as a database that does not answer.
-    static constexpr int kHungCallMs = 2000;
     // Starts a round in the next turn of the event loop; its number.
     int startRound(RoundRequest request);
     // Aborts the round running; false when none is.
