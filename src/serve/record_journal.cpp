@@ -103,6 +103,7 @@ bool RecordJournal::open(QString& error) {
     }
     if (file.isOpen()) {
         while (!file.atEnd()) {
+            const std::int64_t offset = file.pos();
             const QByteArray line = file.readLine();
             if (!line.endsWith('\n')) {
                 break;  // torn by a crash in the middle of its write
@@ -112,11 +113,12 @@ bool RecordJournal::open(QString& error) {
             if (type == "round") {
                 m_lastRound = std::max(m_lastRound, o.value("round").toInt());
             } else if (type == "board") {
-                BoardRow row = RecordStore::rowFromJson(o.value("row").toObject());
-                m_lastRound = std::max(m_lastRound, row.round);
-                if (!row.recordId.isEmpty() && !m_index.contains(row.recordId)) {
-                    m_index.insert(row.recordId, m_next);
-                    m_pending.emplace(m_next++, std::move(row));
+                const QJsonObject row = o.value("row").toObject();
+                const QString id = row.value("recordId").toString();
+                m_lastRound = std::max(m_lastRound, row.value("round").toInt());
+                if (!id.isEmpty() && !m_index.contains(id)) {
+                    m_index.insert(id, m_next);
+                    m_pending.emplace(m_next++, Place{id, offset, line.size()});
                 }
             } else if (type == "done") {
                 const auto it = m_index.find(o.value("recordId").toString());
@@ -135,14 +137,64 @@ int RecordJournal::lastRound() const {
     return m_lastRound;
 }
 
-std::vector<BoardRow> RecordJournal::pending() const {
+std::vector<QString> RecordJournal::pendingIds() const {
     std::lock_guard lock(m_mutex);
-    std::vector<BoardRow> out;
+    std::vector<QString> out;
     out.reserve(m_pending.size());
-    for (const auto& [key, row] : m_pending) {
-        out.push_back(row);
+    for (const auto& [key, place] : m_pending) {
+        out.push_back(place.recordId);
     }
     return out;
+}
+
+std::vector<BoardRow> RecordJournal::pending() const {
+    std::vector<BoardRow> out;
+    QString error;
+    for (const QString& id : pendingIds()) {
+        if (std::optional<BoardRow> r = row(id, error)) {
+            out.push_back(std::move(*r));
+        }
+    }
+    return out;
+}
+
+std::optional<BoardRow> RecordJournal::row(const QString& recordId, QString& error) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_index.find(recordId);
+    if (it == m_index.end()) {
+        error = "the record " + recordId + " is not pending in the journal";
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> line = readLine(m_fd, m_pending.at(it.value()), error);
+    if (!line) {
+        return std::nullopt;
+    }
+    return RecordStore::rowFromJson(
+        QJsonDocument::fromJson(*line).object().value("row").toObject());
+}
+
+std::optional<QByteArray> RecordJournal::readLine(int fd, const Place& place,
+                                                  QString& error) const {
+    QByteArray line(static_cast<qsizetype>(place.length), Qt::Uninitialized);
+    std::int64_t done = 0;
+    while (fd >= 0 && done < place.length) {
+        const ssize_t n =
+            ::pread(fd, line.data() + done, static_cast<std::size_t>(place.length - done),
+                    place.offset + done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += n;
+    }
+    if (done != place.length || !line.endsWith('\n')) {
+        error = "cannot read the journal " + path() + ": " +
+                (fd < 0 ? QStringLiteral("it is not open") : errnoText(errno));
+        return std::nullopt;
+    }
+    return line;
 }
 
 std::size_t RecordJournal::pendingCount() const {
@@ -161,12 +213,13 @@ bool RecordJournal::appendRound(int round, QString& error) {
 
 bool RecordJournal::appendBoard(const BoardRow& row, QString& error) {
     std::lock_guard lock(m_mutex);
-    if (!appendLine(boardLine(row), true, error)) {
+    const QByteArray line = boardLine(row);
+    if (!appendLine(line, true, error)) {
         return false;
     }
     m_lastRound = std::max(m_lastRound, row.round);
     m_index.insert(row.recordId, m_next);
-    m_pending.emplace(m_next++, row);
+    m_pending.emplace(m_next++, Place{row.recordId, m_size - line.size(), line.size()});
     return true;
 }
 
@@ -216,7 +269,7 @@ bool RecordJournal::reopenLocked(QString& error) {
     if (m_fd >= 0) {
         ::close(m_fd);
     }
-    m_fd = ::open(QFile::encodeName(path()).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+    m_fd = ::open(QFile::encodeName(path()).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC,
                   0644);
     if (m_fd < 0) {
         error = "cannot open the journal " + path() + ": " + errnoText(errno);
@@ -229,8 +282,22 @@ bool RecordJournal::reopenLocked(QString& error) {
 
 bool RecordJournal::compactLocked(QString& error) {
     QByteArray text = m_lastRound > 0 ? roundLine(m_lastRound) : QByteArray();
-    for (const auto& [key, row] : m_pending) {
-        text += boardLine(row);
+    std::map<std::uint64_t, Place> moved;
+    if (!m_pending.empty()) {
+        // The pending lines as they are in the file (which m_fd may not have open yet).
+        const int in = ::open(QFile::encodeName(path()).constData(), O_RDONLY | O_CLOEXEC);
+        for (const auto& [key, place] : m_pending) {
+            const std::optional<QByteArray> line = readLine(in, place, error);
+            if (!line) {
+                if (in >= 0) {
+                    ::close(in);
+                }
+                return false;
+            }
+            moved.emplace(key, Place{place.recordId, text.size(), line->size()});
+            text += *line;
+        }
+        ::close(in);
     }
     const QString temp = path() + ".new";
     const QByteArray tempName = QFile::encodeName(temp);
@@ -248,14 +315,16 @@ bool RecordJournal::compactLocked(QString& error) {
         ::unlink(tempName.constData());
         return false;
     }
-    if (!syncFolder(m_folder)) {
-        error = "cannot sync the state folder " + m_folder + ": " + errnoText(errno);
-        return false;
-    }
+    // The file at the path is the new one from here on: its places, and lines appended to it.
+    m_pending = std::move(moved);
     if (!reopenLocked(error)) {
         return false;
     }
     m_sizeAfterCompact = m_size;
+    if (!syncFolder(m_folder)) {
+        error = "cannot sync the state folder " + m_folder + ": " + errnoText(errno);
+        return false;
+    }
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "serve/record_store.h"
@@ -29,6 +30,9 @@ namespace reburn3::serve {
 // and whenever it has grown past a bound, so that it stays small however long the
 // station runs. A lock file keeps a second service off the same folder.
 //
+// Only the pending lines' places in the file are kept in memory, not the rows: a database
+// that is down for days costs the station disk, not memory.
+//
 // Every call may come from any thread; one mutex covers the file.
 class RecordJournal {
 public:
@@ -49,9 +53,14 @@ public:
 
     // The highest round the journal has seen (0 when none).
     int lastRound() const;
-    // The rows not yet committed to the database, oldest first.
-    std::vector<BoardRow> pending() const;
+    // The record ids not yet committed to the database, oldest first.
+    std::vector<QString> pendingIds() const;
     std::size_t pendingCount() const;
+    // A pending row, read back from the file; nothing (the reason in `error`) when it is
+    // not pending or cannot be read.
+    std::optional<BoardRow> row(const QString& recordId, QString& error) const;
+    // Every pending row, oldest first.
+    std::vector<BoardRow> pending() const;
 
     // Each syncs its line to the disk before it returns. A line that cannot be written
     // whole is cut off again, so the next line starts clean.
@@ -62,7 +71,13 @@ public:
     bool compact(QString& error);
 
 private:
+    struct Place {
+        QString recordId;
+        std::int64_t offset = 0;
+        std::int64_t length = 0;  // with its newline
+    };
     bool appendLine(const QByteArray& line, bool sync, QString& error);
+    std::optional<QByteArray> readLine(int fd, const Place& place, QString& error) const;
     bool compactLocked(QString& error);
     bool reopenLocked(QString& error);
 
@@ -74,8 +89,8 @@ private:
     std::int64_t m_sizeAfterCompact = 0;
     int m_lastRound = 0;
     std::uint64_t m_next = 0;
-    std::map<std::uint64_t, BoardRow> m_pending;  // in the order they were written
-    QHash<QString, std::uint64_t> m_index;        // record id -> key in m_pending
+    std::map<std::uint64_t, Place> m_pending;  // in the order they were written
+    QHash<QString, std::uint64_t> m_index;     // record id -> key in m_pending
 };
 
 }  // namespace reburn3::serve

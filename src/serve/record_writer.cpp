@@ -64,7 +64,7 @@ void RecordWriter::start(const QString& station, QObject* context, Written writt
     }
     m_journalThread.start();
     m_dbThread.start();
-    std::vector<BoardRow> pending = m_journal.pending();
+    std::vector<QString> pending = m_journal.pendingIds();
     QMetaObject::invokeMethod(m_dbWorker, [this, pending = std::move(pending)] {
         QString error;
         m_store->configure(m_url, error);  // as configure() found it
@@ -75,8 +75,8 @@ void RecordWriter::start(const QString& station, QObject* context, Written writt
         m_pumpTimer->setSingleShot(true);
         QObject::connect(m_pumpTimer, &QTimer::timeout, m_dbWorker, [this] { pump(); });
         const auto now = std::chrono::steady_clock::now();
-        for (const BoardRow& row : pending) {
-            enqueue(Item{row, true, now});
+        for (const QString& id : pending) {
+            enqueue(Item{id, std::nullopt, now});
         }
         connectStore();
         {
@@ -125,7 +125,10 @@ void RecordWriter::record(const BoardRow& row, QObject* context, Journaled done)
             }
         }
         // The database may still take a row the journal could not: it is then not lost.
-        const Item item{row, journaled, std::chrono::steady_clock::now()};
+        Item item{row.recordId, std::nullopt, std::chrono::steady_clock::now()};
+        if (!journaled) {
+            item.unjournaled = row;
+        }
         QMetaObject::invokeMethod(m_dbWorker, [this, item] {
             enqueue(item);
             schedulePump(0);
@@ -260,8 +263,35 @@ void RecordWriter::pump() {
     }
     Item& item = m_queue.front();
     QString error;
+    const bool journaled = !item.unjournaled;
+    // The row leaves the line (under the lock: the counters change with it).
+    const auto leave = [this, journaled](const std::function<void()>& also) {
+        m_queue.pop_front();
+        std::lock_guard lock(m_mutex);
+        --m_queued;
+        if (!m_queue.empty()) {
+            m_oldest = m_queue.front().since;
+        }
+        if (journaled) {
+            --m_health.pending;
+        }
+        also();
+    };
+    std::optional<BoardRow> row =
+        journaled ? m_journal.row(item.recordId, error) : item.unjournaled;
+    if (!row) {
+        // The journal cannot give back a line it took: the row is lost here, and said so.
+        leave([&] {
+            ++m_health.lost;
+            m_health.journalOk = false;
+            m_health.journalError = error;
+        });
+        notify();
+        schedulePump(0);
+        return;
+    }
     beginCall(kCallAnswerMs);
-    std::optional<qint64> id = m_store->write(item.row, error);
+    std::optional<qint64> id = m_store->write(*row, error);
     endCall();
     if (id && m_store->fileReplaced()) {
         // Written to a file that was deleted or replaced meanwhile: offered to the new one.
@@ -277,28 +307,18 @@ void RecordWriter::pump() {
     }
     m_backoffMs = 0;
     QString journalError;
-    const bool marked = !item.journaled || m_journal.markDone(item.row.recordId, journalError);
-    const BoardRow row = std::move(item.row);
-    const bool journaled = item.journaled;
-    m_queue.pop_front();
-    {
-        std::lock_guard lock(m_mutex);
-        --m_queued;
-        if (!m_queue.empty()) {
-            m_oldest = m_queue.front().since;
-        }
-        if (journaled) {
-            --m_health.pending;
-        }
+    const bool marked = !journaled || m_journal.markDone(item.recordId, journalError);
+    leave([&] {
         if (!marked) {
             m_health.journalOk = false;
             m_health.journalError = journalError;
         }
-    }
+    });
     setDatabase(true, QString());
     if (m_context != nullptr && m_written) {
         QMetaObject::invokeMethod(
-            m_context, [this, row, id] { m_written(row, *id); }, Qt::QueuedConnection);
+            m_context, [this, row = std::move(*row), id] { m_written(row, *id); },
+            Qt::QueuedConnection);
     }
     notify();
     schedulePump(0);

@@ -93,9 +93,11 @@ public:
     bool finish(QDeadlineTimer deadline);
 
 private:
+    // A row in line: a journaled one is read back from the journal when its turn comes
+    // (only its id waits in memory), one the journal did not take waits here whole.
     struct Item {
-        BoardRow row;
-        bool journaled = true;
+        QString recordId;
+        std::optional<BoardRow> unjournaled;
         std::chrono::steady_clock::time_point since;
     };
     // In the database's thread.
