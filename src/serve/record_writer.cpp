@@ -228,7 +228,11 @@ bool RecordWriter::connectStore() {
     } else {
         m_store->close();
     }
-    setDatabase(ok, ok ? QString() : error);
+    // With rows waiting, the database is up once it has taken one, not once it let us in
+    // (a full disk lets a connection in and refuses every row).
+    if (!ok || m_queue.empty()) {
+        setDatabase(ok, ok ? QString() : error);
+    }
     return ok;
 }
 

@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
-# The request parser of `reburn3 serve` on its own; the service end to end against simulated devices (records in SQLite), its metrics
-# through promtool, and its records in a real PostgreSQL server. The last two are skipped
-# (exit 77) where promtool or the server is missing or cannot start.
+# The request parser and the records' journal of `reburn3 serve` on their own; the service
+# end to end against simulated devices (records in SQLite), its metrics through promtool,
+# its records under faults (full disks, a deleted file, a kill), and its records in a real
+# PostgreSQL server stopped, restarted and paused under it. promtool and PostgreSQL are
+# skipped (exit 77) where they are missing or the server cannot start.
 if(TARGET reburn3_serve)
     add_executable(serve_unit_tests ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp
         ${CMAKE_CURRENT_LIST_DIR}/record_journal_test.cpp)
@@ -26,10 +28,10 @@ if(TARGET reburn3 AND TARGET reburn3-sim)
             SKIP_RETURN_CODE 77 FIXTURES_REQUIRED serve_metrics)
         add_test(NAME serve.records
             COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_records_test.py ${serve_args})
-        set_tests_properties(serve.records PROPERTIES LABELS serve TIMEOUT 180)
+        set_tests_properties(serve.records PROPERTIES LABELS serve TIMEOUT 300)
         add_test(NAME serve.postgresql
             COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_postgres_test.py ${serve_args})
-        set_tests_properties(serve.postgresql PROPERTIES LABELS serve TIMEOUT 120
+        set_tests_properties(serve.postgresql PROPERTIES LABELS serve TIMEOUT 300
             SKIP_RETURN_CODE 77)
     endif()
 endif()
