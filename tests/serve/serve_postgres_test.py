@@ -28,7 +28,8 @@ try:
     url = server.url
     s = Station(a.reburn3, a.sim, a.script, devices=2, extra=["--db", url])
     check(s.call("POST", "/api/rounds", {"tags": {"serial": "PG-1"}})[0] == 202, "round")
-    s.wait_for(lambda st: st["counts"]["boards"] == 2 and not st["round"]["running"])
+    s.wait_for(lambda st: st["counts"]["boards"] == 2 and not st["round"]["running"]
+               and st["records"]["pending"] == 0)
     api = s.call("GET", "/api/records")[1]["records"]
     check(s.stop() == 0, "clean end")
     rows = [line.split("|", 3)
