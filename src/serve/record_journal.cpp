@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -94,6 +95,11 @@ bool RecordJournal::open(QString& error) {
     }
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         error = where + " is in use by another reburn3 serve (give each its own --state-dir)";
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path()).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = where + " is not a regular file";  // a FIFO would hold the start for ever
         return false;
     }
     QFile file(path());
@@ -301,7 +307,9 @@ bool RecordJournal::compactLocked(QString& error) {
     }
     const QString temp = path() + ".new";
     const QByteArray tempName = QFile::encodeName(temp);
-    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Whatever was left at the temporary name (a FIFO would block the open) goes first.
+    ::unlink(tempName.constData());
+    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = "cannot rewrite the journal " + path() + ": " + errnoText(errno);
         return false;

@@ -65,6 +65,9 @@ void RecordWriter::start(const QString& station, QObject* context, Written writt
     m_journalThread.start();
     m_dbThread.start();
     std::vector<QString> pending = m_journal.pendingIds();
+    if (!pending.empty()) {
+        count(std::chrono::steady_clock::now(), pending.size());
+    }
     QMetaObject::invokeMethod(m_dbWorker, [this, pending = std::move(pending)] {
         QString error;
         m_store->configure(m_url, error);  // as configure() found it
@@ -76,7 +79,7 @@ void RecordWriter::start(const QString& station, QObject* context, Written writt
         QObject::connect(m_pumpTimer, &QTimer::timeout, m_dbWorker, [this] { pump(); });
         const auto now = std::chrono::steady_clock::now();
         for (const QString& id : pending) {
-            enqueue(Item{id, std::nullopt, now});
+            m_queue.push_back(Item{id, std::nullopt, now});
         }
         connectStore();
         {
@@ -100,11 +103,11 @@ bool RecordWriter::journalRound(int round, QString& error) {
         m_journalWorker, [&] { ok = m_journal.appendRound(round, error); },
         Qt::BlockingQueuedConnection);
     if (!ok) {
-        std::lock_guard lock(m_mutex);
-        m_health.journalOk = false;
-        m_health.journalError = error;
-    }
-    if (!ok) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_health.journalOk = false;
+            m_health.journalError = error;
+        }
         notify();
     }
     return ok;
@@ -129,8 +132,10 @@ void RecordWriter::record(const BoardRow& row, QObject* context, Journaled done)
         if (!journaled) {
             item.unjournaled = row;
         }
+        // Counted in line before the database's thread has it: the end waits for it.
+        count(item.since, 1);
         QMetaObject::invokeMethod(m_dbWorker, [this, item] {
-            enqueue(item);
+            m_queue.push_back(item);
             schedulePump(0);
         });
         QMetaObject::invokeMethod(
@@ -236,15 +241,12 @@ bool RecordWriter::connectStore() {
     return ok;
 }
 
-void RecordWriter::enqueue(Item item) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_queued == 0) {
-            m_oldest = item.since;
-        }
-        ++m_queued;
+void RecordWriter::count(std::chrono::steady_clock::time_point since, std::size_t rows) {
+    std::lock_guard lock(m_mutex);
+    if (m_queued == 0) {
+        m_oldest = since;
     }
-    m_queue.push_back(std::move(item));
+    m_queued += rows;
 }
 
 void RecordWriter::schedulePump(int ms) {

@@ -100,8 +100,9 @@ private:
         std::optional<BoardRow> unjournaled;
         std::chrono::steady_clock::time_point since;
     };
+    // Rows counted in line (any thread), before the database's thread has them.
+    void count(std::chrono::steady_clock::time_point since, std::size_t rows);
     // In the database's thread.
-    void enqueue(Item item);
     void schedulePump(int ms);
     void pump();
     void checkIdle();

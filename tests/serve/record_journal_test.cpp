@@ -2,6 +2,7 @@
 // The journal of the station's records on a real folder, and the store's idempotent
 // write on a real SQLite file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -99,6 +100,17 @@ TEST(RecordJournal, StaysSmallHoweverManyBoardsPass) {
     EXPECT_LT(QFileInfo(j.path()).size(), 2 * RecordJournal::kCompactBytes + 4096);
     EXPECT_EQ(ids(j.pending()), QStringList{"waiting"});
     EXPECT_EQ(j.lastRound(), 501);
+}
+
+// A FIFO (or a folder) where the journal should be is refused at once, not waited on.
+TEST(RecordJournal, RefusesAJournalThatIsNoFile) {
+    QTemporaryDir dir;
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(QDir(dir.path()).filePath(RecordJournal::kFileName)), 0600), 0);
+    QString error;
+    RecordJournal j(dir.path());
+    EXPECT_FALSE(j.open(error));
+    EXPECT_TRUE(error.endsWith("is not a regular file")) << error.toStdString();
 }
 
 // The same row offered twice (a retry after a commit whose answer was lost, a journal
