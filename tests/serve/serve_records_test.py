@@ -101,10 +101,13 @@ def journal_full():
     check(health[0] == 503 and "journal" in health[1]["error"], health)
     check(s.call("POST", "/api/rounds", {})[0] == 503, "no round after the journal failed")
     check(metric(s, "reburn3_journal_ok") == 0, "reburn3_journal_ok 0")
-    # A board the journal did not take still went to the database, and is counted.
-    st = settle(s, lambda r: r["pending"] == 0 or r["database"] == "up")
+    # A board the journal did not take is counted lost, and still goes to the database.
+    st = s.call("GET", "/api/state")[1]
     account("journal on a full disk", s.results(), rows(db), j, st)
     check(metric(s, "reburn3_records_lost_total") == st["records"]["lost"], "lost counted")
+    check(wait_until(lambda: len(rows(db)) == len(s.results()), 20), "the database took them")
+    account("journal on a full disk, the database's share", s.results(), rows(db), j,
+            s.call("GET", "/api/state")[1])
     code = s.stop()
     err = s.stderr()
     check(code == 5 and ("RECORD NOT JOURNALED" in err or "ROUND NOT STARTED" in err), err[-600:])
