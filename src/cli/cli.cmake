@@ -41,6 +41,9 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
+    ${CMAKE_CURRENT_LIST_DIR}/stop_aware_time.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stop_aware_time_${REBURN3_PLATFORM}.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stop_aware_time.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
     ${CMAKE_CURRENT_LIST_DIR}/run_report.cpp

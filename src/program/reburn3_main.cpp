@@ -75,8 +75,12 @@ constexpr const char* kFlashUsage =
     "                          every port to be unplugged and plugged again\n"
     "  --retries N             start a run again after a failed handshake, up to N\n"
     "                          times, while no script byte has gone out (default 0);\n"
-    "                          each new attempt waits for the line to be quiet for\n"
-    "                          270 ms first\n"
+    "                          each new attempt first waits for the line to be quiet\n"
+    "                          for --retry-quiet\n"
+    "  --retry-quiet SECONDS   the quiet line a new attempt waits for, from its last\n"
+    "                          byte (default 2): a late answer to the attempt before\n"
+    "                          must come within it, or it may pass for the next\n"
+    "                          attempt's answer; 0.3 to 60\n"
     "  --wait-for-port SECONDS\n"
     "                          wait until the port exists, opens and is not held by\n"
     "                          another process (an adapter that enumerates late, a\n"
@@ -119,6 +123,9 @@ constexpr const char* kFlashUsage =
     "                          give up (exit 1) when the handshake has not ended\n"
     "                          after SECONDS because the device keeps sending;\n"
     "                          default 5, 0 for no limit (the window waits for ever)\n"
+    "  --require-ack           fail (exit 1) rather than complete when the device\n"
+    "                          did not answer for every byte: a script that ends\n"
+    "                          in T records, whose last bytes no answer proves\n"
     "  -h, --help              this help\n"
     "  --                      ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
     "\n"
@@ -369,6 +376,7 @@ int flashCommand(int argcGiven, char** argvGiven) {
                   quiet = "quiet", log = "log", tag = "tag", expectSha = "expect-sha256",
                   trace = "trace", repeat = "repeat", stats = "stats", reactive = "reactive",
                   handshakeLimit = "handshake-limit", retries = "retries",
+                  retryQuiet = "retry-quiet", requireAck = "require-ack",
                   waitForPort = "wait-for-port", station = "station", baud = "baud";
     QString error;
     std::vector<std::string> raw;
@@ -458,6 +466,14 @@ int flashCommand(int argcGiven, char** argvGiven) {
             return flashUsageError("--retries takes a number, 0 to 100", argc, argv);
         }
     }
+    if (parser.isSet(retryQuiet)) {
+        bool ok = false;
+        options.retryQuietSeconds = parser.value(retryQuiet).toDouble(&ok);
+        if (!ok || !(options.retryQuietSeconds >= 0.3 && options.retryQuietSeconds <= 60.0)) {
+            return flashUsageError("--retry-quiet takes seconds, 0.3 to 60", argc, argv);
+        }
+    }
+    options.requireAck = parser.isSet(requireAck);
     if (parser.isSet(waitForPort)) {
         bool ok = false;
         options.waitForPortSeconds = parser.value(waitForPort).toDouble(&ok);
