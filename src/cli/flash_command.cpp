@@ -172,17 +172,33 @@ void reportNotStarted(RunReason reason, const std::string& detail, const FlashOp
 std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& snapshot) {
     const FlashOptions& options = context.options;
     std::string error;
-    // The files written besides the output, before the port is touched.
-    if (!options.logPath.empty() && !context.log.open(options.logPath, error)) {
+    // The files written besides the output, before the port is touched; none of them may
+    // be a file the command reads or sends to, or the other one, which they are judged
+    // against by device and inode before anything is written.
+    std::vector<ProtectedFile> guarded{
+        {identityOfPath(resolveScriptPath(options.script)), "the script to download"}};
+    for (const std::string& port :
+         options.ports.empty() ? std::vector<std::string>{options.port} : options.ports) {
+        guarded.push_back({identityOfPath(resolvedDevice(port)), "the port " + port});
+    }
+    if (options.json) {
+        guarded.push_back({identityOfDescriptor(STDOUT_FILENO),
+                           "the standard output, which carries the JSON Lines"});
+    }
+    if (!options.logPath.empty() && !context.log.open(options.logPath, guarded, error)) {
         return SharedProblem{
             RunReason::OutputUnwritable,
             "cannot write the log file " + displayName(options.logPath) + ": " + error};
     }
-    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, error)) {
+    if (context.log.isOpen()) {
+        guarded.push_back({context.log.identity(), "the log file " + displayName(options.logPath)});
+    }
+    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, guarded, error)) {
         return SharedProblem{
             RunReason::OutputUnwritable,
             "cannot write the trace file " + displayName(options.tracePath) + ": " + error};
     }
+    context.trace.begin();
     auto script = std::make_shared<ScriptFile>();
     if (!script->open(resolveScriptPath(options.script))) {
         return SharedProblem{RunReason::ScriptUnreadable, scriptOpenProblem(options.script)};

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/run_report.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QJsonDocument>
@@ -26,11 +27,45 @@ std::string hostName() {
     return buf;
 }
 
-void printJsonLine(const QJsonObject& object) {
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+// Writes the JSON result and its newline to standard output whole, or not at all where
+// standard output is a file that can be cut back (a full disk): a reader never gets a
+// torn result. False with the system's words when it could not be written, or when an
+// earlier line of the output was lost already.
+bool writeJsonLine(const QJsonObject& object, std::string& error) {
+    QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    line += '\n';
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        error = std::string("an earlier line was lost: ") + std::strerror(errno != 0 ? errno : EIO);
+        return false;
+    }
+    const off_t start = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    const char* data = line.constData();
+    auto left = static_cast<std::size_t>(line.size());
+    std::size_t written = 0;
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, data + written, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = std::strerror(n < 0 ? errno : ENOSPC);
+            struct stat st {};
+            if (written > 0 && start >= 0 && ::fstat(STDOUT_FILENO, &st) == 0 &&
+                S_ISREG(st.st_mode) && ::ftruncate(STDOUT_FILENO, start) == 0) {
+                ::lseek(STDOUT_FILENO, start, SEEK_SET);
+            }
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Adds `failure` to the words of what was lost of the download's records.
+void addFailure(std::string& failures, const std::string& failure) {
+    failures += (failures.empty() ? "" : "; ") + failure;
 }
 
 }  // namespace
@@ -44,9 +79,17 @@ std::size_t worstLogLine(const RunResult& base, const FlashOptions& options) {
 }
 
 RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLog* log,
-                    const QJsonObject& extra, const std::string& prefix, QJsonObject* jsonTold) {
+                    const QJsonObject& extra, const std::string& prefix, QJsonObject* jsonTold,
+                    const TraceFile* trace) {
     RunResult result = told;
     std::string logFailure;
+    // A trace that lost bytes (a full disk) is a lost record of the download as a log
+    // line is, and every record written after this says so.
+    if (trace != nullptr && trace->isOpen() && !trace->problem().empty()) {
+        result.exitCode = kExitLogFailed;
+        addFailure(logFailure, std::string(texts::kTraceFailed) + displayName(options.tracePath) +
+                                   ": " + trace->problem());
+    }
     // The record first: a line that could not be written is the command's failure, and
     // the verdict and the JSON result must say so.
     if (log != nullptr && log->isOpen()) {
@@ -55,14 +98,9 @@ RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLo
         std::string error;
         if (!log->append(line.toStdString(), error)) {
             result.exitCode = kExitLogFailed;
-            logFailure =
-                std::string(texts::kLogFailed) + displayName(options.logPath) + ": " + error;
+            addFailure(logFailure, std::string(texts::kLogFailed) + displayName(options.logPath) +
+                                       ": " + error);
         }
-    }
-    // A usage error has had its own line already.
-    if (result.reason != RunReason::Usage || logFailed(result)) {
-        std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result, logFailure).c_str());
-        std::fflush(stderr);
     }
     if (options.json || jsonTold != nullptr) {
         QJsonObject object = resultJson(result, options.tags);
@@ -76,12 +114,21 @@ RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLo
         for (auto it = extra.begin(); it != extra.end(); ++it) {
             object.insert(it.key(), it.value());
         }
-        if (options.json) {
-            printJsonLine(object);
+        std::string error;
+        if (options.json && !writeJsonLine(object, error)) {
+            // No result reached its reader: the exit code and the verdict say so.
+            result.exitCode = kExitLogFailed;
+            addFailure(logFailure, std::string(texts::kJsonFailed) + error);
         }
         if (jsonTold != nullptr) {
             *jsonTold = object;
         }
+    }
+    // A usage error has had its own line already. The verdict is the last word: it tells
+    // of every record that was lost.
+    if (result.reason != RunReason::Usage || logFailed(result)) {
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), verdictLine(result, logFailure).c_str());
+        std::fflush(stderr);
     }
     return result;
 }
