@@ -5,6 +5,7 @@
 #include "cli/port_gang.h"
 #include "cli/station_loop.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -45,7 +46,9 @@
 #include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
 #include "cli/verdict.h"
+#include "script/script_check.h"
 #include "script/script_file.h"
+#include "script/script_format.h"
 #include "script/script_stream.h"
 #include "serial/device_loss.h"
 #include "serial/port_map.h"
@@ -71,6 +74,9 @@ std::string resolvedDevice(const std::string& port) {
     }
     return resolvePortPath(port);
 }
+
+// The largest script a run can play: the most records it counts, four bytes each.
+constexpr std::uint64_t kLargestScript = kMaxRecords * script::kRecordSize;
 
 // A command that ends before its session: nothing was sent.
 int endBeforeRun(RunResult result, RunReason reason, const std::string& detail,
@@ -204,6 +210,17 @@ std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& s
         return SharedProblem{RunReason::ScriptUnreadable, scriptOpenProblem(options.script)};
     }
     context.script = script;
+    // A file larger than the most records a run can count could only be refused by the
+    // check: it is refused now, before it is copied.
+    struct stat size {};
+    if (::stat(resolveScriptPath(options.script).c_str(), &size) == 0 &&
+        static_cast<std::uint64_t>(size.st_size) > kLargestScript) {
+        return SharedProblem{RunReason::ScriptUnreadable,
+                             "it holds " + std::to_string(size.st_size) +
+                                 " bytes, more than the largest a run can play (" +
+                                 std::to_string(kLargestScript) +
+                                 " bytes: " + std::to_string(kMaxRecords) + " records)"};
+    }
     if (!snapshot.create(error)) {
         return SharedProblem{RunReason::ScriptUnreadable,
                              std::string(texts::kNoScriptCopy) + error};

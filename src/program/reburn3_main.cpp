@@ -620,10 +620,22 @@ int portsCommand(const std::string& /*unused*/, bool json) {
     return runPorts(json);
 }
 
+// The very first code of the process that is ours: the executable's pre-initialisers
+// run once the dynamic loader has mapped and relocated the libraries, before any
+// library's own initialisers (Qt's among them) and before main. From here on SIGINT,
+// SIGTERM and SIGHUP are noted rather than ending the process; only the loader's own
+// time is left before it (see docs/reliability.md).
+void catchEndSignalsBeforeLibraries(int /*argc*/, char** /*argv*/, char** /*envp*/) {
+    catchEndSignals();
+}
+[[gnu::used, gnu::section(".preinit_array")]] void (*const kCatchFirst)(int, char**, char**) =
+    catchEndSignalsBeforeLibraries;
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before anything else: a signal from now on gets its verdict and result.
+    // Caught already (catchEndSignalsBeforeLibraries); again, should a build or a loader
+    // have left the pre-initialisers out: a signal from now on gets its verdict and result.
     catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
