@@ -428,5 +428,197 @@ INSTANTIATE_TEST_SUITE_P(Cases, SignalsEndTheSession,
                              return param.param.name;
                          });
 
+// Files that are not what an option means are refused at once, with the reason and
+// the exit code of the option (2: an output, 3: the script), before the port opens: a
+// FIFO without a reader (which open() would wait on for ever), one with a reader, a
+// socket, a script too large for any run (a sparse file: nothing to copy).
+TEST_F(CliFaults, FilesThatAreNotWhatTheOptionMeansAreRefusedAtOnce) {
+    const QString script = writeScript("s.pf3", linesScript(10, 8, 3));
+    const QString fifo = path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString busyFifo = path("busy");
+    ASSERT_EQ(::mkfifo(busyFifo.toLocal8Bit().constData(), 0600), 0);
+    const int reader = ::open(busyFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::shared_ptr<void> closeReader(nullptr, [reader](void*) { ::close(reader); });
+    const QString huge = path("huge.pf3");
+    ASSERT_EQ(::truncate((writeScript("huge.pf3", {}).toLocal8Bit()).constData(), 9LL << 30), 0);
+    struct Case {
+        const char* name;
+        QStringList args;  // before the port and the script; "SCRIPT": the script's place
+        QString scriptGiven;
+        int exitCode;
+        QString verdict;  // the last line on standard error, whole or its start
+    };
+    const Case cases[] = {
+        {"flash, the script a FIFO",
+         {"flash"},
+         fifo,
+         3,
+         "reburn3: FAILED (exit 3): cannot read the script " + fifo +
+             ": it is a FIFO (named pipe), not a regular file; the device was not touched."},
+        {"check, the script a FIFO",
+         {"check"},
+         fifo,
+         3,
+         "** ERROR ** Cannot open the input file: " + fifo +
+             ": it is a FIFO (named pipe), not a regular file"},
+        {"--log a FIFO",
+         {"flash", "--log", fifo},
+         script,
+         2,
+         "reburn3: NOT STARTED (exit 2): cannot write the log file " + fifo +
+             ": it is a FIFO (named pipe); the log takes a regular file or /dev/null; the "
+             "device was not touched."},
+        {"--trace a FIFO",
+         {"flash", "--trace", fifo},
+         script,
+         2,
+         "reburn3: NOT STARTED (exit 2): cannot write the trace file " + fifo +
+             ": it is a FIFO (named pipe); the trace takes a regular file, /dev/null, or "
+             "the command's standard output or error; the device was not touched."},
+        {"--log a FIFO with a reader",
+         {"flash", "--log", busyFifo},
+         script,
+         2,
+         "reburn3: NOT STARTED (exit 2): cannot write the log file " + busyFifo +
+             ": it is a FIFO (named pipe); the log takes"},
+        {"a script of 9 GiB",
+         {"flash"},
+         huge,
+         3,
+         "reburn3: FAILED (exit 3): cannot read the script " + huge +
+             ": it holds 9663676416 bytes, more than the largest a run can play (8589934588 "
+             "bytes: 2147483647 records); the device was not touched."},
+    };
+    for (const Case& c : cases) {
+        auto dev = device(script);
+        QStringList args = c.args;
+        if (args.front() == "flash") {
+            args << "--port" << dev->port();
+        }
+        args << c.scriptGiven;
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome o = runReburn3(args);
+        std::printf("%s: exit %d after %lld ms\n", c.name, o.exitCode,
+                    static_cast<long long>(clock.elapsed()));
+        ASSERT_TRUE(o.finished) << c.name;
+        EXPECT_EQ(o.exitCode, c.exitCode) << c.name << ": " << o.err.toStdString();
+        const QString last = o.errLines().isEmpty() ? QString() : o.errLines().back();
+        EXPECT_TRUE((o.verdict.isEmpty() ? last : o.verdict).startsWith(c.verdict))
+            << c.name << ": " << o.err.toStdString();
+        EXPECT_TRUE(dev->received().isEmpty()) << c.name;
+    }
+}
+
+// Writes `bytes` to a file named by `name` as the system's bytes (any bytes but / and NUL).
+void writeRaw(const std::string& name, const QByteArray& bytes) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << name;
+    EXPECT_EQ(::write(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())), bytes.size());
+    ::close(fd);
+}
+
+QByteArray readRaw(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY);
+    if (fd < 0) {
+        return "(missing)";
+    }
+    QByteArray bytes;
+    char block[4096];
+    for (ssize_t n = 0; (n = ::read(fd, block, sizeof block)) > 0;) {
+        bytes.append(block, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// A name as a word of a shell command that is plain ASCII: the bytes are made by
+// printf from octal escapes, so that they reach the program as they are (QProcess would
+// take them as text and change the bytes that are not UTF-8).
+std::string shellWord(const std::string& bytes) {
+    std::string word = "\"$(printf '";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x80 || c == '\'' || c == '\\' || c == '%') {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", b);
+            word += octal;
+        } else {
+            word += c;
+        }
+    }
+    return word + "')\"";
+}
+
+// An output file that is the script, the port or the other output, however it is named
+// (a symlink, a path through "..", a name that is not UTF-8), is refused before anything
+// is written or sent: exit 2, the reason, the script byte for byte as it was, the device
+// untouched. Two names that differ only in bytes that are not UTF-8 are two files: that
+// run goes through and leaves the script alone.
+TEST_F(CliFaults, AnOutputFileIsNeverTheScriptThePortOrTheOtherOutput) {
+    const QByteArray bytes = linesScript(10, 8, 9);
+    const std::string folder = dir.path().toStdString();
+    const std::string scriptName = folder + "/fw\xfe.pf3";  // not UTF-8
+    writeRaw(scriptName, bytes);
+    const std::string plain = folder + "/plain.pf3";
+    writeRaw(plain, bytes);
+    ASSERT_EQ(::symlink(plain.c_str(), (folder + "/link.txt").c_str()), 0);
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("sub")));
+    struct Case {
+        const char* name;
+        std::string script;
+        std::string options;  // for the shell: "$PORT" is the device's port
+        QString reason;       // "" : the run goes through
+    };
+    const std::string other = shellWord(folder + "/fw\xff.pf3");
+    // Qt cannot remove names that are not text: they go first.
+    const std::shared_ptr<void> removeRaw(nullptr, [folder](void*) {
+        ::unlink((folder + "/fw\xfe.pf3").c_str());
+        ::unlink((folder + "/fw\xff.pf3").c_str());
+    });
+    const Case cases[] = {
+        {"--trace SCRIPT", plain, "--trace " + shellWord(plain),
+         "trace file " + QString::fromStdString(plain) + ": it is the script to download"},
+        {"--log SCRIPT", plain, "--log " + shellWord(plain),
+         "log file " + QString::fromStdString(plain) + ": it is the script to download"},
+        {"--trace through a symlink and ..", plain,
+         "--trace " + shellWord(folder + "/sub/../link.txt"), ": it is the script to download"},
+        {"--trace PORT", plain, "--trace \"$PORT\"", ": it is the port "},
+        {"--log PORT", plain, "--log \"$PORT\"", ": it is the port "},
+        {"--log and --trace the same file", plain,
+         "--log " + shellWord(folder + "/out") + " --trace " + shellWord(folder + "/sub/../out"),
+         ": it is the log file " + QString::fromStdString(folder) + "/out"},
+        {"--trace the script's own invalid UTF-8 name", scriptName,
+         "--trace " + shellWord(scriptName), ": it is the script to download"},
+        {"--trace=another invalid UTF-8 name", scriptName, "--trace=" + other, ""},
+    };
+    for (const Case& c : cases) {
+        auto dev = device(QString::fromStdString(plain));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PORT", dev->port());
+        p.setProcessEnvironment(env);
+        p.start("/bin/sh", {"-c",
+                            QString::fromStdString("exec \"$0\" flash -q --port \"$PORT\" " +
+                                                   c.options + " -- " + shellWord(c.script)),
+                            binary()});
+        const Outcome o = collect(p);
+        ASSERT_TRUE(o.finished) << c.name;
+        EXPECT_EQ(readRaw(c.script), bytes) << c.name << ": the script changed";
+        if (c.reason.isEmpty()) {
+            EXPECT_EQ(o.exitCode, 0) << c.name << ": " << o.err.toStdString();
+            EXPECT_EQ(dev->received(), downloadOf(bytes)) << c.name;
+            continue;
+        }
+        EXPECT_EQ(o.exitCode, 2) << c.name << ": " << o.err.toStdString();
+        EXPECT_TRUE(o.verdict.startsWith("reburn3: NOT STARTED (exit 2): cannot write the "))
+            << c.name << ": " << o.verdict.toStdString();
+        EXPECT_TRUE(o.verdict.contains(c.reason)) << c.name << ": " << o.verdict.toStdString();
+        EXPECT_TRUE(dev->received().isEmpty()) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace reburn3::reliability
