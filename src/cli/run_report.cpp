@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/run_report.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QJsonDocument>
 
+#include <stdio_ext.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "cli/cli_texts.h"
 #include "cli/exit_codes.h"
@@ -27,19 +30,66 @@ std::string hostName() {
     return buf;
 }
 
+// Cuts standard output, where it is a file of its own, back to the end of its last whole
+// line: a line that a full disk cut short is taken out again, so that a reader finds
+// JSON Lines only. Output stdio still holds for it is dropped.
+void cutToLastWholeLine() {
+    __fpurge(stdout);
+    std::clearerr(stdout);
+    struct stat st {};
+    const off_t end = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    if (end <= 0 || ::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return;
+    }
+    // Standard output is usually open for writing only: it is read through a descriptor
+    // of its own.
+    const int reader = ::open("/proc/self/fd/1", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (reader < 0) {
+        return;
+    }
+    const std::shared_ptr<void> closeReader(nullptr, [reader](void*) { ::close(reader); });
+    off_t at = end;
+    char block[4096];
+    while (at > 0) {
+        const off_t from =
+            at > static_cast<off_t>(sizeof block) ? at - static_cast<off_t>(sizeof block) : 0;
+        const ssize_t got = ::pread(reader, block, static_cast<std::size_t>(at - from), from);
+        if (got <= 0) {
+            return;
+        }
+        for (ssize_t i = got; i > 0; --i) {
+            if (block[i - 1] == '\n') {
+                at = from + i;
+                if (at != end && ::ftruncate(STDOUT_FILENO, at) == 0) {
+                    ::lseek(STDOUT_FILENO, at, SEEK_SET);
+                }
+                return;
+            }
+        }
+        at = from;
+    }
+    if (::ftruncate(STDOUT_FILENO, 0) == 0) {
+        ::lseek(STDOUT_FILENO, 0, SEEK_SET);
+    }
+}
+
+// Whether every line written to standard output so far went out; if not, a torn last
+// line is cut off.
+bool outputWhole() {
+    std::fflush(stdout);
+    if (std::ferror(stdout) == 0) {
+        return true;
+    }
+    cutToLastWholeLine();
+    return false;
+}
+
 // Writes the JSON result and its newline to standard output whole, or not at all where
 // standard output is a file that can be cut back (a full disk): a reader never gets a
-// torn result. False with the system's words when it could not be written, or when an
-// earlier line of the output was lost already.
+// torn result. False with the system's words when it could not be written.
 bool writeJsonLine(const QJsonObject& object, std::string& error) {
     QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
     line += '\n';
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        error = std::string("an earlier line was lost: ") + std::strerror(errno != 0 ? errno : EIO);
-        return false;
-    }
-    const off_t start = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
     const char* data = line.constData();
     auto left = static_cast<std::size_t>(line.size());
     std::size_t written = 0;
@@ -50,10 +100,8 @@ bool writeJsonLine(const QJsonObject& object, std::string& error) {
         }
         if (n <= 0) {
             error = std::strerror(n < 0 ? errno : ENOSPC);
-            struct stat st {};
-            if (written > 0 && start >= 0 && ::fstat(STDOUT_FILENO, &st) == 0 &&
-                S_ISREG(st.st_mode) && ::ftruncate(STDOUT_FILENO, start) == 0) {
-                ::lseek(STDOUT_FILENO, start, SEEK_SET);
+            if (written > 0) {
+                cutToLastWholeLine();
             }
             return false;
         }
@@ -101,6 +149,12 @@ RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLo
             addFailure(logFailure, std::string(texts::kLogFailed) + displayName(options.logPath) +
                                        ": " + error);
         }
+    }
+    // JSON Lines that did not go out whole before the result (a full disk): the output
+    // is incomplete, which the result and the verdict tell.
+    if (options.json && !outputWhole()) {
+        result.exitCode = kExitLogFailed;
+        addFailure(logFailure, std::string(texts::kJsonLinesLost));
     }
     if (options.json || jsonTold != nullptr) {
         QJsonObject object = resultJson(result, options.tags);

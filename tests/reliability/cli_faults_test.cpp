@@ -7,12 +7,14 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -618,6 +620,148 @@ TEST_F(CliFaults, AnOutputFileIsNeverTheScriptThePortOrTheOtherOutput) {
         EXPECT_TRUE(o.verdict.contains(c.reason)) << c.name << ": " << o.verdict.toStdString();
         EXPECT_TRUE(dev->received().isEmpty()) << c.name;
     }
+}
+
+// A full disk under --trace and under the --json output: the download goes on (the
+// device gets every byte), and the command ends with exit 5 and a verdict that names the
+// file and the system's words, never exit 0. The JSON output keeps only whole lines: a
+// result that does not fit is not written at all. On a tmpfs of eight pages (root only);
+// else the JSON case alone, on /dev/full.
+TEST_F(CliFaults, AFullDiskUnderTheTraceOrTheJsonIsToldNeverExitZero) {
+    const QByteArray bytes = linesScript(200, 16, 12);
+    const QString script = writeScript("s.pf3", bytes);
+    const QString fs = path("fs");
+    ASSERT_TRUE(QDir().mkpath(fs));
+    const bool small = ::geteuid() == 0 &&
+                       ::mount("tmpfs", fs.toLocal8Bit().constData(), "tmpfs", 0, "size=32k") == 0;
+    const std::shared_ptr<void> unmount(nullptr, [small, &fs](void*) {
+        if (small) {
+            ::umount2(fs.toLocal8Bit().constData(), MNT_DETACH);
+        }
+    });
+    if (!small) {
+        std::printf("no small tmpfs (root only): the JSON case on /dev/full alone\n");
+    }
+    struct Case {
+        const char* name;
+        bool trace;  // else --json to a file on the small file system
+        QString told;
+    };
+    for (const Case& c :
+         {Case{"--trace", true, "the trace file could not be written: " + fs + "/trace.txt: "},
+          Case{"--json", false, "the JSON result could not be written to standard output: "}}) {
+        if (!small && c.trace) {
+            continue;
+        }
+        QFile::remove(fs + "/fill");
+        auto dev = device(script);
+        QProcess p;
+        QStringList args{"flash", "--port", dev->port(), script};
+        if (c.trace) {
+            args << "--trace" << fs + "/trace.txt";
+        } else {
+            args << "--json";
+            p.setStandardOutputFile(small ? fs + "/out.jsonl" : "/dev/full");
+        }
+        startReburn3(p, args);
+        if (small) {
+            // Full before the run ends: a trace line a byte, JSON progress lines.
+            QElapsedTimer clock;
+            clock.start();
+            while (QFileInfo(fs + (c.trace ? "/trace.txt" : "/out.jsonl")).size() < 1024 &&
+                   clock.elapsed() < kProcessLimitMs) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            fillLeaving(fs, 0);
+        }
+        const Outcome o = collect(p);
+        ASSERT_TRUE(o.finished) << c.name;
+        EXPECT_EQ(o.exitCode, 5) << c.name << ": " << o.err.toStdString();
+        EXPECT_TRUE(o.verdict.startsWith("reburn3: FAILED (exit 5): "))
+            << c.name << ": " << o.verdict.toStdString();
+        EXPECT_TRUE(o.verdict.contains("No space left on device")) << o.verdict.toStdString();
+        if (c.trace || small) {
+            EXPECT_TRUE(o.verdict.contains(c.told)) << c.name << ": " << o.verdict.toStdString();
+        }
+        EXPECT_TRUE(o.verdict.contains("The download: DONE")) << o.verdict.toStdString();
+        EXPECT_EQ(dev->received(), downloadOf(bytes)) << c.name;
+        if (!c.trace && small) {
+            // Whole lines only: every line of the output is JSON.
+            QFile out(fs + "/out.jsonl");
+            ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+            const QByteArray text = out.readAll();
+            EXPECT_TRUE(text.isEmpty() || text.endsWith('\n'));
+            EXPECT_FALSE(text.contains("\"type\":\"result\"")) << "a result that does not fit";
+        }
+    }
+}
+
+// An append-only log (chattr +a) takes whole lines as any other: nothing is allocated
+// ahead of a line that the file would keep as NUL bytes. Skipped where the test's file
+// system has no such attribute, or the test is not root.
+TEST_F(CliFaults, AnAppendOnlyLogTakesWholeLinesAndNothingElse) {
+    const QString script = writeScript("s.pf3", linesScript(10, 8, 13));
+    const QString log = path("log.jsonl");
+    writeScript("log.jsonl", "{\"type\":\"result\"}\n");
+    const QByteArray name = log.toLocal8Bit();
+    if (QProcess::execute("chattr", {"+a", log}) != 0) {
+        GTEST_SKIP() << "chattr +a does not work on " << dir.path().toStdString()
+                     << " (not root, or a file system without the attribute)";
+    }
+    const std::shared_ptr<void> clear(nullptr, [&log](void*) {
+        QProcess::execute("chattr", {"-a", log});
+    });
+    for (int run = 0; run < 2; ++run) {
+        auto dev = device(script);
+        const Outcome o = runReburn3({"flash", "-q", "--log", log, "--port", dev->port(), script});
+        EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    }
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    EXPECT_FALSE(text.contains('\0')) << "NUL bytes in the log";
+    const QList<QByteArray> lines = text.split('\n');
+    ASSERT_EQ(lines.size(), 4) << text.toStdString();  // three lines and the end
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(QJsonDocument::fromJson(lines[i]).object().value("exitCode").toInt(-1), 0);
+    }
+}
+
+// The copy of the script that a run plays cannot be written by anyone, through any
+// descriptor: opening it through /proc/PID/fd for writing gives no way to change it
+// (as root too), and the device gets the checked bytes.
+TEST_F(CliFaults, TheScriptCopyIsSealed) {
+    const QByteArray bytes = linesScript(300, 16, 14);
+    const QString script = writeScript("s.pf3", bytes);
+    auto dev = device(script);
+    QProcess p;
+    startReburn3(p, {"flash", "--port", dev->port(), script});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, "Processing ...", seen));
+    const std::string fds = "/proc/" + std::to_string(p.processId()) + "/fd";
+    int copies = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(fds, error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code linkError;
+        const std::string target = std::filesystem::read_symlink(it->path(), linkError).string();
+        if (target.rfind("/memfd:reburn3-script", 0) != 0) {
+            continue;
+        }
+        ++copies;
+        const int fd = ::open(it->path().c_str(), O_RDWR);
+        if (fd >= 0) {
+            EXPECT_EQ(::pwrite(fd, "T00:", 4, 0), -1) << "written through " << it->path();
+            EXPECT_EQ(::ftruncate(fd, 0), -1);
+            EXPECT_EQ(::fcntl(fd, F_GET_SEALS) & (F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW),
+                      F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW);
+            ::close(fd);
+        }
+    }
+    EXPECT_GE(copies, 1) << "no sealed copy among the open files";
+    const Outcome o = collect(p, seen);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_EQ(dev->received(), downloadOf(bytes));
 }
 
 }  // namespace
