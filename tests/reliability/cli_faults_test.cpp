@@ -764,5 +764,34 @@ TEST_F(CliFaults, TheScriptCopyIsSealed) {
     EXPECT_EQ(dev->received(), downloadOf(bytes));
 }
 
+// A SIGTERM the moment the verdict "DONE" is on standard error does not turn the exit
+// code into a kill: the verdict is what the command ends with.
+TEST_F(CliFaults, ASignalAfterTheVerdictChangesNothing) {
+    const QByteArray bytes = linesScript(4, 4, 15);
+    const QString script = writeScript("s.pf3", bytes);
+    for (int run = 0; run < 5; ++run) {
+        auto dev = device(script);
+        QProcess p;
+        startReburn3(p, {"flash", "-q", "--port", dev->port(), script});
+        QByteArray err;
+        QElapsedTimer clock;
+        clock.start();
+        while (!err.contains("reburn3: DONE") && clock.elapsed() < kProcessLimitMs &&
+               p.state() == QProcess::Running) {
+            p.waitForReadyRead(5);
+            err += p.readAllStandardError();
+        }
+        ASSERT_TRUE(err.contains("reburn3: DONE")) << err.toStdString();
+        // (A process already reaped has no id: kill(0) would signal this test's group.)
+        if (const qint64 pid = p.processId(); pid > 0) {
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+        }
+        p.waitForFinished(kProcessLimitMs);
+        ASSERT_EQ(p.state(), QProcess::NotRunning);
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "killed after its verdict";
+        EXPECT_EQ(p.exitCode(), 0);
+    }
+}
+
 }  // namespace
 }  // namespace reburn3::reliability
