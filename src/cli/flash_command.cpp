@@ -180,16 +180,20 @@ std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& s
     std::string error;
     // The files written besides the output, before the port is touched; none of them may
     // be a file the command reads or sends to, or the other one, which they are judged
-    // against by device and inode before anything is written.
+    // against by device and inode (and by name, for a port that is not there yet) before
+    // anything is written.
+    const std::string scriptPath = resolveScriptPath(options.script);
     std::vector<ProtectedFile> guarded{
-        {identityOfPath(resolveScriptPath(options.script)), "the script to download"}};
+        {identityOfPath(scriptPath), "the script to download", resolvedName(scriptPath)}};
     for (const std::string& port :
          options.ports.empty() ? std::vector<std::string>{options.port} : options.ports) {
-        guarded.push_back({identityOfPath(resolvedDevice(port)), "the port " + port});
+        const std::string device = resolvedDevice(port);
+        guarded.push_back({identityOfPath(device), "the port " + port, resolvedName(device)});
     }
     if (options.json) {
         guarded.push_back({identityOfDescriptor(STDOUT_FILENO),
-                           "the standard output, which carries the JSON Lines"});
+                           "the standard output, which carries the JSON Lines",
+                           {}});
     }
     if (!options.logPath.empty() && !context.log.open(options.logPath, guarded, error)) {
         return SharedProblem{
@@ -197,7 +201,8 @@ std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& s
             "cannot write the log file " + displayName(options.logPath) + ": " + error};
     }
     if (context.log.isOpen()) {
-        guarded.push_back({context.log.identity(), "the log file " + displayName(options.logPath)});
+        guarded.push_back({context.log.identity(), "the log file " + displayName(options.logPath),
+                           resolvedName(options.logPath)});
     }
     if (!options.tracePath.empty() && !context.trace.open(options.tracePath, guarded, error)) {
         return SharedProblem{

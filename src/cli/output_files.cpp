@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace reburn3::cli {
 
@@ -82,6 +83,13 @@ int openOutput(const std::string& path, Use use, int extraFlags,
                const std::vector<ProtectedFile>& protectedFiles, bool& created,
                std::string& error) {
     created = false;
+    const std::string name = resolvedName(path);
+    for (const ProtectedFile& p : protectedFiles) {
+        if (!name.empty() && name == p.path) {
+            error = "it is " + p.what;
+            return -1;
+        }
+    }
     struct stat named {};
     if (::stat(path.c_str(), &named) == 0) {
         error = judge(named, use, protectedFiles);
@@ -152,6 +160,12 @@ bool FileIdentity::sameAs(const FileIdentity& other) const {
         return true;
     }
     return characterDevice && other.characterDevice && deviceNumber == other.deviceNumber;
+}
+
+std::string resolvedName(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path name = std::filesystem::weakly_canonical(path, error);
+    return error ? std::string() : name.string();
 }
 
 FileIdentity identityOfPath(const std::string& path) {

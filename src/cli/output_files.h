@@ -36,11 +36,17 @@ FileIdentity identityOfPath(const std::string& path);
 FileIdentity identityOfDescriptor(int fd);
 
 // A file an output must not be, and how the refusal names it ("the script", "the port
-// /dev/ttyUSB0").
+// /dev/ttyUSB0"). `path`, its name with every link resolved, also protects a file that
+// does not exist yet (a port --wait-for-port waits for), which an output would create.
 struct ProtectedFile {
     FileIdentity identity;
     std::string what;
+    std::string path;
 };
+
+// `path` absolute, with the links of the part that exists resolved; empty when it cannot
+// be made so.
+std::string resolvedName(const std::string& path);
 
 // "a FIFO (named pipe)", "a socket", "a device", ...: what a file of `mode` is.
 std::string fileKindText(mode_t mode);

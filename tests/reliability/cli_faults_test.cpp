@@ -620,6 +620,22 @@ TEST_F(CliFaults, AnOutputFileIsNeverTheScriptThePortOrTheOtherOutput) {
         EXPECT_TRUE(o.verdict.contains(c.reason)) << c.name << ": " << o.verdict.toStdString();
         EXPECT_TRUE(dev->received().isEmpty()) << c.name;
     }
+    // Names of files that are not there yet: a port --wait-for-port waits for, a script
+    // that is missing. The output would create them; it is refused and creates nothing.
+    const QString absent = dir.filePath("notyet");
+    const QString script = QString::fromStdString(plain);
+    for (const QStringList& args :
+         {QStringList{"--port", absent, "--wait-for-port", "1", "--trace", absent, script},
+          QStringList{"--port", absent, "--log", dir.filePath("sub/../missing.pf3"),
+                      dir.filePath("missing.pf3")}}) {
+        const Outcome o = runReburn3(QStringList{"flash"} + args);
+        EXPECT_EQ(o.exitCode, 2) << o.err.toStdString();
+        EXPECT_TRUE(o.verdict.contains(args.size() == 7 ? ": it is the port " + absent
+                                                        : QString(": it is the script")))
+            << o.verdict.toStdString();
+        EXPECT_FALSE(QFile::exists(absent));
+        EXPECT_FALSE(QFile::exists(dir.filePath("missing.pf3")));
+    }
 }
 
 // A full disk under --trace and under the --json output: the download goes on (the
