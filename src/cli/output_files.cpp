@@ -143,7 +143,9 @@ bool hasRoom(int fd, std::size_t bytes, std::string& error) {
     if (::fstatvfs(fd, &fs) != 0) {
         return true;  // a file system that does not say: the write will tell
     }
-    if (static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < bytes) {
+    // Root may write into the blocks a file system keeps back for it; others may not.
+    const unsigned long long blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    if (blocks * fs.f_frsize < bytes) {
         error = std::strerror(ENOSPC);
         return false;
     }
