@@ -226,8 +226,9 @@ std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& s
                                  std::to_string(kLargestScript) +
                                  " bytes: " + std::to_string(kMaxRecords) + " records)"};
     }
-    if (!snapshot.create(error)) {
-        return SharedProblem{RunReason::ScriptUnreadable,
+    // No place for the copy is the machine's fault, not the script's.
+    if (!snapshot.create(error, static_cast<std::uint64_t>(size.st_size))) {
+        return SharedProblem{RunReason::OutputUnwritable,
                              std::string(texts::kNoScriptCopy) + error};
     }
     context.snapshot = &snapshot;

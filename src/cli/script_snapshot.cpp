@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <limits>
 #include <vector>
 
 #include "script/script_file.h"
@@ -39,6 +41,22 @@ int writeAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
+// MemAvailable of /proc/meminfo, in bytes; unknown: as if plenty.
+std::uint64_t availableMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string word;
+    while (meminfo >> word) {
+        if (word == "MemAvailable:") {
+            std::uint64_t kb = 0;
+            if (meminfo >> kb) {
+                return kb * 1024U;
+            }
+            break;
+        }
+    }
+    return std::numeric_limits<std::uint64_t>::max();
+}
+
 }  // namespace
 
 ScriptSnapshot::~ScriptSnapshot() {
@@ -47,9 +65,11 @@ ScriptSnapshot::~ScriptSnapshot() {
     }
 }
 
-bool ScriptSnapshot::create(std::string& error) {
+bool ScriptSnapshot::create(std::string& error, std::uint64_t size) {
     m_places.clear();
-    m_places.emplace_back();  // the memfd
+    if (size <= availableMemory() / 2) {
+        m_places.emplace_back();  // the memfd
+    }
     if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') {
         m_places.emplace_back(tmp);
     }

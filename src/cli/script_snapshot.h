@@ -34,8 +34,10 @@ public:
     ScriptSnapshot(const ScriptSnapshot&) = delete;
     ScriptSnapshot& operator=(const ScriptSnapshot&) = delete;
 
-    // Makes the empty copy. False with the system's words in `error`.
-    bool create(std::string& error);
+    // Makes the empty copy for a script of `size` bytes. False with the system's words in
+    // `error`. A script larger than half the memory available now starts on disk: a memfd
+    // lives in memory (or swap), and filling it must not starve the machine.
+    bool create(std::string& error, std::uint64_t size = 0);
     // The digest side, fed by the check: every block is hashed and written to the copy.
     void restart() override;
     void add(const char* data, std::size_t size) override;
