@@ -632,12 +632,16 @@ int portsCommand(const std::string& /*unused*/, bool json) {
 // run once the dynamic loader has mapped and relocated the libraries, before any
 // library's own initialisers (Qt's among them) and before main. From here on SIGINT,
 // SIGTERM and SIGHUP are noted rather than ending the process; only the loader's own
-// time is left before it (see docs/reliability.md).
+// time is left before it (see docs/reliability.md). Not under AddressSanitizer, whose own
+// pre-initialiser must run before any call it intercepts (sigaction among them): there
+// main's call is the first.
+#ifndef __SANITIZE_ADDRESS__
 void catchEndSignalsBeforeLibraries(int /*argc*/, char** /*argv*/, char** /*envp*/) {
     catchEndSignals();
 }
 [[gnu::used, gnu::section(".preinit_array")]] void (*const kCatchFirst)(int, char**, char**) =
     catchEndSignalsBeforeLibraries;
+#endif
 
 }  // namespace
 
