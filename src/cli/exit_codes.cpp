@@ -93,7 +93,8 @@ std::string_view checkExitCodeHelp() {
     return "Exit codes:\n"
            "  0    the script is valid\n"
            "  2    usage error\n"
-           "  3    the script cannot be read or is invalid\n";
+           "  3    the script cannot be read or is invalid\n"
+           "  5    the report could not be written to standard output (a full disk)\n";
 }
 
 int gangExitCode(const std::vector<int>& codes) {

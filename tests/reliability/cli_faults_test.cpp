@@ -646,6 +646,18 @@ TEST_F(CliFaults, AnOutputFileIsNeverTheScriptThePortOrTheOtherOutput) {
 TEST_F(CliFaults, AFullDiskUnderTheTraceOrTheJsonIsToldNeverExitZero) {
     const QByteArray bytes = linesScript(200, 16, 12);
     const QString script = writeScript("s.pf3", bytes);
+    // `check` too: a report that was not written is no verdict on the script.
+    for (const QStringList& check :
+         {QStringList{"check", script}, QStringList{"check", "--json", script}}) {
+        QProcess p;
+        p.setStandardOutputFile("/dev/full");
+        startReburn3(p, check);
+        const Outcome o = collect(p);
+        EXPECT_EQ(o.exitCode, 5) << o.err.toStdString();
+        EXPECT_EQ(o.errLines().value(0),
+                  "reburn3: the check's report could not be written to "
+                  "standard output: No space left on device");
+    }
     const QString fs = path("fs");
     ASSERT_TRUE(QDir().mkpath(fs));
     const bool small = ::geteuid() == 0 &&
