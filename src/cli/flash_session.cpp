@@ -233,7 +233,8 @@ public:
             return;
         }
         m_reported = true;
-        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix, &m_told);
+        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix, &m_told,
+                             &m_context.trace);
     }
     const RunResult& result() const { return m_result; }
     const QJsonObject& told() const { return m_told; }
