@@ -24,6 +24,8 @@
 #   - the gang: 1, 4, 16 and 32 ports (--gang "COUNTS") in one `flash` process against as
 #     many simulators, and the same N as N separate processes, side by side: each port's
 #     wall / tick bound (the worst port's), CPU per port, peak RSS.
+#   - the check's fault path with its SHA-256: CPU time (user + system) of `reburn3 check`
+#     on a corrupt 256 MiB script (all zero bytes), the median of N, in MB/s of CPU;
 #   - the station service: one round on 32 ports (--serve-ports N) by `flash --station`
 #     and by `reburn3 serve` with the page's live feed open, one
 #     after the other on the same simulators: the worst port's wall / tick bound of each,
@@ -34,7 +36,7 @@
 #     postgresql-15).
 # --quick: a 16 KiB image, one run, short micro-benchmarks, gang 1 and 4 (a smoke run).
 # --no-line-rate: leave the line rate out (it takes about 90 s a run).
-# --only "PARTS": only these of cli, line, gang, serve, records, gui, micro (e.g. --only "line gang").
+# --only "PARTS": only these of cli, line, gang, serve, records, gui, check, micro (e.g. --only "line gang").
 # Figures only: nothing here fails on time. Measure on an idle machine (the load average
 # is printed before and after).
 set -euo pipefail
@@ -61,7 +63,7 @@ while [ $# -gt 0 ]; do
         --no-gui) gui=0; shift ;;
         --build) build=$2; shift 2 ;;
         --out) out=$2; shift 2 ;;
-        -h|--help) sed -n '2,39p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,/^set /{/^#/p}' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -381,6 +383,25 @@ if [ "$gui" -eq 1 ]; then
         say "window download on X: not measured ($(tail -n 1 "$work/x$i.err"))"
     fi
     unset QT_QPA_PLATFORM
+    say ""
+fi
+
+# --- the check's fault path, with its SHA-256 ---------------------------------------
+# Every record of an all-zero script is a fault, and the script's SHA-256 is taken in the
+# same pass: the CPU time of the whole command (user + system, /usr/bin/time) per byte.
+if part check && [ -x /usr/bin/time ]; then
+    corrupt256="$work/corrupt256.pf3"
+    head -c $((256 * 1024 * 1024)) /dev/zero >"$corrupt256"
+    cpus=()
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -f '%U %S' -o "$work/check256.time" "$reburn3" check "$corrupt256" \
+            >/dev/null 2>&1 || true
+        read -r user sys < <(tail -n 1 "$work/check256.time")
+        cpus+=("$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')")
+    done
+    cpu=$(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+    say "reburn3 check, corrupt 256 MiB script: CPU ${cpu} s (median of $runs: ${cpus[*]}), $(awk -v c="$cpu" 'BEGIN { printf "%.0f", 268.435456 / c }') MB/s of CPU"
+    rm -f "$corrupt256"
     say ""
 fi
 

@@ -13,6 +13,8 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev
     qt6-base-dev qt6-serialport-dev libgl-dev
+    # the SHA-256 of a script (libcrypto)
+    libssl-dev
     # the records of `reburn3 serve` (Qt SQL's SQLite driver)
     libqt6sql6-sqlite
     libgtest-dev libgmock-dev libbenchmark-dev

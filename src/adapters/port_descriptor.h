@@ -24,9 +24,23 @@ int lastSystemError();
 // that found nothing or a write that had to wait is no loss.
 bool deviceGone(std::intptr_t handle, int lastError);
 
-// True when the device's name has left the system (a USB adapter's node is removed as it
-// is unplugged). False where names do not come and go.
-bool deviceNameGone(const std::string& path);
+// Who the open device is, by the descriptor rather than by the name it was opened under
+// (a /dev/serial/by-id link may vanish and come back while the device stays): its device
+// number, and whether the system lists it as a device of a driver with hardware behind it.
+struct OpenDevice {
+    std::uint64_t number = 0;  // 0 where the system has no device numbers
+    bool listed = false;       // the system's device tree had it when it was opened
+    // Its driver can tell when the bytes have left (a UART's queue and transmitter, a USB
+    // adapter's queue): false for a pseudo-terminal or a network serial bridge, whose queue
+    // always reads empty.
+    bool confirmsDelivery = false;
+};
+OpenDevice identifyOpenDevice(std::intptr_t handle);
+
+// True when the device the descriptor was opened on has left the system (a USB adapter's
+// device is removed from the system's device tree as it is unplugged, a little before its
+// terminal hangs up). False for a device the tree never listed.
+bool openDeviceGone(const OpenDevice& device);
 
 // A handle that keeps the device open after the port's own handle is closed, so that a
 // close which the system would make wait for bytes still queued (a USB adapter whose

@@ -8,10 +8,12 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -44,8 +46,42 @@ bool deviceGone(std::intptr_t handle, int lastError) {
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-bool deviceNameGone(const std::string& path) {
-    return !path.empty() && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT;
+namespace {
+
+// The device's entry in sysfs: present for every registered character device, absent for
+// a pseudo-terminal's slave. Its `device` link leads to the hardware (a platform or PCI
+// UART, a USB interface); a virtual terminal has none.
+std::string sysfsEntry(std::uint64_t number) {
+    return "/sys/dev/char/" + std::to_string(major(static_cast<dev_t>(number))) + ":" +
+           std::to_string(minor(static_cast<dev_t>(number)));
+}
+
+bool present(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+OpenDevice identifyOpenDevice(std::intptr_t handle) {
+    OpenDevice device;
+    struct stat st {};
+    if (handle < 0 || ::fstat(static_cast<int>(handle), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return device;
+    }
+    device.number = static_cast<std::uint64_t>(st.st_rdev);
+    const std::string entry = sysfsEntry(device.number);
+    device.listed = present(entry);
+    device.confirmsDelivery = device.listed && present(entry + "/device");
+    return device;
+}
+
+bool openDeviceGone(const OpenDevice& device) {
+    if (!device.listed) {
+        return false;
+    }
+    struct stat st {};
+    return ::stat(sysfsEntry(device.number).c_str(), &st) != 0 && errno == ENOENT;
 }
 
 // Linux makes the last close of a terminal wait, up to its closing_wait (30 s for USB

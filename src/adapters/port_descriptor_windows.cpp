@@ -29,9 +29,16 @@ bool deviceGone(std::intptr_t handle, int lastError) {
            GetLastError() != ERROR_IO_PENDING;
 }
 
-// Windows keeps no device names that vanish under an open handle, and its close never
-// waits for queued bytes.
-bool deviceNameGone(const std::string& /*path*/) {
+// A Windows COM port is a driver's device; the loss of one shows in its handle. Its
+// driver completes a write once it has the bytes, as a UART's or a USB adapter's does.
+OpenDevice identifyOpenDevice(std::intptr_t /*handle*/) {
+    OpenDevice device;
+    device.confirmsDelivery = true;
+    return device;
+}
+
+// Windows's close never waits for queued bytes either (see keepForBackgroundClose).
+bool openDeviceGone(const OpenDevice& /*device*/) {
     return false;
 }
 

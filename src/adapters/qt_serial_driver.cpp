@@ -152,7 +152,7 @@ void QtSerialDriver::lookAgainForLoss() {
 
 bool QtSerialDriver::portAlive() const {
     return m_port.isOpen() && !deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0) &&
-           !deviceNameGone(device(m_openPort));
+           !openDeviceGone(m_openDevice);
 }
 
 std::int64_t QtSerialDriver::unsentBytes() const {
@@ -272,6 +272,7 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
     // Bounded, so that a device that floods the line costs no more memory than this; what
     // does not fit waits in the system (which then holds the device back).
     m_port.setReadBufferSize(kReadBufferBytes);
+    m_openDevice = identifyOpenDevice(static_cast<std::intptr_t>(m_port.handle()));
     m_openPort = port;
     return 0;
 }
@@ -449,6 +450,10 @@ std::int32_t QtSerialDriver::outputPending(std::int32_t port, std::int64_t& pend
     pending = unsentBytes();
     m_lastPending = pending;
     return 0;
+}
+
+bool QtSerialDriver::confirmsDelivery(std::int32_t port) const {
+    return m_openPort != 0 && port == m_openPort && m_openDevice.confirmsDelivery;
 }
 
 std::int32_t QtSerialDriver::checkAlive(std::int32_t port) {

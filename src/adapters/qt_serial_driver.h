@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "adapters/port_descriptor.h"
 #include "serial/serial_driver.h"
 
 namespace reburn3 {
@@ -38,7 +39,8 @@ namespace reburn3 {
 // Delivery: outputPending() writes what the system takes now and counts what is left, in
 // Qt's buffer and in the system's output queue, so that a run is complete only once its
 // bytes have left for the line. A queue that reads empty because the device went away is
-// a loss, not a delivery: checkAlive() then finds the hang-up or the device's name gone.
+// a loss, not a delivery: checkAlive() then finds the hang-up or the open device gone from
+// the system (the device itself, by its number: a link to it that vanishes is no loss).
 // Closing never waits for bytes the system still holds (see closeWithoutWaiting).
 //
 // Result codes (0 is success):
@@ -122,6 +124,7 @@ public:
     std::string describeOpenError(std::int32_t code) const override;
     std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
     std::int32_t checkAlive(std::int32_t port) override;
+    bool confirmsDelivery(std::int32_t port) const override;
     std::string deviceName(std::int32_t port) const override { return device(port); }
     std::string assignedDevice(std::int32_t port) const override;
 
@@ -147,7 +150,7 @@ private:
     void lookAgainForLoss();
     // Bytes accepted for the device that have not left for the line.
     std::int64_t unsentBytes() const;
-    // The open port's device is still there: not hung up, its name not gone.
+    // The open port's device is still there: not hung up, not gone from the system.
     bool portAlive() const;
     void closeWithoutWaiting();
     bool applyLineSettings();
@@ -164,6 +167,7 @@ private:
     std::int64_t m_unsentAtLoss = 0;
     std::int64_t m_lastPending = 0;  // the latest count outputPending gave
     std::string m_openedDevice;
+    OpenDevice m_openDevice;  // the device the open descriptor leads to
     std::string m_openErrorText;
 };
 

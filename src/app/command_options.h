@@ -33,6 +33,7 @@ inline constexpr OptionSpec kFlashOptions[] = {
     {"port", 'p', "DEVICE", OptionValue::Port, ""},
     {"station", 0, "MODE", OptionValue::OptionalChoice, "enter replug"},
     {"retries", 0, "N", OptionValue::Text, ""},
+    {"retry-quiet", 0, "SECONDS", OptionValue::Text, ""},
     {"wait-for-port", 0, "SECONDS", OptionValue::Text, ""},
     {"progress", 0, "MODE", OptionValue::Choice, "bar plain none"},
     {"json", 0, "", OptionValue::None, ""},
@@ -46,6 +47,7 @@ inline constexpr OptionSpec kFlashOptions[] = {
     {"baud", 0, "RATE", OptionValue::Text, ""},
     {"reactive", 0, "", OptionValue::None, ""},
     {"handshake-limit", 0, "SECONDS", OptionValue::Text, ""},
+    {"require-ack", 0, "", OptionValue::None, ""},
 };
 
 inline constexpr OptionSpec kCheckOptions[] = {

@@ -5,11 +5,15 @@
 
 namespace reburn3 {
 
-// Everything up to and including the first "." of the whole argument text, then
-// "PF3"; whatever followed the "." (extension, further arguments, a closing quote)
-// is dropped. The text is taken as one string: no splitting, no quote removal.
+// Everything up to and including the first "." of the file name, then "PF3"; whatever
+// followed that "." (extension, further arguments, a closing quote) is dropped. The
+// file name is what follows the text's last "/" or "\\" (the whole text without one): a
+// "." in a folder name ("fw-2.1/tiny.pf3", "C:\\rel2.5\\image.pf3", ".\\image.pf3") is
+// not the extension's. The text is taken as one string: no splitting, no quote removal.
 std::string DeriveScriptName(std::string_view commandLine) {
-    const std::size_t dot = commandLine.find('.');
+    const std::size_t separator = commandLine.find_last_of("/\\");
+    const std::size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
+    const std::size_t dot = commandLine.find('.', nameStart);
     if (dot == std::string_view::npos) {
         return {};
     }

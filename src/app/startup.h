@@ -9,7 +9,8 @@
 namespace reburn3 {
 
 // The script name a command line's argument text yields: everything up to and
-// including its first ".", followed by "PF3"; empty when the text holds no ".".
+// including the first "." of its file name (after the last "/" or "\\"), followed by
+// "PF3"; empty when the file name holds no ".".
 std::string DeriveScriptName(std::string_view commandLine);
 
 // The start-up sequence: reset the state, set up Timer2 (5 ms, disabled), take a

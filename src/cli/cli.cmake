@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # reburn3: the command line (Qt Core + SerialPort, no widgets).
 find_package(Qt6 REQUIRED COMPONENTS Core SerialPort)
+# libcrypto: the SHA-256 of a script, with the processor's SHA instructions where it has them.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 
 add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/cli_texts.h
@@ -41,6 +43,9 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
+    ${CMAKE_CURRENT_LIST_DIR}/stop_aware_time.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stop_aware_time_${REBURN3_PLATFORM}.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stop_aware_time.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
     ${CMAKE_CURRENT_LIST_DIR}/run_report.cpp
@@ -62,4 +67,5 @@ add_library(reburn3_cli STATIC
 )
 set_target_properties(reburn3_cli PROPERTIES AUTOMOC ON)
 target_link_libraries(reburn3_cli PUBLIC reburn3_adapters Qt6::Core Qt6::SerialPort)
+target_link_libraries(reburn3_cli PRIVATE OpenSSL::Crypto)
 

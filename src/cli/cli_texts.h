@@ -18,6 +18,11 @@ inline constexpr std::string_view kNoScriptCopy = "cannot keep a copy of the scr
 // The --log record.
 inline constexpr std::string_view kLogCannotTake = "the log file cannot take a line: ";
 inline constexpr std::string_view kLogFailed = "the log line could not be written: ";
+inline constexpr std::string_view kTraceFailed = "the trace file could not be written: ";
+inline constexpr std::string_view kJsonLinesLost =
+    "lines of the JSON output could not be written to standard output";
+inline constexpr std::string_view kJsonFailed =
+    "the JSON result could not be written to standard output: ";
 
 // Several ports and the station.
 inline constexpr std::string_view kWaitingFor = "waiting for ";  // + device, limit

@@ -78,8 +78,9 @@ std::string_view exitCodeHelp() {
            "       nothing was sent\n"
            "  4    the port could not be opened, a write to it failed, or the device was\n"
            "       lost\n"
-           "  5    the download's --log line could not be written (a full disk); the\n"
-           "       download itself may have completed: see the last line\n"
+           "  5    a record of the download was lost: its --log line, its --trace or the\n"
+           "       --json output could not be written (a full disk); the download itself\n"
+           "       may have completed: see the last line\n"
            "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP); the run was aborted\n"
            "A failure after the first byte of the script went out (1, 4 or 130) leaves the\n"
            "device partly programmed: the last line says so; cycle its power before trying\n"
@@ -92,7 +93,8 @@ std::string_view checkExitCodeHelp() {
     return "Exit codes:\n"
            "  0    the script is valid\n"
            "  2    usage error\n"
-           "  3    the script cannot be read or is invalid\n";
+           "  3    the script cannot be read or is invalid\n"
+           "  5    the report could not be written to standard output (a full disk)\n";
 }
 
 int gangExitCode(const std::vector<int>& codes) {

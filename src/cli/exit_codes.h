@@ -16,8 +16,9 @@ inline constexpr int kExitDeviceFailed = 1;  // handshake, wrong byte, time-out
 inline constexpr int kExitUsage = 2;         // bad command line
 inline constexpr int kExitBadScript = 3;     // the script is unreadable or invalid
 inline constexpr int kExitPortFailed = 4;    // the port could not be opened or was lost
-// The download's --log line could not be written (the download itself may have done
-// anything, completed included; the result says what): the record is what failed.
+// A record of the download was lost: its --log line, its --trace or its --json output
+// could not be written (the download itself may have done anything, completed included;
+// the result says what): the record is what failed.
 inline constexpr int kExitLogFailed = 5;
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, SIGTERM or SIGHUP
 

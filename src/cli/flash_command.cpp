@@ -5,6 +5,7 @@
 #include "cli/port_gang.h"
 #include "cli/station_loop.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -45,7 +46,9 @@
 #include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
 #include "cli/verdict.h"
+#include "script/script_check.h"
 #include "script/script_file.h"
+#include "script/script_format.h"
 #include "script/script_stream.h"
 #include "serial/device_loss.h"
 #include "serial/port_map.h"
@@ -71,6 +74,9 @@ std::string resolvedDevice(const std::string& port) {
     }
     return resolvePortPath(port);
 }
+
+// The largest script a run can play: the most records it counts, four bytes each.
+constexpr std::uint64_t kLargestScript = kMaxRecords * script::kRecordSize;
 
 // A command that ends before its session: nothing was sent.
 int endBeforeRun(RunResult result, RunReason reason, const std::string& detail,
@@ -172,24 +178,57 @@ void reportNotStarted(RunReason reason, const std::string& detail, const FlashOp
 std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& snapshot) {
     const FlashOptions& options = context.options;
     std::string error;
-    // The files written besides the output, before the port is touched.
-    if (!options.logPath.empty() && !context.log.open(options.logPath, error)) {
+    // The files written besides the output, before the port is touched; none of them may
+    // be a file the command reads or sends to, or the other one, which they are judged
+    // against by device and inode (and by name, for a port that is not there yet) before
+    // anything is written.
+    const std::string scriptPath = resolveScriptPath(options.script);
+    std::vector<ProtectedFile> guarded{
+        {identityOfPath(scriptPath), "the script to download", resolvedName(scriptPath)}};
+    for (const std::string& port :
+         options.ports.empty() ? std::vector<std::string>{options.port} : options.ports) {
+        const std::string device = resolvedDevice(port);
+        guarded.push_back({identityOfPath(device), "the port " + port, resolvedName(device)});
+    }
+    if (options.json) {
+        guarded.push_back({identityOfDescriptor(STDOUT_FILENO),
+                           "the standard output, which carries the JSON Lines",
+                           {}});
+    }
+    if (!options.logPath.empty() && !context.log.open(options.logPath, guarded, error)) {
         return SharedProblem{
             RunReason::OutputUnwritable,
             "cannot write the log file " + displayName(options.logPath) + ": " + error};
     }
-    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, error)) {
+    if (context.log.isOpen()) {
+        guarded.push_back({context.log.identity(), "the log file " + displayName(options.logPath),
+                           resolvedName(options.logPath)});
+    }
+    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, guarded, error)) {
         return SharedProblem{
             RunReason::OutputUnwritable,
             "cannot write the trace file " + displayName(options.tracePath) + ": " + error};
     }
+    context.trace.begin();
     auto script = std::make_shared<ScriptFile>();
     if (!script->open(resolveScriptPath(options.script))) {
         return SharedProblem{RunReason::ScriptUnreadable, scriptOpenProblem(options.script)};
     }
     context.script = script;
-    if (!snapshot.create(error)) {
+    // A file larger than the most records a run can count could only be refused by the
+    // check: it is refused now, before it is copied.
+    struct stat size {};
+    if (::stat(resolveScriptPath(options.script).c_str(), &size) == 0 &&
+        static_cast<std::uint64_t>(size.st_size) > kLargestScript) {
         return SharedProblem{RunReason::ScriptUnreadable,
+                             "it holds " + std::to_string(size.st_size) +
+                                 " bytes, more than the largest a run can play (" +
+                                 std::to_string(kLargestScript) +
+                                 " bytes: " + std::to_string(kMaxRecords) + " records)"};
+    }
+    // No place for the copy is the machine's fault, not the script's.
+    if (!snapshot.create(error, static_cast<std::uint64_t>(size.st_size))) {
+        return SharedProblem{RunReason::OutputUnwritable,
                              std::string(texts::kNoScriptCopy) + error};
     }
     context.snapshot = &snapshot;

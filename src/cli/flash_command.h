@@ -22,6 +22,10 @@ enum class StationMode {
     Replug,  // for every port to go away and come back
 };
 
+// --retry-quiet's default: a device that answers a handshake up to about 2.3 s late (the
+// failed attempt's own 270 ms plus this) has its stale answer dropped before the next.
+inline constexpr double kDefaultRetryQuietSeconds = 2.0;
+
 struct FlashOptions {
     std::string port;                // "COM1".."COM8" or a device path: the first --port
     std::vector<std::string> ports;  // every --port, in order; empty: `port` alone
@@ -41,7 +45,11 @@ struct FlashOptions {
     std::uint32_t lineBaud = 0;
     // The longest the handshake may go on (a device that never goes quiet); 0: no limit.
     double handshakeLimitSeconds = HandshakeLimit::kDefaultSeconds;
-    int retries = 0;                  // --retries: starts again after a failed handshake
+    int retries = 0;  // --retries: starts again after a failed handshake
+    // --retry-quiet: how long the line must stay quiet before a new attempt's handshake.
+    double retryQuietSeconds = kDefaultRetryQuietSeconds;
+    // --require-ack: a run the device did not answer for to its last byte fails.
+    bool requireAck = false;
     double waitForPortSeconds = 0.0;  // --wait-for-port: 0, open at once
     StationMode station = StationMode::Off;
 };

@@ -32,6 +32,7 @@
 #include "cli/script_snapshot.h"
 #include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
+#include "cli/stop_aware_time.h"
 #include "cli/verdict.h"
 #include "script/script_file.h"
 #include "script/script_stream.h"
@@ -232,7 +233,8 @@ public:
             return;
         }
         m_reported = true;
-        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix, &m_told);
+        m_result = reportEnd(m_result, m_options, &m_context.log, m_extra, m_task.prefix, &m_told,
+                             &m_context.trace);
     }
     const RunResult& result() const { return m_result; }
     const QJsonObject& told() const { return m_told; }
@@ -304,13 +306,17 @@ private:
     // --retries: a new attempt starts clean. An answer to an earlier attempt's handshake
     // may still be on its way (a device that answers late); taken now, it would pass for
     // this attempt's answer. So what the port holds is discarded, and the handshake
-    // starts only once the line has stayed quiet for a whole answer window (TimeoutReload
-    // ticks): anything later is this attempt's. A line that never goes quiet is given up
-    // at the handshake limit, as a handshake that never ends is.
+    // starts only once the line has stayed quiet for --retry-quiet (2 s by default), the
+    // wait starting again at every byte: an answer later than the handshake's own window
+    // (270 ms) by less than that arrives during the wait and is dropped with it. A line
+    // that never goes quiet is given up once it has been given the handshake limit on top
+    // of the quiet time, as a handshake that never ends is. Time the process spent stopped
+    // counts for neither.
     void settle() {
         m_driver.FlushReceiveBuffer(m_portNumber);
-        m_quietTicks = 0;
-        m_settleClock.start();
+        const auto now = std::chrono::steady_clock::now();
+        m_quietTime.start(now);
+        m_settleTime.start(now);
         m_settling = true;
         if (m_context.clock != nullptr) {
             QObject::connect(m_context.clock, &TickClock::expired, &m_settleTimer,
@@ -350,14 +356,19 @@ private:
             finish(RunReason::None);
             return;
         }
-        m_quietTicks = heard ? 0 : m_quietTicks + 1;
-        if (m_quietTicks >= m_form.state().TimeoutReload) {
+        const auto now = std::chrono::steady_clock::now();
+        if (heard) {
+            m_quietTime.start(now);
+        }
+        const std::chrono::duration<double> quiet = m_quietTime.elapsed(now);
+        if (quiet.count() >= m_options.retryQuietSeconds) {
             stopSettling();
             startRun();
             return;
         }
         const double limit = m_options.handshakeLimitSeconds;
-        if (limit > 0.0 && static_cast<double>(m_settleClock.elapsed()) >= limit * 1000.0) {
+        const std::chrono::duration<double> settling = m_settleTime.elapsed(now);
+        if (limit > 0.0 && settling.count() >= limit + m_options.retryQuietSeconds) {
             stopSettling();
             printEvent("handshake-limit", m_handshakeLimit.reason());
             finish(RunReason::HandshakeLimit);
@@ -517,6 +528,8 @@ private:
         r.expected = run.expected;
         r.received = run.received;
         r.partlyProgrammed = run.partlyProgrammed;
+        r.bytesUnacknowledged = run.bytesUnacknowledged;
+        r.deliveryConfirmed = run.outcome == RunOutcome::Completed && run.deliveryConfirmed;
         const bool ran = run.outcome != RunOutcome::None && run.outcome != RunOutcome::Running;
         if (reason == RunReason::HandshakeLimit) {
             // Ended by the session, not by the device's answer: a failure all the same.
@@ -524,6 +537,14 @@ private:
             r.reason = reason;
         } else if (reason != RunReason::None && (!ran || reason == RunReason::Interrupted)) {
             r.reason = reason;
+        }
+        if (m_options.requireAck && r.outcome == RunOutcome::Completed &&
+            r.bytesUnacknowledged > 0) {
+            // --require-ack: a download the device did not answer for to its last byte is
+            // not proven, whatever the port did with those bytes.
+            r.outcome = RunOutcome::DeviceFailed;
+            r.reason = RunReason::Unacknowledged;
+            r.partlyProgrammed = true;
         }
         r.deviceLost = m_driver.deviceLost();
         if (r.deviceLost && r.outcome != RunOutcome::Completed) {
@@ -581,8 +602,8 @@ private:
     QElapsedTimer m_waitClock;
     // --retries: the quiet line awaited before a new attempt's handshake.
     QTimer m_settleTimer;
-    QElapsedTimer m_settleClock;
-    std::int32_t m_quietTicks = 0;
+    StopAwareTime m_settleTime;
+    StopAwareTime m_quietTime;
     bool m_settling = false;
     bool m_waitedOut = false;
     bool m_finished = false;

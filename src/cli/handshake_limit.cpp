@@ -27,9 +27,10 @@ bool HandshakeLimit::exceeded(std::chrono::steady_clock::time_point now, std::in
     }
     if (!m_inHandshake) {
         m_inHandshake = true;
-        m_start = now;
+        m_time.start(now);
     }
-    return m_limit.count() > 0 && now - m_start >= m_limit;
+    const std::chrono::steady_clock::duration lasted = m_time.elapsed(now);
+    return m_limit.count() > 0 && lasted >= m_limit;
 }
 
 std::string HandshakeLimit::reason() const {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/stop_aware_time.h"
+
 namespace reburn3::cli {
 
 // The command line's bound on the whole handshake. The handshake ends only after the
@@ -21,6 +23,7 @@ public:
 
     // Told after every tick; true once the handshake has lasted the limit on the monotonic
     // clock. Not in ticks: a device that floods the line may delay the ticks themselves.
+    // The spans the process was stopped in do not count (see StopAwareTime).
     bool exceeded(std::chrono::steady_clock::time_point now, std::int16_t programMode);
     // The line that says why the run was given up.
     std::string reason() const;
@@ -29,7 +32,7 @@ private:
     double m_seconds;
     std::chrono::steady_clock::duration m_limit;
     bool m_inHandshake = false;
-    std::chrono::steady_clock::time_point m_start;
+    StopAwareTime m_time;
 };
 
 }  // namespace reburn3::cli

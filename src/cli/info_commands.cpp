@@ -6,7 +6,9 @@
 #include <QJsonObject>
 #include <QSerialPortInfo>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "base/messages.h"
@@ -70,7 +72,9 @@ std::string hex4(std::uint16_t v) {
 
 }  // namespace
 
-int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
+namespace {
+
+int checkAndReport(const std::string& script, bool json, std::uint32_t lineBaud) {
     ScriptStream stream;
     const std::string problem = scriptOpenProblem(script);
     if (!problem.empty() || !stream.open(script)) {
@@ -91,6 +95,7 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
     options.lineBaud = lineBaud;
     Sha256Digest digest;
     options.digest = &digest;
+    options.blockDigests = false;  // nothing is played from this check
     const ScriptSummary s = checkScript(stream, options);
 
     std::vector<std::string> faults;
@@ -175,6 +180,22 @@ int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
               std::to_string(s.longestCrossing) + " T bytes crossing at " + line +
               ", then the device's own 54 ticks)");
     return kExitCompleted;
+}
+
+}  // namespace
+
+int runCheck(const std::string& script, bool json, std::uint32_t lineBaud) {
+    const int code = checkAndReport(script, json, lineBaud);
+    // A report that did not reach its reader (a full disk) is no verdict on the script.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr,
+                     "reburn3: the check's report could not be written to standard "
+                     "output: %s\n",
+                     std::strerror(errno != 0 ? errno : EIO));
+        return kExitLogFailed;
+    }
+    return code;
 }
 
 int runPorts(bool json) {

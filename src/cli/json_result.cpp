@@ -48,6 +48,7 @@ QJsonObject resultJson(const RunResult& r, const Tags& tags) {
     o.insert("bytesSent", number(r.bytesSent));
     o.insert("bytesReceived", number(r.bytesReceived));
     o.insert("bytesUnacknowledged", number(r.bytesUnacknowledged));
+    o.insert("deliveryConfirmed", r.deliveryConfirmed);
     o.insert("ticks", number(r.ticks));
     o.insert("durationMs", static_cast<qint64>(r.durationMs));
     o.insert("startedAt", text(r.startedAt));

@@ -27,7 +27,7 @@ constexpr int kScript = kExitBadScript;
 constexpr int kUsage = kExitUsage;
 
 // In the order of RunReason.
-constexpr std::array<ReasonRow, 21> kRows{{
+constexpr std::array<ReasonRow, 22> kRows{{
     {RunReason::None, "none", kDevice, kDevice, "", nullptr, kTryAgain},
     {RunReason::Completed, "completed", kExitCompleted, kExitCompleted, "", nullptr, kTryAgain},
     {RunReason::NoReply, "no-reply", kDevice, kDevice, "",
@@ -65,6 +65,16 @@ constexpr std::array<ReasonRow, 21> kRows{{
          return std::string("the bytes sent did not drain to the line in time");
      },
      kCheckLine},
+    {RunReason::Unacknowledged, "unacknowledged", kDevice, kDevice, "",
+     [](const RunResult& r) {
+         return "every record was played, but the device never answered for the last " +
+                std::to_string(r.bytesUnacknowledged) + " bytes (" +
+                (r.deliveryConfirmed ? "the port sent them"
+                                     : "the port cannot tell whether they reached the device") +
+                "), and --require-ack asks for a proven download";
+     },
+     "Use a script that ends with an R record, or a port that confirms delivery; then try "
+     "again."},
     {RunReason::DeviceLost, "device-lost", kPort, kPort, "device-lost",
      [](const RunResult& r) {
          return "the device " + displayName(r.device) +

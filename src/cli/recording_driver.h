@@ -88,6 +88,9 @@ public:
     }
     std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
     std::int32_t checkAlive(std::int32_t port) override { return m_inner.checkAlive(port); }
+    bool confirmsDelivery(std::int32_t port) const override {
+        return m_inner.confirmsDelivery(port);
+    }
     bool deviceLost() const override { return m_inner.deviceLost(); }
     std::string deviceName(std::int32_t port) const override { return m_inner.deviceName(port); }
     std::string assignedDevice(std::int32_t port) const override {

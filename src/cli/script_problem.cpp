@@ -8,13 +8,22 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/output_files.h"
 #include "script/script_stream.h"
 
 namespace reburn3::cli {
 
 std::string scriptOpenProblem(const std::string& path) {
     const std::string resolved = resolveScriptPath(path);
-    const int fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+    // Judged by its kind before it is opened: opening a named pipe would wait for a
+    // writer, and opening a serial device would raise its modem lines.
+    struct stat named {};
+    if (::stat(resolved.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+        return S_ISDIR(named.st_mode)
+                   ? std::strerror(EISDIR)
+                   : "it is " + fileKindText(named.st_mode) + ", not a regular file";
+    }
+    const int fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return std::strerror(errno);
     }
@@ -25,7 +34,7 @@ std::string scriptOpenProblem(const std::string& path) {
     } else if (S_ISDIR(st.st_mode)) {
         problem = std::strerror(EISDIR);
     } else if (!S_ISREG(st.st_mode)) {
-        problem = "not a regular file";
+        problem = "it is " + fileKindText(st.st_mode) + ", not a regular file";
     }
     ::close(fd);
     return problem;

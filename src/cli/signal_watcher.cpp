@@ -88,8 +88,10 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
 }
 
 SignalWatcher::~SignalWatcher() {
+    // The command has told its end: a signal from now on must not end the process with
+    // another status than the one its verdict announced.
     for (const int s : kWatched) {
-        install(s, SIG_DFL);
+        install(s, SIG_IGN);
     }
     g_writeFd = -1;
     g_raised = 0;

@@ -8,8 +8,9 @@
 
 namespace reburn3::cli {
 
-// The first thing the program does: SIGINT, SIGTERM and SIGHUP are caught from here on
-// (and unblocked, should the parent have blocked them), so that one in the first
+// The first thing the program does (before the libraries' initialisers, from the
+// executable's pre-initialisers, and again first in main): SIGINT, SIGTERM and SIGHUP are caught
+// from here on (and unblocked, should the parent have blocked them), so that one in the first
 // milliseconds of the process is noted rather than ending it: a SignalWatcher made later
 // delivers it, and the command still ends with its verdict and its result.
 void catchEndSignals();
@@ -24,6 +25,8 @@ class SignalWatcher : public QObject {
     Q_OBJECT
 public:
     explicit SignalWatcher(QObject* parent = nullptr);
+    // Leaves the three signals ignored: the command it watched has told its end, and a
+    // signal after it must not change the exit status its verdict announced.
     ~SignalWatcher() override;
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;

@@ -69,6 +69,12 @@ std::string verdictLine(const RunResult& r, const std::string& logFailure) {
             done += " The last " + std::to_string(r.bytesUnacknowledged) +
                     " bytes left the port after the device's last answer; it never acknowledges "
                     "them.";
+            if (!r.deliveryConfirmed) {
+                done +=
+                    " This port cannot confirm that they reached the device (a pseudo-terminal "
+                    "or a network bridge); they were given their time on the line. --require-ack "
+                    "fails such a download.";
+            }
         }
         return done;
     }

@@ -80,6 +80,7 @@ private:
     // The default reason of an outcome, for the ends that need no finer one.
     static RunReason reasonOf(RunOutcome outcome);
     void handshakeFailed();
+    void takeEarlyBytes();
     void wrongByte();
     void completeRun();
     bool startRun();
@@ -88,6 +89,12 @@ private:
     void scriptPlayed();
     // `tick`: called by a tick, which alone counts down the time the port is given.
     void drainStep(bool tick);
+    // Counts the unanswered bytes onto the line as they leave the port (`pending` it still
+    // holds, or -1), and at a tick what the line carried.
+    void followLine(std::int64_t pending, bool tick);
+    static constexpr std::int64_t kBitsPerByte = 10;  // 8N1: a start bit, 8 data, a stop bit
+    static constexpr std::int64_t kLineBitsPerTick =
+        static_cast<std::int64_t>(reburn3::kPortBaud) * WindowModel::kTimerInterval / 1000;
     // At a tick that waits for the device: true while the bytes sent before the wait may
     // still be on their way (the port holds some, or the line's own time for them has not
     // passed), and then the wait's time-out is held at its full length: the device's time
@@ -114,10 +121,16 @@ private:
     RunOutcome m_outcome = RunOutcome::None;
     RunResult m_result;
     bool m_replySeen = false;  // the handshake has had a byte back in this run
+    // Reply bytes read since the handshake's second byte went out.
+    std::int64_t m_repliedAfterSecond = 0;
     std::uint64_t m_ticks = 0;
     bool m_draining = false;
     std::int64_t m_queueTicksLeft = -1;  // a held queue's time left; -1: not counting
     int m_aliveTicks = 0;                // ticks the drained port has stayed alive
+    // The script's last, unanswered bytes: those the port has not handed to the system
+    // yet, and the bits of the others still crossing the line (see followLine).
+    std::int64_t m_trailingUnhanded = 0;
+    std::int64_t m_lineBacklogBits = 0;
     // Bytes sent whose line time no wait has covered yet, and the ticks a held wait still
     // owes them.
     std::int64_t m_bytesNotTimed = 0;

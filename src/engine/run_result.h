@@ -39,6 +39,8 @@ enum class RunReason {
     ReadTimeout,       // the device did not answer an R record in time
     WriteFailed,       // a write to the port failed
     DrainTimeout,      // the sent bytes did not drain to the line in time
+    Unacknowledged,    // the run played every record, but the device never answered for
+                       // its last bytes, and the run was asked to prove every byte
     DeviceLost,        // the device went away
     ScriptChanged,     // the file changed on disk under the run
     ScriptMalformed,   // a record the reader could not play
@@ -84,6 +86,12 @@ struct RunResult {
     // Script bytes sent after the device's last answer: the T bytes after a script's last R
     // record reach the device, but it never says it has them.
     std::uint64_t bytesUnacknowledged = 0;
+    // True when the delivery of every byte is proven: the device answered after it, or the
+    // port itself can tell that it has left (a UART, a USB adapter). False for bytes after
+    // the last answer on a pseudo-terminal or a network serial bridge: they were given their
+    // time on the line, but nothing confirms that the device has them. False for a run that
+    // did not play the whole script.
+    bool deliveryConfirmed = false;
     std::uint64_t ticks = 0;
     std::int64_t durationMs = 0;
 

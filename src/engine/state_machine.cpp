@@ -179,6 +179,7 @@ void Engine::HandshakeFirst() {
 
 void Engine::HandshakeSecond() {
     m_logs.status(std::string(text::kProgramModeIs) + std::to_string(m_state.ProgramMode));
+    takeEarlyBytes();
     m_state.TxByte = kHandshakeSecond;
     m_link.SendByte();
     if (m_state.LastError != 0) {
@@ -188,6 +189,25 @@ void Engine::HandshakeSecond() {
     sent(2);
     m_state.ProgramMode = kAwaitReply;
     m_state.TimeoutCount = m_state.TimeoutReload;
+}
+
+// Bytes waiting before the handshake's second byte has even gone out cannot answer it:
+// they are a late answer to an earlier handshake, or the first byte's echo. They are read
+// now, so that they cannot pass for this handshake's reply; the last two are kept, so that
+// an echo is still told as one.
+void Engine::takeEarlyBytes() {
+    m_repliedAfterSecond = 0;
+    int slice = kReplySliceBytes;
+    m_link.ReadPortByte();
+    while (m_state.RxByte != -1) {
+        m_replySeen = true;
+        m_state.LastByte0 = m_state.LastByte1;
+        m_state.LastByte1 = static_cast<std::int16_t>(m_state.RxByte);
+        if (--slice == 0) {
+            break;
+        }
+        m_link.ReadPortByte();
+    }
 }
 
 // Collects the device's reply until the line has been silent for the whole
@@ -209,6 +229,7 @@ void Engine::HandshakeAwait() {
             m_state.LastByte0 = m_state.LastByte1;
             m_state.LastByte1 = static_cast<std::int16_t>(m_state.RxByte);
             m_state.TimeoutCount = m_state.TimeoutReload;
+            ++m_repliedAfterSecond;
             if (--slice == 0) {
                 break;
             }
@@ -219,7 +240,8 @@ void Engine::HandshakeAwait() {
     if (m_state.TimeoutCount != 0) {
         return;
     }
-    if (m_state.LastByte0 == kReplyEnd0 && m_state.LastByte1 == kReplyEnd1) {
+    if (m_state.LastByte0 == kReplyEnd0 && m_state.LastByte1 == kReplyEnd1 &&
+        m_repliedAfterSecond >= 2) {
         if (advanceScript() == Advance::Ended && m_state.ProgramMode != kIdle) {
             scriptPlayed();
         }
@@ -229,6 +251,12 @@ void Engine::HandshakeAwait() {
 }
 
 void Engine::handshakeFailed() {
+    if (m_repliedAfterSecond == 0) {
+        // Only bytes from before the handshake: no reply to it.
+        m_replySeen = false;
+        m_state.LastByte0 = 0;
+        m_state.LastByte1 = 0;
+    }
     m_logs.debug(std::string(text::kUnexpectedInit));
     m_logs.debug(std::string(text::kLastByte0) + script::hex(m_state.LastByte0) +
                  std::string(text::kLastByte1) + script::hex(m_state.LastByte1));
@@ -259,6 +287,15 @@ void Engine::scriptPlayed() {
     m_queueTicksLeft = -1;
     m_aliveTicks = 0;
     m_result.bytesUnacknowledged = m_bytesSinceAnswer;
+    m_result.deliveryConfirmed = m_bytesSinceAnswer == 0 || m_link.confirmsDelivery();
+    // The device never answers for the bytes after its last R record, and on a port that
+    // cannot see its own queue (a pseudo-terminal, a network bridge) they may still be on
+    // their way when the queue reads empty: they are given at least their own time on the
+    // line, counted from when the port handed them to the system, before the run can be
+    // complete (see followLine). A port that sees its queue drain needs no such guess.
+    m_trailingUnhanded =
+        m_result.deliveryConfirmed ? 0 : static_cast<std::int64_t>(m_bytesSinceAnswer);
+    m_lineBacklogBits = 0;
     drainStep(false);
 }
 
@@ -266,6 +303,7 @@ void Engine::scriptPlayed() {
 // queue that empties because the device went away is a loss (the driver says so).
 void Engine::drainStep(bool tick) {
     const std::int64_t pending = watchQueue(tick);
+    followLine(pending, tick);
     if (pending > 0) {
         m_aliveTicks = 0;
         return;
@@ -275,8 +313,24 @@ void Engine::drainStep(bool tick) {
     }
     if (const std::int32_t lost = m_link.checkAlive(); lost != 0) {
         deliveryFailed(lost);
+    } else if (m_lineBacklogBits > 0) {
+        // The last bytes are still crossing the line; the port is watched meanwhile.
     } else if (++m_aliveTicks >= kAliveTicksAfterDrain) {
         completeRun();
+    }
+}
+
+// The line as a queue of bits of its own: the unanswered bytes join it as the port hands
+// them to the system (they are the last of what the port holds), and every tick it carries
+// the bits a 5 ms tick carries at the port's rate.
+void Engine::followLine(std::int64_t pending, bool tick) {
+    if (pending >= 0 && m_trailingUnhanded > 0) {
+        const std::int64_t unhanded = std::min(pending, m_trailingUnhanded);
+        m_lineBacklogBits += (m_trailingUnhanded - unhanded) * kBitsPerByte;
+        m_trailingUnhanded = unhanded;
+    }
+    if (tick && m_lineBacklogBits > 0) {
+        m_lineBacklogBits -= kLineBitsPerTick;
     }
 }
 

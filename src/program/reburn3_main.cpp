@@ -75,8 +75,12 @@ constexpr const char* kFlashUsage =
     "                          every port to be unplugged and plugged again\n"
     "  --retries N             start a run again after a failed handshake, up to N\n"
     "                          times, while no script byte has gone out (default 0);\n"
-    "                          each new attempt waits for the line to be quiet for\n"
-    "                          270 ms first\n"
+    "                          each new attempt first waits for the line to be quiet\n"
+    "                          for --retry-quiet\n"
+    "  --retry-quiet SECONDS   the quiet line a new attempt waits for, from its last\n"
+    "                          byte (default 2): a late answer to the attempt before\n"
+    "                          must come within it, or it may pass for the next\n"
+    "                          attempt's answer; 0.3 to 60\n"
     "  --wait-for-port SECONDS\n"
     "                          wait until the port exists, opens and is not held by\n"
     "                          another process (an adapter that enumerates late, a\n"
@@ -91,9 +95,12 @@ constexpr const char* kFlashUsage =
     "  -q, --quiet             only the last line (the verdict) and errors\n"
     "  --log FILE              append one JSON line per download to FILE (created if\n"
     "                          need be, synced to the disk as written, whole or not\n"
-    "                          at all); a FILE that cannot be written or cannot take\n"
-    "                          a line ends the command before the port opens; a line\n"
-    "                          that cannot be written fails the command (exit 5)\n"
+    "                          at all); FILE is a regular file (append-only ones too)\n"
+    "                          or /dev/null; a FILE that is something else (a FIFO,\n"
+    "                          a device), that is the script, a port or the trace,\n"
+    "                          or that cannot be written or take a line ends the\n"
+    "                          command before the port opens (exit 2); a line that\n"
+    "                          cannot be written fails the command (exit 5)\n"
     "  --tag KEY=VALUE         a tag for the --log line and the --json result; may\n"
     "                          be given more than once, each KEY once; VALUE is\n"
     "                          UTF-8 text\n"
@@ -102,7 +109,12 @@ constexpr const char* kFlashUsage =
     "                          bytes hashed are the bytes played, whatever happens\n"
     "                          to the file on disk meanwhile\n"
     "  --trace FILE            write every byte sent and received, with its tick, to\n"
-    "                          FILE as the run goes\n"
+    "                          FILE as the run goes: a regular file, /dev/null, or\n"
+    "                          the command's standard output or error (/dev/stdout,\n"
+    "                          not with --json); anything else, or the script, a\n"
+    "                          port or the log, ends the command before the port\n"
+    "                          opens (exit 2); a trace that lost bytes (a full disk)\n"
+    "                          fails the command (exit 5)\n"
     "  --repeat N              N downloads in a row, each a whole session; stops at\n"
     "                          the first failure\n"
     "  --stats                 measure the run: time against the least the protocol\n"
@@ -119,6 +131,9 @@ constexpr const char* kFlashUsage =
     "                          give up (exit 1) when the handshake has not ended\n"
     "                          after SECONDS because the device keeps sending;\n"
     "                          default 5, 0 for no limit (the window waits for ever)\n"
+    "  --require-ack           fail (exit 1) rather than complete when the device\n"
+    "                          did not answer for every byte: a script that ends\n"
+    "                          in T records, whose last bytes no answer proves\n"
     "  -h, --help              this help\n"
     "  --                      ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
     "\n"
@@ -128,7 +143,7 @@ constexpr const char* kFlashUsage =
     "or \"INTERRUPTED\", says what happened, whether the device was touched and\n"
     "what to do.\n"
     "Ctrl-C, SIGTERM and SIGHUP abort the run like \"Abort Process\" and release\n"
-    "the port.\n"
+    "the port; once the last line is written they no longer change the exit code.\n"
     "Port n is the device in the environment variable ORX716_COMn if set, else\n"
     "/dev/ttyS<n-1>.\n"
     "\n";
@@ -296,18 +311,50 @@ bool parseBaud(const QString& word, std::uint32_t& baud) {
 }
 constexpr const char* kBaudError = "--baud takes a line rate in baud, 1 to 10000000";
 
+// The words after the command name as given, byte for byte, and the pieces of them that
+// the locale's encoding cannot carry as text (a file name that is not valid UTF-8).
+struct RawWords {
+    std::vector<std::string> words;
+    std::vector<std::string> pieces;
+};
+
+// The parser reads text: a piece of a word that would not come back as the same bytes
+// stands in it as a token of its own, U+FDD0 NUMBER U+FDD1 (non-characters, which no
+// file name typed as text holds), and rawWord() puts the bytes back. Two names that
+// differ only in bytes that are not text stay two names.
+QString tokenFor(RawWords& raw, const std::string& piece) {
+    raw.pieces.push_back(piece);
+    return QChar(0xFDD0) + QString::number(raw.pieces.size() - 1) + QChar(0xFDD1);
+}
+
+QString wordForParser(RawWords& raw, const std::string& word) {
+    const QString text = QString::fromLocal8Bit(word.c_str());
+    if (text.toLocal8Bit().toStdString() == word) {
+        return text;
+    }
+    if (word.rfind('-', 0) == 0) {
+        // "--trace=BYTES": the option's name as text, its value as a token. An option's
+        // name is never anything but text.
+        const std::size_t eq = word.find('=');
+        if (eq == std::string::npos) {
+            return text;
+        }
+        return QString::fromLocal8Bit(word.substr(0, eq + 1).c_str()) +
+               tokenFor(raw, word.substr(eq + 1));
+    }
+    return tokenFor(raw, word);
+}
+
 // Parses the words after the command name. False, with the message, on a usage error.
 // `raw` keeps the words as the bytes given, so that a file name that is not valid text
 // opens as it was typed.
 bool parseCommand(QCommandLineParser& parser, const char* command, int argc, char** argv,
-                  QString& error, std::vector<std::string>& raw) {
+                  QString& error, RawWords& raw) {
+    raw = {};
     QStringList words{QStringLiteral("reburn3 ") + QString::fromLatin1(command)};
     for (int i = 2; i < argc; ++i) {
-        words << QString::fromLocal8Bit(argv[i]);
-    }
-    raw.clear();
-    for (int i = 2; i < argc; ++i) {
-        raw.emplace_back(argv[i]);
+        raw.words.emplace_back(argv[i]);
+        words << wordForParser(raw, raw.words.back());
     }
     if (!parser.parse(words)) {
         error = parser.errorText();
@@ -316,15 +363,26 @@ bool parseCommand(QCommandLineParser& parser, const char* command, int argc, cha
     return true;
 }
 
-// The word as given on the command line that the parser read as `value`: the last one
-// that reads the same, so that its bytes are kept whatever the locale made of them.
-std::string rawWord(const std::vector<std::string>& raw, const QString& value) {
-    for (auto it = raw.rbegin(); it != raw.rend(); ++it) {
-        if (QString::fromLocal8Bit(it->c_str()) == value) {
-            return *it;
+// The bytes of a value the parser read: its text in the locale's encoding, with every
+// token put back as the bytes it stands for.
+std::string rawWord(const RawWords& raw, const QString& value) {
+    std::string bytes;
+    qsizetype from = 0;
+    while (from < value.size()) {
+        const qsizetype open = value.indexOf(QChar(0xFDD0), from);
+        const qsizetype close = open < 0 ? -1 : value.indexOf(QChar(0xFDD1), open);
+        bool ok = false;
+        const qsizetype index =
+            close < 0 ? -1 : value.mid(open + 1, close - open - 1).toLongLong(&ok);
+        if (!ok || index < 0 || index >= static_cast<qsizetype>(raw.pieces.size())) {
+            bytes += value.mid(from).toLocal8Bit().toStdString();
+            break;
         }
+        bytes += value.mid(from, open - from).toLocal8Bit().toStdString();
+        bytes += raw.pieces[static_cast<std::size_t>(index)];
+        from = close + 1;
     }
-    return value.toStdString();
+    return bytes;
 }
 
 // "--station" alone stands for "--station=enter" (the parser knows no optional value).
@@ -344,7 +402,7 @@ std::vector<char*> withStationMode(int argc, char** argv) {
 }
 
 // Every --port, each also a comma list: "--port A --port B,C".
-std::vector<std::string> portsOf(const std::vector<std::string>& raw, const QStringList& values) {
+std::vector<std::string> portsOf(const RawWords& raw, const QStringList& values) {
     std::vector<std::string> ports;
     for (const QString& value : values) {
         const std::string word = rawWord(raw, value);
@@ -369,9 +427,10 @@ int flashCommand(int argcGiven, char** argvGiven) {
                   quiet = "quiet", log = "log", tag = "tag", expectSha = "expect-sha256",
                   trace = "trace", repeat = "repeat", stats = "stats", reactive = "reactive",
                   handshakeLimit = "handshake-limit", retries = "retries",
+                  retryQuiet = "retry-quiet", requireAck = "require-ack",
                   waitForPort = "wait-for-port", station = "station", baud = "baud";
     QString error;
-    std::vector<std::string> raw;
+    RawWords raw;
     if (!parseCommand(parser, "flash", argc, argv, error, raw)) {
         return flashUsageError(error.toStdString(), argc, argv);
     }
@@ -411,7 +470,7 @@ int flashCommand(int argcGiven, char** argvGiven) {
     if (parser.isSet(baud) && !parseBaud(parser.value(baud), options.lineBaud)) {
         return flashUsageError(kBaudError, argc, argv);
     }
-    for (const std::string& t : rawTagWords(raw)) {
+    for (const std::string& t : rawTagWords(raw.words)) {
         if (!parseTag(t, options.tags)) {
             return flashUsageError("--tag takes KEY=VALUE", argc, argv);
         }
@@ -458,6 +517,14 @@ int flashCommand(int argcGiven, char** argvGiven) {
             return flashUsageError("--retries takes a number, 0 to 100", argc, argv);
         }
     }
+    if (parser.isSet(retryQuiet)) {
+        bool ok = false;
+        options.retryQuietSeconds = parser.value(retryQuiet).toDouble(&ok);
+        if (!ok || !(options.retryQuietSeconds >= 0.3 && options.retryQuietSeconds <= 60.0)) {
+            return flashUsageError("--retry-quiet takes seconds, 0.3 to 60", argc, argv);
+        }
+    }
+    options.requireAck = parser.isSet(requireAck);
     if (parser.isSet(waitForPort)) {
         bool ok = false;
         options.waitForPortSeconds = parser.value(waitForPort).toDouble(&ok);
@@ -529,7 +596,7 @@ int simpleCommand(const char* command, const char* usage, std::string_view exitC
     addOptions(parser, command);
     const QString help = "help", json = "json";
     QString error;
-    std::vector<std::string> raw;
+    RawWords raw;
     if (!parseCommand(parser, command, argc, argv, error, raw)) {
         return infoUsageError(error.toStdString(), command, argc, argv);
     }
@@ -554,7 +621,7 @@ int checkCommand(int argc, char** argv) {
     addOptions(parser, "check");
     const QString help = "help", json = "json", baud = "baud";
     QString error;
-    std::vector<std::string> raw;
+    RawWords raw;
     if (!parseCommand(parser, "check", argc, argv, error, raw)) {
         return infoUsageError(error.toStdString(), "check", argc, argv);
     }
@@ -577,10 +644,26 @@ int portsCommand(const std::string& /*unused*/, bool json) {
     return runPorts(json);
 }
 
+// The very first code of the process that is ours: the executable's pre-initialisers
+// run once the dynamic loader has mapped and relocated the libraries, before any
+// library's own initialisers (Qt's among them) and before main. From here on SIGINT,
+// SIGTERM and SIGHUP are noted rather than ending the process; only the loader's own
+// time is left before it (see docs/reliability.md). Not under AddressSanitizer, whose own
+// pre-initialiser must run before any call it intercepts (sigaction among them): there
+// main's call is the first.
+#ifndef __SANITIZE_ADDRESS__
+void catchEndSignalsBeforeLibraries(int /*argc*/, char** /*argv*/, char** /*envp*/) {
+    catchEndSignals();
+}
+[[gnu::used, gnu::section(".preinit_array")]] void (*const kCatchFirst)(int, char**, char**) =
+    catchEndSignalsBeforeLibraries;
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before anything else: a signal from now on gets its verdict and result.
+    // Caught already (catchEndSignalsBeforeLibraries); again, should a build or a loader
+    // have left the pre-initialisers out: a signal from now on gets its verdict and result.
     catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";

@@ -101,6 +101,10 @@ struct CheckOptions {
     std::uint64_t recordLimit = kMaxRecords;
     std::uint32_t lineBaud = 0;  // the line rate the bounds assume; 0: an instant line
     ScriptDigest* digest = nullptr;
+    // Whether the summary keeps a digest of every block (blockDigests), which a reader
+    // playing the file checks its blocks against; a check that only reports does not
+    // need them.
+    bool blockDigests = true;
     // Asked before each block: true ends the check there, as interrupted. A check of a
     // large file takes seconds, and an operator's Ctrl-C must not wait for it.
     std::function<bool()> stopRequested;

@@ -27,6 +27,8 @@ public:
     std::int32_t pendingOutput(std::int64_t& pending);
     // 0 while the open device is still there, else the driver's loss code.
     std::int32_t checkAlive() { return m_driver.checkAlive(m_state.ComPort); }
+    // True when the port itself can tell that its bytes have left (see SerialDriver).
+    bool confirmsDelivery() const { return m_driver.confirmsDelivery(m_state.ComPort); }
     void discardPendingOutput();
     // True once the driver reports that the device itself went away.
     bool deviceLost() const { return m_driver.deviceLost(); }

@@ -76,6 +76,10 @@ public:
     // from then on). A driver empties its queue the moment its device is unplugged, a
     // little before the loss shows anywhere else.
     virtual std::int32_t checkAlive(std::int32_t /*port*/) { return 0; }
+    // True when the port itself can tell that its bytes have left (a UART, a USB adapter:
+    // the queue count and the alive check); false for a pseudo-terminal or a network serial
+    // bridge, where bytes handed over may still wait in the other end's program.
+    virtual bool confirmsDelivery(std::int32_t /*port*/) const { return true; }
     // True once the open device went away for good (a USB adapter pulled, the far end of a
     // pseudo-terminal closed). A read that finds nothing or a write that must wait is no loss.
     virtual bool deviceLost() const { return false; }

@@ -34,6 +34,8 @@ constexpr std::chrono::milliseconds kDrainPoll{5};
 // meets a hung-up line. It also covers the moment written bytes take to reach the
 // slave side's input queue.
 constexpr std::chrono::milliseconds kLinger{300};
+// The rate the host's port runs at, whatever this end's pace.
+constexpr std::int64_t kHostLineBaud = 115200;
 // A paced line takes bytes off the pseudo-terminal up to this long before they start
 // to cross it, and takes more when half of that is left, so that the device wakes
 // about once a millisecond during a burst rather than once a byte. Every byte still
@@ -276,6 +278,7 @@ private:
     std::deque<Outgoing> m_outgoing;
     std::optional<TimePoint> m_drainSince;
     std::optional<TimePoint> m_lastTraffic;  // set once the host has sent something
+    std::uint64_t m_unanswered = 0;          // bytes taken since the device last answered
 };
 
 std::optional<PtyEnd> PtyDevice::Session::sendDue(TimePoint now) {
@@ -308,8 +311,15 @@ std::optional<PtyEnd> PtyDevice::Session::leaving(TimePoint now) {
         if (!m_drainSince) {
             m_drainSince = now;
         }
+        // A host that cannot see when its last, unanswered bytes have reached the device
+        // gives them their time on the line before it ends the run; a device that hung up
+        // sooner would look unplugged. So the device stays that long, as a real one would.
+        const auto unansweredTime = std::chrono::microseconds(
+            static_cast<std::int64_t>(m_unanswered) * 10 * 1'000'000 / kHostLineBaud);
+        const auto linger = std::max<SteadyClock::duration>(kLinger, unansweredTime + kLinger);
         const auto waited = now - *m_drainSince;
-        if ((waited >= kLinger && !m_pty.unreadReplies()) || waited >= kDrainLimit) {
+        if ((waited >= linger && !m_pty.unreadReplies()) ||
+            waited >= std::max<SteadyClock::duration>(linger, kDrainLimit)) {
             return PtyEnd::ScriptPlayed;
         }
     }
@@ -403,7 +413,9 @@ std::optional<PtyEnd> PtyDevice::Session::takeIncoming(TimePoint now) {
                              : (wasIdle && taken == 0) ? m_rxPace.send(now)
                                                        : m_rxPace.send(m_rxPace.freeAt());
         const auto sinceStart = std::chrono::duration_cast<Millis>(at - m_start);
-        for (Reply& r : m_model.receive(buf[taken], sinceStart)) {
+        std::vector<Reply> replies = m_model.receive(buf[taken], sinceStart);
+        m_unanswered = replies.empty() ? m_unanswered + 1 : 0;
+        for (Reply& r : replies) {
             queueReply(r, at);
         }
     }

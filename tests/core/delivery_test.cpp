@@ -199,6 +199,31 @@ TEST_F(DeliveryTest, AnEmptyQueueCompletesOnlyAfterThePortStayedAlive) {
     EXPECT_EQ(form.engine().result().bytesUnacknowledged, 2000U);
 }
 
+// Bytes after the last R record on a port that cannot see them leave (a pseudo-terminal):
+// the run completes only after their line time (2000 bytes: 35 ticks at 115200) and the
+// alive ticks, and says that nothing confirmed them. A port that confirms keeps its time.
+class UnansweredBytesTest : public DeliveryTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnansweredBytesTest, AreGivenTheirLineTimeWhereThePortCannotConfirm) {
+    const bool confirms = GetParam();
+    driver.setConfirmsDelivery(confirms);
+    answerLikeADevice();
+    startWithScript(trailingGroupScript(2000));
+    form.ProgramFlash_Click();
+    for (int i = 0; i < 1000 && !form.engine().draining(); ++i) {
+        tick();
+    }
+    ASSERT_TRUE(form.engine().draining());
+    ticks(Engine::kAliveTicksAfterDrain + 10);
+    EXPECT_EQ(form.engine().outcome() == RunOutcome::Completed, confirms);
+    ticks(30);
+    EXPECT_EQ(form.engine().outcome(), RunOutcome::Completed);
+    EXPECT_EQ(form.engine().result().deliveryConfirmed, confirms);
+    EXPECT_EQ(form.engine().result().bytesUnacknowledged, 2000U);
+}
+
+INSTANTIATE_TEST_SUITE_P(PortConfirms, UnansweredBytesTest, ::testing::Bool());
+
 // The device's time to answer starts once it can have the bytes before the R record: a
 // long line on a slow port is no time-out, and a silent device still fails after its
 // own 54 ticks.

@@ -129,6 +129,17 @@ TEST(ScriptCheck, FaultsBeyondTheListedOnesAreCountedAsTheyWouldBeListed) {
         }
         const auto s = check(content);
         EXPECT_EQ(s.faultCount, expected.size()) << shift;
+        // Fed a byte at a time every record is decoded one by one: the counting of
+        // whole blocks past the listed faults must agree with it.
+        ScriptChecker bytewise;
+        for (const char c : content) {
+            bytewise.feed(&c, 1);
+        }
+        const ScriptSummary b = bytewise.finish();
+        EXPECT_EQ(b.faultCount, s.faultCount) << shift;
+        EXPECT_EQ(b.records, s.records) << shift;
+        EXPECT_EQ(b.groups, s.groups) << shift;
+        EXPECT_EQ(b.lines, s.lines) << shift;
         ASSERT_EQ(s.faults.size(), ScriptSummary::kListedFaults) << shift;
         for (std::size_t i = 0; i < s.faults.size(); ++i) {
             EXPECT_EQ(s.faults[i].record, expected[i].record) << shift << " " << i;

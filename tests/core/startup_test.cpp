@@ -4,15 +4,21 @@
 namespace reburn3::testing {
 namespace {
 
-TEST(DeriveScriptName, TakesEverythingUpToTheFirstDot) {
+TEST(DeriveScriptName, TakesEverythingUpToTheFileNamesFirstDot) {
     const std::vector<std::pair<std::string, std::string>> table = {
         {"", ""},
         {"flashfile", ""},
         {"image.pf3", "image.PF3"},
         {"image.hex", "image.PF3"},
         {"image.", "image.PF3"},
-        {"C:\\rel2.5\\image.pf3", "C:\\rel2.PF3"},
-        {".\\image.pf3", ".PF3"},
+        // The extension is the file name's, never a folder's: "fw-2.1/tiny.pf3" once
+        // named "fw-2.PF3", which the desktop entry's "Open with" could not open.
+        {"C:\\rel2.5\\image.pf3", "C:\\rel2.5\\image.PF3"},
+        {"fw-2.1/tiny.pf3", "fw-2.1/tiny.PF3"},
+        {"/home/op/rel 2.5/fw v1.pf3", "/home/op/rel 2.5/fw v1.PF3"},
+        {".\\image.pf3", ".\\image.PF3"},
+        {"../image.pf3", "../image.PF3"},
+        {"fw-2.1/image", ""},
         {"one.pf3 two.pf3", "one.PF3"},
         {"my file.pf3", "my file.PF3"},
         {"\"my file.pf3\"", "\"my file.PF3"},

@@ -98,6 +98,9 @@ public:
     std::string describeOpenError(std::int32_t code) const override;
     std::int32_t outputPending(std::int32_t port, std::int64_t& pending) override;
     std::int32_t checkAlive(std::int32_t /*port*/) override { return m_lost ? kLostCode : 0; }
+    bool confirmsDelivery(std::int32_t /*port*/) const override { return m_confirms; }
+    // A port that cannot tell when its bytes have left (a pseudo-terminal).
+    void setConfirmsDelivery(bool confirms) { m_confirms = confirms; }
     bool deviceLost() const override { return m_lost; }
     std::string deviceName(std::int32_t port) const override {
         return "/dev/fake" + std::to_string(port);
@@ -131,6 +134,7 @@ private:
     std::size_t m_pushes = 0;
     bool m_lineStopped = false;
     bool m_lost = false;
+    bool m_confirms = true;
     std::size_t m_putByteBudget = SIZE_MAX;
     std::int32_t m_putByteBudgetCode = 0;
 };

@@ -131,7 +131,7 @@ TEST_F(GuiSimTest, DownloadsTheDemoScriptThroughTheWindow) {
 
 TEST_F(GuiSimTest, AWrongByteFromTheDeviceEndsTheRunWithItsReport) {
     // The script named on the command line, as "reburn3-gui tiny.pf3" gives it: the
-    // name is taken up to its first "." and "PF3" added.
+    // name is taken up to the first "." of its file name and "PF3" added.
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString script = dir.filePath("tiny.PF3");

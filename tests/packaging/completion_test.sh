@@ -56,7 +56,7 @@ expect "subcommands starting with --v" "--version" "$(complete_words reburn3 --v
 # Options: from the table the command's parser reads, never from help prose.
 expect_has "flash options" "$(complete_words reburn3 flash --)" --port --progress --json \
     --trace --repeat --stats --reactive --help
-expect "flash --re" "$(printf '%s\n' --reactive --repeat --retries)" "$(complete_words reburn3 flash --re)"
+expect "flash --re" "$(printf '%s\n' --reactive --repeat --require-ack --retries --retry-quiet)" "$(complete_words reburn3 flash --re)"
 expect_has "check options" "$(complete_words reburn3 check --)" --json --help
 expect_lacks "check options" "$(complete_words reburn3 check --)" --port --reactive
 expect "progress modes" "$(printf '%s\n' bar none plain)" \

@@ -7,12 +7,14 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -427,6 +429,397 @@ INSTANTIATE_TEST_SUITE_P(Cases, SignalsEndTheSession,
                          [](const ::testing::TestParamInfo<SignalCase>& param) {
                              return param.param.name;
                          });
+
+// Files that are not what an option means are refused at once, with the reason and
+// the exit code of the option (2: an output, 3: the script), before the port opens: a
+// FIFO without a reader (which open() would wait on for ever), one with a reader, a
+// socket, a script too large for any run (a sparse file: nothing to copy).
+TEST_F(CliFaults, FilesThatAreNotWhatTheOptionMeansAreRefusedAtOnce) {
+    const QString script = writeScript("s.pf3", linesScript(10, 8, 3));
+    const QString fifo = path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString busyFifo = path("busy");
+    ASSERT_EQ(::mkfifo(busyFifo.toLocal8Bit().constData(), 0600), 0);
+    const int reader = ::open(busyFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::shared_ptr<void> closeReader(nullptr, [reader](void*) { ::close(reader); });
+    const QString huge = path("huge.pf3");
+    ASSERT_EQ(::truncate((writeScript("huge.pf3", {}).toLocal8Bit()).constData(), 9LL << 30), 0);
+    struct Case {
+        const char* name;
+        QStringList args;  // before the port and the script; "SCRIPT": the script's place
+        QString scriptGiven;
+        int exitCode;
+        QString verdict;  // the last line on standard error, whole or its start
+    };
+    const Case cases[] = {
+        {"flash, the script a FIFO",
+         {"flash"},
+         fifo,
+         3,
+         "reburn3: FAILED (exit 3): cannot read the script " + fifo +
+             ": it is a FIFO (named pipe), not a regular file; the device was not touched."},
+        {"check, the script a FIFO",
+         {"check"},
+         fifo,
+         3,
+         "** ERROR ** Cannot open the input file: " + fifo +
+             ": it is a FIFO (named pipe), not a regular file"},
+        {"--log a FIFO",
+         {"flash", "--log", fifo},
+         script,
+         2,
+         "reburn3: NOT STARTED (exit 2): cannot write the log file " + fifo +
+             ": it is a FIFO (named pipe); the log takes a regular file or /dev/null; the "
+             "device was not touched."},
+        {"--trace a FIFO",
+         {"flash", "--trace", fifo},
+         script,
+         2,
+         "reburn3: NOT STARTED (exit 2): cannot write the trace file " + fifo +
+             ": it is a FIFO (named pipe); the trace takes a regular file, /dev/null, or "
+             "the command's standard output or error; the device was not touched."},
+        {"--log a FIFO with a reader",
+         {"flash", "--log", busyFifo},
+         script,
+         2,
+         "reburn3: NOT STARTED (exit 2): cannot write the log file " + busyFifo +
+             ": it is a FIFO (named pipe); the log takes"},
+        {"a script of 9 GiB",
+         {"flash"},
+         huge,
+         3,
+         "reburn3: FAILED (exit 3): cannot read the script " + huge +
+             ": it holds 9663676416 bytes, more than the largest a run can play (8589934588 "
+             "bytes: 2147483647 records); the device was not touched."},
+    };
+    for (const Case& c : cases) {
+        auto dev = device(script);
+        QStringList args = c.args;
+        if (args.front() == "flash") {
+            args << "--port" << dev->port();
+        }
+        args << c.scriptGiven;
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome o = runReburn3(args);
+        std::printf("%s: exit %d after %lld ms\n", c.name, o.exitCode,
+                    static_cast<long long>(clock.elapsed()));
+        ASSERT_TRUE(o.finished) << c.name;
+        EXPECT_EQ(o.exitCode, c.exitCode) << c.name << ": " << o.err.toStdString();
+        const QString last = o.errLines().isEmpty() ? QString() : o.errLines().back();
+        EXPECT_TRUE((o.verdict.isEmpty() ? last : o.verdict).startsWith(c.verdict))
+            << c.name << ": " << o.err.toStdString();
+        EXPECT_TRUE(dev->received().isEmpty()) << c.name;
+    }
+}
+
+// Writes `bytes` to a file named by `name` as the system's bytes (any bytes but / and NUL).
+void writeRaw(const std::string& name, const QByteArray& bytes) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << name;
+    EXPECT_EQ(::write(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())), bytes.size());
+    ::close(fd);
+}
+
+QByteArray readRaw(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY);
+    if (fd < 0) {
+        return "(missing)";
+    }
+    QByteArray bytes;
+    char block[4096];
+    for (ssize_t n = 0; (n = ::read(fd, block, sizeof block)) > 0;) {
+        bytes.append(block, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// A name as a word of a shell command that is plain ASCII: the bytes are made by
+// printf from octal escapes, so that they reach the program as they are (QProcess would
+// take them as text and change the bytes that are not UTF-8).
+std::string shellWord(const std::string& bytes) {
+    std::string word = "\"$(printf '";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x80 || c == '\'' || c == '\\' || c == '%') {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", b);
+            word += octal;
+        } else {
+            word += c;
+        }
+    }
+    return word + "')\"";
+}
+
+// An output file that is the script, the port or the other output, however it is named
+// (a symlink, a path through "..", a name that is not UTF-8), is refused before anything
+// is written or sent: exit 2, the reason, the script byte for byte as it was, the device
+// untouched. Two names that differ only in bytes that are not UTF-8 are two files: that
+// run goes through and leaves the script alone.
+TEST_F(CliFaults, AnOutputFileIsNeverTheScriptThePortOrTheOtherOutput) {
+    const QByteArray bytes = linesScript(10, 8, 9);
+    const std::string folder = dir.path().toStdString();
+    const std::string scriptName = folder + "/fw\xfe.pf3";  // not UTF-8
+    writeRaw(scriptName, bytes);
+    const std::string plain = folder + "/plain.pf3";
+    writeRaw(plain, bytes);
+    ASSERT_EQ(::symlink(plain.c_str(), (folder + "/link.txt").c_str()), 0);
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("sub")));
+    struct Case {
+        const char* name;
+        std::string script;
+        std::string options;  // for the shell: "$PORT" is the device's port
+        QString reason;       // "" : the run goes through
+    };
+    const std::string other = shellWord(folder + "/fw\xff.pf3");
+    // Qt cannot remove names that are not text: they go first.
+    const std::shared_ptr<void> removeRaw(nullptr, [folder](void*) {
+        ::unlink((folder + "/fw\xfe.pf3").c_str());
+        ::unlink((folder + "/fw\xff.pf3").c_str());
+    });
+    const Case cases[] = {
+        {"--trace SCRIPT", plain, "--trace " + shellWord(plain),
+         "trace file " + QString::fromStdString(plain) + ": it is the script to download"},
+        {"--log SCRIPT", plain, "--log " + shellWord(plain),
+         "log file " + QString::fromStdString(plain) + ": it is the script to download"},
+        {"--trace through a symlink and ..", plain,
+         "--trace " + shellWord(folder + "/sub/../link.txt"), ": it is the script to download"},
+        {"--trace PORT", plain, "--trace \"$PORT\"", ": it is the port "},
+        {"--log PORT", plain, "--log \"$PORT\"", ": it is the port "},
+        {"--log and --trace the same file", plain,
+         "--log " + shellWord(folder + "/out") + " --trace " + shellWord(folder + "/sub/../out"),
+         ": it is the log file " + QString::fromStdString(folder) + "/out"},
+        {"--trace the script's own invalid UTF-8 name", scriptName,
+         "--trace " + shellWord(scriptName), ": it is the script to download"},
+        {"--trace=another invalid UTF-8 name", scriptName, "--trace=" + other, ""},
+    };
+    for (const Case& c : cases) {
+        auto dev = device(QString::fromStdString(plain));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PORT", dev->port());
+        p.setProcessEnvironment(env);
+        p.start("/bin/sh", {"-c",
+                            QString::fromStdString("exec \"$0\" flash -q --port \"$PORT\" " +
+                                                   c.options + " -- " + shellWord(c.script)),
+                            binary()});
+        const Outcome o = collect(p);
+        ASSERT_TRUE(o.finished) << c.name;
+        EXPECT_EQ(readRaw(c.script), bytes) << c.name << ": the script changed";
+        if (c.reason.isEmpty()) {
+            EXPECT_EQ(o.exitCode, 0) << c.name << ": " << o.err.toStdString();
+            EXPECT_EQ(dev->received(), downloadOf(bytes)) << c.name;
+            continue;
+        }
+        EXPECT_EQ(o.exitCode, 2) << c.name << ": " << o.err.toStdString();
+        EXPECT_TRUE(o.verdict.startsWith("reburn3: NOT STARTED (exit 2): cannot write the "))
+            << c.name << ": " << o.verdict.toStdString();
+        EXPECT_TRUE(o.verdict.contains(c.reason)) << c.name << ": " << o.verdict.toStdString();
+        EXPECT_TRUE(dev->received().isEmpty()) << c.name;
+    }
+    // Names of files that are not there yet: a port --wait-for-port waits for, a script
+    // that is missing. The output would create them; it is refused and creates nothing.
+    const QString absent = dir.filePath("notyet");
+    const QString script = QString::fromStdString(plain);
+    for (const QStringList& args :
+         {QStringList{"--port", absent, "--wait-for-port", "1", "--trace", absent, script},
+          QStringList{"--port", absent, "--log", dir.filePath("sub/../missing.pf3"),
+                      dir.filePath("missing.pf3")}}) {
+        const Outcome o = runReburn3(QStringList{"flash"} + args);
+        EXPECT_EQ(o.exitCode, 2) << o.err.toStdString();
+        EXPECT_TRUE(o.verdict.contains(args.size() == 7 ? ": it is the port " + absent
+                                                        : QString(": it is the script")))
+            << o.verdict.toStdString();
+        EXPECT_FALSE(QFile::exists(absent));
+        EXPECT_FALSE(QFile::exists(dir.filePath("missing.pf3")));
+    }
+}
+
+// A full disk under --trace and under the --json output: the download goes on (the
+// device gets every byte), and the command ends with exit 5 and a verdict that names the
+// file and the system's words, never exit 0. The JSON output keeps only whole lines: a
+// result that does not fit is not written at all. On a tmpfs of eight pages (root only);
+// else the JSON case alone, on /dev/full.
+TEST_F(CliFaults, AFullDiskUnderTheTraceOrTheJsonIsToldNeverExitZero) {
+    const QByteArray bytes = linesScript(200, 16, 12);
+    const QString script = writeScript("s.pf3", bytes);
+    // `check` too: a report that was not written is no verdict on the script.
+    for (const QStringList& check :
+         {QStringList{"check", script}, QStringList{"check", "--json", script}}) {
+        QProcess p;
+        p.setStandardOutputFile("/dev/full");
+        startReburn3(p, check);
+        const Outcome o = collect(p);
+        EXPECT_EQ(o.exitCode, 5) << o.err.toStdString();
+        EXPECT_EQ(o.errLines().value(0),
+                  "reburn3: the check's report could not be written to "
+                  "standard output: No space left on device");
+    }
+    const QString fs = path("fs");
+    ASSERT_TRUE(QDir().mkpath(fs));
+    const bool small = ::geteuid() == 0 &&
+                       ::mount("tmpfs", fs.toLocal8Bit().constData(), "tmpfs", 0, "size=32k") == 0;
+    const std::shared_ptr<void> unmount(nullptr, [small, &fs](void*) {
+        if (small) {
+            ::umount2(fs.toLocal8Bit().constData(), MNT_DETACH);
+        }
+    });
+    if (!small) {
+        std::printf("no small tmpfs (root only): the JSON case on /dev/full alone\n");
+    }
+    struct Case {
+        const char* name;
+        bool trace;  // else --json to a file on the small file system
+        QString told;
+    };
+    for (const Case& c :
+         {Case{"--trace", true, "the trace file could not be written: " + fs + "/trace.txt: "},
+          Case{"--json", false, "the JSON result could not be written to standard output: "}}) {
+        if (!small && c.trace) {
+            continue;
+        }
+        QFile::remove(fs + "/fill");
+        auto dev = device(script);
+        QProcess p;
+        QStringList args{"flash", "--port", dev->port(), script};
+        if (c.trace) {
+            args << "--trace" << fs + "/trace.txt";
+        } else {
+            args << "--json";
+            p.setStandardOutputFile(small ? fs + "/out.jsonl" : "/dev/full");
+        }
+        startReburn3(p, args);
+        if (small) {
+            // Full before the run ends: a trace line a byte, JSON progress lines.
+            QElapsedTimer clock;
+            clock.start();
+            while (QFileInfo(fs + (c.trace ? "/trace.txt" : "/out.jsonl")).size() < 1024 &&
+                   clock.elapsed() < kProcessLimitMs) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            fillLeaving(fs, 0);
+        }
+        const Outcome o = collect(p);
+        ASSERT_TRUE(o.finished) << c.name;
+        EXPECT_EQ(o.exitCode, 5) << c.name << ": " << o.err.toStdString();
+        EXPECT_TRUE(o.verdict.startsWith("reburn3: FAILED (exit 5): "))
+            << c.name << ": " << o.verdict.toStdString();
+        EXPECT_TRUE(o.verdict.contains("No space left on device")) << o.verdict.toStdString();
+        if (c.trace || small) {
+            EXPECT_TRUE(o.verdict.contains(c.told)) << c.name << ": " << o.verdict.toStdString();
+        }
+        EXPECT_TRUE(o.verdict.contains("The download: DONE")) << o.verdict.toStdString();
+        EXPECT_EQ(dev->received(), downloadOf(bytes)) << c.name;
+        if (!c.trace && small) {
+            // Whole lines only: every line of the output is JSON.
+            QFile out(fs + "/out.jsonl");
+            ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+            const QByteArray text = out.readAll();
+            EXPECT_TRUE(text.isEmpty() || text.endsWith('\n'));
+            EXPECT_FALSE(text.contains("\"type\":\"result\"")) << "a result that does not fit";
+        }
+    }
+}
+
+// An append-only log (chattr +a) takes whole lines as any other: nothing is allocated
+// ahead of a line that the file would keep as NUL bytes. Skipped where the test's file
+// system has no such attribute, or the test is not root.
+TEST_F(CliFaults, AnAppendOnlyLogTakesWholeLinesAndNothingElse) {
+    const QString script = writeScript("s.pf3", linesScript(10, 8, 13));
+    const QString log = path("log.jsonl");
+    writeScript("log.jsonl", "{\"type\":\"result\"}\n");
+    const QByteArray name = log.toLocal8Bit();
+    if (QProcess::execute("chattr", {"+a", log}) != 0) {
+        GTEST_SKIP() << "chattr +a does not work on " << dir.path().toStdString()
+                     << " (not root, or a file system without the attribute)";
+    }
+    const std::shared_ptr<void> clear(nullptr, [&log](void*) {
+        QProcess::execute("chattr", {"-a", log});
+    });
+    for (int run = 0; run < 2; ++run) {
+        auto dev = device(script);
+        const Outcome o = runReburn3({"flash", "-q", "--log", log, "--port", dev->port(), script});
+        EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    }
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    EXPECT_FALSE(text.contains('\0')) << "NUL bytes in the log";
+    const QList<QByteArray> lines = text.split('\n');
+    ASSERT_EQ(lines.size(), 4) << text.toStdString();  // three lines and the end
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(QJsonDocument::fromJson(lines[i]).object().value("exitCode").toInt(-1), 0);
+    }
+}
+
+// The copy of the script that a run plays cannot be written by anyone, through any
+// descriptor: opening it through /proc/PID/fd for writing gives no way to change it
+// (as root too), and the device gets the checked bytes.
+TEST_F(CliFaults, TheScriptCopyIsSealed) {
+    const QByteArray bytes = linesScript(300, 16, 14);
+    const QString script = writeScript("s.pf3", bytes);
+    auto dev = device(script);
+    QProcess p;
+    startReburn3(p, {"flash", "--port", dev->port(), script});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, "Processing ...", seen));
+    const std::string fds = "/proc/" + std::to_string(p.processId()) + "/fd";
+    int copies = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(fds, error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code linkError;
+        const std::string target = std::filesystem::read_symlink(it->path(), linkError).string();
+        if (target.rfind("/memfd:reburn3-script", 0) != 0) {
+            continue;
+        }
+        ++copies;
+        const int fd = ::open(it->path().c_str(), O_RDWR);
+        if (fd >= 0) {
+            EXPECT_EQ(::pwrite(fd, "T00:", 4, 0), -1) << "written through " << it->path();
+            EXPECT_EQ(::ftruncate(fd, 0), -1);
+            EXPECT_EQ(::fcntl(fd, F_GET_SEALS) & (F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW),
+                      F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW);
+            ::close(fd);
+        }
+    }
+    EXPECT_GE(copies, 1) << "no sealed copy among the open files";
+    const Outcome o = collect(p, seen);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_EQ(dev->received(), downloadOf(bytes));
+}
+
+// A SIGTERM the moment the verdict "DONE" is on standard error does not turn the exit
+// code into a kill: the verdict is what the command ends with.
+TEST_F(CliFaults, ASignalAfterTheVerdictChangesNothing) {
+    const QByteArray bytes = linesScript(4, 4, 15);
+    const QString script = writeScript("s.pf3", bytes);
+    for (int run = 0; run < 5; ++run) {
+        auto dev = device(script);
+        QProcess p;
+        startReburn3(p, {"flash", "-q", "--port", dev->port(), script});
+        QByteArray err;
+        QElapsedTimer clock;
+        clock.start();
+        while (!err.contains("reburn3: DONE") && clock.elapsed() < kProcessLimitMs &&
+               p.state() == QProcess::Running) {
+            p.waitForReadyRead(5);
+            err += p.readAllStandardError();
+        }
+        ASSERT_TRUE(err.contains("reburn3: DONE")) << err.toStdString();
+        // (A process already reaped has no id: kill(0) would signal this test's group.)
+        if (const qint64 pid = p.processId(); pid > 0) {
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+        }
+        p.waitForFinished(kProcessLimitMs);
+        ASSERT_EQ(p.state(), QProcess::NotRunning);
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "killed after its verdict";
+        EXPECT_EQ(p.exitCode(), 0);
+    }
+}
 
 }  // namespace
 }  // namespace reburn3::reliability

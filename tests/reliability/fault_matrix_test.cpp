@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <functional>
 #include <random>
@@ -231,6 +232,23 @@ TEST_F(DeviceFaults, ReplyingLateOutsideTheWindowFails) {
         runErr({"Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"}));
     EXPECT_EQ(o.pleaseWait(), 54);
     EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+}
+
+// The process stopped (Ctrl-Z, SIGSTOP) for longer than the handshake limit while the
+// device answered: at SIGCONT the answer is waiting, and the stop is no time of the
+// device's. The run completes.
+TEST_F(DeviceFaults, AStopAndContinueDuringTheHandshakeIsNotTheDevicesTime) {
+    auto dev = device(script, {"--late", "100"});
+    QProcess p;
+    startReburn3(p, {"flash", "--handshake-limit", "1", "--port", dev->port(), script});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, "Program Mode = 103", seen)) << seen.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGSTOP);
+    QThread::msleep(1500);
+    ::kill(static_cast<pid_t>(p.processId()), SIGCONT);
+    const Outcome o = collect(p, seen);
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
 }
 
 TEST_F(DeviceFaults, SilenceMidScriptTimesOut) {

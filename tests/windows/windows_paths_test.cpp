@@ -15,12 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(WindowsScriptName, EverythingUpToTheFirstDotThenPF3) {
+TEST(WindowsScriptName, EverythingUpToTheFileNamesFirstDotThenPF3) {
     const std::pair<std::string, std::string> table[] = {
-        {"C:\\rel2.5\\image.pf3", "C:\\rel2.PF3"},
+        {"C:\\rel2.5\\image.pf3", "C:\\rel2.5\\image.PF3"},
         {"C:\\fw\\image.Pf3", "C:\\fw\\image.PF3"},
         {"\\\\server\\share\\fw\\image.pf3", "\\\\server\\share\\fw\\image.PF3"},
-        {"\\\\server\\share.2\\image.pf3", "\\\\server\\share.PF3"},
+        {"\\\\server\\share.2\\image.pf3", "\\\\server\\share.2\\image.PF3"},
         {"\\\\?\\C:\\fw\\image.pf3", "\\\\?\\C:\\fw\\image.PF3"},
         {"\"C:\\Program Files\\fw\\image.pf3\"", "\"C:\\Program Files\\fw\\image.PF3"},
     };
@@ -60,10 +60,11 @@ private:
 };
 
 TEST_F(WindowsScriptOpening, TheNameFromTheCommandLineOpensTheScript) {
-    // "...\rel2.5\image.pf3" on the command line names "...\rel2.PF3": the file rel2.pf3.
+    // "...\rel2.5\image.pf3" on the command line names "...\rel2.5\image.PF3": the file
+    // image.Pf3 in the folder rel2.5, not rel2.pf3 beside it.
     const std::string name = DeriveScriptName(folder() + "\\rel2.5\\image.pf3");
-    EXPECT_EQ(name, folder() + "\\rel2.PF3");
-    EXPECT_EQ(contentsThrough(name), "T01:");
+    EXPECT_EQ(name, folder() + "\\rel2.5\\image.PF3");
+    EXPECT_EQ(contentsThrough(name), "T02:");
 }
 
 TEST_F(WindowsScriptOpening, AnExtensionInAnyCaseOpensTheFile) {
