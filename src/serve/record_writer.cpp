@@ -13,6 +13,17 @@ constexpr int kFirstBackoffMs = 250;
 constexpr int kLastBackoffMs = 5000;
 constexpr int kIdleCheckMs = 500;
 
+// Waits on `cv` until `done` or `deadline` (which may be forever).
+template <typename Done>
+void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+               const QDeadlineTimer& deadline, Done done) {
+    if (deadline.isForever()) {
+        cv.wait(lock, done);
+    } else {
+        cv.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), done);
+    }
+}
+
 std::int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -93,8 +104,7 @@ void RecordWriter::start(const QString& station, QObject* context, Written writt
 
 void RecordWriter::waitFirstAttempt(QDeadlineTimer deadline) {
     std::unique_lock lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()),
-                  [this] { return m_attempted; });
+    waitUntil(m_cv, lock, deadline, [this] { return m_attempted; });
 }
 
 bool RecordWriter::journalRound(int round, QString& error) {
@@ -173,7 +183,7 @@ bool RecordWriter::finish(QDeadlineTimer deadline) {
     m_journalThread.wait();
     {
         std::unique_lock lock(m_mutex);
-        m_cv.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), [this] {
+        waitUntil(m_cv, lock, deadline, [this] {
             return m_queued == 0 || (!m_health.databaseUp && m_busySince.load() == 0);
         });
     }
