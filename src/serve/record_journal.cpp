@@ -107,6 +107,7 @@ bool RecordJournal::open(QString& error) {
         error = "cannot read " + where + ": " + file.errorString();
         return false;
     }
+    bool damaged = false;
     if (file.isOpen()) {
         while (!file.atEnd()) {
             const std::int64_t offset = file.pos();
@@ -116,6 +117,7 @@ bool RecordJournal::open(QString& error) {
             }
             const QJsonObject o = QJsonDocument::fromJson(line).object();
             const QString type = o.value("type").toString();
+            damaged = damaged || type.isEmpty();
             if (type == "round") {
                 m_lastRound = std::max(m_lastRound, o.value("round").toInt());
             } else if (type == "board") {
@@ -133,6 +135,20 @@ bool RecordJournal::open(QString& error) {
                     m_index.erase(it);
                 }
             }
+        }
+        if (file.error() != QFileDevice::NoError) {
+            error = "cannot read " + where + ": " + file.errorString();
+            return false;
+        }
+    }
+    // A line that is no line of ours is not dropped unseen: the file is kept beside the
+    // new one for whoever looks into it.
+    if (damaged) {
+        const QString aside = path() + ".damaged";
+        QFile::remove(aside);
+        if (!QFile::copy(path(), aside)) {
+            error = where + " has a damaged line and cannot be kept as " + aside;
+            return false;
         }
     }
     return compactLocked(error);
@@ -262,7 +278,7 @@ bool RecordJournal::appendLine(const QByteArray& line, bool sync, QString& error
         // Cut a part-written line off, so the next one starts on a line of its own.
         if (::ftruncate(m_fd, m_size) != 0) {
             ::close(m_fd);
-            m_fd = -1;  // opened again (and so cut by reading) at the next line
+            m_fd = -1;  // opened again at the next line, which then starts a line of its own
         }
         error = "cannot write the journal " + path() + ": " + errnoText(why);
         return false;
@@ -283,6 +299,12 @@ bool RecordJournal::reopenLocked(QString& error) {
     }
     const off_t end = ::lseek(m_fd, 0, SEEK_END);
     m_size = end < 0 ? 0 : end;
+    // A part-written line left at the end is closed, so that the next line is whole.
+    char last = '\n';
+    if (m_size > 0 && ::pread(m_fd, &last, 1, m_size - 1) == 1 && last != '\n' &&
+        writeAll(m_fd, "\n", 1)) {
+        ++m_size;
+    }
     return true;
 }
 

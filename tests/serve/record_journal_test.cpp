@@ -57,11 +57,13 @@ TEST(RecordJournal, KeepsWhatTheDatabaseHasNotTakenAcrossRestartsAndTornLines) {
         ASSERT_TRUE(j.appendRound(8, error));      // round 8 killed before any board ended
         EXPECT_EQ(j.pendingCount(), 2U);
     }
-    // A crash in the middle of a line leaves it torn: it is ignored.
+    // A crash in the middle of a line leaves it torn: it is ignored; a damaged line is
+    // skipped, the file kept aside.
     {
         QFile f(QDir(dir.path()).filePath(RecordJournal::kFileName));
         ASSERT_TRUE(f.open(QIODevice::Append));
-        f.write(R"({"type":"done","recordId":"a"}
+        f.write(R"(a line damaged on the disk
+{"type":"done","recordId":"a"}
 {"type":"board","row":{"recordId":"e","rou)");
     }
     const QString file = QDir(dir.path()).filePath(RecordJournal::kFileName);
@@ -69,6 +71,7 @@ TEST(RecordJournal, KeepsWhatTheDatabaseHasNotTakenAcrossRestartsAndTornLines) {
     ASSERT_TRUE(j->open(error)) << error.toStdString();
     EXPECT_EQ(ids(j->pending()), QStringList{"c"});
     EXPECT_EQ(j->lastRound(), 8);
+    EXPECT_TRUE(QFile::exists(file + ".damaged"));  // kept for whoever looks into it
     const std::vector<BoardRow> kept = j->pending();
     EXPECT_EQ(kept[0].tags, row("c", 7).tags);
     EXPECT_EQ(kept[0].result, row("c", 7).result);
