@@ -104,7 +104,8 @@ private:
     std::vector<cli::Tags> m_roundTags;
     cli::PortGang* m_gang = nullptr;
     bool m_starting = false;
-    int m_unwritten = 0;  // rows given to the writer and not yet written
+    bool m_abortAtStart = false;  // an Abort came while starting
+    int m_unwritten = 0;          // rows given to the writer and not yet written
     int m_round = 0;
     qint64 m_scriptRecords = 0;
     QString m_fault;

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <QJsonArray>
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "serve/http_server.h"
+
+namespace reburn3::serve {
+
+class RecordStore;
+
+// GET /api/records, read and rendered (JSON or CSV) on a thread of its own with its own
+// connection: a slow or hung database makes that request slow, never the HTTP thread, the
+// feed or a tick. At most kMaxWaiting reads wait at once; the caller answers 503 for any
+// more, and for a read not answered within kAnswerMs.
+class RecordReader {
+public:
+    static constexpr int kMaxWaiting = 4;
+    static constexpr int kAnswerMs = 5'000;
+
+    using Done = std::function<void(const HttpReply&)>;
+
+    RecordReader();
+    // Closes the connection in its thread; a thread stuck in the database is left to the
+    // process's end rather than waited for.
+    ~RecordReader();
+    RecordReader(const RecordReader&) = delete;
+    RecordReader& operator=(const RecordReader&) = delete;
+
+    // Opens the reader's connection; waits for it. False with the reason.
+    bool open(const std::string& url, QString& error);
+    // Reads the rows after `since` (or the newest) up to `limit` and renders them; `done`
+    // is then called in the thread of `context`. False, and nothing read, when kMaxWaiting
+    // reads are waiting already.
+    bool read(std::optional<qint64> since, int limit, bool csv, QObject* context, Done done);
+
+private:
+    QThread* m_thread;
+    QObject* m_worker;                     // lives in m_thread
+    std::unique_ptr<RecordStore> m_store;  // used in m_thread only
+    std::shared_ptr<std::atomic<int>> m_waiting = std::make_shared<std::atomic<int>>(0);
+    // False once the reader is gone: a read that comes back after that tells no one.
+    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+};
+
+// The rows as the API answers them: {"records": [...], "next": ID} or CSV.
+HttpReply recordsReply(const QJsonArray& rows, std::optional<qint64> since, bool csv);
+
+}  // namespace reburn3::serve
