@@ -40,7 +40,7 @@ public:
     static constexpr qint64 kMaxBacklog = 1 << 20;
     static constexpr int kBehindMs = 3'000;
     static constexpr int kCheckMs = 500;
-    static constexpr int kSendBuffer = 32 * 1024;
+    static constexpr int kSendBuffer = 8 * 1024;
 
     using StateSource = std::function<QJsonObject()>;
     using Busy = std::function<bool()>;
