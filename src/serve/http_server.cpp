@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace reburn3::serve {
@@ -223,37 +224,44 @@ void HttpServer::accept() {
         });
         deadline->start(kHeadMs);
         auto answered = std::make_shared<bool>(false);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, parser, deadline, answered] {
-            if (parser->state() != HttpRequestParser::State::NeedMore) {
-                socket->readAll();  // the answer is on its way; nothing more is read
-                return;
-            }
-            const HttpRequestParser::State state = parser->feed(socket->readAll());
-            if (state == HttpRequestParser::State::NeedMore) {
-                if (parser->haveHead() && deadline->interval() == kHeadMs) {
-                    deadline->start(kRequestMs - kHeadMs);  // now the body's own time
-                }
-                return;
-            }
-            deadline->stop();
-            if (state == HttpRequestParser::State::Refused) {
-                serve(socket, HttpReply::error(parser->refusalStatus(), parser->refusalReason()));
-                return;
-            }
-            HttpRequest request = parser->request();
-            request.peer = socket->peerAddress();
-            request.local = socket->localAddress();
-            request.secure = secure();
-            QPointer<QTcpSocket> guarded(socket);
-            m_handler(request, [this, guarded, answered](const HttpReply& reply) {
-                if (*answered || guarded.isNull() ||
-                    guarded->state() != QAbstractSocket::ConnectedState) {
-                    return;
-                }
-                *answered = true;
-                serve(guarded, reply);
-            });
-        });
+        auto bodyTimed = std::make_shared<bool>(false);
+        connect(socket, &QTcpSocket::readyRead, socket,
+                [this, socket, parser, deadline, answered, bodyTimed] {
+                    if (parser->state() != HttpRequestParser::State::NeedMore) {
+                        socket->readAll();  // the answer is on its way; nothing more is read
+                        return;
+                    }
+                    const HttpRequestParser::State state = parser->feed(socket->readAll());
+                    if (state == HttpRequestParser::State::NeedMore) {
+                        if (parser->haveHead() && !*bodyTimed) {
+                            // The rest of the request's time, once: a body trickling in never
+                            // extends it.
+                            *bodyTimed = true;
+                            deadline->start(
+                                std::max(0, kRequestMs - kHeadMs + deadline->remainingTime()));
+                        }
+                        return;
+                    }
+                    deadline->stop();
+                    if (state == HttpRequestParser::State::Refused) {
+                        serve(socket,
+                              HttpReply::error(parser->refusalStatus(), parser->refusalReason()));
+                        return;
+                    }
+                    HttpRequest request = parser->request();
+                    request.peer = socket->peerAddress();
+                    request.local = socket->localAddress();
+                    request.secure = secure();
+                    QPointer<QTcpSocket> guarded(socket);
+                    m_handler(request, [this, guarded, answered](const HttpReply& reply) {
+                        if (*answered || guarded.isNull() ||
+                            guarded->state() != QAbstractSocket::ConnectedState) {
+                            return;
+                        }
+                        *answered = true;
+                        serve(guarded, reply);
+                    });
+                });
     }
 }
 
