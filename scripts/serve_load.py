@@ -6,7 +6,7 @@ CSV) over 2,000 records, and while 70 slow connections (a byte a second) are hel
 address. For each: the round ratio (a board's wall over its tick bound, over the same with
 no load), the boards' tick period p99 and max, and how many requests were answered.
 
-    serve_load.py REBURN3 SIM SCRIPT [--ports 2] [--rounds 3] [--work DIR]"""
+    serve_load.py REBURN3 SIM SCRIPT [--ports 2] [--rounds 3] [--work DIR] [--clients-compete]"""
 import argparse
 import json
 import os
@@ -27,6 +27,8 @@ ap.add_argument("script")
 ap.add_argument("--ports", type=int, default=2)
 ap.add_argument("--rounds", type=int, default=3)
 ap.add_argument("--work")
+ap.add_argument("--clients-compete", action="store_true",
+                help="the load's clients at the station's own priority")
 a = ap.parse_args()
 work = a.work or tempfile.mkdtemp(prefix="reburn3-serve-load-")
 os.makedirs(work, exist_ok=True)
@@ -77,8 +79,16 @@ con.commit()
 con.close()
 
 
+def client():
+    """The load's clients stand for other machines on the line: on this one they take the
+    CPU only when the station does not want it (nice 19, this thread only)."""
+    if not a.clients_compete:
+        os.setpriority(os.PRIO_PROCESS, threading.get_native_id(), 19)
+
+
 def records_load(base, stop, served):
     def loop(fmt):
+        client()
         while not stop.is_set():
             try:
                 get(base + "/api/records?limit=1000" + fmt)
@@ -92,6 +102,7 @@ def slow_load(base, stop, served):
     host, port = base.split("//")[1].split(":")
 
     def loop():
+        client()
         socks = []
         while not stop.is_set():
             while len(socks) < 70:

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "serve/http_service.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QTcpSocket>
 
 #include "serve/event_feed.h"
@@ -8,11 +11,23 @@
 
 namespace reburn3::serve {
 
+namespace {
+
+constexpr int kNice = 10;
+
+}  // namespace
+
+void yieldToTicks() {
+    // Per thread on Linux: the nice value belongs to the thread id.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kNice);
+}
+
 HttpService::HttpService(EventFeed& feed) : m_feed(feed), m_context(new QObject) {
     m_thread.setObjectName(QStringLiteral("reburn3-http"));
     m_context->moveToThread(&m_thread);
     m_feed.moveToThread(&m_thread);
     m_thread.start();
+    QMetaObject::invokeMethod(m_context, [] { yieldToTicks(); });
 }
 
 HttpService::~HttpService() {

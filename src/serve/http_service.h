@@ -17,6 +17,11 @@ class Metrics;
 class RecordReader;
 class StationState;
 
+// Lowers the calling thread's scheduling weight (nice 10) so that, when the cores are
+// busy, the tick thread gets the CPU before a page, a records export or a flood of
+// requests does. The priorities of QThread do nothing under Linux's default scheduler.
+void yieldToTicks();
+
 // The service's HTTP side on a thread of its own, with its own event loop: the server,
 // the routes, the live feed and the rendering of every answer. It talks to the station
 // (on the tick thread) only by queued calls and the feed's snapshot, so that no request,

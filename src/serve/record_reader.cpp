@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "serve/http_service.h"
 #include "serve/record_store.h"
 
 namespace reburn3::serve {
@@ -77,6 +78,7 @@ RecordReader::RecordReader() : m_thread(new QThread), m_worker(new QObject) {
     m_thread->setObjectName(QStringLiteral("reburn3-reader"));
     m_worker->moveToThread(m_thread);
     m_thread->start();
+    QMetaObject::invokeMethod(m_worker, [] { yieldToTicks(); });
 }
 
 RecordReader::~RecordReader() {
