@@ -110,7 +110,7 @@ bool hostNamesStation(const QString& host, const QHostAddress& local, const QStr
 }
 
 ApiRoutes::ApiRoutes(StationState& station, RecordReader& reader, Metrics& metrics, EventFeed& feed,
-                     const HttpServer& server, const Access& access)
+                     HttpServer& server, const Access& access)
     : m_station(station),
       m_reader(reader),
       m_metrics(metrics),
@@ -177,15 +177,14 @@ HttpReply ApiRoutes::health() const {
 }
 
 void ApiRoutes::onStation(std::function<HttpReply()> work, const HttpServer::Respond& respond) {
-    QPointer<const QObject> back(&m_server);
+    QPointer<QObject> back(&m_server);
     QMetaObject::invokeMethod(
         &m_station,
         [work = std::move(work), respond, back] {
             const HttpReply reply = work();
             if (back) {
                 QMetaObject::invokeMethod(
-                    const_cast<QObject*>(back.data()), [respond, reply] { respond(reply); },
-                    Qt::QueuedConnection);
+                    back.data(), [respond, reply] { respond(reply); }, Qt::QueuedConnection);
             }
         },
         Qt::QueuedConnection);
@@ -410,7 +409,7 @@ void ApiRoutes::records(const HttpRequest& request, const HttpServer::Respond& r
         }
         csv = it->second == "csv";
     }
-    auto* context = const_cast<HttpServer*>(&m_server);
+    QObject* context = &m_server;
     if (!m_reader.read(since, limit, csv, context, respond)) {
         return respond(HttpReply::error(503, "the records are busy; try again"));
     }

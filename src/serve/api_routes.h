@@ -35,7 +35,7 @@ public:
     };
 
     ApiRoutes(StationState& station, RecordReader& reader, Metrics& metrics, EventFeed& feed,
-              const HttpServer& server, const Access& access);
+              HttpServer& server, const Access& access);
 
     void handle(const HttpRequest& request, const HttpServer::Respond& respond);
 
@@ -53,7 +53,7 @@ private:
     RecordReader& m_reader;
     Metrics& m_metrics;
     EventFeed& m_feed;
-    const HttpServer& m_server;
+    HttpServer& m_server;      // lives on the HTTP thread, as the routes do
     QByteArray m_tokenDigest;  // SHA-256 of the token; empty: none required
     QStringList m_allowHosts;
 };

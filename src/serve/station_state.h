@@ -62,7 +62,8 @@ public:
     const QString& fault() const { return m_fault; }
     // Starts a round in the next turn of the event loop; its number.
     int startRound(RoundRequest request);
-    // Aborts the round running; false when none is.
+    // Aborts the round running, or the one starting (it is aborted as it starts); false
+    // when none is.
     bool abort();
 
     QJsonObject stateJson() const;
