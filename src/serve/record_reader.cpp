@@ -82,14 +82,27 @@ RecordReader::RecordReader() : m_thread(new QThread), m_worker(new QObject) {
 }
 
 RecordReader::~RecordReader() {
-    m_alive->store(false);
+    close();
+}
+
+void RecordReader::close() {
+    if (m_closed) {
+        return;
+    }
+    m_closed = true;
+    {
+        const std::lock_guard<std::mutex> lock(m_open->lock);
+        m_open->open = false;
+    }
+    // The connection is closed in its thread, after the reads queued before; the lambda
+    // owns it from here, so that a thread stuck until after this reader is gone touches
+    // nothing of it.
     QMetaObject::invokeMethod(
-        m_worker, [this] { m_store.reset(); }, Qt::QueuedConnection);
+        m_worker, [store = m_store.release()] { delete store; }, Qt::QueuedConnection);
     m_thread->quit();
     if (!m_thread->wait(kStopMs)) {
         // Stuck in the database: the service ends without it (its reads are answered
         // already, by the deadline); the process's end takes the thread.
-        (void)m_store.release();
         return;
     }
     delete m_worker;
@@ -114,20 +127,19 @@ bool RecordReader::read(std::optional<qint64> since, int limit, bool csv, QObjec
         m_waiting->fetch_sub(1);
         return false;
     }
-    QMetaObject::invokeMethod(
-        m_worker, [store = m_store.get(), waiting = m_waiting, alive = m_alive, since, limit, csv,
-                   context, done = std::move(done)] {
-            QString error;
-            const QJsonArray rows = store->rows(since, limit, error);
-            const HttpReply reply =
-                error.isEmpty() ? recordsReply(rows, since, csv) : HttpReply::error(503, error);
-            waiting->fetch_sub(1);
-            if (!alive->load()) {
-                return;
-            }
+    QMetaObject::invokeMethod(m_worker, [store = m_store.get(), waiting = m_waiting, open = m_open,
+                                         since, limit, csv, context, done = std::move(done)] {
+        QString error;
+        const QJsonArray rows = store->rows(since, limit, error);
+        const HttpReply reply =
+            error.isEmpty() ? recordsReply(rows, since, csv) : HttpReply::error(503, error);
+        waiting->fetch_sub(1);
+        const std::lock_guard<std::mutex> lock(open->lock);
+        if (open->open) {
             QMetaObject::invokeMethod(
                 context, [done, reply] { done(reply); }, Qt::QueuedConnection);
-        });
+        }
+    });
     return true;
 }
 

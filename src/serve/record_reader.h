@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -29,8 +30,7 @@ public:
     using Done = std::function<void(const HttpReply&)>;
 
     RecordReader();
-    // Closes the connection in its thread; a thread stuck in the database is left to the
-    // process's end rather than waited for.
+    // close(), if not yet.
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
@@ -41,14 +41,24 @@ public:
     // is then called in the thread of `context`. False, and nothing read, when kMaxWaiting
     // reads are waiting already.
     bool read(std::optional<qint64> since, int limit, bool csv, QObject* context, Done done);
+    // No read tells anyone any more (call it before the contexts given to read() go); the
+    // connection is closed in its thread. A thread stuck in the database is waited for
+    // kStopMs, then left to the process's end.
+    void close();
 
 private:
     QThread* m_thread;
     QObject* m_worker;                     // lives in m_thread
     std::unique_ptr<RecordStore> m_store;  // used in m_thread only
     std::shared_ptr<std::atomic<int>> m_waiting = std::make_shared<std::atomic<int>>(0);
-    // False once the reader is gone: a read that comes back after that tells no one.
-    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+    // Whether a read that comes back may still tell its context; the lock is held while
+    // one does, so that after close() none can.
+    struct Open {
+        std::mutex lock;
+        bool open = true;
+    };
+    std::shared_ptr<Open> m_open = std::make_shared<Open>();
+    bool m_closed = false;
 };
 
 // The rows as the API answers them: {"records": [...], "next": ID} or CSV.

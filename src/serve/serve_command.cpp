@@ -128,6 +128,7 @@ int serveCommand(int argc, char** argv) {
     if (!watcher.raised()) {
         loop.exec();
     }
+    reader.close();  // before the HTTP side it answers goes
     http.stop();
     const bool lost = !station->fault().isEmpty();
     std::fprintf(stderr, "reburn3: serve ended%s\n",
