@@ -94,12 +94,16 @@ void RecordReader::close() {
         const std::lock_guard<std::mutex> lock(m_open->lock);
         m_open->open = false;
     }
-    // The connection is closed in its thread, after the reads queued before; the lambda
-    // owns it from here, so that a thread stuck until after this reader is gone touches
-    // nothing of it.
+    // The connection is closed in its thread, after the reads queued before, and the
+    // thread ends then; the lambda owns the store from here, so that a thread stuck until
+    // after this reader is gone touches nothing of it.
     QMetaObject::invokeMethod(
-        m_worker, [store = m_store.release()] { delete store; }, Qt::QueuedConnection);
-    m_thread->quit();
+        m_worker,
+        [store = m_store.release()] {
+            delete store;
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
     if (!m_thread->wait(kStopMs)) {
         // Stuck in the database: the service ends without it (its reads are answered
         // already, by the deadline); the process's end takes the thread.

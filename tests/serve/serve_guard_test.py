@@ -13,6 +13,7 @@ import resource
 import socket
 import ssl
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -249,7 +250,12 @@ s.wait_for(lambda st: not st["round"]["running"])
 check(s.stop() == 0, "the flooded service ends cleanly")
 
 # EMFILE: with its descriptors used up the service stops accepting for a moment, and
-# accepts again once they are free.
+# accepts again once they are free. Not under the sanitizers: UBSan's type check needs a
+# descriptor of its own (a pipe) to read memory, and reports any object as invalid without.
+linked = subprocess.run(["ldd", a.reburn3], capture_output=True, text=True).stdout
+if "libubsan" in linked or "libasan" in linked:
+    print("serve guard: all checks passed (EMFILE skipped under the sanitizers)")
+    sys.exit(0)
 s = Station(a.reburn3, a.sim, a.script, devices=1)
 port = int(s.base.rsplit(":", 1)[1])
 used = len(os.listdir("/proc/%d/fd" % s.proc.pid))
