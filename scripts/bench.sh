@@ -29,7 +29,10 @@
 #   - the station service: one round on 32 ports (--serve-ports N) by `flash --station`
 #     and by `reburn3 serve` with the page's live feed open, one
 #     after the other on the same simulators: the worst port's wall / tick bound of each,
-#     and the CPU the service adds over the station (in % of a core, over the round).
+#     and the CPU the service adds over the station (in % of a core, over the round);
+#     then (scripts/serve_load.py) rounds on 2 ports with no load, with two clients looping
+#     the heaviest GET of the records, and with 70 slow connections held: the round ratio
+#     and the ticks' p99 and max under each.
 # --quick: a 16 KiB image, one run, short micro-benchmarks, gang 1 and 4 (a smoke run).
 # --no-line-rate: leave the line rate out (it takes about 90 s a run).
 # --only "PARTS": only these of cli, line, gang, serve, gui, check, micro (e.g. --only "line gang").
@@ -334,6 +337,10 @@ if [ "$serve_ports" -gt 0 ] && [ -x /usr/bin/time ] && command -v curl >/dev/nul
     say "  flash --station: worst port's wall / tick bound $(med st .worst), CPU $(med st .cpu) s in $(med st .wall) s"
     say "  serve (feed open): worst port's wall / tick bound $(med sv .worst), CPU $(med sv .cpu) s in $(med sv .wall) s"
     say "  the service adds $(med add "") % of a core over flash --station"
+    # The ticks under HTTP load: heavy GETs of the records, and 70 slow connections.
+    say "serve under load: 2 ports, $(stat -c %s "$serve_script") bytes a port, $runs rounds a load"
+    python3 "$(dirname "$0")/serve_load.py" "$reburn3" "$sim" "$serve_script" --ports 2 \
+        --rounds "$runs" --work "$work/load" | while read -r line; do say "  $line"; done
     say ""
 fi
 

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QTcpSocket>
 
 #include <cstdio>
 #include <memory>
@@ -17,10 +16,10 @@
 #include "cli/precise_tick_timer.h"
 #include "cli/script_snapshot.h"
 #include "cli/signal_watcher.h"
-#include "serve/api_routes.h"
 #include "serve/event_feed.h"
-#include "serve/http_server.h"
+#include "serve/http_service.h"
 #include "serve/metrics.h"
+#include "serve/record_reader.h"
 #include "serve/record_store.h"
 #include "serve/record_writer.h"
 #include "serve/serve_options.h"
@@ -38,13 +37,6 @@ int fail(int code, const QString& message) {
 std::string hostName() {
     char buf[256] = {};
     return ::gethostname(buf, sizeof buf - 1) == 0 ? std::string(buf) : std::string();
-}
-
-QString listenText(const QHostAddress& address, quint16 port) {
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? "[" + address.toString() + "]"
-                             : address.toString();
-    return host + ":" + QString::number(port);
 }
 
 }  // namespace
@@ -75,12 +67,13 @@ int serveCommand(int argc, char** argv) {
     cli::TickClock clock(WindowModel::kTimerInterval);
     context.clock = &clock;
 
-    // Rows are written by a thread of their own; the API reads through a connection of
-    // the service's thread.
+    // Rows are written by a thread of their own, and read for the API by another.
     RecordWriter writer;
+    RecordReader reader;
     RecordStore store;
     QString why;
-    if (!writer.open(options.db, why) || !store.open(options.db, why)) {
+    if (!writer.open(options.db, why) || !reader.open(options.db, why) ||
+        !store.open(options.db, why)) {
         return fail(cli::kExitLogFailed, why);
     }
     Metrics metrics;
@@ -100,20 +93,21 @@ int serveCommand(int argc, char** argv) {
         return fail(cli::kExitLogFailed, why);
     }
     setup.lastRound = *lastRound;
-    std::unique_ptr<StationState> station;
-    std::unique_ptr<ApiRoutes> routes;
-    HttpServer server([&routes](const HttpRequest& r) { return routes->handle(r); },
-                      [&feed](QTcpSocket* socket) { feed.add(socket); });
-    if (!server.listen(options.address, options.port, why)) {
-        return fail(cli::kExitUsage,
-                    "cannot listen on " + listenText(options.address, options.port) + ": " + why);
+    // The HTTP side runs on a thread of its own; this one keeps the ticks.
+    HttpService http(feed);
+    if (!http.start({options.address,
+                     options.port,
+                     options.tlsCert,
+                     options.tlsKey,
+                     {options.token, options.allowHosts}},
+                    why)) {
+        return fail(cli::kExitUsage, why);
     }
-    setup.listen = listenText(server.address(), server.port());
-    station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
-    routes = std::make_unique<ApiRoutes>(*station, store, metrics, feed, server, options.token,
-                                         options.loopback());
+    setup.listen = http.url().mid(http.url().indexOf("//") + 2);
+    auto station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
     feed.setSources([&station] { return station->stateJson(); },
                     [&station] { return station->running(); });
+    http.attach(*station, reader, metrics);
 
     QEventLoop loop;
     QObject::connect(&watcher, &cli::SignalWatcher::signalled, &loop, [&] {
@@ -128,14 +122,14 @@ int serveCommand(int argc, char** argv) {
             loop.quit();
         }
     });
-    std::fprintf(stderr, "reburn3: serving on http://%s/ (records: %s)\n",
-                 station->setup().listen.toUtf8().constData(),
+    std::fprintf(stderr, "reburn3: serving on %s/ (records: %s)\n", http.url().toUtf8().constData(),
                  store.description().toUtf8().constData());
     std::fflush(stderr);
     if (!watcher.raised()) {
         loop.exec();
     }
-    feed.closeAll();
+    reader.close();  // before the HTTP side it answers goes
+    http.stop();
     const bool lost = !station->fault().isEmpty();
     std::fprintf(stderr, "reburn3: serve ended%s\n",
                  lost ? " with records lost (see above)" : "; every record written");

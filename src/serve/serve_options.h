@@ -3,6 +3,7 @@
 
 #include <QHostAddress>
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct ServeOptions {
     quint16 port = kDefaultPort;  // 0: any free port
     std::string db;               // --db URL; empty: reburn3-records.sqlite here
     QByteArray token;             // from --token-file; empty: none
+    QStringList allowHosts;       // --allow-host names, lower case
+    QString tlsCert;              // --tls-cert and --tls-key: HTTPS
+    QString tlsKey;
     bool loopback() const { return address.isLoopback(); }
 };
 

@@ -107,6 +107,7 @@ bool StationState::ending() const {
 
 int StationState::startRound(RoundRequest request) {
     m_starting = true;
+    m_abortAtStart = false;
     ++m_round;
     for (const std::size_t i : request.ports) {
         m_ports[i].state = "waiting";
@@ -114,8 +115,16 @@ int StationState::startRound(RoundRequest request) {
         m_ports[i].recordsDone = 0;
     }
     m_feed.changed();
-    QTimer::singleShot(
-        0, this, [this, request = std::move(request)]() mutable { runRound(std::move(request)); });
+    // The gang starts in the next turn of the event loop; an Abort before then is kept and
+    // aborts it as it starts.
+    QTimer::singleShot(0, this, [this, request = std::move(request)]() mutable {
+        const bool abortNow = m_abortAtStart;
+        m_abortAtStart = false;
+        if (abortNow) {
+            QTimer::singleShot(0, this, [this] { abort(); });
+        }
+        runRound(std::move(request));
+    });
     return m_round;
 }
 
@@ -151,7 +160,9 @@ void StationState::endRoundOnceWritten() {
 
 bool StationState::abort() {
     if (m_gang == nullptr) {
-        return false;
+        // Pressed in the very instant of Start: the round about to start is aborted.
+        m_abortAtStart = m_starting;
+        return m_starting;
     }
     m_gang->abort();
     return true;

@@ -62,7 +62,8 @@ public:
     const QString& fault() const { return m_fault; }
     // Starts a round in the next turn of the event loop; its number.
     int startRound(RoundRequest request);
-    // Aborts the round running; false when none is.
+    // Aborts the round running, or the one starting (it is aborted as it starts); false
+    // when none is.
     bool abort();
 
     QJsonObject stateJson() const;
@@ -104,7 +105,8 @@ private:
     std::vector<cli::Tags> m_roundTags;
     cli::PortGang* m_gang = nullptr;
     bool m_starting = false;
-    int m_unwritten = 0;  // rows given to the writer and not yet written
+    bool m_abortAtStart = false;  // an Abort came while starting
+    int m_unwritten = 0;          // rows given to the writer and not yet written
     int m_round = 0;
     qint64 m_scriptRecords = 0;
     QString m_fault;

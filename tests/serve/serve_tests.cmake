@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
-# The request parser of `reburn3 serve` on its own; the service end to end against simulated devices (records in SQLite), its metrics
-# through promtool, and its records in a real PostgreSQL server. The last two are skipped
-# (exit 77) where promtool or the server is missing or cannot start.
+# The request parser of `reburn3 serve` on its own; the service end to end against simulated
+# devices (records in SQLite) and attacked (token, Host, TLS, floods, EMFILE), its metrics
+# through promtool, and its records in a real PostgreSQL server, also one paused with
+# SIGSTOP while the records are read. The last three are skipped (exit 77) where promtool
+# or the server is missing or cannot start.
 if(TARGET reburn3_serve)
     add_executable(serve_unit_tests ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp)
     target_link_libraries(serve_unit_tests PRIVATE reburn3_serve GTest::gtest GTest::gtest_main)
@@ -23,6 +25,13 @@ if(TARGET reburn3 AND TARGET reburn3-sim)
             COMMAND sh -c "command -v promtool >/dev/null || { echo 'SKIPPED: promtool (Debian prometheus) is not installed'; exit 77; }; promtool check metrics < \"$1\"" sh ${serve_metrics})
         set_tests_properties(serve.promtool PROPERTIES LABELS serve TIMEOUT 30
             SKIP_RETURN_CODE 77 FIXTURES_REQUIRED serve_metrics)
+        add_test(NAME serve.guard
+            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_guard_test.py ${serve_args})
+        set_tests_properties(serve.guard PROPERTIES LABELS serve TIMEOUT 180)
+        add_test(NAME serve.reader_hung
+            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_reader_test.py ${serve_args})
+        set_tests_properties(serve.reader_hung PROPERTIES LABELS serve TIMEOUT 120
+            SKIP_RETURN_CODE 77)
         add_test(NAME serve.postgresql
             COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_postgres_test.py ${serve_args})
         set_tests_properties(serve.postgresql PROPERTIES LABELS serve TIMEOUT 120
