@@ -29,7 +29,10 @@
 #   - the station service: one round on 32 ports (--serve-ports N) by `flash --station`
 #     and by `reburn3 serve` with the page's live feed open, one
 #     after the other on the same simulators: the worst port's wall / tick bound of each,
-#     and the CPU the service adds over the station (in % of a core, over the round).
+#     and the CPU the service adds over the station (in % of a core, over the round);
+#     then (scripts/serve_load.py) rounds on 2 ports with no load, with two clients looping
+#     the heaviest GET of the records, and with 70 slow connections held: the round ratio
+#     and the ticks' p99 and max under each.
 #   - the service's records: 2 ports with the PostgreSQL database well and paused
 #     (SIGSTOP): worst wall / tick bound and tick period p99 of each round, SIGTERM's
 #     time with the database paused (scripts/serve_records_bench.py; needs
@@ -338,6 +341,10 @@ if [ "$serve_ports" -gt 0 ] && [ -x /usr/bin/time ] && command -v curl >/dev/nul
     say "  flash --station: worst port's wall / tick bound $(med st .worst), CPU $(med st .cpu) s in $(med st .wall) s"
     say "  serve (feed open): worst port's wall / tick bound $(med sv .worst), CPU $(med sv .cpu) s in $(med sv .wall) s"
     say "  the service adds $(med add "") % of a core over flash --station"
+    # The ticks under HTTP load: heavy GETs of the records, and 70 slow connections.
+    say "serve under load: 2 ports, $(stat -c %s "$serve_script") bytes a port, $runs rounds a load"
+    python3 "$(dirname "$0")/serve_load.py" "$reburn3" "$sim" "$serve_script" --ports 2 \
+        --rounds "$runs" --work "$work/load" | while read -r line; do say "  $line"; done
     say ""
 fi
 

@@ -263,8 +263,9 @@ private:
         std::string error;
         std::shared_ptr<ScriptFile> copy = copying.finish(error);
         if (!copy) {
+            // No room left for the copy is the machine's fault, not the script's.
             m_detail = std::string(texts::kNoScriptCopy) + error;
-            finish(RunReason::ScriptUnreadable);
+            finish(RunReason::OutputUnwritable);
             return false;
         }
         m_context.script = copy;

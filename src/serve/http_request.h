@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QString>
 
 #include <map>
@@ -23,6 +24,10 @@ struct HttpRequest {
     std::map<QString, QString> query;
     std::map<QByteArray, QByteArray> headers;  // names in lower case
     QByteArray body;
+    // Where it came from and on what, as the server saw the connection (not the parser).
+    QHostAddress peer;
+    QHostAddress local;
+    bool secure = false;  // over TLS
 
     QByteArray header(const QByteArray& lowerName) const;
 };
@@ -36,6 +41,8 @@ public:
     State feed(const QByteArray& bytes);
     State state() const { return m_state; }
     const HttpRequest& request() const { return m_request; }
+    // The request line and headers are in (a body may still be coming).
+    bool haveHead() const { return m_haveHead; }
     // When refused: the status (400, 413, 431, 501, 505) and why.
     int refusalStatus() const { return m_status; }
     const QString& refusalReason() const { return m_reason; }

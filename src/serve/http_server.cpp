@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "serve/http_server.h"
 
+#include <QFile>
 #include <QJsonDocument>
+#include <QPointer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace reburn3::serve {
@@ -65,19 +69,95 @@ HttpReply HttpReply::error(int status, const QString& reason) {
 }
 
 HttpServer::HttpServer(Handler handler, StreamTaker takeStream, QObject* parent)
-    : QObject(parent), m_handler(std::move(handler)), m_takeStream(std::move(takeStream)) {
-    m_server.setMaxPendingConnections(kMaxConnections);
-    connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::accept);
+    : QTcpServer(parent), m_handler(std::move(handler)), m_takeStream(std::move(takeStream)) {
+    setMaxPendingConnections(kMaxConnections);
+    connect(this, &QTcpServer::newConnection, this, &HttpServer::accept);
+    // Qt pauses the listener when accept() fails for want of a descriptor and leaves it
+    // paused: try again a little later, until descriptors are free again.
+    m_resume.setSingleShot(true);
+    m_resume.setInterval(kAcceptRetryMs);
+    connect(&m_resume, &QTimer::timeout, this, [this] { resumeAccepting(); });
+    connect(this, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        ++m_acceptPauses;
+        pauseAccepting();
+        m_resume.start();
+    });
 }
 
-HttpServer::~HttpServer() = default;
+HttpServer::~HttpServer() {
+    close();
+    // The sockets go while the counts they update are still here.
+    qDeleteAll(findChildren<QAbstractSocket*>(Qt::FindDirectChildrenOnly));
+}
 
-bool HttpServer::listen(const QHostAddress& address, quint16 port, QString& error) {
-    if (!m_server.listen(address, port)) {
-        error = m_server.errorString();
+bool HttpServer::useTls(const QString& certFile, const QString& keyFile, QString& error) {
+    if (!QSslSocket::supportsSsl()) {
+        error = "this Qt has no TLS backend (" + QSslSocket::sslLibraryVersionString() + ")";
+        return false;
+    }
+    QFile cert(certFile);
+    if (!cert.open(QIODevice::ReadOnly)) {
+        error = "cannot read the certificate " + certFile + ": " + cert.errorString();
+        return false;
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(cert.readAll(), QSsl::Pem);
+    if (chain.isEmpty() || chain.front().isNull()) {
+        error = "no PEM certificate in " + certFile;
+        return false;
+    }
+    QFile key(keyFile);
+    if (!key.open(QIODevice::ReadOnly)) {
+        error = "cannot read the key " + keyFile + ": " + key.errorString();
+        return false;
+    }
+    const QByteArray pem = key.readAll();
+    QSslKey parsed;
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        parsed = QSslKey(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!parsed.isNull()) {
+            break;
+        }
+    }
+    if (parsed.isNull()) {
+        error = "no unencrypted PEM private key (RSA or EC) in " + keyFile;
+        return false;
+    }
+    m_certificates = chain;
+    m_key = parsed;
+    return true;
+}
+
+bool HttpServer::start(const QHostAddress& address, quint16 port, QString& error) {
+    if (!listen(address, port)) {
+        error = errorString();
         return false;
     }
     return true;
+}
+
+void HttpServer::incomingConnection(qintptr descriptor) {
+    if (!secure()) {
+        QTcpServer::incomingConnection(descriptor);
+        return;
+    }
+    auto* socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setLocalCertificateChain(m_certificates);
+    socket->setPrivateKey(m_key);
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    // A client that does not speak TLS fails the handshake and is closed; the head's
+    // deadline bounds a handshake that never ends.
+    connect(socket, &QSslSocket::sslErrors, socket, [socket] { socket->abort(); });
+    connect(socket, &QAbstractSocket::errorOccurred, socket, [socket] {
+        if (socket->state() != QAbstractSocket::UnconnectedState) {
+            socket->abort();
+        }
+    });
+    socket->startServerEncryption();
+    addPendingConnection(socket);
 }
 
 QByteArray HttpServer::serialize(const HttpReply& reply) {
@@ -98,44 +178,90 @@ QByteArray HttpServer::serialize(const HttpReply& reply) {
     return out;
 }
 
+bool HttpServer::admit(const QHostAddress& peer) const {
+    if (m_connections >= kMaxConnections) {
+        return false;
+    }
+    if (!peer.isLoopback() && m_connections >= kMaxConnections - kLoopbackReserve) {
+        return false;
+    }
+    return m_perClient.value(peer.toString()) < kMaxPerClient;
+}
+
 void HttpServer::accept() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        if (m_connections >= kMaxConnections) {
+    while (QTcpSocket* socket = nextPendingConnection()) {
+        const QHostAddress peer = socket->peerAddress();
+        if (!admit(peer)) {
+            // Plain HTTP is told why; a TLS client has not finished its handshake and is
+            // only closed.
+            if (secure()) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             socket->write(serialize(HttpReply::error(503, "too many connections")));
             socket->disconnectFromHost();
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             QTimer::singleShot(1000, socket, &QObject::deleteLater);
             continue;
         }
+        const QString client = peer.toString();
         ++m_connections;
-        connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
+        ++m_perClient[client];
+        connect(socket, &QObject::destroyed, this, [this, client] {
+            --m_connections;
+            if (--m_perClient[client] <= 0) {
+                m_perClient.remove(client);
+            }
+        });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         auto parser = std::make_shared<HttpRequestParser>();
         auto* deadline = new QTimer(socket);
         deadline->setSingleShot(true);
-        connect(deadline, &QTimer::timeout, socket, [this, socket] {
+        connect(deadline, &QTimer::timeout, socket, [this, socket, parser] {
+            // A client that cannot send its head in time is not worth an answer's wait.
             serve(socket, HttpReply::error(408, "the request took too long"));
         });
-        deadline->start(kRequestMs);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, parser, deadline] {
-            if (parser->state() != HttpRequestParser::State::NeedMore) {
-                socket->readAll();  // the answer is on its way; nothing more is read
-                return;
-            }
-            switch (parser->feed(socket->readAll())) {
-                case HttpRequestParser::State::NeedMore:
-                    return;
-                case HttpRequestParser::State::Refused:
+        deadline->start(kHeadMs);
+        auto answered = std::make_shared<bool>(false);
+        auto bodyTimed = std::make_shared<bool>(false);
+        connect(socket, &QTcpSocket::readyRead, socket,
+                [this, socket, parser, deadline, answered, bodyTimed] {
+                    if (parser->state() != HttpRequestParser::State::NeedMore) {
+                        socket->readAll();  // the answer is on its way; nothing more is read
+                        return;
+                    }
+                    const HttpRequestParser::State state = parser->feed(socket->readAll());
+                    if (state == HttpRequestParser::State::NeedMore) {
+                        if (parser->haveHead() && !*bodyTimed) {
+                            // The rest of the request's time, once: a body trickling in never
+                            // extends it.
+                            *bodyTimed = true;
+                            deadline->start(
+                                std::max(0, kRequestMs - kHeadMs + deadline->remainingTime()));
+                        }
+                        return;
+                    }
                     deadline->stop();
-                    serve(socket,
-                          HttpReply::error(parser->refusalStatus(), parser->refusalReason()));
-                    return;
-                case HttpRequestParser::State::Done:
-                    deadline->stop();
-                    serve(socket, m_handler(parser->request()));
-                    return;
-            }
-        });
+                    if (state == HttpRequestParser::State::Refused) {
+                        serve(socket,
+                              HttpReply::error(parser->refusalStatus(), parser->refusalReason()));
+                        return;
+                    }
+                    HttpRequest request = parser->request();
+                    request.peer = socket->peerAddress();
+                    request.local = socket->localAddress();
+                    request.secure = secure();
+                    QPointer<QTcpSocket> guarded(socket);
+                    m_handler(request, [this, guarded, answered](const HttpReply& reply) {
+                        if (*answered || guarded.isNull() ||
+                            guarded->state() != QAbstractSocket::ConnectedState) {
+                            return;
+                        }
+                        *answered = true;
+                        serve(guarded, reply);
+                    });
+                });
     }
 }
 

@@ -12,10 +12,14 @@ add_library(reburn3_serve STATIC
     ${CMAKE_CURRENT_LIST_DIR}/http_request.h
     ${CMAKE_CURRENT_LIST_DIR}/http_server.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_server.h
+    ${CMAKE_CURRENT_LIST_DIR}/http_service.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/http_service.h
     ${CMAKE_CURRENT_LIST_DIR}/metrics.cpp
     ${CMAKE_CURRENT_LIST_DIR}/metrics.h
     ${CMAKE_CURRENT_LIST_DIR}/record_journal.cpp
     ${CMAKE_CURRENT_LIST_DIR}/record_journal.h
+    ${CMAKE_CURRENT_LIST_DIR}/record_reader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/record_reader.h
     ${CMAKE_CURRENT_LIST_DIR}/record_store.cpp
     ${CMAKE_CURRENT_LIST_DIR}/record_store.h
     ${CMAKE_CURRENT_LIST_DIR}/record_writer.cpp

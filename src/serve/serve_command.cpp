@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QTcpSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,11 +19,11 @@
 #include "cli/precise_tick_timer.h"
 #include "cli/script_snapshot.h"
 #include "cli/signal_watcher.h"
-#include "serve/api_routes.h"
 #include "serve/event_feed.h"
-#include "serve/http_server.h"
+#include "serve/http_service.h"
 #include "serve/metrics.h"
 #include "serve/record_journal.h"
+#include "serve/record_reader.h"
 #include "serve/record_store.h"
 #include "serve/record_writer.h"
 #include "serve/serve_options.h"
@@ -62,13 +61,6 @@ std::string hostName() {
     return ::gethostname(buf, sizeof buf - 1) == 0 ? std::string(buf) : std::string();
 }
 
-QString listenText(const QHostAddress& address, quint16 port) {
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? "[" + address.toString() + "]"
-                             : address.toString();
-    return host + ":" + QString::number(port);
-}
-
 }  // namespace
 
 int serveCommand(int argc, char** argv) {
@@ -98,7 +90,8 @@ int serveCommand(int argc, char** argv) {
     context.clock = &clock;
 
     // Every board's row goes to the journal in the state folder first, then to the
-    // database by the writer's thread; the API reads through a connection of its own.
+    // database by the writer's thread; the API reads through a connection of its own on
+    // the reader's thread.
     const QString stateDir = stateFolder(options);
     RecordJournal journal(stateDir);
     QString why;
@@ -106,8 +99,8 @@ int serveCommand(int argc, char** argv) {
         return fail(cli::kExitLogFailed, why);
     }
     RecordWriter writer(journal);
-    RecordStore store;
-    if (!writer.configure(options.db, why) || !store.configure(options.db, why)) {
+    RecordReader reader;
+    if (!writer.configure(options.db, why) || !reader.open(options.db, why)) {
         return fail(cli::kExitLogFailed, why);
     }
     Metrics metrics;
@@ -120,15 +113,18 @@ int serveCommand(int argc, char** argv) {
                               !options.token.isEmpty(),
                               QFileInfo(QString::fromStdString(flash.script)).fileName(),
                               QString()};
-    std::unique_ptr<StationState> station;
-    std::unique_ptr<ApiRoutes> routes;
-    HttpServer server([&routes](const HttpRequest& r) { return routes->handle(r); },
-                      [&feed](QTcpSocket* socket) { feed.add(socket); });
-    if (!server.listen(options.address, options.port, why)) {
-        return fail(cli::kExitUsage,
-                    "cannot listen on " + listenText(options.address, options.port) + ": " + why);
+    // The HTTP side runs on a thread of its own; this one keeps the ticks.
+    HttpService http(feed);
+    if (!http.start({options.address,
+                     options.port,
+                     options.tlsCert,
+                     options.tlsKey,
+                     {options.token, options.allowHosts}},
+                    why)) {
+        return fail(cli::kExitUsage, why);
     }
-    setup.listen = listenText(server.address(), server.port());
+    setup.listen = http.url().mid(http.url().indexOf("//") + 2);
+    std::unique_ptr<StationState> station;
     writer.start(
         QString::fromStdString(setup.station), &clock,
         [&station](const BoardRow& row, qint64 id) {
@@ -145,10 +141,9 @@ int serveCommand(int argc, char** argv) {
     writer.waitFirstAttempt(QDeadlineTimer(kFirstConnectWaitMs));
     setup.lastRound = std::max(journal.lastRound(), writer.health().databaseLastRound);
     station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
-    routes = std::make_unique<ApiRoutes>(*station, store, metrics, feed, server, options.token,
-                                         options.loopback());
     feed.setSources([&station] { return station->stateJson(); },
                     [&station] { return station->running(); });
+    http.attach(*station, reader, metrics);
 
     QEventLoop loop;
     QObject::connect(&watcher, &cli::SignalWatcher::signalled, &loop, [&] {
@@ -163,29 +158,31 @@ int serveCommand(int argc, char** argv) {
             loop.quit();
         }
     });
-    std::fprintf(stderr, "reburn3: serving on http://%s/ (records: %s; journal: %s)\n",
-                 station->setup().listen.toUtf8().constData(),
-                 store.description().toUtf8().constData(), journal.path().toUtf8().constData());
+    std::fprintf(stderr, "reburn3: serving on %s/ (records: %s; journal: %s)\n",
+                 http.url().toUtf8().constData(), writer.description().toUtf8().constData(),
+                 journal.path().toUtf8().constData());
     std::fflush(stderr);
     if (!watcher.raised()) {
         loop.exec();
     }
-    feed.closeAll();
-    // What the database has not taken by the deadline stays in the journal for the next
-    // start; a database call that hangs is not waited for.
-    const bool left = !writer.finish(QDeadlineTimer(kEndWaitMs));
+    // From here the end has kEndWaitMs: what the database has not taken by then stays in
+    // the journal for the next start; a database call that hangs is not waited for.
+    const QDeadlineTimer end(kEndWaitMs);
+    reader.close();  // before the HTTP side it answers goes
+    http.stop();
+    const bool left = !writer.finish(end);
     const bool lost = !station->fault().isEmpty();
     const std::size_t pending = journal.pendingCount();
-    QString end = lost ? " with the journal failing (see above)" : "";
+    QString said = lost ? " with the journal failing (see above)" : "";
     if (pending > 0) {
-        end += "; " + QString::number(pending) +
-               (pending == 1 ? " record not yet in the database waits in "
-                             : " records not yet in the database wait in ") +
-               journal.path() + " for the next start";
+        said += "; " + QString::number(pending) +
+                (pending == 1 ? " record not yet in the database waits in "
+                              : " records not yet in the database wait in ") +
+                journal.path() + " for the next start";
     } else if (!lost) {
-        end = "; every record written";
+        said = "; every record written";
     }
-    std::fprintf(stderr, "reburn3: serve ended%s\n", end.toUtf8().constData());
+    std::fprintf(stderr, "reburn3: serve ended%s\n", said.toUtf8().constData());
     const int code = lost ? cli::kExitLogFailed : cli::kExitCompleted;
     if (left) {
         // The writer's thread is in a call to a database that does not answer: leave it

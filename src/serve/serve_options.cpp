@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <optional>
 
@@ -29,10 +31,17 @@ const char* const kServeUsage =
     "  -p, --port DEVICE|COMn  a port of the station; repeat it or give a comma list\n"
     "  --listen ADDR:PORT      where to listen (default 127.0.0.1:7160; port 0: any\n"
     "                          free port); the line \"reburn3: serving on\n"
-    "                          http://ADDR:PORT/\" on standard error tells where\n"
-    "  --token-file FILE       the token every POST must carry (Authorization:\n"
-    "                          Bearer TOKEN); required to listen on any address but\n"
-    "                          127.0.0.1 or ::1\n"
+    "                          http://ADDR:PORT/\" (https:// with TLS) on standard\n"
+    "                          error tells where\n"
+    "  --token-file FILE       the token every /api/ request must carry\n"
+    "                          (Authorization: Bearer TOKEN); required to listen on\n"
+    "                          any address but loopback (127.0.0.0/8 or ::1)\n"
+    "  --allow-host NAME       a name the station answers to in the Host header,\n"
+    "                          besides its address (and localhost on loopback);\n"
+    "                          repeat it for more names\n"
+    "  --tls-cert FILE         serve HTTPS with this PEM certificate (chain) ...\n"
+    "  --tls-key FILE          ... and this PEM private key; without them a token\n"
+    "                          off loopback travels in clear\n"
     "  --db URL                the records: sqlite:PATH (default\n"
     "                          sqlite:reburn3-records.sqlite in the working\n"
     "                          directory) or\n"
@@ -58,7 +67,8 @@ const char* const kServeUsage =
     "Exit codes:\n"
     "  0    ended by a signal, every record journaled (and written, or waiting in\n"
     "       the journal)\n"
-    "  2    usage error (also: a listen address not on loopback without a token)\n"
+    "  2    usage error (also: a listen address not on loopback without a token, a\n"
+    "       certificate or key that cannot be read)\n"
     "  3    the script cannot be read\n"
     "  5    the journal, the records database's URL or the log cannot be used, or\n"
     "       a record could not be journaled\n";
@@ -99,6 +109,13 @@ std::optional<QByteArray> readToken(const QString& path, QString& why) {
     if (!file.open(QIODevice::ReadOnly)) {
         why = "cannot read the token file " + path + ": " + file.errorString();
         return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(file.handle(), &info) == 0 && (info.st_mode & 077) != 0) {
+        std::fprintf(stderr,
+                     "reburn3: warning: the token file %s can be read by others (mode %03o); "
+                     "chmod 600 it\n",
+                     path.toLocal8Bit().constData(), static_cast<unsigned>(info.st_mode & 0777));
     }
     const QByteArray token = file.read(4097).trimmed();
     if (token.size() < 16 || token.size() > 4096) {
@@ -252,10 +269,25 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
         }
         options.token = *token;
     }
+    for (const QString& name : parser.values("allow-host")) {
+        static const QRegularExpression kName(
+            R"(^([a-z0-9]([a-z0-9.-]*[a-z0-9])?|\[[0-9a-f:.]+\])$)");
+        if (!kName.match(name.toLower()).hasMatch()) {
+            return usage(
+                "--allow-host takes a host name or address, e.g. station-4.line.example "
+                "or [fd00::4]");
+        }
+        options.allowHosts << name.toLower();
+    }
+    options.tlsCert = parser.value("tls-cert");
+    options.tlsKey = parser.value("tls-key");
+    if (options.tlsCert.isEmpty() != options.tlsKey.isEmpty()) {
+        return usage("--tls-cert and --tls-key go together");
+    }
     if (!options.loopback() && options.token.isEmpty()) {
         return usage("listening on " + options.address.toString() +
-                     " (not loopback) needs --token-file FILE: every POST must then carry "
-                     "the token");
+                     " (not loopback) needs --token-file FILE: every /api/ request must then "
+                     "carry the token");
     }
     return cli::kExitCompleted;
 }

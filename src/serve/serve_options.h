@@ -3,6 +3,7 @@
 
 #include <QHostAddress>
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ struct ServeOptions {
     std::string db;               // --db URL; empty: reburn3-records.sqlite here
     std::string stateDir;         // --state-dir; empty: the SQLite file's folder, or here
     QByteArray token;             // from --token-file; empty: none
+    QStringList allowHosts;       // --allow-host names, lower case
+    QString tlsCert;              // --tls-cert and --tls-key: HTTPS
+    QString tlsKey;
     bool loopback() const { return address.isLoopback(); }
 };
 

@@ -114,6 +114,7 @@ bool StationState::ending() const {
 
 int StationState::startRound(RoundRequest request) {
     m_starting = true;
+    m_abortAtStart = false;
     ++m_round;
     for (const std::size_t i : request.ports) {
         m_ports[i].state = "waiting";
@@ -121,8 +122,16 @@ int StationState::startRound(RoundRequest request) {
         m_ports[i].recordsDone = 0;
     }
     m_feed.changed();
-    QTimer::singleShot(
-        0, this, [this, request = std::move(request)]() mutable { runRound(std::move(request)); });
+    // The gang starts in the next turn of the event loop; an Abort before then is kept and
+    // aborts it as it starts.
+    QTimer::singleShot(0, this, [this, request = std::move(request)]() mutable {
+        const bool abortNow = m_abortAtStart;
+        m_abortAtStart = false;
+        if (abortNow) {
+            QTimer::singleShot(0, this, [this] { abort(); });
+        }
+        runRound(std::move(request));
+    });
     return m_round;
 }
 
@@ -176,7 +185,9 @@ void StationState::endRoundOnceWritten() {
 
 bool StationState::abort() {
     if (m_gang == nullptr) {
-        return false;
+        // Pressed in the very instant of Start: the round about to start is aborted.
+        m_abortAtStart = m_starting;
+        return m_starting;
     }
     m_gang->abort();
     return true;
@@ -287,7 +298,8 @@ QJsonObject StationState::recordsJson() const {
     QJsonObject o{{"pending", static_cast<qint64>(h.pending)},
                   {"lost", static_cast<qint64>(h.lost)},
                   {"database", h.databaseUp ? "up" : "down"},
-                  {"journal", h.journalOk ? QStringLiteral("ok") : h.journalError}};
+                  {"journal", h.journalOk ? QStringLiteral("ok") : h.journalError},
+                  {"overdue", h.oldestPendingMs > kHealthyWaitMs}};
     if (!h.databaseUp) {
         o.insert("databaseError",
                  h.databaseError.isEmpty()
@@ -297,17 +309,16 @@ QJsonObject StationState::recordsJson() const {
     return o;
 }
 
-QJsonObject StationState::healthJson() const {
-    const RecordsHealth h = m_writer.health();
-    const QJsonObject records = recordsJson();
+QJsonObject StationState::healthJson(const QJsonObject& state) {
+    const QJsonObject records = state.value("records").toObject();
     QString error;
-    if (!m_fault.isEmpty()) {
-        error = m_fault;
+    if (!state.value("ok").toBool(true)) {
+        error = state.value("error").toString();
     } else if (records.value("database").toString() != "up") {
         error = records.value("databaseError").toString();
-    } else if (h.oldestPendingMs > kHealthyWaitMs) {
+    } else if (records.value("overdue").toBool()) {
         error = QStringLiteral("%1 records have waited more than %2 s for the database")
-                    .arg(h.pending)
+                    .arg(records.value("pending").toInteger())
                     .arg(kHealthyWaitMs / 1000);
     }
     QJsonObject o{{"ok", error.isEmpty()}, {"records", records}};

@@ -63,14 +63,15 @@ public:
     bool ending() const;
     // Empty while rounds may start; else why not (the journal cannot be written).
     const QString& fault() const { return m_fault; }
-    // GET /healthz: {"ok": false, "error": ...} while the journal cannot be written, the
-    // database is down or a row has waited for it more than kHealthyWaitMs; always with
-    // "records" as the state has it.
-    QJsonObject healthJson() const;
+    // GET /healthz from a state stateJson() made (any thread): {"ok": false, "error": ...}
+    // while the journal cannot be written, the database is down or a row has waited for it
+    // more than kHealthyWaitMs; always with "records" as the state has it.
+    static QJsonObject healthJson(const QJsonObject& state);
     static constexpr int kHealthyWaitMs = 5000;
     // Starts a round in the next turn of the event loop; its number.
     int startRound(RoundRequest request);
-    // Aborts the round running; false when none is.
+    // Aborts the round running, or the one starting (it is aborted as it starts); false
+    // when none is.
     bool abort();
 
     QJsonObject stateJson() const;
@@ -116,7 +117,8 @@ private:
     std::vector<cli::Tags> m_roundTags;
     cli::PortGang* m_gang = nullptr;
     bool m_starting = false;
-    int m_unwritten = 0;  // rows given to the journal and not yet in it
+    bool m_abortAtStart = false;  // an Abort came while starting
+    int m_unwritten = 0;          // rows given to the journal and not yet in it
     int m_round = 0;
     qint64 m_scriptRecords = 0;
     QString m_fault;

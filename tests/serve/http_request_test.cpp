@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include "serve/api_routes.h"
 #include "serve/http_request.h"
 
 namespace {
@@ -85,3 +86,36 @@ TEST(HttpRequestParse, PathQueryHeadersAndBody) {
 }
 
 }  // namespace
+
+// Which Host names the station, by the address the request came in on: DNS rebinding
+// (a foreign name resolving to the station) is refused in every mode; loopback is all of
+// 127.0.0.0/8 and ::1 alike.
+TEST(HostCheck, NamesTheStationOnly) {
+    using reburn3::serve::hostNamesStation;
+    const QStringList allowed{"station-4.line.example"};
+    const QHostAddress lo("127.0.0.1"), lo2("127.0.0.2"), lo6("::1"), lan("192.0.2.7");
+    struct Row {
+        const char* host;
+        const QHostAddress& local;
+        bool named;
+    } const rows[] = {
+        {"127.0.0.1", lo, true},
+        {"localhost", lo, true},
+        {"LocalHost", lo6, true},
+        {"[::1]", lo6, true},
+        {"127.0.0.2", lo2, true},
+        {"127.0.0.1", lo2, true},
+        {"rebound.example", lo, false},
+        {"rebound.example", lan, false},
+        {"192.0.2.7", lan, true},
+        {"192.0.2.8", lan, false},
+        {"localhost", lan, false},
+        {"127.0.0.1", lan, false},
+        {"Station-4.LINE.example", lan, true},
+        {"station-4.line.example.evil", lan, false},
+        {"[::ffff:192.0.2.7]", lan, true},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(hostNamesStation(row.host, row.local, allowed), row.named) << row.host;
+    }
+}

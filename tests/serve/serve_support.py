@@ -32,6 +32,8 @@ class Station:
     validator, every JSON body it gets is checked against the API's schema."""
 
     validator = None
+    headers = {}  # sent with every call (a token)
+    context = None  # the TLS context of an https:// station
 
     def __init__(self, reburn3, sim, script, devices=2, extra=()):
         self.tmp = tempfile.mkdtemp(prefix="reburn3-serve-")
@@ -53,7 +55,7 @@ class Station:
         self.base = None
         for _ in range(200):
             self.err.seek(0)
-            m = re.search(r"serving on (http://[^/]+/)", self.err.read())
+            m = re.search(r"serving on (https?://[^/]+/)", self.err.read())
             if m:
                 self.base = m.group(1).rstrip("/")
                 break
@@ -75,9 +77,9 @@ class Station:
     def call(self, method, path, body=None, headers=None, raw=None):
         data = raw if raw is not None else (json.dumps(body).encode() if body is not None else None)
         request = urllib.request.Request(self.base + path, data=data, method=method,
-                                         headers=headers or {})
+                                         headers={**self.headers, **(headers or {})})
         try:
-            with urllib.request.urlopen(request, timeout=10) as reply:
+            with urllib.request.urlopen(request, timeout=10, context=self.context) as reply:
                 text = reply.read().decode()
                 status = reply.status
         except urllib.error.HTTPError as e:

@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # The request parser and the records' journal of `reburn3 serve` on their own; the service
-# end to end against simulated devices (records in SQLite), its metrics through promtool,
-# its records under faults (full disks, a deleted file, a kill), and its records in a real
-# PostgreSQL server stopped, restarted and paused under it. promtool and PostgreSQL are
+# end to end against simulated devices (records in SQLite) and attacked (token, Host, TLS,
+# floods, EMFILE), its records under faults (full disks, a deleted file, a kill), its
+# metrics through promtool, and its records in a real PostgreSQL server stopped, restarted
+# and paused under it, also paused while the records are read. promtool and PostgreSQL are
 # skipped (exit 77) where they are missing or the server cannot start.
 if(TARGET reburn3_serve)
     add_executable(serve_unit_tests ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp
@@ -29,6 +30,13 @@ if(TARGET reburn3 AND TARGET reburn3-sim)
         add_test(NAME serve.records
             COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_records_test.py ${serve_args})
         set_tests_properties(serve.records PROPERTIES LABELS serve TIMEOUT 300)
+        add_test(NAME serve.guard
+            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_guard_test.py ${serve_args})
+        set_tests_properties(serve.guard PROPERTIES LABELS serve TIMEOUT 180)
+        add_test(NAME serve.reader_hung
+            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_reader_test.py ${serve_args})
+        set_tests_properties(serve.reader_hung PROPERTIES LABELS serve TIMEOUT 120
+            SKIP_RETURN_CODE 77)
         add_test(NAME serve.postgresql
             COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_postgres_test.py ${serve_args})
         set_tests_properties(serve.postgresql PROPERTIES LABELS serve TIMEOUT 300

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The station page: draws /api/state as one tile per port, keeps the last records, and sends
-// the operator's start and abort. Live through the event stream /api/events; while the stream
-// is down it polls /api/state every 2 s and tries the stream again. Every text from the
-// service goes in through textContent: a port, a reason or a tag may hold any characters.
+// the operator's start and abort. Live through the event stream /api/events, read with
+// fetch() so that it carries the token in its Authorization header like every other request
+// (an EventSource cannot, and a token in a URL ends up in logs); while the stream is down it
+// polls /api/state every 2 s and tries the stream again. A station with a token asks for it
+// once; the page keeps it for the tab (sessionStorage). Every text from the service goes in
+// through textContent: a port, a reason or a tag may hold any characters.
 'use strict';
 
 const MAX_RECORDS = 50;
@@ -15,7 +18,7 @@ const records = new Map(); // record id -> row, the newest MAX_RECORDS
 let nextSerial = '';
 let running = false;
 let busy = false; // a start or abort is on its way
-let feed = null;
+let feed = null; // the AbortController of the stream being read
 let pollTimer = null;
 let reconnectTimer = null;
 let pollNoted = false; // the status says the page is polling
@@ -174,10 +177,22 @@ function addRecords(rows) {
   $('records').replaceChildren(...ids.slice(0, MAX_RECORDS).map((id) => recordRow(records.get(id))));
 }
 
+// The station wants its token: the box is shown and focused.
+class TokenError extends Error {}
+
+function authHeaders() {
+  const token = sessionStorage.getItem('reburn3-token') || '';
+  return token ? { Authorization: `Bearer ${token}` } : {};
+}
+
+function askToken() {
+  $('token-box').hidden = false;
+  if (document.activeElement !== $('token')) $('token').focus();
+  return new TokenError('the station asks for its token');
+}
+
 async function api(method, path, body) {
-  const headers = {};
-  const token = $('token').value.trim();
-  if (token) headers.Authorization = `Bearer ${token}`;
+  const headers = authHeaders();
   if (body !== undefined) headers['Content-Type'] = 'application/json';
   const res = await fetch(path, {
     method, headers, cache: 'no-store', body: body === undefined ? undefined : JSON.stringify(body),
@@ -189,10 +204,7 @@ async function api(method, path, body) {
     // not JSON: the status says enough
   }
   if (!res.ok) {
-    if (res.status === 401) {
-      $('token-box').hidden = false;
-      $('token').focus();
-    }
+    if (res.status === 401) throw askToken();
     throw new Error(data && typeof data.error === 'string' ? data.error : `HTTP ${res.status}`);
   }
   return data;
@@ -245,31 +257,69 @@ async function poll() {
     if (!pollNoted) setStatus('Live feed lost: polling every 2 s', 'error');
     pollNoted = true;
   } catch (e) {
-    setStatus(`No answer from the station: ${e.message}`, 'error');
+    setStatus(e instanceof TokenError ? 'Enter the station\'s token' : `No answer from the station: ${e.message}`,
+      'error');
     pollNoted = false;
   }
 }
 
-function connect() {
+function feedLost() {
+  if (!pollTimer) {
+    poll();
+    pollTimer = setInterval(poll, POLL_MS);
+  }
+  reconnectTimer = setTimeout(connect, RECONNECT_MS);
+}
+
+// One block of the stream: "event: NAME" and "data: JSON" lines.
+function dispatch(block) {
+  let name = 'message';
+  let data = '';
+  for (const line of block.split('\n')) {
+    if (line.startsWith('event: ')) name = line.slice(7);
+    else if (line.startsWith('data: ')) data += line.slice(6);
+  }
+  if (!data) return;
+  if (name === 'state') render(JSON.parse(data));
+  else if (name === 'record') addRecords([JSON.parse(data)]);
+}
+
+async function connect() {
   clearTimeout(reconnectTimer);
-  feed = new EventSource('/api/events');
-  feed.onopen = () => {
+  if (feed) feed.abort();
+  const mine = new AbortController();
+  feed = mine;
+  try {
+    const res = await fetch('/api/events', { headers: authHeaders(), cache: 'no-store', signal: mine.signal });
+    if (res.status === 401) throw askToken();
+    if (!res.ok || !res.body) throw new Error(`HTTP ${res.status}`);
     clearInterval(pollTimer);
     pollTimer = null;
     pollNoted = false;
     setStatus('Live', 'live');
     loadRecords().catch((e) => setStatus(`Records: ${e.message}`, 'error'));
-  };
-  feed.addEventListener('state', (ev) => render(JSON.parse(ev.data)));
-  feed.addEventListener('record', (ev) => addRecords([JSON.parse(ev.data)]));
-  feed.onerror = () => {
-    feed.close();
-    if (!pollTimer) {
-      poll();
-      pollTimer = setInterval(poll, POLL_MS);
+    const reader = res.body.pipeThrough(new TextDecoderStream()).getReader();
+    let text = '';
+    for (;;) {
+      const { value, done } = await reader.read();
+      if (done) break;
+      text += value;
+      for (let end = text.indexOf('\n\n'); end >= 0; end = text.indexOf('\n\n')) {
+        dispatch(text.slice(0, end));
+        text = text.slice(end + 2);
+      }
     }
-    reconnectTimer = setTimeout(connect, RECONNECT_MS);
-  };
+  } catch {
+    // told below, unless a newer stream took over
+  }
+  if (feed === mine) feedLost();
+}
+
+function useToken() {
+  sessionStorage.setItem('reburn3-token', $('token').value.trim());
+  clearInterval(pollTimer);
+  pollTimer = null;
+  connect();
 }
 
 $('controls').addEventListener('submit', (ev) => ev.preventDefault());
@@ -282,5 +332,10 @@ $('serial').addEventListener('keydown', (ev) => {
 $('start').addEventListener('click', startRound);
 $('abort').addEventListener('click', abortRound);
 $('token').value = sessionStorage.getItem('reburn3-token') || '';
-$('token').addEventListener('change', () => sessionStorage.setItem('reburn3-token', $('token').value.trim()));
+$('token').addEventListener('change', useToken);
+$('token').addEventListener('keydown', (ev) => {
+  if (ev.key !== 'Enter') return;
+  ev.preventDefault();
+  useToken();
+});
 connect();
