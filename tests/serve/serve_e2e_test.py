@@ -101,7 +101,13 @@ check(running["round"]["running"], "the round runs")
 s.wait_for(lambda st: not st["round"]["running"] and st["counts"]["boards"] == 2
            and st["records"]["pending"] == 0)
 state = s.call("GET", "/api/state")[1]
-check(state["counts"] == {"boards": 2, "completed": 2, "failed": 0, "yield": 1.0}, state["counts"])
+check(state["counts"] == {"boards": 2, "completed": 2, "deviceFailed": 0, "aborted": 0, "notOpened": 0,
+                          "otherFailed": 0, "failed": 0, "yield": 1.0}, state["counts"])
+check(state["round"]["result"] == {"boards": 2, "completed": 2, "deviceFailed": 0, "aborted": 0,
+                                   "notOpened": 0, "otherFailed": 0}
+      and state["round"]["endedAt"] and state["round"]["slots"] == ["slot 1", "slot 2"], state["round"])
+check([(p["board"]["serial"], p["board"]["result"], p["board"]["record"]) for p in state["ports"]]
+      == [("SN-1", "completed", "written"), ("SN-2", "completed", "written")], state["ports"])
 results = s.results()
 check(len(results) == 2, "two --json results")
 by_port = {r["port"]: r for r in results}
@@ -120,7 +126,8 @@ for row in rows:
     check(row["result"] == result, "the row's result is the --json result")
     check(log["host"] == row["station"], "row and --log line")
     check(row["scriptSha256"] == log["sha256"] and row["outcome"] == "completed", row)
-    check(row["records"] == log["recordsDone"] and row["endedAt"] == log["endedAt"], row)
+    check(row["recordsDone"] == log["recordsDone"] and row["records"] == log["records"]
+          == row["recordsTotal"] and row["endedAt"] == log["endedAt"], row)
     check(row["tags"] == log["tags"], "tags of the row and the log line")
 # The two boards end in either order, so their rows are matched by port.
 tags = {row["port"]: row["tags"] for row in rows}
@@ -158,8 +165,11 @@ last = s.call("GET", "/api/records?limit=1")[1]["records"][0]
 check(last["round"] == 2 and last["reason"] == "interrupted", last)
 
 metrics = s.call("GET", "/metrics")[1]
-for line in ['reburn3_boards_total{port="%s",result="completed",reason="completed"} 1' % s.ports[1],
-             "reburn3_download_seconds_count 3", "reburn3_rounds_total 1"[:-1] + "2"]:
+ST = 'station="%s"' % st["station"]
+for line in ['reburn3_boards_total{%s,port="%s",slot="slot 2",result="completed",reason="completed"} 1'
+             % (ST, s.ports[1]), "reburn3_download_seconds_count{%s} 3" % ST,
+             "reburn3_rounds_total{%s} 2" % ST, 'reburn3_port_state{%s,port="%s",slot="slot 1",state="aborted"} 1'
+             % (ST, s.ports[0]), "reburn3_last_board_timestamp_seconds{%s} " % ST, "reburn3_build_info{%s," % ST]:
     check(line in metrics, "metrics have " + line)
 check("reburn3_tick_lateness_seconds_bucket" in metrics, "tick lateness")
 if a.metrics_out:
