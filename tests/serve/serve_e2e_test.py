@@ -219,4 +219,46 @@ rows = sqlite3.connect(os.path.join(t.tmp, "t.sqlite")).execute(
 check(len(rows) == 1 and json.loads(rows[0][1]) == t.results()[-1], rows)
 check(t.call("GET", "/healthz")[0] == 200, "healthy again")
 check(t.stop() == 0 and "every record written" in t.stderr(), t.stderr()[-300:])
+
+# A named station with labelled slots that requires a serial per board: a round without
+# one is refused naming the slot; ports and portTags by label; Location and an
+# Idempotency-Key asked twice start one round; each tile's board is the new one from its
+# start; GET /api/rounds/N has its boards; the records filter by round and slot.
+u = Station(a.reburn3, a.sim, a.script, labels=["left", "right"],
+            extra=["--station", "bench-7", "--require-serial", "--db", "sqlite:u.sqlite"])
+st = u.call("GET", "/api/state")[1]
+check(st["station"] == "bench-7" and st["serialRequired"] and
+      [p["slot"] for p in st["ports"]] == ["left", "right"], st)
+status, body = u.call("POST", P, {"portTags": {"left": {"serial": "L-1"}}})
+check(status == 400 and "right" in body["error"] and "serial" in body["error"], body)
+check(u.call("GET", "/api/rounds/1")[0] == 404, "no round 1 yet")
+key = {"Idempotency-Key": "mes-line4-0001"}
+request = {"portTags": {"left": {"serial": "L-1"}, u.ports[1]: {"serial": "R-1"}}}
+conn = http.client.HTTPConnection(u.base.split("//")[1], timeout=10)
+conn.request("POST", P, json.dumps(request), {**key, "Content-Type": "application/json"})
+reply = conn.getresponse()
+check(reply.status == 202 and reply.getheader("Location") == "/api/rounds/1", reply.status)
+reply.read()
+check(u.call("POST", P, request, headers=key) == (202, {"round": 1}), "the same key: the same round")
+u.wait_for(lambda st: not st["round"]["running"] and st["records"]["pending"] == 0)
+check(u.call("POST", P, {"ports": ["right"], "portTags": {"right": {"serial": "R-2"}}},
+             headers={"Idempotency-Key": "mes-line4-0002"}) == (202, {"round": 2}), "round 2 by label")
+st = u.wait_for(lambda st: st["round"]["number"] == 2)
+check(st["ports"][1]["board"] in ({"round": 2, "running": True, "serial": "R-2"},)
+      or st["ports"][1]["board"]["round"] == 2, "the tile's board is the new one: %s" % st["ports"][1])
+st = u.wait_for(lambda st: not st["round"]["running"] and st["records"]["pending"] == 0)
+check(st["ports"][0]["board"]["round"] == 1 and st["ports"][1]["board"]["serial"] == "R-2"
+      and st["round"]["slots"] == ["right"] and st["counts"]["boards"] == 3, st)
+status, r1 = u.call("GET", "/api/rounds/1")
+check(status == 200 and sorted(b["serial"] for b in r1["boards"]) == ["L-1", "R-1"]
+      and r1["result"]["completed"] == 2 and not r1["running"], r1)
+rows = u.call("GET", "/api/records?port=right")[1]["records"]
+check([(r["round"], r["slot"], r["serial"]) for r in rows] == [(1, "right", "R-1"), (2, "right", "R-2")], rows)
+check(len(u.call("GET", "/api/records?round=1")[1]["records"]) == 2, "round filter")
+check(u.call("GET", "/api/records?station=elsewhere")[1]["records"] == [], "another station's")
+check(u.call("GET", "/api/records?round=0")[0] == 400, "a bad round")
+logs = [json.loads(line) for line in open(u.log)]
+csv_lines = u.call("GET", "/api/records?format=csv")[1].strip().split("\r\n")
+check(csv_lines[0].endswith(",slot,serial,recordId") and len(csv_lines) == 4, csv_lines)
+check(u.stop() == 0, u.stderr()[-300:])
 print("serve e2e: all checks passed")
