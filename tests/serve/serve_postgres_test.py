@@ -34,7 +34,7 @@ QUERIES = [
      "GROUP BY 1, 2, 3 ORDER BY 4 DESC"),
     ("a serial's history",
      "SELECT ended_at, station, slot, round, outcome, reason, result->>'scriptLine' AS line "
-     "FROM reburn3_records WHERE serial = 'PG-1' ORDER BY ended_at"),
+     "FROM reburn3_records WHERE serial = 'SN-L1-B' ORDER BY ended_at"),
 ]
 
 server = Postgres()
@@ -122,11 +122,14 @@ try:
 
     # Three stations, one database: each its own journal and name, rows never collide, and
     # each sees its own records unless it asks for another's.
+    # Station L1's slot B holds a board that fails at a wrong byte, tried in every round.
     three = [Station(a.reburn3, a.sim, a.script, devices=2, labels=["A", "B"],
+                     sim_extra={1: ["--wrong-byte-at", "3"]} if n == 1 else None,
                      extra=["--db", url, "--station", "L%d" % n]) for n in range(3)]
-    for _ in range(3):
-        for st3 in three:
-            check(st3.call("POST", "/api/rounds", {})[0] == 202, "a round of each")
+    for k in range(3):
+        for n, st3 in enumerate(three):
+            serials = {"A": {"serial": "SN-L%d-%d" % (n, k)}, "B": {"serial": "SN-L%d-B" % n}}
+            check(st3.call("POST", "/api/rounds", {"portTags": serials})[0] == 202, "a round of each")
         for st3 in three:
             st3.wait_for(lambda x: not x["round"]["running"] and x["records"]["pending"] == 0)
     everyone = db_rows()
@@ -137,7 +140,9 @@ try:
         account("station %d of three" % n, st3.results(), mine, st3.tmp, state)
         api = st3.call("GET", "/api/records")[1]["records"]
         check(len(api) == 6 and {r["station"] for r in api} == {"L%d" % n}, "scoped: %s" % api)
-        check(state["counts"]["boards"] == 6 and state["station"] == "L%d" % n, state["counts"])
+        failed = 3 if n == 1 else 0
+        check(state["counts"]["boards"] == 6 and state["counts"]["deviceFailed"] == failed
+              and state["station"] == "L%d" % n, state["counts"])
         other = st3.call("GET", "/api/records?station=L%d&round=2&port=B" % ((n + 1) % 3))[1]["records"]
         check([(r["station"], r["round"], r["slot"]) for r in other] == [("L%d" % ((n + 1) % 3), 2, "B")],
               other)
