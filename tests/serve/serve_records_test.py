@@ -76,8 +76,8 @@ def run_round(s, written=True):
 
 def metric(s, name):
     for line in s.call("GET", "/metrics")[1].splitlines():
-        if line.startswith(name + " "):
-            return float(line.split()[1])
+        if line.startswith(name + " ") or line.startswith(name + "{"):  # {station="..."}
+            return float(line.rsplit(" ", 1)[1])
     raise AssertionError("no metric " + name)
 
 
