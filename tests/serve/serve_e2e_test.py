@@ -261,4 +261,29 @@ logs = [json.loads(line) for line in open(u.log)]
 csv_lines = u.call("GET", "/api/records?format=csv")[1].strip().split("\r\n")
 check(csv_lines[0].endswith(",slot,serial,recordId") and len(csv_lines) == 4, csv_lines)
 check(u.stop() == 0, u.stderr()[-300:])
+
+# A restart counts on from the station's rows; a database down at start counts from zero
+# and says so.
+again = Station(a.reburn3, a.sim, a.script, labels=["left", "right"], extra=[
+    "--station", "bench-7", "--db", "sqlite:" + os.path.join(u.tmp, "u.sqlite"), "--state-dir", u.tmp])
+st = again.call("GET", "/api/state")[1]
+check(st["round"]["number"] == 2 and st["counts"]["boards"] == 3 and st["counts"]["completed"] == 3
+      and "note" not in st["counts"], st)
+check(again.stop() == 0, again.stderr()[-300:])
+down = Station(a.reburn3, a.sim, a.script, devices=1,
+               extra=["--db", "postgresql://nobody@127.0.0.1:1/none", "--station", "bench-8"])
+counts = down.call("GET", "/api/state")[1]["counts"]
+check(counts["boards"] == 0 and "did not answer at start" in counts["note"], counts)
+down.stop()
+
+# Slot labels and station names are checked at start.
+for words, said in [(["--port", "A=/dev/null", "--port", "A=/dev/zero"], "given twice"),
+                    (["--port", "/dev/zero", "--port", "/dev/zero=/dev/null"], "port of another"),
+                    (["--port", "A="], "no device after"),
+                    (["--port", "=/dev/null"], "1 to 64"),
+                    (["--port", "/dev/null", "--station", "x" * 65], "1 to 64"),
+                    (["--port", "/dev/null", "--station", "a\tb"], "control character")]:
+    bad_start = subprocess.run([a.reburn3, "serve", *words, a.script], capture_output=True, text=True,
+                               timeout=10)
+    check(bad_start.returncode == 2 and said in bad_start.stderr, "%s: %s" % (words, bad_start.stderr))
 print("serve e2e: all checks passed")

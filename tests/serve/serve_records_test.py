@@ -98,7 +98,8 @@ def journal_full():
             break
         s.wait_for(lambda st: not st["round"]["running"])
     st = s.wait_for(lambda st: not st["ok"])
-    check("No space left on device" in st["error"] and st["records"]["journal"] != "ok", st)
+    check("No space left on device" in st["error"] and st["records"]["journal"] != "ok"
+          and st["stopped"], st)
     health = s.call("GET", "/healthz")
     check(health[0] == 503 and "journal" in health[1]["error"], health)
     check(s.call("POST", "/api/rounds", {})[0] == 503, "no round after the journal failed")
