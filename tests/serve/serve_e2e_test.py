@@ -5,6 +5,7 @@ state and the live feed, its rows (SQLite, JSON, CSV) against the --json results
 --log lines, every bad request refused with nothing started, an abort, the metrics, the
 token on a non-loopback address, and SIGTERM in the middle of a round."""
 import argparse
+import datetime
 import http.client
 import json
 import os
@@ -269,6 +270,12 @@ again = Station(a.reburn3, a.sim, a.script, labels=["left", "right"], extra=[
 st = again.call("GET", "/api/state")[1]
 check(st["round"]["number"] == 2 and st["counts"]["boards"] == 3 and st["counts"]["completed"] == 3
       and "note" not in st["counts"], st)
+# The last board's time comes from the records too, so a restarted station is not silent.
+ended = max(r["endedAt"] for r in again.call("GET", "/api/records")[1]["records"])
+ended = datetime.datetime.fromisoformat(ended.replace("Z", "+00:00")).timestamp()
+last_board = [l for l in again.call("GET", "/metrics")[1].splitlines()
+              if l.startswith('reburn3_last_board_timestamp_seconds{station="bench-7"} ')]
+check(len(last_board) == 1 and abs(float(last_board[0].split()[-1]) - ended) < 0.002, (last_board, ended))
 check(again.stop() == 0, again.stderr()[-300:])
 down = Station(a.reburn3, a.sim, a.script, devices=1,
                extra=["--db", "postgresql://nobody@127.0.0.1:1/none", "--station", "bench-8"])
