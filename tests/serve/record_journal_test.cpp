@@ -17,6 +17,12 @@
 namespace reburn3::serve {
 namespace {
 
+RowFilter newest(int limit) {
+    RowFilter f;
+    f.limit = limit;
+    return f;
+}
+
 BoardRow row(const QString& id, int round) {
     BoardRow r;
     r.recordId = id;
@@ -128,7 +134,7 @@ TEST(RecordStore, WritesARecordIdOnceAndNoticesItsFileReplaced) {
     ASSERT_TRUE(first) << error.toStdString();
     EXPECT_EQ(store.write(row("x", 1), error), first);
     ASSERT_TRUE(store.write(row("y", 1), error));
-    EXPECT_EQ(store.rows(std::nullopt, 10, error).size(), 2);
+    EXPECT_EQ(store.rows(newest(10), error).size(), 2);
     EXPECT_EQ(store.lastRound("", error), 1);
 
     EXPECT_FALSE(store.fileReplaced());
@@ -138,9 +144,9 @@ TEST(RecordStore, WritesARecordIdOnceAndNoticesItsFileReplaced) {
     EXPECT_TRUE(store.fileReplaced());
     ASSERT_TRUE(store.connect(error)) << error.toStdString();
     EXPECT_FALSE(store.fileReplaced());
-    EXPECT_EQ(store.rows(std::nullopt, 10, error).size(), 0);
+    EXPECT_EQ(store.rows(newest(10), error).size(), 0);
     ASSERT_TRUE(store.write(row("x", 1), error));
-    EXPECT_EQ(store.rows(std::nullopt, 10, error)[0].toObject()["recordId"], "x");
+    EXPECT_EQ(store.rows(newest(10), error)[0].toObject()["recordId"], "x");
 }
 
 }  // namespace

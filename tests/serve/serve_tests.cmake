@@ -7,7 +7,7 @@
 # skipped (exit 77) where they are missing or the server cannot start.
 if(TARGET reburn3_serve)
     add_executable(serve_unit_tests ${CMAKE_CURRENT_LIST_DIR}/http_request_test.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/record_journal_test.cpp)
+        ${CMAKE_CURRENT_LIST_DIR}/record_journal_test.cpp ${CMAKE_CURRENT_LIST_DIR}/record_rows_test.cpp)
     target_link_libraries(serve_unit_tests PRIVATE reburn3_serve GTest::gtest GTest::gtest_main)
     gtest_discover_tests(serve_unit_tests PROPERTIES LABELS serve DISCOVERY_TIMEOUT 60)
 endif()
