@@ -20,7 +20,7 @@
 namespace reburn3::serve {
 
 const char* const kServeUsage =
-    "Usage: reburn3 serve --port [LABEL=]DEVICE|COMn [--port ...] [options] [--] SCRIPT\n"
+    "Usage: reburn3 serve --port [LABEL=]DEVICE [--port ...] [options] [--] SCRIPT\n"
     "\n"
     "The station service: serves a page and a JSON API over HTTP and runs rounds of\n"
     "SCRIPT on its ports when asked, exactly as `flash --station` runs them (the\n"
