@@ -154,7 +154,8 @@ int serveCommand(int argc, char** argv) {
     if (const std::optional<BoardTally> counts = writer.startCounts()) {
         setup.counts = *counts;
     } else {
-        setup.countsNote = "counted from this start: the records database did not answer at start";
+        setup.countsNote =
+            "counted from this start until the records database answers: it did not at start";
     }
     station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
     feed.setSources([&station] { return station->stateJson(); },

@@ -97,12 +97,13 @@ StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter
       m_feed(feed),
       m_ports(m_setup.ports.size()),
       m_round(m_setup.lastRound),
-      m_counts(m_setup.counts) {
+      m_countsBase(m_setup.counts),
+      m_countsKnown(m_setup.countsNote.isEmpty()) {
+    if (m_countsKnown && m_countsBase.lastEnded > 0) {
+        m_metrics.setLastBoard(m_countsBase.lastEnded);
+    }
     // How the records are is looked at four times a second as well: a database call that
     // hangs tells nothing by itself.
-    if (m_setup.counts.lastEnded > 0) {
-        m_metrics.setLastBoard(m_setup.counts.lastEnded);
-    }
     auto* watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, [this] { recordsChanged(); });
     watch->start(250);
@@ -378,6 +379,19 @@ void StationState::recordsChanged() {
         m_round = h.databaseLastRound;
     }
     m_metrics.setRecords(h.pending, h.lost, h.databaseUp, h.journalOk);
+    // A database that answered only after the start (down, or converting an old table)
+    // gives the counts before this start then: its first connection reads them before it
+    // writes any row of this start, so nothing is counted twice.
+    if (!m_countsKnown) {
+        if (const std::optional<BoardTally> base = m_writer.startCounts()) {
+            m_countsBase = *base;
+            m_countsKnown = true;
+            if (base->lastEnded > 0) {
+                m_metrics.setLastBoard(base->lastEnded);
+            }
+            m_feed.changed();
+        }
+    }
     const QJsonObject records = recordsJson();
     const QString digest = QString::fromUtf8(QJsonDocument(records).toJson(QJsonDocument::Compact));
     if (digest != m_recordsDigest) {
@@ -434,10 +448,12 @@ QJsonObject StationState::roundJson() const {
 }
 
 QJsonObject StationState::countsJson() const {
-    QJsonObject o = m_counts.json(true);
+    BoardTally all = m_countsBase;
+    all.add(m_counts);
+    QJsonObject o = all.json(true);
     // The former name: every board not completed.
-    o.insert("failed", m_counts.boards - m_counts.completed);
-    if (!m_setup.countsNote.isEmpty()) {
+    o.insert("failed", all.boards - all.completed);
+    if (!m_countsKnown) {
         o.insert("note", m_setup.countsNote);
     }
     return o;

@@ -142,7 +142,9 @@ private:
     QJsonArray m_roundSlots;
     BoardTally m_roundTally;
     bool m_roundOpen = false;  // started and its end not yet told
-    BoardTally m_counts;
+    BoardTally m_counts;       // since this start
+    BoardTally m_countsBase;   // the records' before this start, once the database told them
+    bool m_countsKnown = false;
     std::deque<std::pair<QString, int>> m_keys;  // oldest first
     qint64 m_scriptRecords = 0;
     QString m_fault;

@@ -280,7 +280,7 @@ check(again.stop() == 0, again.stderr()[-300:])
 down = Station(a.reburn3, a.sim, a.script, devices=1,
                extra=["--db", "postgresql://nobody@127.0.0.1:1/none", "--station", "bench-8"])
 counts = down.call("GET", "/api/state")[1]["counts"]
-check(counts["boards"] == 0 and "did not answer at start" in counts["note"], counts)
+check(counts["boards"] == 0 and "until the records database answers" in counts["note"], counts)
 down.stop()
 
 # Slot labels and station names are checked at start.

@@ -165,6 +165,18 @@ try:
     check(counts["boards"] == 6 and counts["completed"] == 6 and "note" not in counts, counts)
     check("NOTICE" not in again.stderr() and "skipping" not in again.stderr(), again.stderr())
     check(again.stop() == 0, "clean end")
+    # Started while the server is down: counted from zero with a note until it answers, then
+    # the records' boards are added once (a board of this start is not counted twice).
+    pg_ctl("stop", "-m", "fast")
+    late = Station(a.reburn3, a.sim, a.script, devices=1, extra=["--db", url, "--station", "L1"])
+    counts = late.call("GET", "/api/state")[1]["counts"]
+    check(counts["boards"] == 0 and "until the records database answers" in counts["note"], counts)
+    check(late.call("POST", "/api/rounds", {})[0] == 202, "a round with the database down")
+    late.wait_for(lambda x: x["counts"]["boards"] == 1 and not x["round"]["running"])
+    pg_ctl("start")
+    st = late.wait_for(lambda x: x["records"]["pending"] == 0 and "note" not in x["counts"], 60)
+    check(st["counts"]["boards"] == 7 and st["counts"]["deviceFailed"] == 3, st["counts"])
+    check(late.stop() == 0, "clean end")
     # A table of the text layout of earlier versions is converted in place: its rows keep
     # their times, tags and results, and get their serial from their tags.
     server.sql("CREATE DATABASE legacy")
