@@ -51,4 +51,14 @@ if(Python3_Interpreter_FOUND)
                 ${PROJECT_SOURCE_DIR}/packaging/grafana/reburn3-fleet.json
                 ${PROJECT_SOURCE_DIR}/src/serve/metrics.cpp)
     set_tests_properties(packaging.grafana_dashboard PROPERTIES LABELS packaging TIMEOUT 60)
+    # The units' way to the database password (PGPASSFILE naming the credential), against a
+    # real PostgreSQL server that asks for one; skipped (77) where the server cannot start.
+    if(TARGET reburn3-sim)
+        add_test(NAME packaging.pgpass
+            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pgpass_test.py
+                    --reburn3 $<TARGET_FILE:reburn3> --sim $<TARGET_FILE:reburn3-sim>
+                    --script ${PROJECT_SOURCE_DIR}/examples/orx716_demo.pf3)
+        set_tests_properties(packaging.pgpass PROPERTIES LABELS packaging TIMEOUT 120
+            SKIP_RETURN_CODE 77)
+    endif()
 endif()
