@@ -60,5 +60,14 @@ if(Python3_Interpreter_FOUND)
                     --script ${PROJECT_SOURCE_DIR}/examples/orx716_demo.pf3)
         set_tests_properties(packaging.pgpass PROPERTIES LABELS packaging TIMEOUT 120
             SKIP_RETURN_CODE 77)
+        # Every system call, socket and mapping a round of the service makes, against what
+        # the units' sandbox allows; skipped (77) without strace or where it cannot trace.
+        add_test(NAME packaging.unit_sandbox
+            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/unit_sandbox_test.py
+                    --reburn3 $<TARGET_FILE:reburn3> --sim $<TARGET_FILE:reburn3-sim>
+                    --script ${PROJECT_SOURCE_DIR}/examples/orx716_demo.pf3
+                    --unit ${PROJECT_SOURCE_DIR}/debian/reburn3.reburn3-serve@.service)
+        set_tests_properties(packaging.unit_sandbox PROPERTIES LABELS packaging TIMEOUT 180
+            SKIP_RETURN_CODE 77)
     endif()
 endif()
