@@ -58,13 +58,20 @@ def calls_of(group):
 
 
 unit = open(a.unit).read()
-allowed, denied = set(), set()
-for line in re.findall(r"^SystemCallFilter=(.*)$", unit, re.M):
+# As systemd reads them, in order: the first line sets the allowed calls, a later line takes
+# some away (~) or gives some back.
+allowed = set()
+filters = re.findall(r"^SystemCallFilter=(.*)$", unit, re.M)
+check(filters and not filters[0].startswith("~"), "the unit's first SystemCallFilter= is no list of allowed calls")
+for line in filters:
     words = line.split()
-    target = denied if words[0].startswith("~") else allowed
+    calls = set()
     for word in [words[0].lstrip("~")] + words[1:]:
-        target |= calls_of(word) if word.startswith("@") else {word}
-allowed -= denied
+        calls |= calls_of(word) if word.startswith("@") else {word}
+    if words[0].startswith("~"):
+        allowed -= calls
+    else:
+        allowed |= calls
 families = set(re.search(r"^RestrictAddressFamilies=(.*)$", unit, re.M).group(1).split())
 check(allowed and families, "the unit has no SystemCallFilter= or RestrictAddressFamilies=")
 
