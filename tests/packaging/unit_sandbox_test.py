@@ -62,7 +62,8 @@ unit = open(a.unit).read()
 # some away (~) or gives some back.
 allowed = set()
 filters = re.findall(r"^SystemCallFilter=(.*)$", unit, re.M)
-check(filters and not filters[0].startswith("~"), "the unit's first SystemCallFilter= is no list of allowed calls")
+check(filters and not filters[0].startswith("~"),
+      "the unit's first SystemCallFilter= is no list of allowed calls")
 for line in filters:
     words = line.split()
     calls = set()
