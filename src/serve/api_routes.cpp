@@ -259,9 +259,7 @@ void ApiRoutes::handle(const HttpRequest& request, const HttpServer::Respond& re
         const QJsonObject state = m_feed.snapshot();
         HttpReply reply;
         reply.contentType = "text/plain; version=0.0.4; charset=utf-8";
-        reply.body = m_metrics.text(state.value("round").toObject().value("running").toBool(),
-                                    state.value("ok").toBool(true), m_feed.clients(),
-                                    m_server.connections());
+        reply.body = m_metrics.text(state, m_feed.clients(), m_server.connections());
         respond(reply);
     } else if (m_feed.full()) {  // /api/events
         respond(HttpReply::error(503, "too many pages follow the feed"));
@@ -348,8 +346,27 @@ void ApiRoutes::startRound(const HttpRequest& request, const HttpServer::Respond
         QString ignored;
         tagsFrom(QJsonValue(tagsJson(roundTags)), "tags", tags, ignored);
         const QString name = QString::fromStdString(stationPorts[index]);
-        if (portTags.contains(name)) {
-            tagsFrom(portTags.value(name), "portTags", tags, ignored);
+        const QString& slot = m_station.setup().slotLabels[index];
+        // A slot's own tags, named by its label or its port (by both: the port's, then
+        // the label's over them).
+        for (auto it = portTags.begin(); it != portTags.end(); ++it) {
+            if (it.key() == name) {
+                tagsFrom(it.value(), "portTags", tags, ignored);
+            }
+        }
+        if (portTags.contains(slot) && slot != name) {
+            tagsFrom(portTags.value(slot), "portTags", tags, ignored);
+        }
+        if (m_station.setup().serialRequired) {
+            const auto serial = std::find_if(tags.begin(), tags.end(),
+                                             [](const auto& t) { return t.first == "serial"; });
+            if (serial == tags.end() ||
+                QString::fromStdString(serial->second).trimmed().isEmpty()) {
+                return refuse("the board in " + slot + " (" + name +
+                              ") has no serial tag; this station requires one per board "
+                              "(portTags: {\"" +
+                              slot + "\": {\"serial\": \"...\"}})");
+            }
         }
         // The cap holds for a board's tags as written, whichever way they came.
         if (tags.size() > static_cast<std::size_t>(kMaxTags)) {

@@ -50,6 +50,45 @@ QJsonObject parsed(const QString& text) {
 
 }  // namespace
 
+void BoardTally::add(const QString& outcome, const QString& reason, int count) {
+    boards += count;
+    if (outcome == "completed") {
+        completed += count;
+    } else if (reason == "interrupted") {
+        aborted += count;
+    } else if (reason == "port-open-failed") {
+        notOpened += count;
+    } else if (outcome == "device-failed") {
+        deviceFailed += count;
+    } else {
+        otherFailed += count;
+    }
+}
+
+void BoardTally::add(const BoardTally& o) {
+    boards += o.boards;
+    completed += o.completed;
+    deviceFailed += o.deviceFailed;
+    aborted += o.aborted;
+    notOpened += o.notOpened;
+    otherFailed += o.otherFailed;
+}
+
+QJsonValue BoardTally::yield() const {
+    const int decided = completed + deviceFailed;
+    return decided == 0 ? QJsonValue(QJsonValue::Null)
+                        : QJsonValue(static_cast<double>(completed) / decided);
+}
+
+QJsonObject BoardTally::json(bool withYield) const {
+    QJsonObject o{{"boards", boards},   {"completed", completed}, {"deviceFailed", deviceFailed},
+                  {"aborted", aborted}, {"notOpened", notOpened}, {"otherFailed", otherFailed}};
+    if (withYield) {
+        o.insert("yield", yield());
+    }
+    return o;
+}
+
 RecordStore::RecordStore() : m_connection(newConnectionName()) {}
 
 RecordStore::~RecordStore() {
@@ -244,6 +283,23 @@ std::optional<int> RecordStore::lastRound(const QString& station, QString& error
     return query.value(0).isNull() ? 0 : query.value(0).toInt();
 }
 
+std::optional<BoardTally> RecordStore::counts(const QString& station, QString& error) {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(
+        "SELECT outcome, reason, COUNT(*) FROM reburn3_records WHERE station = ? GROUP BY "
+        "outcome, reason");
+    query.addBindValue(station);
+    if (!query.exec()) {
+        error = "cannot count the records of " + m_description + ": " + query.lastError().text();
+        return std::nullopt;
+    }
+    BoardTally tally;
+    while (query.next()) {
+        tally.add(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
+    }
+    return tally;
+}
+
 std::optional<qint64> RecordStore::write(const BoardRow& row, QString& error) {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     const auto failed = [&](const QSqlError& e) {
@@ -355,12 +411,18 @@ QJsonObject RecordStore::rowJson(qint64 id, const BoardRow& row) {
                        {"device", row.device},
                        {"outcome", row.outcome},
                        {"reason", row.reason},
-                       {"records", row.records},
+                       // As the result object has them: `records` the script's total,
+                       // `recordsDone` the count done; `recordsTotal` is the former name
+                       // of the total, kept for the clients that read it.
+                       {"records", row.recordsTotal},
+                       {"recordsDone", row.records},
                        {"recordsTotal", row.recordsTotal},
                        {"seconds", row.seconds},
                        {"exitCode", row.exitCode},
                        {"tags", row.tags},
                        {"station", row.station},
+                       {"slot", row.slot},
+                       {"serial", row.serial.isEmpty() ? QJsonValue() : QJsonValue(row.serial)},
                        {"scriptSha256", row.scriptSha256},
                        {"startedAt", row.startedAt},
                        {"endedAt", row.endedAt},
@@ -379,12 +441,16 @@ BoardRow RecordStore::rowFromJson(const QJsonObject& o) {
     row.device = o.value("device").toString();
     row.outcome = o.value("outcome").toString();
     row.reason = o.value("reason").toString();
-    row.records = o.value("records").toInteger();
+    // A journal line of an earlier version has `records` as the count done.
+    row.records = o.contains("recordsDone") ? o.value("recordsDone").toInteger()
+                                            : o.value("records").toInteger();
     row.recordsTotal = o.value("recordsTotal").toInteger();
     row.seconds = o.value("seconds").toDouble();
     row.exitCode = o.value("exitCode").toInt();
     row.tags = o.value("tags").toObject();
     row.station = o.value("station").toString();
+    row.slot = o.value("slot").toString();
+    row.serial = o.value("serial").toString();
     row.scriptSha256 = o.value("scriptSha256").toString();
     row.startedAt = o.value("startedAt").toString();
     row.endedAt = o.value("endedAt").toString();

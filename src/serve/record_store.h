@@ -11,6 +11,24 @@
 
 namespace reburn3::serve {
 
+// Boards counted apart by how they ended: the yield is of the boards the device decided
+// (completed against device-failed); an operator's abort, a port that never opened and
+// anything else (a lost device, a lost record) are told apart and do not weigh on it.
+struct BoardTally {
+    int boards = 0;
+    int completed = 0;
+    int deviceFailed = 0;
+    int aborted = 0;
+    int notOpened = 0;
+    int otherFailed = 0;
+    // One board, by its result's word and its reason word, as the rows have them.
+    void add(const QString& outcome, const QString& reason, int count = 1);
+    void add(const BoardTally& other);
+    // null when no board was completed or failed by its device.
+    QJsonValue yield() const;
+    QJsonObject json(bool withYield) const;
+};
+
 // One board's row as it goes into the database.
 struct BoardRow {
     QString recordId;  // unique across stations (a UUID): the journal's key, and the
@@ -26,6 +44,8 @@ struct BoardRow {
     int exitCode = 0;
     QJsonObject tags;
     QString station;
+    QString slot;    // the port's slot label
+    QString serial;  // the board's `serial` tag, "" when it has none
     QString scriptSha256;
     QString startedAt;
     QString endedAt;
@@ -78,6 +98,8 @@ public:
     // The last round this station wrote a row of (0 when none), so that a restarted
     // service numbers its rounds on from there; nothing, with the reason in `error`.
     std::optional<int> lastRound(const QString& station, QString& error);
+    // This station's boards in the records, counted by how they ended.
+    std::optional<BoardTally> counts(const QString& station, QString& error);
     // Writes the row unless a row of its record id is there already; the id of the row,
     // once the commit has succeeded, or nothing with the reason in `error`.
     std::optional<qint64> write(const BoardRow& row, QString& error);
