@@ -71,7 +71,8 @@ def test(b, reburn3, sim, script, work, procs, shots):
     def serve(listen, *more):  # the page's address
         log, db = f'{work}/serve{len(procs)}.err', f'sqlite:{work}/records.db'
         args = [a for p in ports for a in ('--port', p)]
-        procs.append(subprocess.Popen([reburn3, 'serve', '--listen', listen, *args, '--state-dir', state_dir, *more,
+        procs.append(subprocess.Popen([reburn3, 'serve', '--listen', listen, '--station', 'line 7 <A>', *args,
+                                       '--state-dir', state_dir, *more,
                                        script, '--db', db], stdout=subprocess.DEVNULL, stderr=open(log, 'w')))
         return first_line(log, procs[-1], 'reburn3: serving on ').split()[3]
     base = serve('127.0.0.1:0')
@@ -99,7 +100,7 @@ def test(b, reburn3, sim, script, work, procs, shots):
     assert all(t['colour'] == 'verdict idle' for t in now.values()) and off('abort') and off('retry'), now
     sha = api('api/state')['script']['sha256']  # known before the first round where the service reads the script at start
     assert 'records)' not in text('script') and text('script-sha') == (f'SHA-256 {sha}' if sha else ''), text('script')
-    assert b.title == f'reburn3 {api("api/state")["station"]}', b.title
+    assert b.title == 'reburn3 line 7 <A>' and text('station') == 'line 7 <A>', b.title
     # Round 1: an HTML serial on the first slot, aborted while the boards play; it stays text.
     scan(HTML_SERIAL)
     assert [t['next'] for t in tiles().values()] == [HTML_SERIAL, '', ''], tiles()
@@ -117,19 +118,24 @@ def test(b, reburn3, sim, script, work, procs, shots):
     b.execute_cdp_cmd('Network.setBlockedURLs', {'urls': ['*/api/events*']})
     procs[-1].terminate(), procs[-1].wait(10)
     open(f'{work}/token', 'w').write(TOKEN + '\n')
-    assert serve(base.split('//')[1].rstrip('/'), '--token-file', f'{work}/token') == base, 'the service is back'
+    assert serve(base.split('//')[1].rstrip('/'), '--token-file', f'{work}/token', '--require-serial') == base, \
+        'the service is back'
     wait_for('the page to ask for the token', lambda: text('status') == "Enter the station's token"
              and b.find_element('id', 'token').is_displayed())
     b.execute_cdp_cmd('Network.setBlockedURLs', {'urls': []})
     b.find_element('id', 'token').send_keys(TOKEN + webdriver.Keys.ENTER)
     wait_for('the live feed back', lambda: text('status') == 'Live', 15)
     assert b.execute_script('return sessionStorage.getItem("reburn3-token")') == TOKEN, 'kept for the tab'
-    # Round 2: a serial per slot, scanned in turn; the second corrected on its tile before Start.
+    # Round 2: a serial per slot, scanned in turn; the second corrected on its tile before Start,
+    # which waits (and says for what) until every slot has one.
+    wait_for('Start to want serials', lambda: off('start') and text('start-hint') ==
+             f'Scan a serial for {", ".join(slots)} to start the round.')
     for serial in ['SN-1', 'SN-X', 'SN-3']:
         scan(serial)
-    assert [t['next'] for t in tiles().values()] == ['SN-1', 'SN-X', 'SN-3'], tiles()
+    assert [t['next'] for t in tiles().values()] == ['SN-1', 'SN-X', 'SN-3'] and not off('start'), tiles()
     tile2 = b.find_elements('css selector', 'section.tile')[1]
     tile2.find_element('css selector', 'button.clear').click()
+    assert off('start') and text('start-hint') == f'Scan a serial for {slots[1]} to start the round.', text('start-hint')
     scan('SN-2')  # the next empty slot is the cleared one
     assert [t['next'] for t in tiles().values()] == ['SN-1', 'SN-2', 'SN-3'], tiles()
     scan('SN-4')
@@ -159,8 +165,7 @@ def test(b, reburn3, sim, script, work, procs, shots):
     assert failed['verdict'] == 'Failed: wrong byte' and failed['colour'] == 'verdict bad' and failed['serial'] == 'Serial SN-3', failed
     assert any(l.startswith('At script line ') and ': expected ' in l and ', received ' in l for l in failed['lines']), failed
     board = next(p for p in api('api/state')['ports'] if slot_of[p['port']] == bad).get('board') or {}
-    if board.get('nextStep'):
-        assert f'Next: {board["nextStep"]}' in failed['lines'], failed
+    assert f'Next: cycle its power (it is partly programmed). {board.get("nextStep", "")}'.strip() in failed['lines'], failed
     banner = text('banner')
     assert re.match(r'Round 2 ended( at \d\d:\d\d:\d\d)?: ', banner) and banner.endswith(': 3 boards: 2 completed, 1 failed' + (
         ' by the device' if 'deviceFailed' in api('api/state')['counts'] else '')), banner
@@ -191,6 +196,7 @@ def test(b, reburn3, sim, script, work, procs, shots):
     # The journal's disk full: the next round stops the station; Start stays off and says why.
     fill(state_dir)
     for _ in range(3):
+        [scan(f'SN-{n}') for n in range(5, 8) if not all(t['next'] for t in tiles().values())]
         if not off('start'):
             b.find_element('id', 'start').click()
         try:

@@ -21,6 +21,7 @@ let state = null; // the station's last state
 let sent = {}; // the round this page started last, and its slots
 let running = false;
 let stopped = null; // why no round may start, or null
+let recordsTrouble = false; // the records do not reach the database as they should
 let busy = false; // a start or abort is on its way
 let feed = null; // the AbortController of the stream being read
 let pollTimer = null;
@@ -116,22 +117,27 @@ function verdict(p, b) {
   if (completedBoard(b)) {
     const secs = typeof b.durationMs === 'number' ? ` in ${(b.durationMs / 1000).toFixed(1)} s` : '';
     if (typeof b.records === 'number') lines.push(`${b.records} records${secs}`);
-    else if (b.text) lines.push(b.text);
+    else if (b.text) lines.push(b.text.replace(/^DONE: /, ''));
     // Done on the device, but not done until its record is kept.
     if (b.record === 'lost') return { head: 'Completed; record lost', colour: 'bad', lines: [...lines, 'Its record was not written.'] };
-    if (b.record === 'pending') {
+    // A record on its way to a healthy database is a moment's business, not a warning.
+    if (b.record === 'pending' && recordsTrouble) {
       return { head: 'Completed; record pending', colour: 'warn', lines: [...lines, 'Its record is not in the database yet.'] };
     }
     return { head: 'Completed', colour: 'ok', lines };
   }
   const head = b.reason === 'interrupted' ? 'Aborted' : `Failed: ${REASONS[b.reason] || b.reason || b.result}`;
-  if (b.text) lines.push(b.text);
   if (b.scriptLine) {
     const bytes = b.expected ? `: expected ${b.expected}, received ${b.received ?? 'nothing'}` : '';
     lines.push(`At script line ${b.scriptLine}${bytes}`);
+  } else if (b.text) {
+    lines.push(b.text); // the command line's account: what the handshake or the port did
   }
-  if (b.partlyProgrammed) lines.push('Partly programmed: cycle its power before trying again.');
-  if (b.nextStep) lines.push(`Next: ${b.nextStep}`);
+  // The next step as the command line gives it; a partly programmed device is powered off first.
+  let next = b.nextStep || '';
+  if (b.partlyProgrammed) next = `cycle its power (it is partly programmed)${next ? `. ${next}` : '.'}`;
+  else if (next.startsWith('Then ')) next = next.charAt(5).toUpperCase() + next.slice(6);
+  if (next) lines.push(`Next: ${next}`);
   if (b.record === 'lost') lines.push('Its record was not written.');
   else if (b.record === 'pending') lines.push('Its record is not in the database yet.');
   return { head, colour: 'bad', lines };
@@ -270,13 +276,14 @@ function render(s) {
   $('script-records').textContent = s.script.records > 0 ? `(${s.script.records} records)` : '';
   running = s.round.running;
   stopped = stoppedReason(s);
+  recordsTrouble = !!stopped || (s.records && (s.records.database !== 'up' || s.records.overdue));
   const c = s.counts;
   $('round').textContent = s.round.number ? `Round ${s.round.number}${running ? ' running' : ''}` : 'No round yet';
   $('yield').textContent = c.boards ? ` · yield ${percent(c.yield)}` : '';
   const failed = c.deviceFailed ?? c.failed ?? 0;
   $('failures').textContent = c.boards ? ` · ${failed} failed` : '';
   $('failures').className = failed ? 'bad' : '';
-  $('counts').textContent = c.boards ? tally(c) : 'No boards yet';
+  $('counts').textContent = (c.boards ? tally(c) : 'No boards yet') + (c.note ? ` (${c.note})` : '');
   $('token-box').hidden = !s.tokenRequired;
   // A station that cannot keep its records starts no round: say why until it is fixed.
   setStatus('station', stopped ? `Station stopped: ${stopped}` : '', 'error');
