@@ -142,12 +142,16 @@ def test(b, reburn3, sim, script, work, procs, shots):
     assert 'SN-4 was not taken' in text('status'), text('status')
     b.find_element('id', 'start').click()
     seen = {s: [] for s in slots}
-    def ended():  # the tiles at the end; the progress each showed on the way
+    def sample():  # the tiles now, and the progress each showed on the way
         now = tiles()
         [seen[s].append((now[s]['value'], now[s]['max'])) for s in slots]
+        return now
+    def ended():
+        now = sample()
         return off('abort') and not any(t['state'].startswith(('running', 'waiting')) for t in now.values()) and now
     # While the boards download, no tile shows round 1's verdict and the banner counts the boards.
-    mid = wait_for('round 2 downloading', lambda: every_tile(lambda t: 0 < t['value'] < t['max'] / 4) and tiles())
+    mid = wait_for('round 2 downloading', lambda: (now := sample()) and all(0 < t['value'] < t['max'] / 2
+                                                                        for t in now.values()) and now)
     assert all(t['verdict'].startswith(('Programming', 'Waiting')) and t['colour'] == 'verdict run'
                for t in mid.values()), mid
     assert 'SN-4 was not taken' not in text('status'), 'the status tells the present'
@@ -187,7 +191,7 @@ def test(b, reburn3, sim, script, work, procs, shots):
     assert not off('retry')
     b.find_element('id', 'retry').click()
     wait_for('the retry to run', lambda: text('banner').startswith('Round 3 running: '))
-    assert text('banner').endswith(' of 1 boards done'), text('banner')
+    assert text('banner').endswith(' of 1 board done'), text('banner')
     wait_for('the retry to end', lambda: text('banner').startswith('Round 3 ended'), 40)
     assert serial_of(3) == {bad: 'SN-3'}, serial_of(3)
     assert all(tiles()[s]['verdict'].startswith('Completed') for s in good), tiles()

@@ -244,7 +244,7 @@ function renderBanner(s) {
   const inRound = s.ports.filter((p) => !slots || slots.includes(slotOf(p)));
   if (r.running) {
     const done = inRound.filter((p) => !(boardOf(p) || {}).running).length;
-    banner.textContent = `Round ${r.number} running: ${done} of ${inRound.length} boards done`;
+    banner.textContent = `Round ${r.number} running: ${done} of ${inRound.length} ${inRound.length === 1 ? 'board' : 'boards'} done`;
     banner.className = 'run';
     return;
   }
