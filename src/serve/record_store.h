@@ -29,6 +29,17 @@ struct BoardTally {
     QJsonObject json(bool withYield) const;
 };
 
+// Which rows a read takes: after `since` (oldest first) up to `limit`, or with no `since`
+// the newest `limit`, oldest first; of one station, one round and one port (a slot label
+// or a port's text) where given.
+struct RowFilter {
+    std::optional<qint64> since;
+    int limit = 50;
+    QString station;
+    std::optional<int> round;
+    QString port;
+};
+
 // One board's row as it goes into the database.
 struct BoardRow {
     QString recordId;  // unique across stations (a UUID): the journal's key, and the
@@ -105,7 +116,7 @@ public:
     std::optional<qint64> write(const BoardRow& row, QString& error);
     // The rows after `since` (oldest first) up to `limit`; with no `since`, the newest
     // `limit` rows, oldest first. Each row as the API shows it.
-    QJsonArray rows(std::optional<qint64> since, int limit, QString& error);
+    QJsonArray rows(const RowFilter& filter, QString& error);
 
     static QJsonObject rowJson(qint64 id, const BoardRow& row);
     // The row of rowJson()'s object.

@@ -127,6 +127,22 @@ std::optional<std::size_t> StationState::portIndex(const QString& port) const {
     return std::nullopt;
 }
 
+int StationState::roundOfKey(const QString& key) const {
+    for (const auto& [k, round] : m_keys) {
+        if (k == key) {
+            return round;
+        }
+    }
+    return 0;
+}
+
+void StationState::keepKey(const QString& key, int round) {
+    m_keys.emplace_back(key, round);
+    if (m_keys.size() > kIdempotencyKeys) {
+        m_keys.pop_front();
+    }
+}
+
 bool StationState::ending() const {
     return m_context.watcher.raised();
 }

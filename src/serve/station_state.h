@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -76,6 +77,11 @@ public:
     static constexpr int kHealthyWaitMs = 5000;
     // Starts a round in the next turn of the event loop; its number.
     int startRound(RoundRequest request);
+    // The round a POST with this Idempotency-Key started, while the key is among the last
+    // kIdempotencyKeys kept; 0 for none.
+    int roundOfKey(const QString& key) const;
+    void keepKey(const QString& key, int round);
+    static constexpr std::size_t kIdempotencyKeys = 500;
     // Aborts the round running, or the one starting (it is aborted as it starts); false
     // when none is.
     bool abort();
@@ -137,6 +143,7 @@ private:
     BoardTally m_roundTally;
     bool m_roundOpen = false;  // started and its end not yet told
     BoardTally m_counts;
+    std::deque<std::pair<QString, int>> m_keys;  // oldest first
     qint64 m_scriptRecords = 0;
     QString m_fault;
     QString m_recordsDigest;  // of recordsJson(), to tell the feed when it changed
