@@ -156,6 +156,8 @@ def test(b, reburn3, sim, script, work, procs, shots):
                for t in mid.values()), mid
     assert 'SN-4 was not taken' not in text('status'), 'the status tells the present'
     assert text('banner').startswith('Round 2 running: ') and text('banner').endswith(' of 3 boards done'), text('banner')
+    scan('SN-5')  # the next gang's first serial, while this one runs
+    assert tiles()[slots[0]]['next'] == 'SN-5' and tiles()[slots[0]]['serial'] == 'Serial SN-1', tiles()
     for name, w, h, phone in [('serve_page_running.png', 1920, 1080, False), ('serve_page_phone_running.png', 390, 844, True)]:
         view(w, h, phone)
         b.save_screenshot(os.path.join(shots, name))
@@ -175,7 +177,8 @@ def test(b, reburn3, sim, script, work, procs, shots):
         ' by the device' if 'deviceFailed' in api('api/state')['counts'] else '')), banner
     serial_of = lambda rnd: {slot_of[r['port']]: r['tags'].get('serial') for r in api('api/records')['records']
                              if r['round'] == rnd}
-    assert serial_of(2) == dict(zip(slots, ['SN-1', 'SN-2', 'SN-3'])), serial_of(2)
+    wait_for('a serial per slot in the rows', lambda: serial_of(2) == dict(zip(slots, ['SN-1', 'SN-2', 'SN-3'])))
+    wait_for('the rows: records done of the total', lambda: [r[4] for r in rows()][:3] == ['12347 / 12347'] * 2 + ['8252 / 12347'])
     # The line monitor: the tiles side by side across the width, the verdicts large; the phone:
     # stacked, the summary on top, the long path in two lines at most; only the table scrolls.
     for name, w, h, phone in [('serve_page.png', 1920, 1080, False), ('serve_page_phone.png', 390, 844, True)]:
@@ -193,7 +196,7 @@ def test(b, reburn3, sim, script, work, procs, shots):
     wait_for('the retry to run', lambda: text('banner').startswith('Round 3 running: '))
     assert text('banner').endswith(' of 1 board done'), text('banner')
     wait_for('the retry to end', lambda: text('banner').startswith('Round 3 ended'), 40)
-    assert serial_of(3) == {bad: 'SN-3'}, serial_of(3)
+    wait_for('the retried board\'s row', lambda: serial_of(3) == {bad: 'SN-3'})
     assert all(tiles()[s]['verdict'].startswith('Completed') for s in good), tiles()
     if not tmpfs:
         return print('SKIPPED the stopped station: mounting a tmpfs needs root')

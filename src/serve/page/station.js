@@ -139,7 +139,7 @@ function verdict(p, b) {
   else if (next.startsWith('Then ')) next = next.charAt(5).toUpperCase() + next.slice(6);
   if (next) lines.push(`Next: ${next}`);
   if (b.record === 'lost') lines.push('Its record was not written.');
-  else if (b.record === 'pending') lines.push('Its record is not in the database yet.');
+  else if (b.record === 'pending' && recordsTrouble) lines.push('Its record is not in the database yet.');
   return { head, colour: 'bad', lines };
 }
 
@@ -214,8 +214,7 @@ function renderPort(p) {
   t.verdict.className = `verdict ${v.colour}`;
   t.lines.replaceChildren(...v.lines.map((line) => el('div', 'line', line)));
   if (document.activeElement !== t.next) t.next.value = serials.get(slotOf(p)) || '';
-  t.next.disabled = running;
-  t.clear.disabled = running || !serials.get(slotOf(p));
+  t.clear.disabled = !serials.get(slotOf(p));
   t.boards.textContent = `Boards: ${p.boards} (${p.completed} completed)`;
   t.yield.textContent = `Yield ${percent(p.yield)}`;
 }
@@ -324,10 +323,8 @@ function updateButtons() {
   if (stopped) hint = 'No round can start while the station is stopped.';
   else if (!running && missing.length) hint = `Scan a serial for ${missing.join(', ')} to start the round.`;
   $('start-hint').textContent = hint;
-  for (const t of tiles.values()) {
-    t.next.disabled = running;
-    t.clear.disabled = running || !t.next.value;
-  }
+  // The next boards' serials may be scanned and corrected while a round runs.
+  for (const t of tiles.values()) t.clear.disabled = !t.next.value;
 }
 
 // A serial for a slot, from a scan or typed on its tile.
@@ -356,8 +353,9 @@ function recordRow(r) {
   tr.dataset.id = r.id;
   const cells = [
     [r.round, 'num'], [r.slot || r.port], [r.outcome, 'outcome'], [r.reason],
-    [`${r.records} / ${r.recordsTotal}`, 'num'], [Number(r.seconds).toFixed(1), 'num'],
-    [(r.tags && r.tags.serial) || '', 'tag'], [localTime(r.endedAt)],
+    // A row names the count done `recordsDone` (`records` in a service before it) and the total `recordsTotal`.
+    [`${r.recordsDone ?? r.records} / ${r.recordsTotal ?? r.records}`, 'num'], [Number(r.seconds).toFixed(1), 'num'],
+    [r.serial || (r.tags && r.tags.serial) || '', 'tag'], [localTime(r.endedAt)],
   ];
   for (const [text, className] of cells) tr.append(el('td', className, text ?? ''));
   return tr;
