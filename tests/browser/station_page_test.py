@@ -3,7 +3,8 @@
 # station_page_test.py REBURN3 REBURN3-SIM SCRIPT: the station page in chromium against `reburn3 serve`
 # and a gang of three simulated devices that answer 10 ms late (a download: ~6 s), the third a wrong
 # byte at its 200th answer: an aborted round, a round with a serial scanned per slot, a retry of the
-# failed slot, then the journal's disk full (root only: a tmpfs) and the station stopped. Screenshots
+# failed slot, then (root only: tmpfs) the database's disk full, records pending, and the journal's
+# full too: the station stopped. Screenshots
 # during and after the round, at 1920x1080 and 390x844, into $REBURN3_PAGE_SCREENSHOTS.
 import json, os, re, shutil, subprocess, sys, tempfile, time, urllib.request
 try:
@@ -61,15 +62,17 @@ def test(b, reburn3, sim, script, work, procs, shots):
                                       stdout=open(f'{work}/sim{n}.out', 'w'), stderr=subprocess.DEVNULL))
         ports.append(link[0] if link else first_line(f'{work}/sim{n}.out', procs[-1]))
     wait_for('the link', lambda: os.path.exists(ports[2]))
-    # The journal on a 1 MiB tmpfs (root only): filled at the end, the station stops.
-    state_dir = f'{work}/state'
-    os.makedirs(state_dir)
-    tmpfs = os.geteuid() == 0 and subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=1m', 'tmpfs', state_dir],
-                                                 capture_output=True).returncode == 0
-    if tmpfs:
-        procs.append(lambda: subprocess.run(['umount', '-l', state_dir]))
+    # The journal and the database each on a 1 MiB tmpfs (root only): filled at the end, the
+    # database first (records pending, rounds go on), then the journal (the station stops).
+    state_dir, db_dir = f'{work}/state', f'{work}/db'
+    tmpfs = True
+    for d in (state_dir, db_dir):
+        os.makedirs(d)
+        tmpfs = tmpfs and os.geteuid() == 0 and subprocess.run(
+            ['mount', '-t', 'tmpfs', '-o', 'size=1m', 'tmpfs', d], capture_output=True).returncode == 0
+        procs.append(lambda d=d: subprocess.run(['umount', '-l', d], capture_output=True))
     def serve(listen, *more):  # the page's address
-        log, db = f'{work}/serve{len(procs)}.err', f'sqlite:{work}/records.db'
+        log, db = f'{work}/serve{len(procs)}.err', f'sqlite:{db_dir}/records.db'
         args = [a for p in ports for a in ('--port', p)]
         procs.append(subprocess.Popen([reburn3, 'serve', '--listen', listen, '--station', 'line 7 <A>', *args,
                                        '--state-dir', state_dir, *more,
@@ -199,20 +202,34 @@ def test(b, reburn3, sim, script, work, procs, shots):
     wait_for('the retried board\'s row', lambda: serial_of(3) == {bad: 'SN-3'})
     assert all(tiles()[s]['verdict'].startswith('Completed') for s in good), tiles()
     if not tmpfs:
-        return print('SKIPPED the stopped station: mounting a tmpfs needs root')
-    # The journal's disk full: the next round stops the station; Start stays off and says why.
+        return print('SKIPPED the database down and the stopped station: mounting a tmpfs needs root')
+    def run_round():  # with a serial for each slot; None when the station refused it
+        [scan(f'SN-{n}') for n in range(6, 9) if not all(t['next'] for t in tiles().values())]
+        number = api('api/state')['round']['number']
+        b.find_element('id', 'start').click()
+        try:
+            return wait_for('the round to run and end', lambda: (st := api('api/state'))['round']['number'] > number
+                            and not st['round']['running'] and st, 30)
+        except AssertionError:
+            return None
+    # The database's disk full: the boards' records wait in the journal, rounds go on.
+    fill(db_dir)
+    for _ in range(3):
+        if ((run_round() or {}).get('records') or {}).get('database') == 'down':
+            break
+    wait_for('the database warning', lambda: text('status').startswith('Records pending: the database is down (')
+             and b.find_element('id', 'status').get_attribute('class') == 'warn')
+    assert text('start-hint') != 'No round can start while the station is stopped.', text('start-hint')
+    wait_for('records pending on the good tiles', lambda: all(
+        tiles()[s]['verdict'] == 'Completed; record pending' and tiles()[s]['colour'] == 'verdict warn' for s in good))
+    # The journal's disk full too: the next round stops the station; Start stays off and says why.
     fill(state_dir)
     for _ in range(3):
-        [scan(f'SN-{n}') for n in range(5, 8) if not all(t['next'] for t in tiles().values())]
-        if not off('start'):
-            b.find_element('id', 'start').click()
-        try:
-            wait_for('the station to stop', lambda: text('status').startswith('Station stopped: '), 15)
+        run_round()
+        if text('status').startswith('Station stopped: '):
             break
-        except AssertionError:
-            continue
     wait_for('Start off', lambda: off('start') and off('retry'))
-    assert 'No space left on device' in text('status'), text('status')
+    assert text('status').startswith('Station stopped: ') and 'No space left on device' in text('status'), text('status')
     assert text('start-hint') == 'No round can start while the station is stopped.', text('start-hint')
     shown = tiles()
     for p in api('api/state')['ports']:
