@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace reburn3::serve {
@@ -48,9 +49,14 @@ void histogram(QByteArray& out, const QByteArray& station, const char* name, con
 }
 
 void single(QByteArray& out, const QByteArray& station, const char* name, const char* type,
-            const char* help, double v) {
+            const char* help, const QByteArray& value) {
     out += QByteArray("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
-           name + "{" + station + "} " + number(v) + "\n";
+           name + "{" + station + "} " + value + "\n";
+}
+
+void single(QByteArray& out, const QByteArray& station, const char* name, const char* type,
+            const char* help, double v) {
+    single(out, station, name, type, help, number(v));
 }
 
 }  // namespace
@@ -72,6 +78,11 @@ void Metrics::board(const QString& port, const QString& slot, const QString& res
     ++m_boards[{port, slot, result, reason}];
     m_seconds.observe(seconds);
     m_lastBoard = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+}
+
+void Metrics::setLastBoard(double unixSeconds) {
+    std::lock_guard lock(m_mutex);
+    m_lastBoard = std::max(m_lastBoard, unixSeconds);
 }
 
 void Metrics::recordWriteFailed() {
@@ -130,8 +141,10 @@ QByteArray Metrics::text(const QJsonObject& state, std::size_t feedClients, int 
                label(p.value("state").toString()) + "\"} 1\n";
     }
     if (m_lastBoard > 0) {
+        // To the millisecond: the short form of the other series would round it to 10 s.
         single(out, st, "reburn3_last_board_timestamp_seconds", "gauge",
-               "When the station's last board ended, in Unix seconds.", m_lastBoard);
+               "When the station's last board ended, in Unix seconds.",
+               QByteArray::number(m_lastBoard, 'f', 3));
     }
     histogram(out, st, "reburn3_download_seconds",
               "Time from the start of a board's run to its end.", m_seconds);

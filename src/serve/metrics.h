@@ -47,6 +47,8 @@ public:
     void board(const QString& port, const QString& slot, const QString& result,
                const QString& reason, double seconds);
     void recordWriteFailed();
+    // The last board's end as the records had it at start (Unix seconds).
+    void setLastBoard(double unixSeconds);
     // One expiry of the gang's tick clock: how much later than its period it came.
     void tick(int periodMs);
     // The records as they are now (see RecordsHealth).

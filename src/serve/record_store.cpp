@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -286,11 +287,12 @@ bool RecordStore::setUp(QString& error) {
         while (query.next()) {
             haveSlot = haveSlot || query.value(1).toString() == "slot";
         }
-        if (!haveSlot && (!query.exec("ALTER TABLE reburn3_records ADD COLUMN slot TEXT NOT "
-                                      "NULL DEFAULT ''") ||
-                          !query.exec("ALTER TABLE reburn3_records ADD COLUMN serial TEXT") ||
-                          !query.exec("UPDATE reburn3_records SET serial = "
-                                      "json_extract(tags, '$.serial')"))) {
+        if (!haveSlot &&
+            (!query.exec("ALTER TABLE reburn3_records ADD COLUMN slot TEXT NOT "
+                         "NULL DEFAULT ''") ||
+             !query.exec("ALTER TABLE reburn3_records ADD COLUMN serial TEXT") ||
+             !query.exec("UPDATE reburn3_records SET serial = "
+                         "CASE WHEN json_valid(tags) THEN json_extract(tags, '$.serial') END"))) {
             return failed("add the columns slot and serial");
         }
     }
@@ -368,6 +370,18 @@ std::optional<BoardTally> RecordStore::counts(const QString& station, QString& e
     BoardTally tally;
     while (query.next()) {
         tally.add(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
+    }
+    query.prepare("SELECT " +
+                  (m_postgres ? postgresTime("MAX(ended_at)") : QStringLiteral("MAX(ended_at)")) +
+                  " FROM reburn3_records WHERE station = ?");
+    query.addBindValue(station);
+    if (!query.exec() || !query.next()) {
+        error = "cannot count the records of " + m_description + ": " + query.lastError().text();
+        return std::nullopt;
+    }
+    const QDateTime last = QDateTime::fromString(query.value(0).toString(), Qt::ISODateWithMs);
+    if (last.isValid()) {
+        tally.lastEnded = static_cast<double>(last.toMSecsSinceEpoch()) / 1000.0;
     }
     return tally;
 }

@@ -21,6 +21,8 @@ struct BoardTally {
     int aborted = 0;
     int notOpened = 0;
     int otherFailed = 0;
+    // When the last of them ended, in Unix seconds (0: none, or not known); add() leaves it.
+    double lastEnded = 0;
     // One board, by its result's word and its reason word, as the rows have them.
     void add(const QString& outcome, const QString& reason, int count = 1);
     void add(const BoardTally& other);

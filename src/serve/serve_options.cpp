@@ -19,7 +19,7 @@
 namespace reburn3::serve {
 
 const char* const kServeUsage =
-    "Usage: reburn3 serve --port DEVICE|COMn [--port ...] [options] [--] SCRIPT\n"
+    "Usage: reburn3 serve --port [LABEL=]DEVICE|COMn [--port ...] [options] [--] SCRIPT\n"
     "\n"
     "The station service: serves a page and a JSON API over HTTP and runs rounds of\n"
     "SCRIPT on its ports when asked, exactly as `flash --station` runs them (the\n"
@@ -32,9 +32,9 @@ const char* const kServeUsage =
     "                          a port of the station, its slot named LABEL (default\n"
     "                          \"slot N\", N its place among the ports from 1); repeat\n"
     "                          it or give a comma list\n"
-    "  --station NAME          the station's name on every record, row, log line,\n"
-    "                          metric and the page (default: the host name); records\n"
-    "                          and counts are this station's\n"
+    "  --station NAME          the station's name on every record, in the state, the\n"
+    "                          page and every metric (default: the host name); the\n"
+    "                          records and counts shown are this station's\n"
     "  --require-serial        refuse a round whose boards lack a `serial` tag (the\n"
     "                          round's or the slot's own)\n"
     "  --listen ADDR:PORT      where to listen (default 127.0.0.1:7160; port 0: any\n"

@@ -100,6 +100,9 @@ StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter
       m_counts(m_setup.counts) {
     // How the records are is looked at four times a second as well: a database call that
     // hangs tells nothing by itself.
+    if (m_setup.counts.lastEnded > 0) {
+        m_metrics.setLastBoard(m_setup.counts.lastEnded);
+    }
     auto* watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, [this] { recordsChanged(); });
     watch->start(250);
@@ -200,8 +203,10 @@ void StationState::runRound(RoundRequest request) {
         std::fflush(stderr);
     }
     if (!m_fault.isEmpty()) {
+        // Not started: no board of this round is on any slot.
         for (const std::size_t i : request.ports) {
             m_ports[i].state = "idle";
+            m_ports[i].board = QJsonValue();
         }
         m_starting = false;
         m_roundPorts.clear();

@@ -5,6 +5,7 @@ state and the live feed, its rows (SQLite, JSON, CSV) against the --json results
 --log lines, every bad request refused with nothing started, an abort, the metrics, the
 token on a non-loopback address, and SIGTERM in the middle of a round."""
 import argparse
+import datetime
 import http.client
 import json
 import os
@@ -261,4 +262,35 @@ logs = [json.loads(line) for line in open(u.log)]
 csv_lines = u.call("GET", "/api/records?format=csv")[1].strip().split("\r\n")
 check(csv_lines[0].endswith(",slot,serial,recordId") and len(csv_lines) == 4, csv_lines)
 check(u.stop() == 0, u.stderr()[-300:])
+
+# A restart counts on from the station's rows; a database down at start counts from zero
+# and says so.
+again = Station(a.reburn3, a.sim, a.script, labels=["left", "right"], extra=[
+    "--station", "bench-7", "--db", "sqlite:" + os.path.join(u.tmp, "u.sqlite"), "--state-dir", u.tmp])
+st = again.call("GET", "/api/state")[1]
+check(st["round"]["number"] == 2 and st["counts"]["boards"] == 3 and st["counts"]["completed"] == 3
+      and "note" not in st["counts"], st)
+# The last board's time comes from the records too, so a restarted station is not silent.
+ended = max(r["endedAt"] for r in again.call("GET", "/api/records")[1]["records"])
+ended = datetime.datetime.fromisoformat(ended.replace("Z", "+00:00")).timestamp()
+last_board = [l for l in again.call("GET", "/metrics")[1].splitlines()
+              if l.startswith('reburn3_last_board_timestamp_seconds{station="bench-7"} ')]
+check(len(last_board) == 1 and abs(float(last_board[0].split()[-1]) - ended) < 0.002, (last_board, ended))
+check(again.stop() == 0, again.stderr()[-300:])
+down = Station(a.reburn3, a.sim, a.script, devices=1,
+               extra=["--db", "postgresql://nobody@127.0.0.1:1/none", "--station", "bench-8"])
+counts = down.call("GET", "/api/state")[1]["counts"]
+check(counts["boards"] == 0 and "did not answer at start" in counts["note"], counts)
+down.stop()
+
+# Slot labels and station names are checked at start.
+for words, said in [(["--port", "A=/dev/null", "--port", "A=/dev/zero"], "given twice"),
+                    (["--port", "/dev/zero", "--port", "/dev/zero=/dev/null"], "port of another"),
+                    (["--port", "A="], "no device after"),
+                    (["--port", "=/dev/null"], "1 to 64"),
+                    (["--port", "/dev/null", "--station", "x" * 65], "1 to 64"),
+                    (["--port", "/dev/null", "--station", "a\tb"], "control character")]:
+    bad_start = subprocess.run([a.reburn3, "serve", *words, a.script], capture_output=True, text=True,
+                               timeout=10)
+    check(bad_start.returncode == 2 and said in bad_start.stderr, "%s: %s" % (words, bad_start.stderr))
 print("serve e2e: all checks passed")

@@ -165,6 +165,34 @@ try:
     check(counts["boards"] == 6 and counts["completed"] == 6 and "note" not in counts, counts)
     check("NOTICE" not in again.stderr() and "skipping" not in again.stderr(), again.stderr())
     check(again.stop() == 0, "clean end")
+    # A table of the text layout of earlier versions is converted in place: its rows keep
+    # their times, tags and results, and get their serial from their tags.
+    server.sql("CREATE DATABASE legacy")
+    server.sql("CREATE TABLE reburn3_records (id BIGSERIAL PRIMARY KEY, round INTEGER NOT NULL, "
+               "port TEXT NOT NULL, device TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT "
+               "NULL, records BIGINT NOT NULL, records_total BIGINT NOT NULL, seconds DOUBLE "
+               "PRECISION NOT NULL, exit_code INTEGER NOT NULL, tags TEXT NOT NULL, station TEXT "
+               "NOT NULL, script_sha256 TEXT NOT NULL, started_at TEXT NOT NULL, ended_at TEXT NOT "
+               "NULL, result TEXT NOT NULL, record_id TEXT);"
+               "INSERT INTO reburn3_records (round, port, device, outcome, reason, records, "
+               "records_total, seconds, exit_code, tags, station, script_sha256, started_at, "
+               "ended_at, result, record_id) VALUES (4, 'COM3', '/dev/ttyS2', 'completed', "
+               "'completed', 9, 9, 1.5, 0, '{\"serial\":\"OLD-1\"}', 'L9', '', "
+               "'2026-11-30T08:00:00.000Z', '2026-11-30T08:00:01.500Z', '{}', 'old-1')", "legacy")
+    legacy = Station(a.reburn3, a.sim, a.script, devices=1,
+                     extra=["--db", url.replace("/postgres", "/legacy"), "--station", "L9"])
+    st = legacy.call("GET", "/api/state")[1]
+    check(st["round"]["number"] == 4 and st["counts"]["boards"] == 1, st)
+    old = legacy.call("GET", "/api/records")[1]["records"]
+    check([(r["serial"], r["startedAt"], r["endedAt"], r["tags"]) for r in old]
+          == [("OLD-1", "2026-11-30T08:00:00.000Z", "2026-11-30T08:00:01.500Z", {"serial": "OLD-1"})], old)
+    check(legacy.call("POST", "/api/rounds", {"tags": {"serial": "NEW-1"}})[0] == 202, "a round")
+    legacy.wait_for(lambda x: not x["round"]["running"] and x["records"]["pending"] == 0)
+    check(legacy.stop() == 0, "clean end")
+    check(server.sql("SELECT round, serial, data_type FROM reburn3_records, information_schema.columns "
+                     "WHERE column_name = 'ended_at' AND table_name = 'reburn3_records' ORDER BY id",
+                     "legacy") == ["4|OLD-1|timestamp with time zone", "5|NEW-1|timestamp with time zone"],
+          "converted")
     if a.queries_out:
         out = open(a.queries_out, "w")
         for title, query in QUERIES:
