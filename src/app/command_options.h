@@ -72,6 +72,8 @@ inline constexpr OptionSpec kServeOptions[] = {
     {"allow-host", 0, "NAME", OptionValue::Text, ""},
     {"tls-cert", 0, "FILE", OptionValue::File, ""},
     {"tls-key", 0, "FILE", OptionValue::File, ""},
+    {"station", 0, "NAME", OptionValue::Text, ""},
+    {"require-serial", 0, "", OptionValue::None, ""},
     {"log", 0, "FILE", OptionValue::File, ""},
     {"tag", 0, "KEY=VALUE", OptionValue::Text, ""},
     {"retries", 0, "N", OptionValue::Text, ""},

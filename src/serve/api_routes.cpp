@@ -17,6 +17,7 @@
 #include "serve/event_feed.h"
 #include "serve/metrics.h"
 #include "serve/record_reader.h"
+#include "serve/record_store.h"
 #include "serve/serve_options.h"
 #include "serve/station_state.h"
 
@@ -205,6 +206,17 @@ void ApiRoutes::handle(const HttpRequest& request, const HttpServer::Respond& re
             route = &r;
         }
     }
+    static const Route kRound{"/api/rounds/N", "GET"};
+    int roundNumber = 0;
+    if (request.path.startsWith(QLatin1String("/api/rounds/"))) {
+        bool ok = false;
+        roundNumber = request.path.mid(12).toInt(&ok);
+        if (!ok || roundNumber < 1 || request.path.mid(12) != QString::number(roundNumber)) {
+            respond(HttpReply::error(404, "no such round"));
+            return;
+        }
+        route = &kRound;
+    }
     if (route == nullptr) {
         respond(HttpReply::error(404, "no such path"));
         return;
@@ -245,6 +257,10 @@ void ApiRoutes::handle(const HttpRequest& request, const HttpServer::Respond& re
         records(request, respond);
         return;
     }
+    if (roundNumber > 0) {
+        round(roundNumber, respond);
+        return;
+    }
     if (path == "/") {
         respond(page("index.html", "text/html; charset=utf-8"));
     } else if (path == "/station.css") {
@@ -259,9 +275,7 @@ void ApiRoutes::handle(const HttpRequest& request, const HttpServer::Respond& re
         const QJsonObject state = m_feed.snapshot();
         HttpReply reply;
         reply.contentType = "text/plain; version=0.0.4; charset=utf-8";
-        reply.body = m_metrics.text(state.value("round").toObject().value("running").toBool(),
-                                    state.value("ok").toBool(true), m_feed.clients(),
-                                    m_server.connections());
+        reply.body = m_metrics.text(state, m_feed.clients(), m_server.connections());
         respond(reply);
     } else if (m_feed.full()) {  // /api/events
         respond(HttpReply::error(503, "too many pages follow the feed"));
@@ -275,6 +289,12 @@ void ApiRoutes::handle(const HttpRequest& request, const HttpServer::Respond& re
 
 void ApiRoutes::startRound(const HttpRequest& request, const HttpServer::Respond& respond) {
     const auto refuse = [&respond](const QString& why) { respond(HttpReply::error(400, why)); };
+    // The same key answers the round it started (a controller that lost the answer
+    // asks again), and never starts another.
+    const QString key = QString::fromLatin1(request.header("idempotency-key")).trimmed();
+    if (key.size() > 255) {
+        return refuse("an Idempotency-Key has at most 255 characters");
+    }
     QJsonObject body;
     if (!request.body.trimmed().isEmpty()) {
         QStringDecoder decoder(QStringDecoder::Utf8);
@@ -348,8 +368,27 @@ void ApiRoutes::startRound(const HttpRequest& request, const HttpServer::Respond
         QString ignored;
         tagsFrom(QJsonValue(tagsJson(roundTags)), "tags", tags, ignored);
         const QString name = QString::fromStdString(stationPorts[index]);
-        if (portTags.contains(name)) {
-            tagsFrom(portTags.value(name), "portTags", tags, ignored);
+        const QString& slot = m_station.setup().slotLabels[index];
+        // A slot's own tags, named by its label or its port (by both: the port's, then
+        // the label's over them).
+        for (auto it = portTags.begin(); it != portTags.end(); ++it) {
+            if (it.key() == name) {
+                tagsFrom(it.value(), "portTags", tags, ignored);
+            }
+        }
+        if (portTags.contains(slot) && slot != name) {
+            tagsFrom(portTags.value(slot), "portTags", tags, ignored);
+        }
+        if (m_station.setup().serialRequired) {
+            const auto serial = std::find_if(tags.begin(), tags.end(),
+                                             [](const auto& t) { return t.first == "serial"; });
+            if (serial == tags.end() ||
+                QString::fromStdString(serial->second).trimmed().isEmpty()) {
+                return refuse("the board in " + slot + " (" + name +
+                              ") has no serial tag; this station requires one per board "
+                              "(portTags: {\"" +
+                              slot + "\": {\"serial\": \"...\"}})");
+            }
         }
         // The cap holds for a board's tags as written, whichever way they came.
         if (tags.size() > static_cast<std::size_t>(kMaxTags)) {
@@ -362,7 +401,17 @@ void ApiRoutes::startRound(const HttpRequest& request, const HttpServer::Respond
     // Whether a round may start is the station's to say, in its own thread: two racing
     // requests are decided one after the other there.
     onStation(
-        [station = &m_station, round = std::move(round)]() mutable {
+        [station = &m_station, round = std::move(round), key]() mutable {
+            const auto accepted = [](int number) {
+                HttpReply reply = HttpReply::json(202, QJsonObject{{"round", number}});
+                reply.headers.emplace_back("Location", "/api/rounds/" + QByteArray::number(number));
+                return reply;
+            };
+            if (!key.isEmpty()) {
+                if (const int earlier = station->roundOfKey(key); earlier > 0) {
+                    return accepted(earlier);
+                }
+            }
             if (!station->fault().isEmpty()) {
                 return HttpReply::error(
                     503, "no round starts while records cannot be written: " + station->fault());
@@ -373,21 +422,46 @@ void ApiRoutes::startRound(const HttpRequest& request, const HttpServer::Respond
             if (station->running()) {
                 return HttpReply::error(409, "a round is running");
             }
-            return HttpReply::json(202,
-                                   QJsonObject{{"round", station->startRound(std::move(round))}});
+            const int number = station->startRound(std::move(round));
+            if (!key.isEmpty()) {
+                station->keepKey(key, number);
+            }
+            return accepted(number);
         },
         respond);
 }
 
 void ApiRoutes::records(const HttpRequest& request, const HttpServer::Respond& respond) {
+    static const QStringList kParameters{"since", "limit", "format", "station", "round", "port"};
     for (const auto& [key, value] : request.query) {
-        if (key != "since" && key != "limit" && key != "format") {
+        if (!kParameters.contains(key)) {
             return respond(HttpReply::error(400, "unknown parameter \"" + key + "\""));
         }
+    }
+    // This station's rows unless another station is asked for by name.
+    RowFilter filter;
+    filter.station = QString::fromStdString(m_station.setup().station);
+    if (const auto it = request.query.find("station"); it != request.query.end()) {
+        if (it->second.isEmpty()) {
+            return respond(HttpReply::error(400, "station takes a station's name"));
+        }
+        filter.station = it->second;
+    }
+    if (const auto it = request.query.find("port"); it != request.query.end()) {
+        if (it->second.isEmpty()) {
+            return respond(HttpReply::error(400, "port takes a slot label or a port"));
+        }
+        filter.port = it->second;
     }
     std::optional<qint64> since;
     int limit = kDefaultLimit;
     bool ok = true;
+    if (const auto it = request.query.find("round"); it != request.query.end()) {
+        filter.round = it->second.toInt(&ok);
+        if (!ok || *filter.round < 1) {
+            return respond(HttpReply::error(400, "round takes a round number, 1 or more"));
+        }
+    }
     if (const auto it = request.query.find("since"); it != request.query.end()) {
         since = it->second.toLongLong(&ok);
         if (!ok || *since < 0) {
@@ -407,8 +481,46 @@ void ApiRoutes::records(const HttpRequest& request, const HttpServer::Respond& r
         }
         csv = it->second == "csv";
     }
+    filter.since = since;
+    filter.limit = limit;
+    readRows(filter, csv, respond);
+}
+
+void ApiRoutes::round(int number, const HttpServer::Respond& respond) {
+    const QJsonObject state = m_feed.snapshot();
+    const QJsonObject now = state.value("round").toObject();
+    const bool current = now.value("number").toInt() == number;
+    const bool running = current && now.value("running").toBool();
+    RowFilter filter;
+    filter.station = QString::fromStdString(m_station.setup().station);
+    filter.round = number;
+    filter.limit = kMaxLimit;
+    readRows(filter, false, respond, [number, running, current, now](const QJsonArray& rows) {
+        if (rows.isEmpty() && !current) {
+            return HttpReply::error(404, QStringLiteral("no round %1 at this station").arg(number));
+        }
+        BoardTally tally;
+        for (const QJsonValue& v : rows) {
+            tally.add(v.toObject().value("outcome").toString(),
+                      v.toObject().value("reason").toString());
+        }
+        QJsonObject o{{"round", number},
+                      {"running", running},
+                      {"boards", rows},
+                      {"result", running ? QJsonValue() : QJsonValue(tally.json(false))}};
+        if (current) {
+            o.insert("startedAt", now.value("startedAt"));
+            o.insert("endedAt", now.value("endedAt"));
+            o.insert("slots", now.value("slots"));
+        }
+        return HttpReply::json(200, o);
+    });
+}
+
+void ApiRoutes::readRows(const RowFilter& filter, bool csv, const HttpServer::Respond& respond,
+                         std::function<HttpReply(const QJsonArray&)> render) {
     QObject* context = &m_server;
-    if (!m_reader.read(since, limit, csv, context, respond)) {
+    if (!m_reader.read(filter, csv, context, respond, std::move(render))) {
         return respond(HttpReply::error(503, "the records are busy; try again"));
     }
     // A database that does not answer makes this request fail, in time.

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <QJsonArray>
+
 #include <functional>
 
 #include "serve/http_server.h"
@@ -14,6 +16,7 @@ class EventFeed;
 class Metrics;
 class RecordReader;
 class StationState;
+struct RowFilter;
 
 // The service's routes: the page, the JSON API, the live feed and the metrics, answered on
 // the HTTP thread. What the station must do or decide (start, abort) goes to the station's
@@ -43,6 +46,11 @@ private:
     HttpReply page(const char* file, const QByteArray& type) const;
     void startRound(const HttpRequest& request, const HttpServer::Respond& respond);
     void records(const HttpRequest& request, const HttpServer::Respond& respond);
+    // GET /api/rounds/N: the round's boards (this station's rows of it) and its tally.
+    void round(int number, const HttpServer::Respond& respond);
+    // Reads rows through the reader, answering 503 for a busy or silent database.
+    void readRows(const RowFilter& filter, bool csv, const HttpServer::Respond& respond,
+                  std::function<HttpReply(const QJsonArray&)> render = nullptr);
     // Runs `work` on the station's thread and answers with what it returns.
     void onStation(std::function<HttpReply()> work, const HttpServer::Respond& respond);
     HttpReply health() const;

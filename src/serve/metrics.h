@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 #include <array>
@@ -39,19 +40,30 @@ struct Histogram {
 // held only while a counter changes or while the text is made (no I/O under it).
 class Metrics {
 public:
+    // The station's name, a label of every series, and the build reburn3_build_info tells.
+    explicit Metrics(QString station = QString(), QString version = QString(),
+                     QString commit = QString());
     void roundStarted();
-    void board(const QString& port, const QString& result, const QString& reason, double seconds);
+    void board(const QString& port, const QString& slot, const QString& result,
+               const QString& reason, double seconds);
     void recordWriteFailed();
+    // The last board's end as the records had it at start (Unix seconds).
+    void setLastBoard(double unixSeconds);
     // One expiry of the gang's tick clock: how much later than its period it came.
     void tick(int periodMs);
     // The records as they are now (see RecordsHealth).
     void setRecords(std::size_t pending, std::uint64_t lost, bool databaseUp, bool journalOk);
 
-    QByteArray text(bool running, bool healthy, std::size_t feedClients, int connections) const;
+    // With the state as last published (round, health and each port's state).
+    QByteArray text(const QJsonObject& state, std::size_t feedClients, int connections) const;
 
 private:
     mutable std::mutex m_mutex;
-    std::map<std::tuple<QString, QString, QString>, std::uint64_t> m_boards;
+    QByteArray m_station;  // `station="NAME"`, escaped
+    QString m_version;
+    QString m_commit;
+    std::map<std::tuple<QString, QString, QString, QString>, std::uint64_t> m_boards;
+    double m_lastBoard = 0;  // Unix seconds of the last board's end; 0 before the first
     Histogram<10> m_seconds{{1, 2, 5, 10, 20, 30, 60, 120, 300, 600}};
     Histogram<8> m_lateness{{0.0002, 0.0005, 0.001, 0.002, 0.005, 0.01, 0.05, 0.25}};
     std::chrono::steady_clock::time_point m_lastTick{};

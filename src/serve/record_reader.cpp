@@ -26,10 +26,12 @@ QByteArray csvField(const QString& text, bool isText) {
 }
 
 QByteArray csvOf(const QJsonArray& rows) {
-    static const char* const kColumns[] = {"id",           "round",     "port",    "device",
-                                           "outcome",      "reason",    "records", "recordsTotal",
-                                           "seconds",      "exitCode",  "tags",    "station",
-                                           "scriptSha256", "startedAt", "endedAt"};
+    // The columns as they always were (`records` the count done, `recordsTotal` the
+    // script's), then the ones added since at the end.
+    static const char* const kColumns[] = {
+        "id",           "round",        "port",    "device",   "outcome", "reason",
+        "records",      "recordsTotal", "seconds", "exitCode", "tags",    "station",
+        "scriptSha256", "startedAt",    "endedAt", "slot",     "serial",  "recordId"};
     QByteArray out;
     for (const char* c : kColumns) {
         out += (out.isEmpty() ? "" : ",") + QByteArray(c);
@@ -39,7 +41,9 @@ QByteArray csvOf(const QJsonArray& rows) {
         const QJsonObject row = v.toObject();
         QByteArray line;
         for (const char* c : kColumns) {
-            const QJsonValue field = row.value(QLatin1String(c));
+            // The CSV's `records` keeps its meaning: the count done.
+            const QJsonValue field =
+                row.value(QLatin1String(std::string_view(c) == "records" ? "recordsDone" : c));
             QString text;
             bool isText = true;
             if (field.isObject()) {
@@ -127,25 +131,27 @@ bool RecordReader::open(const std::string& url, QString& error) {
     return ok;
 }
 
-bool RecordReader::read(std::optional<qint64> since, int limit, bool csv, QObject* context,
-                        Done done) {
+bool RecordReader::read(const RowFilter& filter, bool csv, QObject* context, Done done,
+                        Render render) {
     if (m_waiting->fetch_add(1) >= kMaxWaiting) {
         m_waiting->fetch_sub(1);
         return false;
     }
-    QMetaObject::invokeMethod(m_worker, [store = m_store.get(), waiting = m_waiting, open = m_open,
-                                         since, limit, csv, context, done = std::move(done)] {
-        QString error;
-        const QJsonArray rows = store->rows(since, limit, error);
-        const HttpReply reply =
-            error.isEmpty() ? recordsReply(rows, since, csv) : HttpReply::error(503, error);
-        waiting->fetch_sub(1);
-        const std::lock_guard<std::mutex> lock(open->lock);
-        if (open->open) {
-            QMetaObject::invokeMethod(
-                context, [done, reply] { done(reply); }, Qt::QueuedConnection);
-        }
-    });
+    QMetaObject::invokeMethod(
+        m_worker, [store = m_store.get(), waiting = m_waiting, open = m_open, filter, csv, context,
+                   done = std::move(done), render = std::move(render)] {
+            QString error;
+            const QJsonArray rows = store->rows(filter, error);
+            const HttpReply reply = !error.isEmpty() ? HttpReply::error(503, error)
+                                    : render         ? render(rows)
+                                                     : recordsReply(rows, filter.since, csv);
+            waiting->fetch_sub(1);
+            const std::lock_guard<std::mutex> lock(open->lock);
+            if (open->open) {
+                QMetaObject::invokeMethod(
+                    context, [done, reply] { done(reply); }, Qt::QueuedConnection);
+            }
+        });
     return true;
 }
 

@@ -17,6 +17,7 @@
 namespace reburn3::serve {
 
 class RecordStore;
+struct RowFilter;
 
 // GET /api/records, read and rendered (JSON or CSV) on a thread of its own with its own
 // connection: a slow or hung database makes that request slow, never the HTTP thread, the
@@ -40,7 +41,10 @@ public:
     // Reads the rows after `since` (or the newest) up to `limit` and renders them; `done`
     // is then called in the thread of `context`. False, and nothing read, when kMaxWaiting
     // reads are waiting already.
-    bool read(std::optional<qint64> since, int limit, bool csv, QObject* context, Done done);
+    // `render` makes the reply of the rows (recordsReply() when empty).
+    using Render = std::function<HttpReply(const QJsonArray& rows)>;
+    bool read(const RowFilter& filter, bool csv, QObject* context, Done done,
+              Render render = nullptr);
     // No read tells anyone any more (call it before the contexts given to read() go); the
     // connection is closed in its thread. A thread stuck in the database is waited for
     // kStopMs, then left to the process's end.

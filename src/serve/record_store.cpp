@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -24,6 +25,22 @@ constexpr const char* kDefaultFile = "reburn3-records.sqlite";
 QString newConnectionName() {
     static std::atomic<int> next{0};
     return QStringLiteral("reburn3-records-%1").arg(next++);
+}
+
+// A new PostgreSQL table is typed: times as timestamptz, tags and results as jsonb.
+QString postgresColumns() {
+    return QStringLiteral(
+        "round INTEGER NOT NULL, port TEXT NOT NULL, device TEXT NOT NULL, outcome TEXT NOT "
+        "NULL, reason TEXT NOT NULL, records BIGINT NOT NULL, records_total BIGINT NOT NULL, "
+        "seconds DOUBLE PRECISION NOT NULL, exit_code INTEGER NOT NULL, tags JSONB NOT NULL, "
+        "station TEXT NOT NULL, script_sha256 TEXT NOT NULL, started_at TIMESTAMPTZ, "
+        "ended_at TIMESTAMPTZ, result JSONB NOT NULL");
+}
+
+// A time as the rows carry it, from a timestamptz: "2026-12-08T10:32:14.123Z".
+QString postgresTime(const char* column) {
+    return QStringLiteral("to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')")
+        .arg(QLatin1String(column));
 }
 
 QString columns() {
@@ -49,6 +66,45 @@ QJsonObject parsed(const QString& text) {
 }
 
 }  // namespace
+
+void BoardTally::add(const QString& outcome, const QString& reason, int count) {
+    boards += count;
+    if (outcome == "completed") {
+        completed += count;
+    } else if (reason == "interrupted") {
+        aborted += count;
+    } else if (reason == "port-open-failed") {
+        notOpened += count;
+    } else if (outcome == "device-failed") {
+        deviceFailed += count;
+    } else {
+        otherFailed += count;
+    }
+}
+
+void BoardTally::add(const BoardTally& o) {
+    boards += o.boards;
+    completed += o.completed;
+    deviceFailed += o.deviceFailed;
+    aborted += o.aborted;
+    notOpened += o.notOpened;
+    otherFailed += o.otherFailed;
+}
+
+QJsonValue BoardTally::yield() const {
+    const int decided = completed + deviceFailed;
+    return decided == 0 ? QJsonValue(QJsonValue::Null)
+                        : QJsonValue(static_cast<double>(completed) / decided);
+}
+
+QJsonObject BoardTally::json(bool withYield) const {
+    QJsonObject o{{"boards", boards},   {"completed", completed}, {"deviceFailed", deviceFailed},
+                  {"aborted", aborted}, {"notOpened", notOpened}, {"otherFailed", otherFailed}};
+    if (withYield) {
+        o.insert("yield", yield());
+    }
+    return o;
+}
 
 RecordStore::RecordStore() : m_connection(newConnectionName()) {}
 
@@ -164,15 +220,49 @@ bool RecordStore::setUp(QString& error) {
     };
     if (m_postgres) {
         // Stations that start together make the table one after the other.
-        if (!db.transaction() || !query.exec("SELECT pg_advisory_xact_lock(7160716)")) {
+        // PostgreSQL's notices ("already exists, skipping") are no news to an operator.
+        if (!query.exec("SET client_min_messages = warning") || !db.transaction() ||
+            !query.exec("SELECT pg_advisory_xact_lock(7160716)")) {
             return failed("lock the table's set-up");
         }
     }
     const QString id =
         m_postgres ? "id BIGSERIAL PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
-    if (!query.exec("CREATE TABLE IF NOT EXISTS reburn3_records (" + id + ", " + columns() +
-                    ", record_id TEXT)")) {
+    if (!query.exec("CREATE TABLE IF NOT EXISTS reburn3_records (" + id + ", " +
+                    (m_postgres ? postgresColumns() : columns()) +
+                    ", record_id TEXT, slot TEXT NOT NULL DEFAULT '', serial TEXT)")) {
         return failed("make the table reburn3_records");
+    }
+    if (m_postgres) {
+        // A table of an earlier reburn3 has text columns: they are converted in place
+        // (once; the set-up's lock keeps two stations from doing it together), and the
+        // serial of its rows is taken from their tags.
+        if (!query.exec("SELECT data_type FROM information_schema.columns WHERE table_name = "
+                        "'reburn3_records' AND column_name = 'started_at' AND table_schema = "
+                        "current_schema()") ||
+            !query.next()) {
+            return failed("read the columns of reburn3_records");
+        }
+        const bool typed = query.value(0).toString() != "text";
+        query.finish();
+        if (!query.exec("ALTER TABLE reburn3_records ADD COLUMN IF NOT EXISTS slot TEXT NOT NULL "
+                        "DEFAULT '', ADD COLUMN IF NOT EXISTS serial TEXT")) {
+            return failed("add the columns slot and serial");
+        }
+        if (!typed &&
+            (!query.exec("ALTER TABLE reburn3_records "
+                         "ALTER COLUMN started_at DROP NOT NULL, "
+                         "ALTER COLUMN ended_at DROP NOT NULL, "
+                         "ALTER COLUMN started_at TYPE TIMESTAMPTZ USING "
+                         "NULLIF(started_at, '')::timestamptz, "
+                         "ALTER COLUMN ended_at TYPE TIMESTAMPTZ USING "
+                         "NULLIF(ended_at, '')::timestamptz, "
+                         "ALTER COLUMN tags TYPE JSONB USING tags::jsonb, "
+                         "ALTER COLUMN result TYPE JSONB USING result::jsonb") ||
+             !query.exec("UPDATE reburn3_records SET serial = tags->>'serial' WHERE serial IS "
+                         "NULL AND tags->>'serial' IS NOT NULL"))) {
+            return failed("convert reburn3_records to typed columns");
+        }
     }
     // A table of an older reburn3 has no record ids; its rows keep none (NULL).
     bool haveRecordId = m_postgres;
@@ -189,6 +279,29 @@ bool RecordStore::setUp(QString& error) {
         }
         if (!haveRecordId && !query.exec("ALTER TABLE reburn3_records ADD COLUMN record_id TEXT")) {
             return failed("add the column record_id");
+        }
+        if (!query.exec("PRAGMA table_info(reburn3_records)")) {
+            return failed("read the columns of reburn3_records");
+        }
+        bool haveSlot = false;
+        while (query.next()) {
+            haveSlot = haveSlot || query.value(1).toString() == "slot";
+        }
+        if (!haveSlot &&
+            (!query.exec("ALTER TABLE reburn3_records ADD COLUMN slot TEXT NOT "
+                         "NULL DEFAULT ''") ||
+             !query.exec("ALTER TABLE reburn3_records ADD COLUMN serial TEXT") ||
+             !query.exec("UPDATE reburn3_records SET serial = "
+                         "CASE WHEN json_valid(tags) THEN json_extract(tags, '$.serial') END"))) {
+            return failed("add the columns slot and serial");
+        }
+    }
+    // What a quality engineer looks rows up by: station, serial and end time.
+    for (const char* column : {"station", "serial", "ended_at"}) {
+        if (!query.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS reburn3_records_%1 ON "
+                                       "reburn3_records (%1)")
+                            .arg(QLatin1String(column)))) {
+            return failed(QStringLiteral("index the column %1").arg(QLatin1String(column)));
         }
     }
     if (!query.exec("CREATE UNIQUE INDEX IF NOT EXISTS reburn3_records_record_id ON "
@@ -244,6 +357,35 @@ std::optional<int> RecordStore::lastRound(const QString& station, QString& error
     return query.value(0).isNull() ? 0 : query.value(0).toInt();
 }
 
+std::optional<BoardTally> RecordStore::counts(const QString& station, QString& error) {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(
+        "SELECT outcome, reason, COUNT(*) FROM reburn3_records WHERE station = ? GROUP BY "
+        "outcome, reason");
+    query.addBindValue(station);
+    if (!query.exec()) {
+        error = "cannot count the records of " + m_description + ": " + query.lastError().text();
+        return std::nullopt;
+    }
+    BoardTally tally;
+    while (query.next()) {
+        tally.add(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
+    }
+    query.prepare("SELECT " +
+                  (m_postgres ? postgresTime("MAX(ended_at)") : QStringLiteral("MAX(ended_at)")) +
+                  " FROM reburn3_records WHERE station = ?");
+    query.addBindValue(station);
+    if (!query.exec() || !query.next()) {
+        error = "cannot count the records of " + m_description + ": " + query.lastError().text();
+        return std::nullopt;
+    }
+    const QDateTime last = QDateTime::fromString(query.value(0).toString(), Qt::ISODateWithMs);
+    if (last.isValid()) {
+        tally.lastEnded = static_cast<double>(last.toMSecsSinceEpoch()) / 1000.0;
+    }
+    return tally;
+}
+
 std::optional<qint64> RecordStore::write(const BoardRow& row, QString& error) {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     const auto failed = [&](const QSqlError& e) {
@@ -258,24 +400,30 @@ std::optional<qint64> RecordStore::write(const BoardRow& row, QString& error) {
     query.prepare(
         "INSERT INTO reburn3_records (record_id, round, port, device, outcome, reason, records, "
         "records_total, seconds, exit_code, tags, station, script_sha256, started_at, ended_at, "
-        "result) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-        "ON CONFLICT (record_id) DO NOTHING");
-    const QVariantList values{text(row.recordId),
-                              row.round,
-                              text(row.port),
-                              text(row.device),
-                              text(row.outcome),
-                              text(row.reason),
-                              row.records,
-                              row.recordsTotal,
-                              row.seconds,
-                              row.exitCode,
-                              compact(row.tags),
-                              text(row.station),
-                              text(row.scriptSha256),
-                              text(row.startedAt),
-                              text(row.endedAt),
-                              compact(row.result)};
+        "result, slot, serial) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " +
+        QString(m_postgres ? "?::jsonb, ?, ?, NULLIF(?, '')::timestamptz, NULLIF(?, "
+                             "'')::timestamptz, ?::jsonb, "
+                           : "?, ?, ?, ?, ?, ?, ") +
+        "?, ?) ON CONFLICT (record_id) DO NOTHING");
+    const QVariantList values{
+        text(row.recordId),
+        row.round,
+        text(row.port),
+        text(row.device),
+        text(row.outcome),
+        text(row.reason),
+        row.records,
+        row.recordsTotal,
+        row.seconds,
+        row.exitCode,
+        compact(row.tags),
+        text(row.station),
+        text(row.scriptSha256),
+        text(row.startedAt),
+        text(row.endedAt),
+        compact(row.result),
+        text(row.slot),
+        row.serial.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(row.serial)};
     for (const QVariant& v : values) {
         query.addBindValue(v);
     }
@@ -297,7 +445,7 @@ std::optional<qint64> RecordStore::write(const BoardRow& row, QString& error) {
     return id;
 }
 
-QJsonArray RecordStore::rows(std::optional<qint64> since, int limit, QString& error) {
+QJsonArray RecordStore::rows(const RowFilter& filter, QString& error) {
     QJsonArray out;
     if (!m_configured) {
         error = "the records database is not configured";
@@ -310,16 +458,38 @@ QJsonArray RecordStore::rows(std::optional<qint64> since, int limit, QString& er
     QSqlQuery query(db);
     const QString fields =
         "SELECT id, round, port, device, outcome, reason, records, records_total, seconds, "
-        "exit_code, tags, station, script_sha256, started_at, ended_at, result, record_id "
-        "FROM reburn3_records ";
-    if (since) {
-        query.prepare(fields + "WHERE id > ? ORDER BY id LIMIT ?");
-        query.addBindValue(*since);
+        "exit_code, tags, station, script_sha256, " +
+        (m_postgres ? postgresTime("started_at") + ", " + postgresTime("ended_at")
+                    : QStringLiteral("started_at, ended_at")) +
+        ", result, record_id, slot, serial FROM reburn3_records WHERE 1 = 1 ";
+    QString where;
+    QVariantList values;
+    if (filter.since) {
+        where += "AND id > ? ";
+        values << *filter.since;
+    }
+    if (!filter.station.isEmpty()) {
+        where += "AND station = ? ";
+        values << filter.station;
+    }
+    if (filter.round) {
+        where += "AND round = ? ";
+        values << *filter.round;
+    }
+    if (!filter.port.isEmpty()) {
+        where += "AND (slot = ? OR port = ?) ";
+        values << filter.port << filter.port;
+    }
+    if (filter.since) {
+        query.prepare(fields + where + "ORDER BY id LIMIT ?");
     } else {
-        query.prepare("SELECT * FROM (" + fields +
+        query.prepare("SELECT * FROM (" + fields + where +
                       "ORDER BY id DESC LIMIT ?) AS newest ORDER BY id");
     }
-    query.addBindValue(limit);
+    values << filter.limit;
+    for (const QVariant& v : values) {
+        query.addBindValue(v);
+    }
     if (!query.exec()) {
         error = "cannot read the records of " + m_description + ": " + query.lastError().text();
         return out;
@@ -342,6 +512,8 @@ QJsonArray RecordStore::rows(std::optional<qint64> since, int limit, QString& er
         row.endedAt = query.value(14).toString();
         row.result = parsed(query.value(15).toString());
         row.recordId = query.value(16).toString();
+        row.slot = query.value(17).toString();
+        row.serial = query.value(18).toString();
         out.append(rowJson(query.value(0).toLongLong(), row));
     }
     return out;
@@ -355,12 +527,18 @@ QJsonObject RecordStore::rowJson(qint64 id, const BoardRow& row) {
                        {"device", row.device},
                        {"outcome", row.outcome},
                        {"reason", row.reason},
-                       {"records", row.records},
+                       // As the result object has them: `records` the script's total,
+                       // `recordsDone` the count done; `recordsTotal` is the former name
+                       // of the total, kept for the clients that read it.
+                       {"records", row.recordsTotal},
+                       {"recordsDone", row.records},
                        {"recordsTotal", row.recordsTotal},
                        {"seconds", row.seconds},
                        {"exitCode", row.exitCode},
                        {"tags", row.tags},
                        {"station", row.station},
+                       {"slot", row.slot},
+                       {"serial", row.serial.isEmpty() ? QJsonValue() : QJsonValue(row.serial)},
                        {"scriptSha256", row.scriptSha256},
                        {"startedAt", row.startedAt},
                        {"endedAt", row.endedAt},
@@ -379,12 +557,16 @@ BoardRow RecordStore::rowFromJson(const QJsonObject& o) {
     row.device = o.value("device").toString();
     row.outcome = o.value("outcome").toString();
     row.reason = o.value("reason").toString();
-    row.records = o.value("records").toInteger();
+    // A journal line of an earlier version has `records` as the count done.
+    row.records = o.contains("recordsDone") ? o.value("recordsDone").toInteger()
+                                            : o.value("records").toInteger();
     row.recordsTotal = o.value("recordsTotal").toInteger();
     row.seconds = o.value("seconds").toDouble();
     row.exitCode = o.value("exitCode").toInt();
     row.tags = o.value("tags").toObject();
     row.station = o.value("station").toString();
+    row.slot = o.value("slot").toString();
+    row.serial = o.value("serial").toString();
     row.scriptSha256 = o.value("scriptSha256").toString();
     row.startedAt = o.value("startedAt").toString();
     row.endedAt = o.value("endedAt").toString();

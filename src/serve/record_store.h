@@ -11,6 +11,37 @@
 
 namespace reburn3::serve {
 
+// Boards counted apart by how they ended: the yield is of the boards the device decided
+// (completed against device-failed); an operator's abort, a port that never opened and
+// anything else (a lost device, a lost record) are told apart and do not weigh on it.
+struct BoardTally {
+    int boards = 0;
+    int completed = 0;
+    int deviceFailed = 0;
+    int aborted = 0;
+    int notOpened = 0;
+    int otherFailed = 0;
+    // When the last of them ended, in Unix seconds (0: none, or not known); add() leaves it.
+    double lastEnded = 0;
+    // One board, by its result's word and its reason word, as the rows have them.
+    void add(const QString& outcome, const QString& reason, int count = 1);
+    void add(const BoardTally& other);
+    // null when no board was completed or failed by its device.
+    QJsonValue yield() const;
+    QJsonObject json(bool withYield) const;
+};
+
+// Which rows a read takes: after `since` (oldest first) up to `limit`, or with no `since`
+// the newest `limit`, oldest first; of one station, one round and one port (a slot label
+// or a port's text) where given.
+struct RowFilter {
+    std::optional<qint64> since;
+    int limit = 50;
+    QString station;
+    std::optional<int> round;
+    QString port;
+};
+
 // One board's row as it goes into the database.
 struct BoardRow {
     QString recordId;  // unique across stations (a UUID): the journal's key, and the
@@ -26,6 +57,8 @@ struct BoardRow {
     int exitCode = 0;
     QJsonObject tags;
     QString station;
+    QString slot;    // the port's slot label
+    QString serial;  // the board's `serial` tag, "" when it has none
     QString scriptSha256;
     QString startedAt;
     QString endedAt;
@@ -78,12 +111,14 @@ public:
     // The last round this station wrote a row of (0 when none), so that a restarted
     // service numbers its rounds on from there; nothing, with the reason in `error`.
     std::optional<int> lastRound(const QString& station, QString& error);
+    // This station's boards in the records, counted by how they ended.
+    std::optional<BoardTally> counts(const QString& station, QString& error);
     // Writes the row unless a row of its record id is there already; the id of the row,
     // once the commit has succeeded, or nothing with the reason in `error`.
     std::optional<qint64> write(const BoardRow& row, QString& error);
     // The rows after `since` (oldest first) up to `limit`; with no `since`, the newest
     // `limit` rows, oldest first. Each row as the API shows it.
-    QJsonArray rows(std::optional<qint64> since, int limit, QString& error);
+    QJsonArray rows(const RowFilter& filter, QString& error);
 
     static QJsonObject rowJson(qint64 id, const BoardRow& row);
     // The row of rowJson()'s object.

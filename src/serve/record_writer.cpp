@@ -232,14 +232,27 @@ bool RecordWriter::connectStore() {
     beginCall(kCallAnswerMs);
     bool ok = m_store->connect(error);
     std::optional<int> last;
+    std::optional<BoardTally> counts;
     if (ok) {
         last = m_store->lastRound(m_station, error);
         ok = last.has_value();
+    }
+    bool wantCounts = false;
+    {
+        std::lock_guard lock(m_mutex);
+        wantCounts = !m_startCounts.has_value();
+    }
+    if (ok && wantCounts) {
+        counts = m_store->counts(m_station, error);
+        ok = counts.has_value();
     }
     endCall();
     if (ok) {
         std::lock_guard lock(m_mutex);
         m_health.databaseLastRound = std::max(m_health.databaseLastRound, *last);
+        if (counts) {
+            m_startCounts = counts;
+        }
     } else {
         m_store->close();
     }
@@ -249,6 +262,11 @@ bool RecordWriter::connectStore() {
         setDatabase(ok, ok ? QString() : error);
     }
     return ok;
+}
+
+std::optional<BoardTally> RecordWriter::startCounts() const {
+    std::lock_guard lock(m_mutex);
+    return m_startCounts;
 }
 
 void RecordWriter::count(std::chrono::steady_clock::time_point since, std::size_t rows) {

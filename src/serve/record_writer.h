@@ -85,6 +85,9 @@ public:
     void record(const BoardRow& row, QObject* context, Journaled done);
 
     RecordsHealth health() const;
+    // The station's boards in the database as its first connection found them; nothing
+    // when it has not connected yet.
+    std::optional<BoardTally> startCounts() const;
 
     // The service ends: waits up to `deadline` for the rows in line to be written (not
     // for a database that is down), then stops the threads. False when the database's
@@ -137,6 +140,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     RecordsHealth m_health;
+    std::optional<BoardTally> m_startCounts;
     bool m_attempted = false;
     std::size_t m_queued = 0;
     std::chrono::steady_clock::time_point m_oldest{};

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/version.h"
 #include "base/window_model.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_session.h"
@@ -103,15 +104,23 @@ int serveCommand(int argc, char** argv) {
     if (!writer.configure(options.db, why) || !reader.open(options.db, why)) {
         return fail(cli::kExitLogFailed, why);
     }
-    Metrics metrics;
+    const QString stationName =
+        options.station.isEmpty() ? QString::fromStdString(hostName()) : options.station;
+    Metrics metrics(stationName, QString::fromStdString(std::string(programVersion())),
+                    QString::fromStdString(std::string(buildCommit())));
     QObject::connect(&clock, &cli::TickClock::expired, &clock,
                      [&metrics, &clock] { metrics.tick(clock.interval()); });
     EventFeed feed;
     StationState::Setup setup{flash.ports,
-                              hostName(),
+                              stationName.toStdString(),
+                              options.slotLabels,
+                              options.requireSerial,
                               QString(),
                               !options.token.isEmpty(),
                               QFileInfo(QString::fromStdString(flash.script)).fileName(),
+                              QString(),
+                              0,
+                              {},
                               QString()};
     // The HTTP side runs on a thread of its own; this one keeps the ticks.
     HttpService http(feed);
@@ -140,6 +149,13 @@ int serveCommand(int argc, char** argv) {
     // Rounds number on from the journal's and the database's last (if it answers soon).
     writer.waitFirstAttempt(QDeadlineTimer(kFirstConnectWaitMs));
     setup.lastRound = std::max(journal.lastRound(), writer.health().databaseLastRound);
+    // The counts go on from the station's rows in the database; a database that has not
+    // answered by now leaves them from zero, and the state says so.
+    if (const std::optional<BoardTally> counts = writer.startCounts()) {
+        setup.counts = *counts;
+    } else {
+        setup.countsNote = "counted from this start: the records database did not answer at start";
+    }
     station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
     feed.setSources([&station] { return station->stateJson(); },
                     [&station] { return station->running(); });

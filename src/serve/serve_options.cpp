@@ -19,7 +19,7 @@
 namespace reburn3::serve {
 
 const char* const kServeUsage =
-    "Usage: reburn3 serve --port DEVICE|COMn [--port ...] [options] [--] SCRIPT\n"
+    "Usage: reburn3 serve --port [LABEL=]DEVICE|COMn [--port ...] [options] [--] SCRIPT\n"
     "\n"
     "The station service: serves a page and a JSON API over HTTP and runs rounds of\n"
     "SCRIPT on its ports when asked, exactly as `flash --station` runs them (the\n"
@@ -28,7 +28,15 @@ const char* const kServeUsage =
     "/usr/share/doc/reburn3/serve.md.\n"
     "\n"
     "Options:\n"
-    "  -p, --port DEVICE|COMn  a port of the station; repeat it or give a comma list\n"
+    "  -p, --port [LABEL=]DEVICE|COMn\n"
+    "                          a port of the station, its slot named LABEL (default\n"
+    "                          \"slot N\", N its place among the ports from 1); repeat\n"
+    "                          it or give a comma list\n"
+    "  --station NAME          the station's name on every record, in the state, the\n"
+    "                          page and every metric (default: the host name); the\n"
+    "                          records and counts shown are this station's\n"
+    "  --require-serial        refuse a round whose boards lack a `serial` tag (the\n"
+    "                          round's or the slot's own)\n"
     "  --listen ADDR:PORT      where to listen (default 127.0.0.1:7160; port 0: any\n"
     "                          free port); the line \"reburn3: serving on\n"
     "                          http://ADDR:PORT/\" (https:// with TLS) on standard\n"
@@ -160,6 +168,21 @@ bool checkTag(const QString& key, const QString& value, QString& why) {
     return true;
 }
 
+bool checkLabel(const QString& label, QString& why, const QString& what) {
+    if (label.isEmpty() || label.size() > 64) {
+        why = what + " takes 1 to 64 characters";
+        return false;
+    }
+    for (const QChar c : label) {
+        if (c.category() == QChar::Other_Control || c.isSurrogate() || c.unicode() == 0xFFFD ||
+            c == ',' || c == '=') {
+            why = what + " \"" + label + "\" may not have a control character, ',' or '='";
+            return false;
+        }
+    }
+    return true;
+}
+
 int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) {
     QCommandLineParser parser;
     cli::addOptions(parser, "serve");
@@ -186,7 +209,21 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
             if (p.isEmpty()) {
                 return usage("an empty port in --port");
             }
-            std::string port = p.toStdString();
+            // LABEL=DEVICE: the slot's name on the page, the rows and the metrics.
+            QString label;
+            QString given = p;
+            if (const qsizetype eq = p.indexOf('='); eq >= 0) {
+                label = p.left(eq).trimmed();
+                given = p.mid(eq + 1);
+                QString why;
+                if (!checkLabel(label, why)) {
+                    return usage(why);
+                }
+                if (given.isEmpty()) {
+                    return usage("no device after the slot label " + label + " in --port");
+                }
+            }
+            std::string port = given.toStdString();
             if (!parseComName(port).has_value() && cli::namesByIdentity(port)) {
                 std::string problem;
                 const std::optional<std::string> device = cli::resolveIdentity(port, problem);
@@ -201,6 +238,24 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
                 }
             }
             f.ports.push_back(port);
+            options.slotLabels.push_back(label);
+        }
+    }
+    for (std::size_t i = 0; i < options.slotLabels.size(); ++i) {
+        if (options.slotLabels[i].isEmpty()) {
+            options.slotLabels[i] = QStringLiteral("slot %1").arg(i + 1);
+        }
+    }
+    // A slot is named one way only: no two the same, none the text of another's port.
+    for (std::size_t i = 0; i < options.slotLabels.size(); ++i) {
+        for (std::size_t j = 0; j < options.slotLabels.size(); ++j) {
+            if (i != j && options.slotLabels[i] == options.slotLabels[j]) {
+                return usage("the slot label " + options.slotLabels[i] + " is given twice");
+            }
+            if (i != j && options.slotLabels[i] == QString::fromStdString(f.ports[j])) {
+                return usage("the slot label " + options.slotLabels[i] +
+                             " is the port of another slot");
+            }
         }
     }
     if (f.ports.empty()) {
@@ -279,6 +334,14 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
         }
         options.allowHosts << name.toLower();
     }
+    if (parser.isSet("station")) {
+        options.station = parser.value("station").trimmed();
+        QString why;
+        if (!checkLabel(options.station, why, "--station")) {
+            return usage(why);
+        }
+    }
+    options.requireSerial = parser.isSet("require-serial");
     options.tlsCert = parser.value("tls-cert");
     options.tlsKey = parser.value("tls-key");
     if (options.tlsCert.isEmpty() != options.tlsKey.isEmpty()) {

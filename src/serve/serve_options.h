@@ -25,6 +25,9 @@ struct ServeOptions {
     QStringList allowHosts;       // --allow-host names, lower case
     QString tlsCert;              // --tls-cert and --tls-key: HTTPS
     QString tlsKey;
+    QString station;                  // --station NAME; empty: the host name
+    std::vector<QString> slotLabels;  // a label per port of flash.ports ("slot N" unless given)
+    bool requireSerial = false;       // --require-serial
     bool loopback() const { return address.isLoopback(); }
 };
 
@@ -40,5 +43,9 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help);
 // characters. False with the reason in `why`.
 bool checkTag(const QString& key, const QString& value, QString& why);
 inline constexpr int kMaxTags = 32;
+
+// The rules of a slot label and a station name: 1 to 64 characters, no control
+// characters, ',' or '='. False with the reason in `why`, `what` naming the value.
+bool checkLabel(const QString& label, QString& why, const QString& what = "a slot label");
 
 }  // namespace reburn3::serve

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "serve/station_state.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QTimer>
 #include <QUuid>
@@ -16,7 +18,9 @@
 #include "cli/exit_codes.h"
 #include "cli/json_result.h"
 #include "cli/port_path.h"
+#include "cli/reason_table.h"
 #include "cli/signal_watcher.h"
+#include "cli/verdict.h"
 #include "serial/port_map.h"
 #include "serve/event_feed.h"
 #include "serve/metrics.h"
@@ -67,6 +71,15 @@ QJsonValue yieldOf(int completed, int boards) {
 
 }  // namespace
 
+QString serialOf(const cli::Tags& tags) {
+    for (const auto& [key, value] : tags) {
+        if (key == "serial") {
+            return text(value);
+        }
+    }
+    return {};
+}
+
 QJsonObject tagsJson(const cli::Tags& tags) {
     QJsonObject o;
     for (const auto& [key, value] : tags) {
@@ -83,9 +96,13 @@ StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter
       m_metrics(metrics),
       m_feed(feed),
       m_ports(m_setup.ports.size()),
-      m_round(m_setup.lastRound) {
+      m_round(m_setup.lastRound),
+      m_counts(m_setup.counts) {
     // How the records are is looked at four times a second as well: a database call that
     // hangs tells nothing by itself.
+    if (m_setup.counts.lastEnded > 0) {
+        m_metrics.setLastBoard(m_setup.counts.lastEnded);
+    }
     auto* watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, [this] { recordsChanged(); });
     watch->start(250);
@@ -101,11 +118,32 @@ StationState::~StationState() = default;
 
 std::optional<std::size_t> StationState::portIndex(const QString& port) const {
     for (std::size_t i = 0; i < m_setup.ports.size(); ++i) {
+        if (m_setup.slotLabels[i] == port) {
+            return i;
+        }
+    }
+    for (std::size_t i = 0; i < m_setup.ports.size(); ++i) {
         if (text(m_setup.ports[i]) == port) {
             return i;
         }
     }
     return std::nullopt;
+}
+
+int StationState::roundOfKey(const QString& key) const {
+    for (const auto& [k, round] : m_keys) {
+        if (k == key) {
+            return round;
+        }
+    }
+    return 0;
+}
+
+void StationState::keepKey(const QString& key, int round) {
+    m_keys.emplace_back(key, round);
+    if (m_keys.size() > kIdempotencyKeys) {
+        m_keys.pop_front();
+    }
 }
 
 bool StationState::ending() const {
@@ -116,10 +154,23 @@ int StationState::startRound(RoundRequest request) {
     m_starting = true;
     m_abortAtStart = false;
     ++m_round;
-    for (const std::size_t i : request.ports) {
-        m_ports[i].state = "waiting";
-        m_ports[i].reason.clear();
-        m_ports[i].recordsDone = 0;
+    m_roundStartedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    m_roundEndedAt.clear();
+    m_roundSlots = QJsonArray();
+    m_roundTally = BoardTally();
+    m_roundOpen = true;
+    for (std::size_t k = 0; k < request.ports.size(); ++k) {
+        Port& port = m_ports[request.ports[k]];
+        port.state = "waiting";
+        port.reason.clear();
+        port.recordsDone = 0;
+        // The tile shows this board from now on, never the last one's verdict.
+        port.serial = serialOf(request.tags[k]);
+        port.board =
+            QJsonObject{{"round", m_round},
+                        {"running", true},
+                        {"serial", port.serial.isEmpty() ? QJsonValue() : QJsonValue(port.serial)}};
+        m_roundSlots.append(m_setup.slotLabels[request.ports[k]]);
     }
     m_feed.changed();
     // The gang starts in the next turn of the event loop; an Abort before then is kept and
@@ -152,8 +203,10 @@ void StationState::runRound(RoundRequest request) {
         std::fflush(stderr);
     }
     if (!m_fault.isEmpty()) {
+        // Not started: no board of this round is on any slot.
         for (const std::size_t i : request.ports) {
             m_ports[i].state = "idle";
+            m_ports[i].board = QJsonValue();
         }
         m_starting = false;
         m_roundPorts.clear();
@@ -177,6 +230,10 @@ void StationState::runRound(RoundRequest request) {
 }
 
 void StationState::endRoundOnceWritten() {
+    if (!running() && m_roundOpen) {
+        m_roundOpen = false;
+        m_roundEndedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    }
     m_feed.changed();
     if (!running()) {
         emit roundEnded();
@@ -223,6 +280,28 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
     row.startedAt = text(result.startedAt);
     row.endedAt = text(result.endedAt);
     row.result = told;  // the result object `flash --json` prints, from the same code
+    row.slot = m_setup.slotLabels[at];
+    row.serial = serialOf(tags);
+
+    // What the tile tells of this board once its row is safe: the command line's verdict
+    // and next step, and where in the script it failed.
+    const bool completed = result.outcome == RunOutcome::Completed;
+    QJsonObject verdict{
+        {"round", result.round},
+        {"running", false},
+        {"serial", row.serial.isEmpty() ? QJsonValue() : QJsonValue(row.serial)},
+        {"result", row.outcome},
+        {"reason", row.reason},
+        {"text", text(cli::verdictLine(result)).remove(QRegularExpression("^reburn3: "))},
+        {"nextStep", completed ? QString() : text(cli::reasonRow(result.reason).nextStep)},
+        {"partlyProgrammed", result.partlyProgrammed},
+        {"recordId", row.recordId}};
+    for (const char* key : {"scriptLine", "expected", "received"}) {
+        if (told.contains(QLatin1String(key))) {
+            verdict.insert(QLatin1String(key), told.value(QLatin1String(key)));
+        }
+    }
+    port.verdict = verdict;
 
     // The row first: the board's end is shown only once its record is safe.
     port.writing = true;
@@ -251,7 +330,13 @@ void StationState::rowJournaled(std::size_t at, const BoardRow& row, bool journa
         std::fflush(stderr);
     }
     const bool completed = row.exitCode == cli::kExitCompleted;
-    m_metrics.board(row.port, row.outcome, row.reason, row.seconds);
+    m_metrics.board(row.port, row.slot, row.outcome, row.reason, row.seconds);
+    m_counts.add(row.outcome, row.reason);
+    m_roundTally.add(row.outcome, row.reason);
+    QJsonObject board = port.verdict;
+    board.insert("record", journaled ? "pending" : "lost");
+    port.board = board;
+    port.verdict = QJsonObject();
     if (!row.scriptSha256.isEmpty()) {
         m_setup.scriptSha256 = row.scriptSha256;
     }
@@ -272,6 +357,14 @@ void StationState::rowJournaled(std::size_t at, const BoardRow& row, bool journa
 
 void StationState::rowWritten(const BoardRow& row, qint64 id) {
     m_feed.record(RecordStore::rowJson(id, row));
+    for (Port& port : m_ports) {
+        QJsonObject board = port.board.toObject();
+        if (board.value("recordId").toString() == row.recordId) {
+            board.insert("record", "written");
+            port.board = board;
+            m_feed.changed();
+        }
+    }
     recordsChanged();
 }
 
@@ -328,10 +421,30 @@ QJsonObject StationState::healthJson(const QJsonObject& state) {
     return o;
 }
 
+QJsonObject StationState::roundJson() const {
+    const bool ended = !m_roundOpen && !m_roundStartedAt.isEmpty();
+    return QJsonObject{
+        {"number", m_round},
+        {"running", running()},
+        {"nextTags", tagsJson(m_context.options.tags)},
+        {"startedAt", m_roundStartedAt.isEmpty() ? QJsonValue() : QJsonValue(m_roundStartedAt)},
+        {"endedAt", ended ? QJsonValue(m_roundEndedAt) : QJsonValue()},
+        {"slots", m_roundSlots},
+        {"result", ended ? QJsonValue(m_roundTally.json(false)) : QJsonValue()}};
+}
+
+QJsonObject StationState::countsJson() const {
+    QJsonObject o = m_counts.json(true);
+    // The former name: every board not completed.
+    o.insert("failed", m_counts.boards - m_counts.completed);
+    if (!m_setup.countsNote.isEmpty()) {
+        o.insert("note", m_setup.countsNote);
+    }
+    return o;
+}
+
 QJsonObject StationState::stateJson() const {
     QJsonArray ports;
-    int boards = 0;
-    int completed = 0;
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
         const Port& p = m_ports[i];
         qint64 done = p.recordsDone;
@@ -345,9 +458,9 @@ QJsonObject StationState::stateJson() const {
             total = s.RecordsTotal > 0 ? s.RecordsTotal : total;
             state = s.ProgramMode != 0 ? "running" : "waiting";
         }
-        boards += p.boards;
-        completed += p.completed;
-        ports.append(QJsonObject{{"port", text(m_setup.ports[i])},
+        ports.append(QJsonObject{{"slot", m_setup.slotLabels[i]},
+                                 {"port", text(m_setup.ports[i])},
+                                 {"board", p.board},
                                  {"device", p.device},
                                  {"identity", p.identity},
                                  {"state", state},
@@ -366,13 +479,10 @@ QJsonObject StationState::stateJson() const {
                       {"script", QJsonObject{{"name", m_setup.scriptName},
                                              {"sha256", m_setup.scriptSha256},
                                              {"records", m_scriptRecords}}},
-                      {"round", QJsonObject{{"number", m_round},
-                                            {"running", running()},
-                                            {"nextTags", tagsJson(m_context.options.tags)}}},
-                      {"counts", QJsonObject{{"boards", boards},
-                                             {"completed", completed},
-                                             {"failed", boards - completed},
-                                             {"yield", yieldOf(completed, boards)}}},
+                      {"round", roundJson()},
+                      {"counts", countsJson()},
+                      {"stopped", !m_fault.isEmpty()},
+                      {"serialRequired", m_setup.serialRequired},
                       {"ports", ports},
                       {"records", recordsJson()},
                       {"tokenRequired", m_setup.tokenRequired}};

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,13 +14,13 @@
 
 #include "cli/flash_session.h"
 #include "cli/port_gang.h"
+#include "serve/record_store.h"
 
 namespace reburn3::serve {
 
 class EventFeed;
 class Metrics;
 class RecordWriter;
-struct BoardRow;
 
 // What a POST /api/rounds asks for, already validated: ports by index, and the tags of
 // each of those boards (the command's --tag, then the round's, then the board's own).
@@ -40,13 +42,17 @@ class StationState : public QObject, public cli::GangObserver {
     Q_OBJECT
 public:
     struct Setup {
-        std::vector<std::string> ports;  // as given
-        std::string station;             // host name, as the --log line has it
-        QString listen;                  // ADDR:PORT
+        std::vector<std::string> ports;   // as given
+        std::string station;              // --station, else the host name
+        std::vector<QString> slotLabels;  // a label per port
+        bool serialRequired = false;
+        QString listen;  // ADDR:PORT
         bool tokenRequired = false;
         QString scriptName;
         QString scriptSha256;  // until a round's check says it
         int lastRound = 0;     // the station's last round in the records, before this start
+        BoardTally counts;     // the station's boards in the records, before this start
+        QString countsNote;    // why they are not (the database did not answer), else empty
     };
 
     StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer, Metrics& metrics,
@@ -55,7 +61,8 @@ public:
 
     const Setup& setup() const { return m_setup; }
     const cli::Tags& commandTags() const { return m_context.options.tags; }
-    // The index of a port as given; nothing when the station has no such port.
+    // The index of a port by its slot label or its text as given; nothing when the
+    // station has no such port.
     std::optional<std::size_t> portIndex(const QString& port) const;
 
     bool running() const { return m_gang != nullptr || m_starting || m_unwritten > 0; }
@@ -70,6 +77,11 @@ public:
     static constexpr int kHealthyWaitMs = 5000;
     // Starts a round in the next turn of the event loop; its number.
     int startRound(RoundRequest request);
+    // The round a POST with this Idempotency-Key started, while the key is among the last
+    // kIdempotencyKeys kept; 0 for none.
+    int roundOfKey(const QString& key) const;
+    void keepKey(const QString& key, int round);
+    static constexpr std::size_t kIdempotencyKeys = 500;
     // Aborts the round running, or the one starting (it is aborted as it starts); false
     // when none is.
     bool abort();
@@ -101,10 +113,15 @@ private:
         bool writing = false;  // its row is on its way to the database
         int boards = 0;
         int completed = 0;
+        QString serial;       // of the board now on it
+        QJsonValue board;     // the board now on it (null before the first)
+        QJsonObject verdict;  // of the board that just ended, until its row is journaled
     };
     void runRound(RoundRequest request);
     void rowJournaled(std::size_t at, const BoardRow& row, bool journaled, const QString& error);
     QJsonObject recordsJson() const;
+    QJsonObject roundJson() const;
+    QJsonObject countsJson() const;
     void endRoundOnceWritten();
 
     cli::FlashContext& m_context;
@@ -120,6 +137,13 @@ private:
     bool m_abortAtStart = false;  // an Abort came while starting
     int m_unwritten = 0;          // rows given to the journal and not yet in it
     int m_round = 0;
+    QString m_roundStartedAt;
+    QString m_roundEndedAt;
+    QJsonArray m_roundSlots;
+    BoardTally m_roundTally;
+    bool m_roundOpen = false;  // started and its end not yet told
+    BoardTally m_counts;
+    std::deque<std::pair<QString, int>> m_keys;  // oldest first
     qint64 m_scriptRecords = 0;
     QString m_fault;
     QString m_recordsDigest;  // of recordsJson(), to tell the feed when it changed

@@ -116,9 +116,9 @@ class Postgres:
         return self.run(self.BIN + "/pg_ctl", "-D", self.data + "/db", "-w", "-l",
                         self.data + "/server.log", "-m", "fast", *args)
 
-    def sql(self, query):
+    def sql(self, query, database="postgres"):
         q = self.run("psql", "-h", "127.0.0.1", "-p", str(self.port), "-U", "reburn3", "-d",
-                     "postgres", "-At", "-c", query)
+                     database, "-At", "-c", query)
         check(q.returncode == 0, q.stderr)
         return [line for line in q.stdout.strip().splitlines()]
 

@@ -5,6 +5,7 @@ state and the live feed, its rows (SQLite, JSON, CSV) against the --json results
 --log lines, every bad request refused with nothing started, an abort, the metrics, the
 token on a non-loopback address, and SIGTERM in the middle of a round."""
 import argparse
+import datetime
 import http.client
 import json
 import os
@@ -101,7 +102,13 @@ check(running["round"]["running"], "the round runs")
 s.wait_for(lambda st: not st["round"]["running"] and st["counts"]["boards"] == 2
            and st["records"]["pending"] == 0)
 state = s.call("GET", "/api/state")[1]
-check(state["counts"] == {"boards": 2, "completed": 2, "failed": 0, "yield": 1.0}, state["counts"])
+check(state["counts"] == {"boards": 2, "completed": 2, "deviceFailed": 0, "aborted": 0, "notOpened": 0,
+                          "otherFailed": 0, "failed": 0, "yield": 1.0}, state["counts"])
+check(state["round"]["result"] == {"boards": 2, "completed": 2, "deviceFailed": 0, "aborted": 0,
+                                   "notOpened": 0, "otherFailed": 0}
+      and state["round"]["endedAt"] and state["round"]["slots"] == ["slot 1", "slot 2"], state["round"])
+check([(p["board"]["serial"], p["board"]["result"], p["board"]["record"]) for p in state["ports"]]
+      == [("SN-1", "completed", "written"), ("SN-2", "completed", "written")], state["ports"])
 results = s.results()
 check(len(results) == 2, "two --json results")
 by_port = {r["port"]: r for r in results}
@@ -120,7 +127,8 @@ for row in rows:
     check(row["result"] == result, "the row's result is the --json result")
     check(log["host"] == row["station"], "row and --log line")
     check(row["scriptSha256"] == log["sha256"] and row["outcome"] == "completed", row)
-    check(row["records"] == log["recordsDone"] and row["endedAt"] == log["endedAt"], row)
+    check(row["recordsDone"] == log["recordsDone"] and row["records"] == log["records"]
+          == row["recordsTotal"] and row["endedAt"] == log["endedAt"], row)
     check(row["tags"] == log["tags"], "tags of the row and the log line")
 # The two boards end in either order, so their rows are matched by port.
 tags = {row["port"]: row["tags"] for row in rows}
@@ -158,8 +166,11 @@ last = s.call("GET", "/api/records?limit=1")[1]["records"][0]
 check(last["round"] == 2 and last["reason"] == "interrupted", last)
 
 metrics = s.call("GET", "/metrics")[1]
-for line in ['reburn3_boards_total{port="%s",result="completed",reason="completed"} 1' % s.ports[1],
-             "reburn3_download_seconds_count 3", "reburn3_rounds_total 1"[:-1] + "2"]:
+ST = 'station="%s"' % st["station"]
+for line in ['reburn3_boards_total{%s,port="%s",slot="slot 2",result="completed",reason="completed"} 1'
+             % (ST, s.ports[1]), "reburn3_download_seconds_count{%s} 3" % ST,
+             "reburn3_rounds_total{%s} 2" % ST, 'reburn3_port_state{%s,port="%s",slot="slot 1",state="aborted"} 1'
+             % (ST, s.ports[0]), "reburn3_last_board_timestamp_seconds{%s} " % ST, "reburn3_build_info{%s," % ST]:
     check(line in metrics, "metrics have " + line)
 check("reburn3_tick_lateness_seconds_bucket" in metrics, "tick lateness")
 if a.metrics_out:
@@ -209,4 +220,77 @@ rows = sqlite3.connect(os.path.join(t.tmp, "t.sqlite")).execute(
 check(len(rows) == 1 and json.loads(rows[0][1]) == t.results()[-1], rows)
 check(t.call("GET", "/healthz")[0] == 200, "healthy again")
 check(t.stop() == 0 and "every record written" in t.stderr(), t.stderr()[-300:])
+
+# A named station with labelled slots that requires a serial per board: a round without
+# one is refused naming the slot; ports and portTags by label; Location and an
+# Idempotency-Key asked twice start one round; each tile's board is the new one from its
+# start; GET /api/rounds/N has its boards; the records filter by round and slot.
+u = Station(a.reburn3, a.sim, a.script, labels=["left", "right"],
+            extra=["--station", "bench-7", "--require-serial", "--db", "sqlite:u.sqlite"])
+st = u.call("GET", "/api/state")[1]
+check(st["station"] == "bench-7" and st["serialRequired"] and
+      [p["slot"] for p in st["ports"]] == ["left", "right"], st)
+status, body = u.call("POST", P, {"portTags": {"left": {"serial": "L-1"}}})
+check(status == 400 and "right" in body["error"] and "serial" in body["error"], body)
+check(u.call("GET", "/api/rounds/1")[0] == 404, "no round 1 yet")
+key = {"Idempotency-Key": "mes-line4-0001"}
+request = {"portTags": {"left": {"serial": "L-1"}, u.ports[1]: {"serial": "R-1"}}}
+conn = http.client.HTTPConnection(u.base.split("//")[1], timeout=10)
+conn.request("POST", P, json.dumps(request), {**key, "Content-Type": "application/json"})
+reply = conn.getresponse()
+check(reply.status == 202 and reply.getheader("Location") == "/api/rounds/1", reply.status)
+reply.read()
+check(u.call("POST", P, request, headers=key) == (202, {"round": 1}), "the same key: the same round")
+u.wait_for(lambda st: not st["round"]["running"] and st["records"]["pending"] == 0)
+check(u.call("POST", P, {"ports": ["right"], "portTags": {"right": {"serial": "R-2"}}},
+             headers={"Idempotency-Key": "mes-line4-0002"}) == (202, {"round": 2}), "round 2 by label")
+st = u.wait_for(lambda st: st["round"]["number"] == 2)
+check(st["ports"][1]["board"] in ({"round": 2, "running": True, "serial": "R-2"},)
+      or st["ports"][1]["board"]["round"] == 2, "the tile's board is the new one: %s" % st["ports"][1])
+st = u.wait_for(lambda st: not st["round"]["running"] and st["records"]["pending"] == 0)
+check(st["ports"][0]["board"]["round"] == 1 and st["ports"][1]["board"]["serial"] == "R-2"
+      and st["round"]["slots"] == ["right"] and st["counts"]["boards"] == 3, st)
+status, r1 = u.call("GET", "/api/rounds/1")
+check(status == 200 and sorted(b["serial"] for b in r1["boards"]) == ["L-1", "R-1"]
+      and r1["result"]["completed"] == 2 and not r1["running"], r1)
+rows = u.call("GET", "/api/records?port=right")[1]["records"]
+check([(r["round"], r["slot"], r["serial"]) for r in rows] == [(1, "right", "R-1"), (2, "right", "R-2")], rows)
+check(len(u.call("GET", "/api/records?round=1")[1]["records"]) == 2, "round filter")
+check(u.call("GET", "/api/records?station=elsewhere")[1]["records"] == [], "another station's")
+check(u.call("GET", "/api/records?round=0")[0] == 400, "a bad round")
+logs = [json.loads(line) for line in open(u.log)]
+csv_lines = u.call("GET", "/api/records?format=csv")[1].strip().split("\r\n")
+check(csv_lines[0].endswith(",slot,serial,recordId") and len(csv_lines) == 4, csv_lines)
+check(u.stop() == 0, u.stderr()[-300:])
+
+# A restart counts on from the station's rows; a database down at start counts from zero
+# and says so.
+again = Station(a.reburn3, a.sim, a.script, labels=["left", "right"], extra=[
+    "--station", "bench-7", "--db", "sqlite:" + os.path.join(u.tmp, "u.sqlite"), "--state-dir", u.tmp])
+st = again.call("GET", "/api/state")[1]
+check(st["round"]["number"] == 2 and st["counts"]["boards"] == 3 and st["counts"]["completed"] == 3
+      and "note" not in st["counts"], st)
+# The last board's time comes from the records too, so a restarted station is not silent.
+ended = max(r["endedAt"] for r in again.call("GET", "/api/records")[1]["records"])
+ended = datetime.datetime.fromisoformat(ended.replace("Z", "+00:00")).timestamp()
+last_board = [l for l in again.call("GET", "/metrics")[1].splitlines()
+              if l.startswith('reburn3_last_board_timestamp_seconds{station="bench-7"} ')]
+check(len(last_board) == 1 and abs(float(last_board[0].split()[-1]) - ended) < 0.002, (last_board, ended))
+check(again.stop() == 0, again.stderr()[-300:])
+down = Station(a.reburn3, a.sim, a.script, devices=1,
+               extra=["--db", "postgresql://nobody@127.0.0.1:1/none", "--station", "bench-8"])
+counts = down.call("GET", "/api/state")[1]["counts"]
+check(counts["boards"] == 0 and "did not answer at start" in counts["note"], counts)
+down.stop()
+
+# Slot labels and station names are checked at start.
+for words, said in [(["--port", "A=/dev/null", "--port", "A=/dev/zero"], "given twice"),
+                    (["--port", "/dev/zero", "--port", "/dev/zero=/dev/null"], "port of another"),
+                    (["--port", "A="], "no device after"),
+                    (["--port", "=/dev/null"], "1 to 64"),
+                    (["--port", "/dev/null", "--station", "x" * 65], "1 to 64"),
+                    (["--port", "/dev/null", "--station", "a\tb"], "control character")]:
+    bad_start = subprocess.run([a.reburn3, "serve", *words, a.script], capture_output=True, text=True,
+                               timeout=10)
+    check(bad_start.returncode == 2 and said in bad_start.stderr, "%s: %s" % (words, bad_start.stderr))
 print("serve e2e: all checks passed")

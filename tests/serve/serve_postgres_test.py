@@ -17,7 +17,25 @@ ap = argparse.ArgumentParser()
 ap.add_argument("--reburn3")
 ap.add_argument("--sim")
 ap.add_argument("--script")
+ap.add_argument("--queries-out")
 a = ap.parse_args()
+
+# The quality engineer's queries of docs/serve.md, run against the fleet's rows.
+QUERIES = [
+    ("yield per station per hour",
+     "SELECT station, date_trunc('hour', ended_at) AS hour, COUNT(*) AS boards, "
+     "COUNT(*) FILTER (WHERE outcome = 'completed') AS completed, "
+     "COUNT(*) FILTER (WHERE outcome = 'device-failed') AS device_failed, "
+     "round(COUNT(*) FILTER (WHERE outcome = 'completed')::numeric / NULLIF(COUNT(*) FILTER "
+     "(WHERE outcome IN ('completed', 'device-failed')), 0), 3) AS yield "
+     "FROM reburn3_records GROUP BY 1, 2 ORDER BY 1, 2"),
+    ("failures by reason",
+     "SELECT station, outcome, reason, COUNT(*) FROM reburn3_records WHERE outcome <> 'completed' "
+     "GROUP BY 1, 2, 3 ORDER BY 4 DESC"),
+    ("a serial's history",
+     "SELECT ended_at, station, slot, round, outcome, reason, result->>'scriptLine' AS line "
+     "FROM reburn3_records WHERE serial = 'SN-L1-B' ORDER BY ended_at"),
+]
 
 server = Postgres()
 if server.problem:
@@ -102,21 +120,83 @@ try:
     account("postgresql paused, then a restart", told, db_rows(), folder, st)
     check(again.stop() == 0, "clean end")
 
-    # Three stations, one database: each its own journal, rows never collide.
-    three = [Station(a.reburn3, a.sim, a.script, devices=2,
-                     extra=["--db", url, "--tag", "line=L%d" % n]) for n in range(3)]
-    for _ in range(3):
-        for st3 in three:
-            check(st3.call("POST", "/api/rounds", {})[0] == 202, "a round of each")
+    # Three stations, one database: each its own journal and name, rows never collide, and
+    # each sees its own records unless it asks for another's.
+    # Station L1's slot B holds a board that fails at a wrong byte, tried in every round.
+    three = [Station(a.reburn3, a.sim, a.script, devices=2, labels=["A", "B"],
+                     sim_extra={1: ["--wrong-byte-at", "3"]} if n == 1 else None,
+                     extra=["--db", url, "--station", "L%d" % n]) for n in range(3)]
+    for k in range(3):
+        for n, st3 in enumerate(three):
+            serials = {"A": {"serial": "SN-L%d-%d" % (n, k)}, "B": {"serial": "SN-L%d-B" % n}}
+            check(st3.call("POST", "/api/rounds", {"portTags": serials})[0] == 202, "a round of each")
         for st3 in three:
             st3.wait_for(lambda x: not x["round"]["running"] and x["records"]["pending"] == 0)
     everyone = db_rows()
     for n, st3 in enumerate(three):
-        mine = db_rows("WHERE tags LIKE '%%\"L%d\"%%'" % n)
+        mine = db_rows("WHERE station = 'L%d'" % n)
         check(len(mine) == 6, "station %d: %d rows" % (n, len(mine)))
-        account("station %d of three" % n, st3.results(), mine, st3.tmp,
-                st3.call("GET", "/api/state")[1])
+        state = st3.call("GET", "/api/state")[1]
+        account("station %d of three" % n, st3.results(), mine, st3.tmp, state)
+        api = st3.call("GET", "/api/records")[1]["records"]
+        check(len(api) == 6 and {r["station"] for r in api} == {"L%d" % n}, "scoped: %s" % api)
+        failed = 3 if n == 1 else 0
+        check(state["counts"]["boards"] == 6 and state["counts"]["deviceFailed"] == failed
+              and state["station"] == "L%d" % n, state["counts"])
+        other = st3.call("GET", "/api/records?station=L%d&round=2&port=B" % ((n + 1) % 3))[1]["records"]
+        check([(r["station"], r["round"], r["slot"]) for r in other] == [("L%d" % ((n + 1) % 3), 2, "B")],
+              other)
         check(st3.stop() == 0, "clean end")
     check(len({r[0] for r in everyone}) == len(everyone), "no record id twice")
+    pairs = server.sql("SELECT station, round, COUNT(*) FROM reburn3_records WHERE station LIKE 'L%' "
+                       "GROUP BY station, round HAVING COUNT(*) > 2")
+    check(pairs == [], "no (station, round) pair shared: %s" % pairs)
+    types = server.sql("SELECT column_name, data_type FROM information_schema.columns WHERE "
+                       "table_name = 'reburn3_records' AND column_name IN "
+                       "('started_at', 'ended_at', 'tags', 'result', 'serial', 'slot') ORDER BY 1")
+    check(types == ["ended_at|timestamp with time zone", "result|jsonb", "serial|text", "slot|text",
+                    "started_at|timestamp with time zone", "tags|jsonb"], types)
+    indexes = " ".join(server.sql("SELECT indexdef FROM pg_indexes WHERE tablename = 'reburn3_records'"))
+    for column in ("station", "serial", "ended_at", "record_id"):
+        check("(%s)" % column in indexes, "an index on %s: %s" % (column, indexes))
+    # A restart counts on from the database: station L0 had 6 boards.
+    again = Station(a.reburn3, a.sim, a.script, devices=2, extra=["--db", url, "--station", "L0"])
+    counts = again.call("GET", "/api/state")[1]["counts"]
+    check(counts["boards"] == 6 and counts["completed"] == 6 and "note" not in counts, counts)
+    check("NOTICE" not in again.stderr() and "skipping" not in again.stderr(), again.stderr())
+    check(again.stop() == 0, "clean end")
+    # A table of the text layout of earlier versions is converted in place: its rows keep
+    # their times, tags and results, and get their serial from their tags.
+    server.sql("CREATE DATABASE legacy")
+    server.sql("CREATE TABLE reburn3_records (id BIGSERIAL PRIMARY KEY, round INTEGER NOT NULL, "
+               "port TEXT NOT NULL, device TEXT NOT NULL, outcome TEXT NOT NULL, reason TEXT NOT "
+               "NULL, records BIGINT NOT NULL, records_total BIGINT NOT NULL, seconds DOUBLE "
+               "PRECISION NOT NULL, exit_code INTEGER NOT NULL, tags TEXT NOT NULL, station TEXT "
+               "NOT NULL, script_sha256 TEXT NOT NULL, started_at TEXT NOT NULL, ended_at TEXT NOT "
+               "NULL, result TEXT NOT NULL, record_id TEXT);"
+               "INSERT INTO reburn3_records (round, port, device, outcome, reason, records, "
+               "records_total, seconds, exit_code, tags, station, script_sha256, started_at, "
+               "ended_at, result, record_id) VALUES (4, 'COM3', '/dev/ttyS2', 'completed', "
+               "'completed', 9, 9, 1.5, 0, '{\"serial\":\"OLD-1\"}', 'L9', '', "
+               "'2026-11-30T08:00:00.000Z', '2026-11-30T08:00:01.500Z', '{}', 'old-1')", "legacy")
+    legacy = Station(a.reburn3, a.sim, a.script, devices=1,
+                     extra=["--db", url.replace("/postgres", "/legacy"), "--station", "L9"])
+    st = legacy.call("GET", "/api/state")[1]
+    check(st["round"]["number"] == 4 and st["counts"]["boards"] == 1, st)
+    old = legacy.call("GET", "/api/records")[1]["records"]
+    check([(r["serial"], r["startedAt"], r["endedAt"], r["tags"]) for r in old]
+          == [("OLD-1", "2026-11-30T08:00:00.000Z", "2026-11-30T08:00:01.500Z", {"serial": "OLD-1"})], old)
+    check(legacy.call("POST", "/api/rounds", {"tags": {"serial": "NEW-1"}})[0] == 202, "a round")
+    legacy.wait_for(lambda x: not x["round"]["running"] and x["records"]["pending"] == 0)
+    check(legacy.stop() == 0, "clean end")
+    check(server.sql("SELECT round, serial, data_type FROM reburn3_records, information_schema.columns "
+                     "WHERE column_name = 'ended_at' AND table_name = 'reburn3_records' ORDER BY id",
+                     "legacy") == ["4|OLD-1|timestamp with time zone", "5|NEW-1|timestamp with time zone"],
+          "converted")
+    if a.queries_out:
+        out = open(a.queries_out, "w")
+        for title, query in QUERIES:
+            out.write("-- %s\n%s\n" % (title, query))
+            out.write("\n".join(server.sql(query)) + "\n\n")
 finally:
     server.close()

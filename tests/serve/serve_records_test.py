@@ -76,8 +76,8 @@ def run_round(s, written=True):
 
 def metric(s, name):
     for line in s.call("GET", "/metrics")[1].splitlines():
-        if line.startswith(name + " "):
-            return float(line.split()[1])
+        if line.startswith(name + " ") or line.startswith(name + "{"):  # {station="..."}
+            return float(line.rsplit(" ", 1)[1])
     raise AssertionError("no metric " + name)
 
 
@@ -98,7 +98,8 @@ def journal_full():
             break
         s.wait_for(lambda st: not st["round"]["running"])
     st = s.wait_for(lambda st: not st["ok"])
-    check("No space left on device" in st["error"] and st["records"]["journal"] != "ok", st)
+    check("No space left on device" in st["error"] and st["records"]["journal"] != "ok"
+          and st["stopped"], st)
     health = s.call("GET", "/healthz")
     check(health[0] == 503 and "journal" in health[1]["error"], health)
     check(s.call("POST", "/api/rounds", {})[0] == 503, "no round after the journal failed")

@@ -35,19 +35,20 @@ class Station:
     headers = {}  # sent with every call (a token)
     context = None  # the TLS context of an https:// station
 
-    def __init__(self, reburn3, sim, script, devices=2, extra=()):
+    def __init__(self, reburn3, sim, script, devices=2, extra=(), labels=None, sim_extra=None):
         self.tmp = tempfile.mkdtemp(prefix="reburn3-serve-")
         reburn3, sim, script = (os.path.abspath(f) for f in (reburn3, sim, script))
-        self.sims = [subprocess.Popen([sim, script, "--stay", "--lifetime", "120"],
+        self.sims = [subprocess.Popen([sim, script, "--stay", "--lifetime", "120"]
+                                      + list((sim_extra or {}).get(i, [])),
                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-                     for _ in range(devices)]
+                     for i in range(devices)]
         self.ports = [p.stdout.readline().strip() for p in self.sims]
         self.log = os.path.join(self.tmp, "boards.jsonl")
         self.db = os.path.join(self.tmp, "records.sqlite")
         args = [reburn3, "serve", "--listen", "127.0.0.1:0", "--json", "--log", self.log]
         args += list(extra) or ["--db", "sqlite:" + self.db]
-        for port in self.ports:
-            args += ["--port", port]
+        for i, port in enumerate(self.ports):
+            args += ["--port", (labels[i] + "=" + port) if labels else port]
         self.out = open(os.path.join(self.tmp, "stdout"), "w+")
         self.err = open(os.path.join(self.tmp, "stderr"), "w+")
         self.proc = subprocess.Popen(args + [script], stdout=self.out, stderr=self.err, cwd=self.tmp)

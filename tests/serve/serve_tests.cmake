@@ -38,7 +38,8 @@ if(TARGET reburn3 AND TARGET reburn3-sim)
         set_tests_properties(serve.reader_hung PROPERTIES LABELS serve TIMEOUT 120
             SKIP_RETURN_CODE 77)
         add_test(NAME serve.postgresql
-            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_postgres_test.py ${serve_args})
+            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_postgres_test.py ${serve_args}
+                --queries-out ${CMAKE_CURRENT_BINARY_DIR}/serve_queries.txt)
         set_tests_properties(serve.postgresql PROPERTIES LABELS serve TIMEOUT 300
             SKIP_RETURN_CODE 77)
     endif()
