@@ -119,6 +119,19 @@ for completion in reburn3 reburn3-gui; do
     [ -f "/usr/share/bash-completion/completions/$completion" ] ||
         die "no bash completion for $completion"
 done
+# The documents are where the unit's Documentation= and serve --help name them, whole.
+for doc in serve.md line-controllers.md command-line.md reburn3-json.schema.json \
+    reburn3-serve.schema.json examples/serve-line1.conf; do
+    [ -f "/usr/share/doc/reburn3/$doc" ] || die "/usr/share/doc/reburn3/$doc is not installed"
+done
+head -n 1 /usr/share/doc/reburn3/README.md | grep -qx '# reburn3' ||
+    die "/usr/share/doc/reburn3/README.md is not the project's README.md"
+for unit in reburn3-serve.service reburn3-serve@.service; do
+    [ -f "/lib/systemd/system/$unit" ] || die "the unit $unit is not installed"
+done
+for kit in prometheus/reburn3-alerts.yml grafana/reburn3-fleet.json; do
+    [ -f "/usr/share/reburn3/$kit" ] || die "/usr/share/reburn3/$kit is not installed"
+done
 desktop-file-validate /usr/share/applications/reburn3-gui.desktop
 appstreamcli validate --no-net /usr/share/metainfo/org.reburn3.reburn3_gui.metainfo.xml
 

@@ -33,6 +33,9 @@ as_man() {
         function flush() {
             if (tag != "") {
                 sub(/^ +/, "", text)
+                # Text after a tag starts a line of its own: "... and" must not be a request.
+                first = substr(text, 1, 1)
+                if (first == "." || first == "\047") text = "\\&" text
                 print ".TP"
                 print "\\fB" tag "\\fR"
                 if (text != "") print text

@@ -67,4 +67,10 @@ for page in reburn3 reburn3-gui reburn3-sim; do
     long=$(awk 'length > 80 { n++ } END { print n + 0 }' "$man/$page.80")
     [ "$long" -eq 0 ] || fail "$page(1): $long lines over 80 columns, first: $(awk 'length > 80 { print; exit }' "$man/$page.80")"
 done
+
+# groff reads every line as lintian does: no line of --help text taken for a request.
+for page in reburn3 reburn3-gui reburn3-sim; do
+    warnings=$(groff -man -ww -z "$man/$page.1" 2>&1)
+    [ -z "$warnings" ] || fail "$page(1): groff warns: $warnings"
+done
 exit $((failures > 0))

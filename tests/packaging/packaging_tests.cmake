@@ -29,3 +29,45 @@ if(REBURN3_MAN_PAGES)
                 ${PROJECT_BINARY_DIR}/packaging)
     set_tests_properties(packaging.man_pages_follow_help PROPERTIES LABELS packaging TIMEOUT 60)
 endif()
+
+# The station service's fleet kit: both systemd units (verify, exposure, the same
+# hardening), the alerting rules under promtool test rules, and the Grafana dashboard's
+# queries against the rules' metrics. Skipped (77) where systemd-analyze or promtool is
+# missing.
+add_test(NAME packaging.systemd_units
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/systemd_units_test.sh ${PROJECT_SOURCE_DIR}/debian
+            $<TARGET_FILE:reburn3>)
+add_test(NAME packaging.alert_rules
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/alert_rules_test.sh
+            ${PROJECT_SOURCE_DIR}/packaging/prometheus/reburn3-alerts.yml
+            ${CMAKE_CURRENT_LIST_DIR}/reburn3_alerts_test.yml)
+set_tests_properties(packaging.systemd_units packaging.alert_rules
+    PROPERTIES LABELS packaging TIMEOUT 60 SKIP_RETURN_CODE 77)
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+    add_test(NAME packaging.grafana_dashboard
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/fleet_kit_test.py
+                ${PROJECT_SOURCE_DIR}/packaging/prometheus/reburn3-alerts.yml
+                ${PROJECT_SOURCE_DIR}/packaging/grafana/reburn3-fleet.json
+                ${PROJECT_SOURCE_DIR}/src/serve/metrics.cpp)
+    set_tests_properties(packaging.grafana_dashboard PROPERTIES LABELS packaging TIMEOUT 60)
+    # The units' way to the database password (PGPASSFILE naming the credential), against a
+    # real PostgreSQL server that asks for one; skipped (77) where the server cannot start.
+    if(TARGET reburn3-sim)
+        add_test(NAME packaging.pgpass
+            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pgpass_test.py
+                    --reburn3 $<TARGET_FILE:reburn3> --sim $<TARGET_FILE:reburn3-sim>
+                    --script ${PROJECT_SOURCE_DIR}/examples/orx716_demo.pf3)
+        set_tests_properties(packaging.pgpass PROPERTIES LABELS packaging TIMEOUT 120
+            SKIP_RETURN_CODE 77)
+        # Every system call, socket and mapping a round of the service makes, against what
+        # the units' sandbox allows; skipped (77) without strace or where it cannot trace.
+        add_test(NAME packaging.unit_sandbox
+            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/unit_sandbox_test.py
+                    --reburn3 $<TARGET_FILE:reburn3> --sim $<TARGET_FILE:reburn3-sim>
+                    --script ${PROJECT_SOURCE_DIR}/examples/orx716_demo.pf3
+                    --unit ${PROJECT_SOURCE_DIR}/debian/reburn3.reburn3-serve@.service)
+        set_tests_properties(packaging.unit_sandbox PROPERTIES LABELS packaging TIMEOUT 180
+            SKIP_RETURN_CODE 77)
+    endif()
+endif()
