@@ -297,7 +297,8 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
         {"nextStep", completed ? QString() : text(cli::reasonRow(result.reason).nextStep)},
         {"partlyProgrammed", result.partlyProgrammed},
         {"recordId", row.recordId}};
-    for (const char* key : {"scriptLine", "expected", "received"}) {
+    for (const char* key :
+         {"records", "recordsDone", "durationMs", "scriptLine", "expected", "received"}) {
         if (told.contains(QLatin1String(key))) {
             verdict.insert(QLatin1String(key), told.value(QLatin1String(key)));
         }

@@ -109,6 +109,9 @@ check(state["round"]["result"] == {"boards": 2, "completed": 2, "deviceFailed": 
       and state["round"]["endedAt"] and state["round"]["slots"] == ["slot 1", "slot 2"], state["round"])
 check([(p["board"]["serial"], p["board"]["result"], p["board"]["record"]) for p in state["ports"]]
       == [("SN-1", "completed", "written"), ("SN-2", "completed", "written")], state["ports"])
+check(all(p["board"]["records"] == p["board"]["recordsDone"] == p["last"]["records"]
+          and p["board"]["durationMs"] == p["last"]["durationMs"] and p["board"]["nextStep"] == ""
+          for p in state["ports"]), state["ports"])
 results = s.results()
 check(len(results) == 2, "two --json results")
 by_port = {r["port"]: r for r in results}
