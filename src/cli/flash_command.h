@@ -52,6 +52,9 @@ struct FlashOptions {
     bool requireAck = false;
     double waitForPortSeconds = 0.0;  // --wait-for-port: 0, open at once
     StationMode station = StationMode::Off;
+    // The station's name on every --log line; empty: the host name (a station service
+    // names itself with --station).
+    std::string stationName;
 };
 
 // The end of a command that stopped before any download could start (a usage error

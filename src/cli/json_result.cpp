@@ -83,9 +83,11 @@ QJsonObject resultJson(const RunResult& r, const Tags& tags) {
     return o;
 }
 
-QJsonObject logJson(const RunResult& r, const Tags& tags, const std::string& host) {
+QJsonObject logJson(const RunResult& r, const Tags& tags, const std::string& host,
+                    const std::string& station) {
     QJsonObject o = resultJson(r, tags);
     o.insert("host", text(host));
+    o.insert("station", text(station.empty() ? host : station));
     if (!o.contains("tags")) {
         o.insert("tags", QJsonObject());
     }

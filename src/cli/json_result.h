@@ -19,6 +19,7 @@ QJsonObject resultJson(const RunResult& result, const Tags& tags);
 
 // The line --log appends for one download: the result's fields, the host's name, and
 // the tags.
-QJsonObject logJson(const RunResult& result, const Tags& tags, const std::string& host);
+QJsonObject logJson(const RunResult& result, const Tags& tags, const std::string& host,
+                    const std::string& station = {});
 
 }  // namespace reburn3::cli

@@ -73,6 +73,11 @@ int serveCommand(int argc, char** argv) {
         }
         return code;
     }
+    // The unit forbids memory both writable and executable (MemoryDenyWriteExecute): the
+    // regular expressions are interpreted, never compiled to machine code.
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
+    // Every --log line names the station as the records do.
+    options.flash.stationName = options.station.toStdString();
     const cli::FlashOptions& flash = options.flash;
     cli::SignalWatcher watcher;
     cli::FlashContext context{flash,  cli::baseResult(flash), {}, {}, watcher, nullptr, nullptr,
