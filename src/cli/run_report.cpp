@@ -120,9 +120,10 @@ void addFailure(std::string& failures, const std::string& failure) {
 
 std::size_t worstLogLine(const RunResult& base, const FlashOptions& options) {
     constexpr std::size_t kRunsAdd = 4096;
-    return static_cast<std::size_t>(QJsonDocument(logJson(base, options.tags, hostName(), options.stationName))
-                                        .toJson(QJsonDocument::Compact)
-                                        .size()) +
+    return static_cast<std::size_t>(
+               QJsonDocument(logJson(base, options.tags, hostName(), options.stationName))
+                   .toJson(QJsonDocument::Compact)
+                   .size()) +
            kRunsAdd;
 }
 
@@ -142,7 +143,8 @@ RunResult reportEnd(const RunResult& told, const FlashOptions& options, AppendLo
     // the verdict and the JSON result must say so.
     if (log != nullptr && log->isOpen()) {
         const QByteArray line =
-            QJsonDocument(logJson(result, options.tags, hostName(), options.stationName)).toJson(QJsonDocument::Compact);
+            QJsonDocument(logJson(result, options.tags, hostName(), options.stationName))
+                .toJson(QJsonDocument::Compact);
         std::string error;
         if (!log->append(line.toStdString(), error)) {
             result.exitCode = kExitLogFailed;
