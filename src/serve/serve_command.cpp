@@ -19,7 +19,10 @@
 #include "cli/flash_session.h"
 #include "cli/precise_tick_timer.h"
 #include "cli/script_snapshot.h"
+#include "cli/sha256_digest.h"
 #include "cli/signal_watcher.h"
+#include "script/script_check.h"
+#include "script/script_stream.h"
 #include "serve/event_feed.h"
 #include "serve/http_service.h"
 #include "serve/metrics.h"
@@ -55,6 +58,31 @@ QString stateFolder(const ServeOptions& options) {
     }
     const QString file = db.startsWith("sqlite:") ? db.mid(7) : db;
     return file.isEmpty() ? QDir::currentPath() : QFileInfo(file).absolutePath();
+}
+
+// The script's SHA-256 and records as the file is at start, for the page's header before
+// the first round; each round's own check pins the bytes it plays. Nothing for a script
+// the check refuses: the first round says why.
+struct ScriptAtStart {
+    QString sha256;
+    qint64 records = 0;
+};
+
+ScriptAtStart scriptAtStart(const std::string& path, std::shared_ptr<ScriptFile> file) {
+    ScriptStream stream;
+    stream.holdFile(path, std::move(file));
+    if (!stream.open(path)) {
+        return {};
+    }
+    CheckOptions check;
+    cli::Sha256Digest digest;
+    check.digest = &digest;
+    check.blockDigests = false;
+    const ScriptSummary summary = checkScript(stream, check);
+    if (!summary.ok()) {
+        return {};
+    }
+    return {QString::fromStdString(summary.digest), static_cast<qint64>(summary.records)};
 }
 
 std::string hostName() {
@@ -116,6 +144,7 @@ int serveCommand(int argc, char** argv) {
     QObject::connect(&clock, &cli::TickClock::expired, &clock,
                      [&metrics, &clock] { metrics.tick(clock.interval()); });
     EventFeed feed;
+    const ScriptAtStart atStart = scriptAtStart(flash.script, context.script);
     StationState::Setup setup{flash.ports,
                               stationName.toStdString(),
                               options.slotLabels,
@@ -123,7 +152,8 @@ int serveCommand(int argc, char** argv) {
                               QString(),
                               !options.token.isEmpty(),
                               QFileInfo(QString::fromStdString(flash.script)).fileName(),
-                              QString(),
+                              atStart.sha256,
+                              atStart.records,
                               0,
                               {},
                               QString()};

@@ -50,9 +50,10 @@ public:
         bool tokenRequired = false;
         QString scriptName;
         QString scriptSha256;  // until a round's check says it
-        int lastRound = 0;     // the station's last round in the records, before this start
-        BoardTally counts;     // the station's boards in the records, before this start
-        QString countsNote;    // why they are not (the database did not answer), else empty
+        qint64 scriptRecords = 0;
+        int lastRound = 0;   // the station's last round in the records, before this start
+        BoardTally counts;   // the station's boards in the records, before this start
+        QString countsNote;  // why they are not (the database did not answer), else empty
     };
 
     StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer, Metrics& metrics,
@@ -146,7 +147,7 @@ private:
     BoardTally m_countsBase;   // the records' before this start, once the database told them
     bool m_countsKnown = false;
     std::deque<std::pair<QString, int>> m_keys;  // oldest first
-    qint64 m_scriptRecords = 0;
+    qint64 m_scriptRecords = m_setup.scriptRecords;
     QString m_fault;
     QString m_recordsDigest;  // of recordsJson(), to tell the feed when it changed
 };

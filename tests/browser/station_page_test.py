@@ -102,7 +102,7 @@ def test(b, reburn3, sim, script, work, procs, shots):
     good, bad = slots[:2], slots[2]
     assert all(t['colour'] == 'verdict idle' for t in now.values()) and off('abort') and off('retry'), now
     sha = api('api/state')['script']['sha256']  # known before the first round where the service reads the script at start
-    assert 'records)' not in text('script') and text('script-sha') == (f'SHA-256 {sha}' if sha else ''), text('script')
+    assert '(0 records)' not in text('script') and text('script-sha') == (f'SHA-256 {sha}' if sha else ''), text('script')
     assert b.title == 'reburn3 line 7 <A>' and text('station') == 'line 7 <A>', b.title
     # Round 1: an HTML serial on the first slot, aborted while the boards play; it stays text.
     scan(HTML_SERIAL)
