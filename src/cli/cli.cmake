@@ -5,7 +5,11 @@ find_package(Qt6 REQUIRED COMPONENTS Core SerialPort)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 
 add_library(reburn3_cli STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/check_command.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/check_command.h
     ${CMAKE_CURRENT_LIST_DIR}/cli_texts.h
+    ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/command_line.h
     ${CMAKE_CURRENT_LIST_DIR}/console_desktop.cpp
     ${CMAKE_CURRENT_LIST_DIR}/console_desktop.h
     ${CMAKE_CURRENT_LIST_DIR}/console_view.cpp
@@ -28,8 +32,6 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.h
     ${CMAKE_CURRENT_LIST_DIR}/json_result.cpp
     ${CMAKE_CURRENT_LIST_DIR}/json_result.h
-    ${CMAKE_CURRENT_LIST_DIR}/option_table.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/option_table.h
     ${CMAKE_CURRENT_LIST_DIR}/output_files.cpp
     ${CMAKE_CURRENT_LIST_DIR}/output_files.h
     ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.cpp
@@ -38,6 +40,7 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/port_identity.h
     ${CMAKE_CURRENT_LIST_DIR}/port_path.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_path.h
+    ${CMAKE_CURRENT_LIST_DIR}/ports_command.cpp
     ${CMAKE_CURRENT_LIST_DIR}/reason_table.cpp
     ${CMAKE_CURRENT_LIST_DIR}/reason_table.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp

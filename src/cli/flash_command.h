@@ -3,8 +3,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "base/option_table.h"
 
 #include "cli/console_view.h"
 #include "cli/handshake_limit.h"
@@ -80,5 +83,15 @@ std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& s
 // station, round after round. Returns the exit code: of the run that failed, and of
 // several ports the gravest (see gangExitCode).
 int runFlash(const FlashOptions& options);
+
+// `reburn3 flash`'s options: the one table its parse, help and completion read.
+std::span<const OptionSpec> flashOptionTable();
+
+// The help of `reburn3 flash`, its exit codes last.
+std::string flashHelp();
+
+// `reburn3 flash ...` (argv[2] on are its words): reads them into FlashOptions and runs
+// runFlash(); a usage error is one line (and the JSON result with --json), exit 2.
+int flashCommand(int argc, char** argv);
 
 }  // namespace reburn3::cli

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "adapters/qt_serial_driver.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "base/messages.h"
 #include "gui/app_icon.h"
 #include "gui/display_setup.h"

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "base/window_model.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_session.h"
@@ -97,7 +97,7 @@ int serveCommand(int argc, char** argv) {
     bool help = false;
     if (const int code = parseServeOptions(argc, argv, options, help); code != 0 || help) {
         if (help) {
-            std::fputs(kServeUsage, stdout);
+            std::fputs(serveHelp().c_str(), stdout);
         }
         return code;
     }

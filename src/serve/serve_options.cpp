@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "serve/serve_options.h"
 
-#include <QCommandLineParser>
 #include <QFile>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -12,77 +10,124 @@
 #include <cstdio>
 #include <optional>
 
+#include "cli/command_line.h"
 #include "cli/exit_codes.h"
-#include "cli/option_table.h"
 #include "cli/port_identity.h"
 #include "serial/port_map.h"
 
 namespace reburn3::serve {
 
-const char* const kServeUsage =
-    "Usage: reburn3 serve --port [LABEL=]DEVICE [--port ...] [options] [--] SCRIPT\n"
-    "\n"
-    "The station service: serves a page and a JSON API over HTTP and runs rounds of\n"
-    "SCRIPT on its ports when asked, exactly as `flash --station` runs them (the\n"
-    "same engine, ticks and results). Every board's result is in a synced journal\n"
-    "before it is shown, then a row in a database. See\n"
-    "/usr/share/doc/reburn3/serve.md.\n"
-    "\n"
-    "Options:\n"
-    "  -p, --port [LABEL=]DEVICE|COMn\n"
-    "                          a port of the station, its slot named LABEL (default\n"
-    "                          \"slot N\", N its place among the ports from 1); repeat\n"
-    "                          it or give a comma list\n"
-    "  --station NAME          the station's name on every record, in the state, the\n"
-    "                          page and every metric (default: the host name); the\n"
-    "                          records and counts shown are this station's\n"
-    "  --require-serial        refuse a round whose boards lack a `serial` tag (the\n"
-    "                          round's or the slot's own)\n"
-    "  --listen ADDR:PORT      where to listen (default 127.0.0.1:7160; port 0: any\n"
-    "                          free port); the line \"reburn3: serving on\n"
-    "                          http://ADDR:PORT/\" (https:// with TLS) on standard\n"
-    "                          error tells where\n"
-    "  --token-file FILE       the token every /api/ request must carry\n"
-    "                          (Authorization: Bearer TOKEN); required to listen on\n"
-    "                          any address but loopback (127.0.0.0/8 or ::1)\n"
-    "  --allow-host NAME       a name the station answers to in the Host header,\n"
-    "                          besides its address (and localhost on loopback);\n"
-    "                          repeat it for more names\n"
-    "  --tls-cert FILE         serve HTTPS with this PEM certificate (chain) ...\n"
-    "  --tls-key FILE          ... and this PEM private key; without them a token\n"
-    "                          off loopback travels in clear\n"
-    "  --db URL                the records: sqlite:PATH (default\n"
-    "                          sqlite:reburn3-records.sqlite in the working\n"
-    "                          directory) or\n"
-    "                          postgresql://USER@HOST[:PORT]/DB (the password from\n"
-    "                          PGPASSFILE or PGPASSWORD; one in the URL is warned\n"
-    "                          about, as every user sees it in ps)\n"
-    "  --state-dir DIR         the folder of the records' journal (default: the\n"
-    "                          SQLite file's folder; with PostgreSQL the working\n"
-    "                          directory); one service a folder\n"
-    "  --log FILE              also append one JSON line per board to FILE, as flash\n"
-    "  --tag KEY=VALUE         a tag of every board (a round's own tags override it)\n"
-    "  --retries N             as flash: start again after a failed handshake\n"
-    "  --handshake-limit SECONDS\n"
-    "                          as flash (default 5, 0 for no limit)\n"
-    "  --expect-sha256 HEX     refuse SCRIPT unless its SHA-256 is HEX\n"
-    "  --json                  each board's JSON result on standard output, as flash\n"
-    "  --stats                 with --json: each run measured, as flash\n"
-    "  -q, --quiet             only the verdicts and errors on standard error\n"
-    "  -h, --help              this help\n"
-    "\n"
-    "SIGTERM, SIGINT or SIGHUP ends the service: a round running is aborted like\n"
-    "\"Abort Process\" and every board's record is journaled first; what the\n"
-    "database has not taken within 3 s waits in the journal for the next start.\n"
-    "\n"
-    "Exit codes:\n"
-    "  0    ended by a signal, every record journaled (and written, or waiting in\n"
-    "       the journal)\n"
-    "  2    usage error (also: a listen address not on loopback without a token, a\n"
-    "       certificate or key that cannot be read)\n"
-    "  3    the script cannot be read\n"
-    "  5    the journal, the records database's URL or the log cannot be used, or\n"
-    "       a record could not be journaled\n";
+namespace {
+
+// The service's options, in the order its help lists them.
+constexpr OptionSpec kServeOptions[] = {
+    OptionSpec("port", 'p')
+        .takes(OptionValue::Port, "[LABEL=]DEVICE|COMn")
+        .says("a port of the station, its slot named LABEL (default\n"
+              "\"slot N\", N its place among the ports from 1); repeat\n"
+              "it or give a comma list"),
+    OptionSpec("station")
+        .takes(OptionValue::Text, "NAME")
+        .says("the station's name on every record, in the state, the\n"
+              "page and every metric (default: the host name); the\n"
+              "records and counts shown are this station's"),
+    OptionSpec("require-serial")
+        .says("refuse a round whose boards lack a `serial` tag (the\n"
+              "round's or the slot's own)"),
+    OptionSpec("listen")
+        .takes(OptionValue::Text, "ADDR:PORT")
+        .says("where to listen (default 127.0.0.1:7160; port 0: any\n"
+              "free port); the line \"reburn3: serving on\n"
+              "http://ADDR:PORT/\" (https:// with TLS) on standard\n"
+              "error tells where"),
+    OptionSpec("token-file")
+        .takes(OptionValue::File, "FILE")
+        .says("the token every /api/ request must carry\n"
+              "(Authorization: Bearer TOKEN); required to listen on\n"
+              "any address but loopback (127.0.0.0/8 or ::1)"),
+    OptionSpec("allow-host")
+        .takes(OptionValue::Text, "NAME")
+        .says("a name the station answers to in the Host header,\n"
+              "besides its address (and localhost on loopback);\n"
+              "repeat it for more names"),
+    OptionSpec("tls-cert")
+        .takes(OptionValue::File, "FILE")
+        .says("serve HTTPS with this PEM certificate (chain) ..."),
+    OptionSpec("tls-key")
+        .takes(OptionValue::File, "FILE")
+        .says("... and this PEM private key; without them a token\n"
+              "off loopback travels in clear"),
+    OptionSpec("db")
+        .takes(OptionValue::Text, "URL")
+        .says("the records: sqlite:PATH (default\n"
+              "sqlite:reburn3-records.sqlite in the working\n"
+              "directory) or\n"
+              "postgresql://USER@HOST[:PORT]/DB (the password from\n"
+              "PGPASSFILE or PGPASSWORD; one in the URL is warned\n"
+              "about, as every user sees it in ps)"),
+    OptionSpec("state-dir")
+        .takes(OptionValue::File, "DIR")
+        .says("the folder of the records' journal (default: the\n"
+              "SQLite file's folder; with PostgreSQL the working\n"
+              "directory); one service a folder"),
+    OptionSpec("log")
+        .takes(OptionValue::File, "FILE")
+        .says("also append one JSON line per board to FILE, as flash"),
+    OptionSpec("tag")
+        .takes(OptionValue::Text, "KEY=VALUE")
+        .says("a tag of every board (a round's own tags override it)"),
+    OptionSpec("retries")
+        .takes(OptionValue::Integer, "N")
+        .between(0, 100)
+        .refusing("--retries takes a number, 0 to 100")
+        .says("as flash: start again after a failed handshake"),
+    OptionSpec("handshake-limit")
+        .takes(OptionValue::Decimal, "SECONDS")
+        .between(1, 86'400)
+        .orZero()
+        .refusing("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit")
+        .says("as flash (default 5, 0 for no limit)"),
+    OptionSpec("expect-sha256")
+        .takes(OptionValue::Sha256, "HEX")
+        .refusing("--expect-sha256 takes 64 hex digits")
+        .says("refuse SCRIPT unless its SHA-256 is HEX"),
+    OptionSpec("json").says("each board's JSON result on standard output, as flash"),
+    OptionSpec("stats").says("with --json: each run measured, as flash"),
+    OptionSpec("quiet", 'q').says("only the verdicts and errors on standard error"),
+    OptionSpec("help", 'h').says("this help"),
+};
+
+}  // namespace
+
+std::span<const OptionSpec> serveOptionTable() {
+    return kServeOptions;
+}
+
+std::string serveHelp() {
+    return "Usage: reburn3 serve --port [LABEL=]DEVICE [--port ...] [options] [--] SCRIPT\n"
+           "\n"
+           "The station service: serves a page and a JSON API over HTTP and runs rounds of\n"
+           "SCRIPT on its ports when asked, exactly as `flash --station` runs them (the\n"
+           "same engine, ticks and results). Every board's result is in a synced journal\n"
+           "before it is shown, then a row in a database. See\n"
+           "/usr/share/doc/reburn3/serve.md.\n"
+           "\n"
+           "Options:\n" +
+           optionHelp(kServeOptions, cli::kWideHelpColumn) +
+           "\n"
+           "SIGTERM, SIGINT or SIGHUP ends the service: a round running is aborted like\n"
+           "\"Abort Process\" and every board's record is journaled first; what the\n"
+           "database has not taken within 3 s waits in the journal for the next start.\n"
+           "\n"
+           "Exit codes:\n"
+           "  0    ended by a signal, every record journaled (and written, or waiting in\n"
+           "       the journal)\n"
+           "  2    usage error (also: a listen address not on loopback without a token, a\n"
+           "       certificate or key that cannot be read)\n"
+           "  3    the script cannot be read\n"
+           "  5    the journal, the records database's URL or the log cannot be used, or\n"
+           "       a record could not be journaled\n";
+}
 
 namespace {
 
@@ -187,27 +232,33 @@ bool checkLabel(const QString& label, QString& why, const QString& what) {
 }
 
 int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) {
-    QCommandLineParser parser;
-    cli::addOptions(parser, "serve");
-    QStringList words{QStringLiteral("reburn3 serve")};
-    for (int i = 2; i < argc; ++i) {
-        QStringDecoder decoder(QStringDecoder::Utf8);
-        words << decoder.decode(QByteArrayView(argv[i]));
+    ParsedOptions parsed =
+        parseOptions(kServeOptions, cli::commandWords(argc, argv), cli::kCommandLineRules);
+    if (const std::string problem = cli::wordsProblem(parsed); !problem.empty()) {
+        return usage(QString::fromUtf8(problem));
     }
-    if (!parser.parse(words)) {
-        return usage(parser.errorText());
-    }
-    help = parser.isSet("help");
+    // The values as text: a byte that is not UTF-8 stands as U+FFFD, which the checks of
+    // tags and labels refuse.
+    const auto text = [&parsed](std::string_view name) {
+        return QString::fromUtf8(parsed.value(name));
+    };
+    const auto texts = [&parsed](std::string_view name) {
+        QStringList list;
+        for (const std::string& v : parsed.values(name)) {
+            list << QString::fromUtf8(v);
+        }
+        return list;
+    };
+    help = parsed.isSet("help");
     if (help) {
         return cli::kExitCompleted;
     }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1) {
-        return usage(positional.isEmpty() ? "no script given" : "give exactly one script");
+    if (parsed.positional.size() != 1) {
+        return usage(parsed.positional.empty() ? "no script given" : "give exactly one script");
     }
     cli::FlashOptions& f = options.flash;
-    f.script = positional.front().toStdString();
-    for (const QString& value : parser.values("port")) {
+    f.script = QString::fromUtf8(parsed.positional.front()).toStdString();
+    for (const QString& value : texts("port")) {
         for (const QString& p : value.split(',')) {
             if (p.isEmpty()) {
                 return usage("an empty port in --port");
@@ -264,14 +315,18 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
     if (f.ports.empty()) {
         return usage("no port given (--port COMn or --port DEVICE)");
     }
+    if (const std::optional<OptionProblem> bad =
+            checkValues(kServeOptions, parsed, cli::kCommandLineRules)) {
+        return usage(QString::fromUtf8(cli::valueProblem(*bad)));
+    }
     f.port = f.ports.front();
     f.progress = cli::ProgressMode::None;
     f.station = cli::StationMode::Off;
-    f.json = parser.isSet("json");
-    f.stats = parser.isSet("stats");
-    f.quiet = parser.isSet("quiet");
-    f.logPath = parser.value("log").toStdString();
-    for (const QString& tag : parser.values("tag")) {
+    f.json = parsed.isSet("json");
+    f.stats = parsed.isSet("stats");
+    f.quiet = parsed.isSet("quiet");
+    f.logPath = text("log").toStdString();
+    for (const QString& tag : texts("tag")) {
         const qsizetype eq = tag.indexOf('=');
         QString why;
         if (eq <= 0) {
@@ -290,50 +345,34 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
     if (f.tags.size() > static_cast<std::size_t>(kMaxTags)) {
         return usage("at most 32 tags");
     }
-    if (parser.isSet("retries")) {
-        bool ok = false;
-        f.retries = parser.value("retries").toInt(&ok);
-        if (!ok || f.retries < 0 || f.retries > 100) {
-            return usage("--retries takes a number, 0 to 100");
-        }
+    if (parsed.isSet("retries")) {
+        f.retries = static_cast<int>(parsed.number("retries"));
     }
-    if (parser.isSet("handshake-limit")) {
-        bool ok = false;
-        f.handshakeLimitSeconds = parser.value("handshake-limit").toDouble(&ok);
-        if (!ok || !(f.handshakeLimitSeconds == 0.0 ||
-                     (f.handshakeLimitSeconds >= 1.0 && f.handshakeLimitSeconds <= 86400.0))) {
-            return usage("--handshake-limit takes seconds, 1 to 86400, or 0 for no limit");
-        }
+    if (parsed.isSet("handshake-limit")) {
+        f.handshakeLimitSeconds = parsed.number("handshake-limit");
     }
-    if (parser.isSet("expect-sha256")) {
-        const QString hex = parser.value("expect-sha256").toLower();
-        static const QRegularExpression kHex("^[0-9a-f]{64}$");
-        if (!kHex.match(hex).hasMatch()) {
-            return usage("--expect-sha256 takes 64 hex digits");
-        }
-        f.expectSha256 = hex.toStdString();
+    if (parsed.isSet("expect-sha256")) {
+        f.expectSha256 = text("expect-sha256").toLower().toStdString();
     }
-    if (parser.isSet("listen") &&
-        !parseListen(parser.value("listen"), options.address, options.port)) {
+    if (parsed.isSet("listen") && !parseListen(text("listen"), options.address, options.port)) {
         return usage("--listen takes ADDR:PORT, e.g. 127.0.0.1:7160 or [::1]:0");
     }
-    options.db = parser.value("db").toStdString();
-    if (const QUrl db(parser.value("db"));
-        db.scheme().startsWith("postgres") && !db.password().isEmpty()) {
+    options.db = text("db").toStdString();
+    if (const QUrl db(text("db")); db.scheme().startsWith("postgres") && !db.password().isEmpty()) {
         std::fprintf(stderr,
                      "reburn3: warning: the password in --db can be read by every user of this "
                      "machine (ps); give it in a PGPASSFILE instead\n");
     }
-    options.stateDir = parser.value("state-dir").toStdString();
-    if (parser.isSet("token-file")) {
+    options.stateDir = text("state-dir").toStdString();
+    if (parsed.isSet("token-file")) {
         QString why;
-        const std::optional<QByteArray> token = readToken(parser.value("token-file"), why);
+        const std::optional<QByteArray> token = readToken(text("token-file"), why);
         if (!token) {
             return usage(why);
         }
         options.token = *token;
     }
-    for (const QString& name : parser.values("allow-host")) {
+    for (const QString& name : texts("allow-host")) {
         static const QRegularExpression kName(
             R"(^([a-z0-9]([a-z0-9.-]*[a-z0-9])?|\[[0-9a-f:.]+\])$)");
         if (!kName.match(name.toLower()).hasMatch()) {
@@ -343,16 +382,16 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
         }
         options.allowHosts << name.toLower();
     }
-    if (parser.isSet("station")) {
-        options.station = parser.value("station").trimmed();
+    if (parsed.isSet("station")) {
+        options.station = text("station").trimmed();
         QString why;
         if (!checkLabel(options.station, why, "--station")) {
             return usage(why);
         }
     }
-    options.requireSerial = parser.isSet("require-serial");
-    options.tlsCert = parser.value("tls-cert");
-    options.tlsKey = parser.value("tls-key");
+    options.requireSerial = parsed.isSet("require-serial");
+    options.tlsCert = text("tls-cert");
+    options.tlsKey = text("tls-key");
     if (options.tlsCert.isEmpty() != options.tlsKey.isEmpty()) {
         return usage("--tls-cert and --tls-key go together");
     }

@@ -5,8 +5,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <span>
 #include <string>
 #include <vector>
+
+#include "base/option_table.h"
 
 #include "cli/flash_command.h"
 
@@ -31,8 +34,11 @@ struct ServeOptions {
     bool loopback() const { return address.isLoopback(); }
 };
 
+// `reburn3 serve`'s options: the one table its parse, help and completion read.
+std::span<const OptionSpec> serveOptionTable();
+
 // The help of `reburn3 serve`.
-extern const char* const kServeUsage;
+std::string serveHelp();
 
 // Parses `reburn3 serve`'s words (argv[2] on). 0: go on; else the exit code (the help
 // shown: 0 with `help` set, a usage error told: 2).

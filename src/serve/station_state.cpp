@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "base/program_state.h"
 #include "cli/exit_codes.h"
 #include "cli/json_result.h"

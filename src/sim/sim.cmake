@@ -8,7 +8,7 @@ add_library(reburn3_sim STATIC
     ${CMAKE_CURRENT_LIST_DIR}/simulate_command.cpp
     ${CMAKE_CURRENT_LIST_DIR}/precise_wakeups_${REBURN3_PLATFORM}.cpp
 )
-target_link_libraries(reburn3_sim PUBLIC reburn3_app)
+target_link_libraries(reburn3_sim PUBLIC reburn3_script)
 
 # Stand-alone simulator, so that tests need not wait for the full command line.
 add_executable(reburn3-sim ${CMAKE_CURRENT_LIST_DIR}/sim_main.cpp)

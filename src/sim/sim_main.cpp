@@ -4,14 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "app/command_options.h"
 #include "sim/simulate_command.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // What the shell completion asks: the options, from the table the parser reads.
     if (!args.empty() && args.front() == "__complete") {
-        std::fputs(reburn3::completionLines(reburn3::commandOptions("reburn3-sim")).c_str(),
+        std::fputs(reburn3::completionLines(reburn3::sim::simulateOptions("reburn3-sim")).c_str(),
                    stdout);
         return 0;
     }

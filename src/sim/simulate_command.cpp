@@ -8,15 +8,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 
-#include "app/command_options.h"
-#include "app/version.h"
+#include "base/option_table.h"
+#include "base/version.h"
 #include "sim/device_model.h"
 #include "sim/pty_device.h"
 
@@ -58,156 +57,170 @@ struct Arguments {
 // at once, so a longer silence means the operator is changing the board.
 constexpr Millis kSwapAfterQuiet{2000};
 
-std::optional<Millis> parseSeconds(const std::string& text) {
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || text.empty() || !(value >= 0) || value > 86'400) {
-        return std::nullopt;
+// The simulator's options, in the order its help lists them; reburn3-sim's --version last.
+constexpr double kMostCount = 0xFFFF'FFFFu;
+constexpr OptionSpec kOptions[] = {
+    OptionSpec("tty")
+        .takes(OptionValue::File, "PATH")
+        .nonEmpty()
+        .refusing("--tty needs a path")
+        .says("serve the existing terminal PATH instead (the device\n"
+              "end of a real line, e.g. /dev/ttyGS0): raw, 115200\n"
+              "baud, 8N1, no flow control; a hang-up ends it (1)"),
+    OptionSpec("link")
+        .takes(OptionValue::File, "PATH")
+        .nonEmpty()
+        .refusing("--link needs a path")
+        .says("also make PATH a symbolic link to the port"),
+    OptionSpec("record")
+        .takes(OptionValue::File, "FILE")
+        .nonEmpty()
+        .refusing("--record needs a path")
+        .says("write every byte received to FILE"),
+    OptionSpec("stay").says("serve download after download until stopped"),
+    OptionSpec("silent-handshake").says("never answer the handshake"),
+    OptionSpec("bad-handshake").says("answer the handshake with 91 27"),
+    OptionSpec("noise")
+        .takes(OptionValue::Integer, "N")
+        .between(0, kMostCount)
+        .refusing("--noise: not a valid number: {}")
+        .says("send N noise bytes before the handshake reply"),
+    OptionSpec("stray").says("send a stray 00 after the handshake reply"),
+    OptionSpec("wrong-byte-at")
+        .takes(OptionValue::Integer, "N")
+        .between(1, kMostCount)
+        .refusing("--wrong-byte-at: not a valid number: {}")
+        .says("answer the Nth R record with a wrong byte"),
+    OptionSpec("silent-from")
+        .takes(OptionValue::Integer, "N")
+        .between(1, kMostCount)
+        .refusing("--silent-from: not a valid number: {}")
+        .says("give no answer from the Nth R record on"),
+    OptionSpec("late")
+        .takes(OptionValue::Integer, "MS")
+        .between(0, kMostCount)
+        .refusing("--late: not a valid number: {}")
+        .says("send every reply MS milliseconds late"),
+    OptionSpec("unplug-at")
+        .takes(OptionValue::Integer, "N")
+        .between(1, kMostCount)
+        .refusing("--unplug-at: not a valid number: {}")
+        .says("pull the cable when the Nth byte arrives"),
+    OptionSpec("stop-reading-at")
+        .takes(OptionValue::Integer, "N")
+        .between(1, kMostCount)
+        .refusing("--stop-reading-at: not a valid number: {}")
+        .says("take nothing more off the line after the Nth byte"),
+    OptionSpec("echo").says("echo every byte instead of playing the script"),
+    OptionSpec("lifetime")
+        .takes(OptionValue::Integer, "S")
+        .between(1, kMostCount)
+        .refusing("--lifetime: not a valid number: {}")
+        .says("end the device after S seconds whatever happens"),
+    OptionSpec("ignore-handshakes")
+        .takes(OptionValue::Integer, "N")
+        .between(1, kMostCount)
+        .refusing("--ignore-handshakes: not a valid number: {}")
+        .says("leave the first N handshakes unanswered"),
+    OptionSpec("baud")
+        .takes(OptionValue::Integer, "RATE")
+        .between(1, kMostCount)
+        .refusing("--baud: not a valid number: {}")
+        .says("carry bytes both ways at RATE baud, 8N1, as a UART"),
+    OptionSpec("boards")
+        .takes(OptionValue::Integer, "N")
+        .between(1, kMostCount)
+        .refusing("--boards: not a valid number: {}")
+        .says("serve N boards in turn: after each download the port\n"
+              "goes away (the link is removed) and a new one comes\n"
+              "after the replug gap; its path is printed when ready"),
+    OptionSpec("faults-on-board")
+        .takes(OptionValue::Integer, "K")
+        .between(1, kMostCount)
+        .refusing("--faults-on-board: not a valid number: {}")
+        .says("the fault options apply to board K only"),
+    OptionSpec("replug-gap")
+        .takes(OptionValue::Integer, "MS")
+        .between(0, kMostCount)
+        .refusing("--replug-gap: not a valid number: {}")
+        .says("the pause between boards (default 500)"),
+    OptionSpec("link-delay")
+        .takes(OptionValue::Decimal, "S")
+        .between(0, 86'400)
+        .refusing("--link-delay needs a number of seconds")
+        .says("make the --link only S seconds after start"),
+    OptionSpec("verbose", 'v').says("report on standard error what the device does"),
+    OptionSpec("help", 'h').says("this help"),
+    OptionSpec("version", 'V').says("the version and the commit"),
+};
+
+// What a usage error says of an option and its value.
+std::string problemOf(const OptionProblem& p) {
+    switch (p.kind) {
+        case OptionProblem::Kind::Unknown:
+            return "unknown option " + p.word;
+        case OptionProblem::Kind::UnexpectedValue:
+            return p.word + " takes no value";
+        case OptionProblem::Kind::MissingValue:
+            return p.spec->value == OptionValue::Integer ? p.word + " needs a number"
+                                                         : problemText(p);
+        case OptionProblem::Kind::BadValue:
+            break;
     }
-    return Millis{static_cast<Millis::rep>(value * 1000 + 0.5)};
+    return problemText(p);
 }
 
-std::optional<std::uint64_t> parseCount(const std::string& text) {
-    std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// Fills `out` from the words after "simulate"; on error returns what is wrong. The options
-// are those of the program's table (the one the shell completion reads too).
+// Fills `out` from the words after "simulate"; on error returns what is wrong.
 std::optional<std::string> parse(const std::vector<std::string>& args, Arguments& out) {
-    const std::span<const OptionSpec> table =
-        commandOptions(g_program == "reburn3-sim" ? "reburn3-sim" : "simulate");
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string word = args[i];
-        if (!optionsEnded && word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (optionsEnded || word.size() < 2 || word[0] != '-') {
-            if (!out.script.empty()) {
-                return "more than one script: " + word;
-            }
-            out.script = word;
-            continue;
-        }
-        if (findOption(table, word) == nullptr) {
-            return "unknown option " + word.substr(0, word.find('='));
-        }
-        std::optional<std::string> inlineValue;
-        if (word.rfind("--", 0) == 0) {
-            const std::size_t eq = word.find('=');
-            if (eq != std::string::npos) {
-                inlineValue = word.substr(eq + 1);
-                word.resize(eq);
-            }
-        }
-        auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) {
-                return inlineValue;
-            }
-            if (i + 1 < args.size()) {
-                return args[++i];
-            }
-            return std::nullopt;
-        };
-        auto count = [&](std::uint64_t minimum,
-                         std::uint64_t& target) -> std::optional<std::string> {
-            const std::optional<std::string> v = value();
-            if (!v) {
-                return word + " needs a number";
-            }
-            const std::optional<std::uint64_t> n = parseCount(*v);
-            if (!n || *n < minimum || *n > 0xFFFF'FFFFu) {
-                return word + ": not a valid number: " + *v;
-            }
-            target = *n;
-            return std::nullopt;
-        };
-        auto flag = [&](bool& target) -> std::optional<std::string> {
-            if (inlineValue) {
-                return word + " takes no value";
-            }
-            target = true;
-            return std::nullopt;
-        };
-        std::optional<std::string> error;
-        std::uint64_t number = 0;
-
-        if (word == "-h" || word == "--help") {
-            error = flag(out.help);
-        } else if (word == "-V" || word == "--version") {
-            error = flag(out.version);
-        } else if (word == "--link" || word == "--record" || word == "--tty") {
-            const std::optional<std::string> v = value();
-            if (!v || v->empty()) {
-                return word + " needs a path";
-            }
-            (word == "--link" ? out.link : word == "--record" ? out.record : out.tty) = *v;
-        } else if (word == "--stay") {
-            error = flag(out.device.stay);
-        } else if (word == "--silent-handshake") {
-            error = flag(out.device.silentHandshake);
-        } else if (word == "--bad-handshake") {
-            error = flag(out.device.badHandshake);
-        } else if (word == "--stray") {
-            error = flag(out.device.stray);
-        } else if (word == "--echo") {
-            error = flag(out.device.echo);
-        } else if (word == "-v" || word == "--verbose") {
-            error = flag(out.device.verbose);
-        } else if (word == "--noise") {
-            error = count(0, number);
-            out.device.noise = static_cast<std::uint32_t>(number);
-        } else if (word == "--wrong-byte-at") {
-            error = count(1, out.device.wrongByteAt);
-        } else if (word == "--silent-from") {
-            error = count(1, out.device.silentFrom);
-        } else if (word == "--late") {
-            error = count(0, number);
-            out.device.late = Millis{static_cast<Millis::rep>(number)};
-        } else if (word == "--unplug-at") {
-            error = count(1, out.device.unplugAt);
-        } else if (word == "--stop-reading-at") {
-            error = count(1, out.device.stopReadingAt);
-        } else if (word == "--lifetime") {
-            error = count(1, number);
-            out.lifetime = number;
-        } else if (word == "--baud") {
-            error = count(1, out.baud);
-        } else if (word == "--ignore-handshakes") {
-            error = count(1, out.device.ignoreHandshakes);
-        } else if (word == "--boards") {
-            error = count(1, number);
-            out.boards = number;
-        } else if (word == "--faults-on-board") {
-            error = count(1, out.faultsOnBoard);
-        } else if (word == "--replug-gap") {
-            error = count(0, number);
-            out.replugGap = Millis{static_cast<Millis::rep>(number)};
-        } else if (word == "--link-delay") {
-            const std::optional<std::string> v = value();
-            const std::optional<Millis> delay = v ? parseSeconds(*v) : std::nullopt;
-            if (!delay) {
-                return word + " needs a number of seconds";
-            }
-            out.linkDelay = *delay;
-        } else {
-            return "unknown option " + word;
-        }
-        if (error) {
-            return error;
-        }
+    ParsedOptions p = parseOptions(simulateOptions(g_program), args);
+    if (!p.problems.empty()) {
+        return problemOf(p.problems.front());
+    }
+    if (const std::optional<OptionProblem> bad = checkValues(simulateOptions(g_program), p)) {
+        return problemOf(*bad);
+    }
+    out.help = p.isSet("help");
+    out.version = p.isSet("version");
+    out.tty = p.value("tty");
+    out.link = p.value("link");
+    out.record = p.value("record");
+    out.device.stay = p.isSet("stay");
+    out.device.silentHandshake = p.isSet("silent-handshake");
+    out.device.badHandshake = p.isSet("bad-handshake");
+    out.device.stray = p.isSet("stray");
+    out.device.echo = p.isSet("echo");
+    out.device.verbose = p.isSet("verbose");
+    const auto count = [&p](std::string_view name, std::uint64_t unset) {
+        return p.isSet(name) ? static_cast<std::uint64_t>(p.number(name)) : unset;
+    };
+    out.device.noise = static_cast<std::uint32_t>(count("noise", out.device.noise));
+    out.device.wrongByteAt = count("wrong-byte-at", out.device.wrongByteAt);
+    out.device.silentFrom = count("silent-from", out.device.silentFrom);
+    out.device.late = Millis{static_cast<Millis::rep>(
+        count("late", static_cast<std::uint64_t>(out.device.late.count())))};
+    out.device.unplugAt = count("unplug-at", out.device.unplugAt);
+    out.device.stopReadingAt = count("stop-reading-at", out.device.stopReadingAt);
+    out.device.ignoreHandshakes = count("ignore-handshakes", out.device.ignoreHandshakes);
+    if (p.isSet("lifetime")) {
+        out.lifetime = count("lifetime", 0);
+    }
+    if (p.isSet("boards")) {
+        out.boards = count("boards", 0);
+    }
+    out.baud = count("baud", out.baud);
+    out.faultsOnBoard = count("faults-on-board", out.faultsOnBoard);
+    out.replugGap = Millis{static_cast<Millis::rep>(
+        count("replug-gap", static_cast<std::uint64_t>(out.replugGap.count())))};
+    if (p.isSet("link-delay")) {
+        out.linkDelay = Millis{static_cast<Millis::rep>(p.number("link-delay") * 1000 + 0.5)};
     }
     if (out.help || out.version) {
         return std::nullopt;
     }
+    if (p.positional.size() > 1) {
+        return "more than one script: " + p.positional[1];
+    }
+    out.script = p.positional.empty() ? std::string() : p.positional.front();
     if (out.script.empty()) {
         return std::string("no script given");
     }
@@ -437,6 +450,11 @@ int Simulator::stoppedEarly() const {
 
 }  // namespace
 
+std::span<const OptionSpec> simulateOptions(std::string_view program) {
+    const std::span<const OptionSpec> all(kOptions);
+    return program == "reburn3-sim" ? all : all.first(all.size() - 1);
+}
+
 std::string simulateUsage(std::string_view program) {
     std::string usage = "Usage: " + std::string(program) + " [options] [--] SCRIPT\n";
     usage +=
@@ -445,39 +463,10 @@ std::string simulateUsage(std::string_view program) {
         "pseudo-terminal, whose path is printed as the first line of standard output:\n"
         "a device to try reburn3 and reburn3-gui on without hardware.\n"
         "\n"
-        "Options:\n"
-        "  --tty PATH             serve the existing terminal PATH instead (the device\n"
-        "                         end of a real line, e.g. /dev/ttyGS0): raw, 115200\n"
-        "                         baud, 8N1, no flow control; a hang-up ends it (1)\n"
-        "  --link PATH            also make PATH a symbolic link to the port\n"
-        "  --record FILE          write every byte received to FILE\n"
-        "  --stay                 serve download after download until stopped\n"
-        "  --silent-handshake     never answer the handshake\n"
-        "  --bad-handshake        answer the handshake with 91 27\n"
-        "  --noise N              send N noise bytes before the handshake reply\n"
-        "  --stray                send a stray 00 after the handshake reply\n"
-        "  --wrong-byte-at N      answer the Nth R record with a wrong byte\n"
-        "  --silent-from N        give no answer from the Nth R record on\n"
-        "  --late MS              send every reply MS milliseconds late\n"
-        "  --unplug-at N          pull the cable when the Nth byte arrives\n"
-        "  --stop-reading-at N    take nothing more off the line after the Nth byte\n"
-        "  --echo                 echo every byte instead of playing the script\n"
-        "  --lifetime S           end the device after S seconds whatever happens\n"
-        "  --ignore-handshakes N  leave the first N handshakes unanswered\n"
-        "  --baud RATE            carry bytes both ways at RATE baud, 8N1, as a UART\n"
-        "  --boards N             serve N boards in turn: after each download the port\n"
-        "                         goes away (the link is removed) and a new one comes\n"
-        "                         after the replug gap; its path is printed when ready\n"
-        "  --faults-on-board K    the fault options apply to board K only\n"
-        "  --replug-gap MS        the pause between boards (default 500)\n"
-        "  --link-delay S         make the --link only S seconds after start\n"
-        "  -v, --verbose          report on standard error what the device does\n"
-        "  -h, --help             this help\n";
-    if (program == "reburn3-sim") {
-        usage += "  -V, --version          the version and the commit\n";
-    }
+        "Options:\n";
+    usage += optionHelp(simulateOptions(program), 25,
+                        "ends the options: a SCRIPT named \"-x.pf3\" follows it");
     usage +=
-        "  --                     ends the options: a SCRIPT named \"-x.pf3\" follows it\n"
         "\n"
         "Exit codes:\n"
         "  0    the script has been played, the cable pulled, the device stopped with\n"

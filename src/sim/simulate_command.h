@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/option_table.h"
 
 namespace reburn3::sim {
 
@@ -15,6 +18,10 @@ inline constexpr int kExitBadScript = 3;  // the script cannot be read or is ref
 inline constexpr int kExitExpired = 124;  // --lifetime ran out before the script was played
 // Stopped by a signal before the script was played (without --stay): 128 + the
 // signal number, 130 for SIGINT and 143 for SIGTERM.
+
+// The options of `program` ("reburn3 simulate", or "reburn3-sim", which also takes
+// --version): the one table its parse, help and shell completion read.
+std::span<const OptionSpec> simulateOptions(std::string_view program);
 
 // The --help of `program` ("reburn3 simulate" or "reburn3-sim").
 std::string simulateUsage(std::string_view program);

@@ -11,7 +11,7 @@ target_include_directories(sim_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
 target_compile_definitions(sim_tests PRIVATE
     REBURN3_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples"
     REBURN3_SIM_EXE="$<TARGET_FILE:reburn3-sim>")
-target_link_libraries(sim_tests PRIVATE reburn3_sim GTest::gtest GTest::gtest_main)
+target_link_libraries(sim_tests PRIVATE reburn3_sim reburn3_core GTest::gtest GTest::gtest_main)
 add_dependencies(sim_tests reburn3-sim)
 gtest_discover_tests(sim_tests
     PROPERTIES LABELS sim TIMEOUT 30

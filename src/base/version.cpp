@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/version.h"
+#include "base/version.h"
 
 #include "build_commit.h"
 #include "build_version.h"
