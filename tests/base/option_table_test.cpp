@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,11 @@ struct Case {
     std::vector<std::string> positional;
     std::string problem;
 };
+
+// A case is shown by its name.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::string describe(const OptionProblem& p) {
     const char* kinds[] = {"unknown", "missing", "unexpected", "bad"};

@@ -23,6 +23,15 @@ if(TARGET reburn3-gui)
     set_tests_properties(packaging.desktop_files PROPERTIES LABELS packaging TIMEOUT 60)
 endif()
 
+# Each command's option table against its --help, its man page and the completion.
+if(REBURN3_MAN_PAGES)
+    set(man_dir ${PROJECT_BINARY_DIR}/packaging)
+endif()
+add_test(NAME packaging.option_tables
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/option_tables_test.sh $<TARGET_FILE_DIR:reburn3>
+            ${man_dir})
+set_tests_properties(packaging.option_tables PROPERTIES LABELS packaging TIMEOUT 60)
+
 if(REBURN3_MAN_PAGES)
     add_test(NAME packaging.man_pages_follow_help
         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/man_pages_test.sh $<TARGET_FILE_DIR:reburn3>
