@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "base/option_table.h"
 #include "base/version.h"
@@ -24,7 +23,8 @@ namespace {
 
 using namespace reburn3;
 
-constexpr const char* kUsage =
+// The program's help, before its own options.
+constexpr std::string_view kUsage =
     "Usage: reburn3 COMMAND [options] [--] [SCRIPT]\n"
     "\n"
     "Downloads firmware into an ORX-716 interface device in BURN3 mode.\n"
@@ -38,49 +38,53 @@ constexpr const char* kUsage =
     "  help [COMMAND]                   this help, or a command's own\n"
     "\n"
     "Options come after the command. Run `reburn3 COMMAND --help` (or\n"
-    "`reburn3 help COMMAND`) for a command's options and exit codes.\n"
-    "  -h, --help      this help\n"
-    "  -V, --version   the version, the commit and the Qt version\n";
+    "`reburn3 help COMMAND`) for a command's options and exit codes.\n";
 
-// The commands of `reburn3`, in the order its help lists them.
-constexpr std::string_view kCommands[] = {"flash", "check", "ports", "serve", "simulate", "help"};
+// The program's own options, before any command.
+constexpr OptionSpec kProgramOptions[] = {
+    OptionSpec("help", 'h').says("this help"),
+    OptionSpec("version", 'V').says("the version, the commit and the Qt version"),
+};
 
-// The table of a command's options; empty for one without.
-std::span<const OptionSpec> optionsOf(std::string_view command) {
-    if (command == "flash") {
-        return cli::flashOptionTable();
+// Each command: its face's entry (handed argv whole), whether it runs under Qt, its
+// option table and its help, in the order the help lists them.
+struct Command {
+    std::string_view name;
+    int (*run)(int, char**);
+    bool qt;
+    std::span<const OptionSpec> (*options)();
+    std::string (*help)();
+};
+const Command kCommands[] = {
+    {"flash", cli::flashCommand, true, cli::flashOptionTable, cli::flashHelp},
+    {"check", cli::checkCommand, true, cli::checkOptionTable, cli::checkHelp},
+    {"ports", cli::portsCommand, true, cli::portsOptionTable, cli::portsHelp},
+    {"serve", serve::serveCommand, true, serve::serveOptionTable, serve::serveHelp},
+    // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
+    {"simulate", sim::simulateCommand, false, sim::simulateOptionTable, sim::simulateHelp},
+};
+
+const Command* commandNamed(std::string_view name) {
+    for (const Command& c : kCommands) {
+        if (c.name == name) {
+            return &c;
+        }
     }
-    if (command == "check") {
-        return cli::checkOptionTable();
-    }
-    if (command == "ports") {
-        return cli::portsOptionTable();
-    }
-    if (command == "serve") {
-        return serve::serveOptionTable();
-    }
-    if (command == "simulate") {
-        return sim::simulateOptions("reburn3 simulate");
-    }
-    return {};
+    return nullptr;
 }
 
-// `reburn3 help COMMAND`: the command's own help.
-int helpOn(const std::string& topic) {
-    if (topic == "flash") {
-        cli::printHelp(cli::flashHelp());
-    } else if (topic == "check") {
-        cli::printHelp(cli::checkHelp());
-    } else if (topic == "ports") {
-        cli::printHelp(cli::portsHelp());
-    } else if (topic == "serve") {
-        cli::printHelp(serve::serveHelp());
-    } else if (topic == "simulate") {
-        cli::printHelp(sim::simulateUsage("reburn3 simulate"));
-    } else {
-        return cli::usageError("no help on " + topic, "");
+// What the shell completion asks: the commands, or a command's options, from the tables
+// the parsers read.
+std::string completion(int argc, char** argv) {
+    if (argc > 2) {
+        const Command* c = commandNamed(argv[2]);
+        return c == nullptr ? std::string() : completionLines(c->options());
     }
-    return cli::kExitCompleted;
+    std::string lines;
+    for (const Command& c : kCommands) {
+        lines += std::string(c.name) + "\n";
+    }
+    return lines + "help\n";
 }
 
 // The very first code of the process that is ours: the executable's pre-initialisers
@@ -110,20 +114,13 @@ int main(int argc, char** argv) {
     if (command != "flash" && command != "serve") {
         releaseEndSignals();
     }
-    // What the shell completion asks: the commands, or a command's options, from the
-    // tables the parsers read.
     if (command == "__complete") {
-        std::string lines;
-        for (const std::string_view c : kCommands) {
-            lines += std::string(c) + "\n";
-        }
-        std::fputs(argc == 2 ? lines.c_str() : completionLines(optionsOf(argv[2])).c_str(), stdout);
+        std::fputs(completion(argc, argv).c_str(), stdout);
         return kExitCompleted;
     }
-    // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
-    if (command == "simulate") {
-        return sim::simulateCommand(std::vector<std::string>(argv + 2, argv + argc),
-                                    "reburn3 simulate");
+    const Command* face = commandNamed(command);
+    if (face != nullptr && !face->qt) {
+        return face->run(argc, argv);
     }
     // Qt's own event dispatcher rather than glib's: nothing here needs glib, and a
     // device's answer reaches the engine sooner through it.
@@ -133,23 +130,19 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("reburn3"));
     QCoreApplication::setApplicationVersion(QString::fromStdString(std::string(programVersion())));
-    if (command == "flash") {
-        return flashCommand(argc, argv);
-    }
-    if (command == "check") {
-        return checkCommand(argc, argv);
-    }
-    if (command == "ports") {
-        return portsCommand(argc, argv);
-    }
-    if (command == "serve") {
-        return serve::serveCommand(argc, argv);
+    if (face != nullptr) {
+        return face->run(argc, argv);
     }
     if (command == "help" && argc > 2) {
-        return helpOn(argv[2]);
+        const Command* topic = commandNamed(argv[2]);
+        if (topic == nullptr) {
+            return usageError("no help on " + std::string(argv[2]), "");
+        }
+        printHelp(topic->help());
+        return kExitCompleted;
     }
     if (command == "-h" || command == "--help" || command == "help") {
-        printHelp(kUsage);
+        printHelp(std::string(kUsage) + optionHelp(kProgramOptions, 18));
         return kExitCompleted;
     }
     if (command == "-V" || command == "--version") {

@@ -498,4 +498,16 @@ int simulateCommand(const std::vector<std::string>& args, std::string_view progr
     return Simulator(a).run();
 }
 
+std::span<const OptionSpec> simulateOptionTable() {
+    return simulateOptions("reburn3 simulate");
+}
+
+std::string simulateHelp() {
+    return simulateUsage("reburn3 simulate");
+}
+
+int simulateCommand(int argc, char** argv) {
+    return simulateCommand(std::vector<std::string>(argv + 2, argv + argc), "reburn3 simulate");
+}
+
 }  // namespace reburn3::sim

@@ -32,4 +32,10 @@ std::string simulateUsage(std::string_view program);
 // usage error is one line and a hint); reburn3-sim also answers --version.
 int simulateCommand(const std::vector<std::string>& args, std::string_view program);
 
+// `reburn3 simulate` as `reburn3` hands it over: its table, its help, and argv whole (the
+// words from argv[2] on).
+std::span<const OptionSpec> simulateOptionTable();
+std::string simulateHelp();
+int simulateCommand(int argc, char** argv);
+
 }  // namespace reburn3::sim
