@@ -231,37 +231,30 @@ bool checkLabel(const QString& label, QString& why, const QString& what) {
     return true;
 }
 
-int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) {
-    ParsedOptions parsed =
-        parseOptions(kServeOptions, cli::commandWords(argc, argv), cli::kCommandLineRules);
-    if (const std::string problem = cli::wordsProblem(parsed); !problem.empty()) {
-        return usage(QString::fromUtf8(problem));
+namespace {
+
+// A value as text: a byte that is not UTF-8 stands as U+FFFD, which the checks of tags and
+// labels refuse.
+QString textOf(const ParsedOptions& parsed, std::string_view name) {
+    return QString::fromUtf8(parsed.value(name));
+}
+
+QStringList textsOf(const ParsedOptions& parsed, std::string_view name) {
+    QStringList list;
+    for (const std::string& v : parsed.values(name)) {
+        list << QString::fromUtf8(v);
     }
-    // The values as text: a byte that is not UTF-8 stands as U+FFFD, which the checks of
-    // tags and labels refuse.
-    const auto text = [&parsed](std::string_view name) {
-        return QString::fromUtf8(parsed.value(name));
-    };
-    const auto texts = [&parsed](std::string_view name) {
-        QStringList list;
-        for (const std::string& v : parsed.values(name)) {
-            list << QString::fromUtf8(v);
-        }
-        return list;
-    };
-    help = parsed.isSet("help");
-    if (help) {
-        return cli::kExitCompleted;
-    }
-    if (parsed.positional.size() != 1) {
-        return usage(parsed.positional.empty() ? "no script given" : "give exactly one script");
-    }
+    return list;
+}
+
+// Every --port, each also a comma list of [LABEL=]DEVICE: the ports and the slots' labels.
+// What is wrong, or empty.
+QString readSlots(const QStringList& values, ServeOptions& options) {
     cli::FlashOptions& f = options.flash;
-    f.script = QString::fromUtf8(parsed.positional.front()).toStdString();
-    for (const QString& value : texts("port")) {
+    for (const QString& value : values) {
         for (const QString& p : value.split(',')) {
             if (p.isEmpty()) {
-                return usage("an empty port in --port");
+                return "an empty port in --port";
             }
             // LABEL=DEVICE: the slot's name on the page, the rows and the metrics.
             QString label;
@@ -271,10 +264,10 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
                 given = p.mid(eq + 1);
                 QString why;
                 if (!checkLabel(label, why)) {
-                    return usage(why);
+                    return why;
                 }
                 if (given.isEmpty()) {
-                    return usage("no device after the slot label " + label + " in --port");
+                    return "no device after the slot label " + label + " in --port";
                 }
             }
             std::string port = given.toStdString();
@@ -282,13 +275,13 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
                 std::string problem;
                 const std::optional<std::string> device = cli::resolveIdentity(port, problem);
                 if (!device) {
-                    return usage(QString::fromStdString(problem));
+                    return QString::fromStdString(problem);
                 }
                 port = *device;
             }
             for (const std::string& other : f.ports) {
                 if (other == port) {
-                    return usage("the port " + p + " is given twice");
+                    return "the port " + p + " is given twice";
                 }
             }
             f.ports.push_back(port);
@@ -304,16 +297,109 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
     for (std::size_t i = 0; i < options.slotLabels.size(); ++i) {
         for (std::size_t j = 0; j < options.slotLabels.size(); ++j) {
             if (i != j && options.slotLabels[i] == options.slotLabels[j]) {
-                return usage("the slot label " + options.slotLabels[i] + " is given twice");
+                return "the slot label " + options.slotLabels[i] + " is given twice";
             }
             if (i != j && options.slotLabels[i] == QString::fromStdString(f.ports[j])) {
-                return usage("the slot label " + options.slotLabels[i] +
-                             " is the port of another slot");
+                return "the slot label " + options.slotLabels[i] + " is the port of another slot";
             }
         }
     }
-    if (f.ports.empty()) {
-        return usage("no port given (--port COMn or --port DEVICE)");
+    return f.ports.empty() ? "no port given (--port COMn or --port DEVICE)" : QString();
+}
+
+// Every --tag KEY=VALUE, each key once, at most kMaxTags. What is wrong, or empty.
+QString readTags(const QStringList& tags, cli::FlashOptions& f) {
+    for (const QString& tag : tags) {
+        const qsizetype eq = tag.indexOf('=');
+        QString why;
+        if (eq <= 0) {
+            return "--tag takes KEY=VALUE";
+        }
+        if (!checkTag(tag.left(eq), tag.mid(eq + 1), why)) {
+            return why;
+        }
+        for (const auto& [key, value] : f.tags) {
+            if (QString::fromStdString(key) == tag.left(eq)) {
+                return "the tag " + tag.left(eq) + " is given twice";
+            }
+        }
+        f.tags.emplace_back(tag.left(eq).toStdString(), tag.mid(eq + 1).toStdString());
+    }
+    return f.tags.size() > static_cast<std::size_t>(kMaxTags) ? "at most 32 tags" : QString();
+}
+
+// Where and to whom the service answers: the address, the records' database and journal,
+// the token, the host names, the station's name and TLS. What is wrong, or empty.
+QString readService(const ParsedOptions& parsed, ServeOptions& options) {
+    if (parsed.isSet("listen") &&
+        !parseListen(textOf(parsed, "listen"), options.address, options.port)) {
+        return "--listen takes ADDR:PORT, e.g. 127.0.0.1:7160 or [::1]:0";
+    }
+    options.db = textOf(parsed, "db").toStdString();
+    if (const QUrl db(textOf(parsed, "db"));
+        db.scheme().startsWith("postgres") && !db.password().isEmpty()) {
+        std::fprintf(stderr,
+                     "reburn3: warning: the password in --db can be read by every user of this "
+                     "machine (ps); give it in a PGPASSFILE instead\n");
+    }
+    options.stateDir = textOf(parsed, "state-dir").toStdString();
+    if (parsed.isSet("token-file")) {
+        QString why;
+        const std::optional<QByteArray> token = readToken(textOf(parsed, "token-file"), why);
+        if (!token) {
+            return why;
+        }
+        options.token = *token;
+    }
+    for (const QString& name : textsOf(parsed, "allow-host")) {
+        static const QRegularExpression kName(
+            R"(^([a-z0-9]([a-z0-9.-]*[a-z0-9])?|\[[0-9a-f:.]+\])$)");
+        if (!kName.match(name.toLower()).hasMatch()) {
+            return "--allow-host takes a host name or address, e.g. station-4.line.example or "
+                   "[fd00::4]";
+        }
+        options.allowHosts << name.toLower();
+    }
+    if (parsed.isSet("station")) {
+        options.station = textOf(parsed, "station").trimmed();
+        QString why;
+        if (!checkLabel(options.station, why, "--station")) {
+            return why;
+        }
+    }
+    options.requireSerial = parsed.isSet("require-serial");
+    options.tlsCert = textOf(parsed, "tls-cert");
+    options.tlsKey = textOf(parsed, "tls-key");
+    if (options.tlsCert.isEmpty() != options.tlsKey.isEmpty()) {
+        return "--tls-cert and --tls-key go together";
+    }
+    if (!options.loopback() && options.token.isEmpty()) {
+        return "listening on " + options.address.toString() +
+               " (not loopback) needs --token-file FILE: every /api/ request must then carry "
+               "the token";
+    }
+    return {};
+}
+
+}  // namespace
+
+int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) {
+    ParsedOptions parsed =
+        parseOptions(kServeOptions, cli::commandWords(argc, argv), cli::kCommandLineRules);
+    if (const std::string problem = cli::wordsProblem(parsed); !problem.empty()) {
+        return usage(QString::fromUtf8(problem));
+    }
+    help = parsed.isSet("help");
+    if (help) {
+        return cli::kExitCompleted;
+    }
+    if (parsed.positional.size() != 1) {
+        return usage(parsed.positional.empty() ? "no script given" : "give exactly one script");
+    }
+    cli::FlashOptions& f = options.flash;
+    f.script = QString::fromUtf8(parsed.positional.front()).toStdString();
+    if (const QString problem = readSlots(textsOf(parsed, "port"), options); !problem.isEmpty()) {
+        return usage(problem);
     }
     if (const std::optional<OptionProblem> bad =
             checkValues(kServeOptions, parsed, cli::kCommandLineRules)) {
@@ -325,80 +411,17 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
     f.json = parsed.isSet("json");
     f.stats = parsed.isSet("stats");
     f.quiet = parsed.isSet("quiet");
-    f.logPath = text("log").toStdString();
-    for (const QString& tag : texts("tag")) {
-        const qsizetype eq = tag.indexOf('=');
-        QString why;
-        if (eq <= 0) {
-            return usage("--tag takes KEY=VALUE");
-        }
-        if (!checkTag(tag.left(eq), tag.mid(eq + 1), why)) {
-            return usage(why);
-        }
-        for (const auto& [key, value] : f.tags) {
-            if (QString::fromStdString(key) == tag.left(eq)) {
-                return usage("the tag " + tag.left(eq) + " is given twice");
-            }
-        }
-        f.tags.emplace_back(tag.left(eq).toStdString(), tag.mid(eq + 1).toStdString());
-    }
-    if (f.tags.size() > static_cast<std::size_t>(kMaxTags)) {
-        return usage("at most 32 tags");
-    }
-    if (parsed.isSet("retries")) {
-        f.retries = static_cast<int>(parsed.number("retries"));
-    }
+    f.logPath = textOf(parsed, "log").toStdString();
+    f.retries = parsed.isSet("retries") ? static_cast<int>(parsed.number("retries")) : f.retries;
     if (parsed.isSet("handshake-limit")) {
         f.handshakeLimitSeconds = parsed.number("handshake-limit");
     }
-    if (parsed.isSet("expect-sha256")) {
-        f.expectSha256 = text("expect-sha256").toLower().toStdString();
+    f.expectSha256 = textOf(parsed, "expect-sha256").toLower().toStdString();
+    if (const QString problem = readTags(textsOf(parsed, "tag"), f); !problem.isEmpty()) {
+        return usage(problem);
     }
-    if (parsed.isSet("listen") && !parseListen(text("listen"), options.address, options.port)) {
-        return usage("--listen takes ADDR:PORT, e.g. 127.0.0.1:7160 or [::1]:0");
-    }
-    options.db = text("db").toStdString();
-    if (const QUrl db(text("db")); db.scheme().startsWith("postgres") && !db.password().isEmpty()) {
-        std::fprintf(stderr,
-                     "reburn3: warning: the password in --db can be read by every user of this "
-                     "machine (ps); give it in a PGPASSFILE instead\n");
-    }
-    options.stateDir = text("state-dir").toStdString();
-    if (parsed.isSet("token-file")) {
-        QString why;
-        const std::optional<QByteArray> token = readToken(text("token-file"), why);
-        if (!token) {
-            return usage(why);
-        }
-        options.token = *token;
-    }
-    for (const QString& name : texts("allow-host")) {
-        static const QRegularExpression kName(
-            R"(^([a-z0-9]([a-z0-9.-]*[a-z0-9])?|\[[0-9a-f:.]+\])$)");
-        if (!kName.match(name.toLower()).hasMatch()) {
-            return usage(
-                "--allow-host takes a host name or address, e.g. station-4.line.example "
-                "or [fd00::4]");
-        }
-        options.allowHosts << name.toLower();
-    }
-    if (parsed.isSet("station")) {
-        options.station = text("station").trimmed();
-        QString why;
-        if (!checkLabel(options.station, why, "--station")) {
-            return usage(why);
-        }
-    }
-    options.requireSerial = parsed.isSet("require-serial");
-    options.tlsCert = text("tls-cert");
-    options.tlsKey = text("tls-key");
-    if (options.tlsCert.isEmpty() != options.tlsKey.isEmpty()) {
-        return usage("--tls-cert and --tls-key go together");
-    }
-    if (!options.loopback() && options.token.isEmpty()) {
-        return usage("listening on " + options.address.toString() +
-                     " (not loopback) needs --token-file FILE: every /api/ request must then "
-                     "carry the token");
+    if (const QString problem = readService(parsed, options); !problem.isEmpty()) {
+        return usage(problem);
     }
     return cli::kExitCompleted;
 }
