@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "adapters/qt_serial_driver.h"
-#include "base/version.h"
 #include "base/messages.h"
+#include "base/version.h"
 #include "gui/app_icon.h"
 #include "gui/display_setup.h"
 #include "gui/gui_session.h"

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "base/version.h"
 #include "base/program_state.h"
+#include "base/version.h"
 #include "cli/exit_codes.h"
 #include "cli/json_result.h"
 #include "cli/port_path.h"
