@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # The simulated ORX-716: a device model in plain C++, its pseudo-terminal plumbing
-# (POSIX), and the `simulate` command. No Qt.
+# (POSIX), and the `simulate` command. No Qt, and nothing of the core but the script and
+# base (the script's reader, the version, the option table).
 add_library(reburn3_sim STATIC
     ${CMAKE_CURRENT_LIST_DIR}/device_model.cpp
     ${CMAKE_CURRENT_LIST_DIR}/line_pace.cpp
