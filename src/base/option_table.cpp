@@ -357,17 +357,6 @@ std::string problemText(const OptionProblem& problem) {
     return out;
 }
 
-const OptionSpec* findOption(std::span<const OptionSpec> table, std::string_view word) {
-    if (word.size() == 2 && word[0] == '-' && word[1] != '-') {
-        return shortOption(table, word[1]);
-    }
-    if (word.substr(0, 2) != "--") {
-        return nullptr;
-    }
-    word.remove_prefix(2);
-    return longOption(table, word.substr(0, word.find('=')));
-}
-
 std::string optionHelp(std::span<const OptionSpec> table, std::size_t column,
                        std::string_view endOfOptions) {
     std::string out;

@@ -160,10 +160,6 @@ std::optional<OptionProblem> checkValues(std::span<const OptionSpec> table, Pars
 // The option's own words for a value that fails its check: `problem` with the value put in.
 std::string problemText(const OptionProblem& problem);
 
-// The option of `table` that `word` names ("--port", "-p"; a long name may carry
-// "=VALUE"), or null.
-const OptionSpec* findOption(std::span<const OptionSpec> table, std::string_view word);
-
 // The options part of a --help: each option with its value name ("-p, --port DEVICE",
 // "--station[=enter|replug]"), its text from `column` on (on a line of its own when the
 // names reach the column). `endOfOptions`, when given, is the text of a last line for
