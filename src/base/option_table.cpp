@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "base/option_table.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace reburn3 {
@@ -241,13 +242,19 @@ ParsedOptions parseOptions(std::span<const OptionSpec> table, std::span<const st
                 return f.values;
             }
         }
-        return parsed.m_found.push_back({spec, {}}), parsed.m_found.back().values;
+        parsed.m_found.push_back({spec, {}});
+        return parsed.m_found.back().values;
     };
-    auto problem = [&](OptionProblem::Kind kind, std::string word, const OptionSpec* spec) {
-        std::string name = word.substr(word.find_first_not_of('-') == std::string::npos
-                                           ? word.size()
-                                           : word.find_first_not_of('-'));
-        parsed.problems.push_back({kind, std::move(word), std::move(name), spec, {}});
+    // An option without a value of its own: a flag, or an optional choice's first.
+    auto given = [&](const OptionSpec* spec) {
+        std::vector<std::string>& values = found(spec);
+        if (spec->value == OptionValue::OptionalChoice) {
+            values.emplace_back(firstChoice(spec->choices));
+        }
+    };
+    auto problem = [&](OptionProblem::Kind kind, const std::string& word, const OptionSpec* spec) {
+        const std::size_t dashes = std::min(word.find_first_not_of('-'), word.size());
+        parsed.problems.push_back({kind, word, word.substr(dashes), spec, {}});
     };
     // The value of `spec` that follows `word`: the next word, or the problem of its absence.
     auto nextWord = [&](std::size_t& i, const OptionSpec* spec, const std::string& word) {
@@ -278,10 +285,8 @@ ParsedOptions parseOptions(std::span<const OptionSpec> table, std::span<const st
                 problem(OptionProblem::Kind::UnexpectedValue, written, spec);
             } else if (eq != std::string::npos) {
                 found(spec).push_back(word.substr(eq + 1));
-            } else if (spec->value == OptionValue::OptionalChoice) {
-                found(spec).emplace_back(firstChoice(spec->choices));
-            } else if (spec->value == OptionValue::None) {
-                found(spec);
+            } else if (!takesWord(*spec)) {
+                given(spec);
             } else {
                 nextWord(i, spec, word);
             }
@@ -294,7 +299,7 @@ ParsedOptions parseOptions(std::span<const OptionSpec> table, std::span<const st
             } else if (takesWord(*spec)) {
                 nextWord(i, spec, word);
             } else {
-                found(spec);
+                given(spec);
             }
             continue;
         }
@@ -316,7 +321,7 @@ ParsedOptions parseOptions(std::span<const OptionSpec> table, std::span<const st
                 }
                 break;
             }
-            found(last);
+            given(last);
             if (pos + 1 < word.size() && word[pos + 1] == '=') {
                 assigned = true;
                 break;
