@@ -534,30 +534,52 @@ TEST_F(PortFaults, APortInUseByAnotherProcess) {
     EXPECT_TRUE(dev->received().isEmpty());
 }
 
-TEST_F(PortFaults, ADirectoryIsNoPort) {
-    const QString folder = path("folder");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const Outcome o = runReburn3({"flash", "--port", folder, script});
-    expectOpenFailure(o, "13", "The serial device " + folder + " cannot be opened: Is a directory");
+// One row of the paths that are no serial port: what the port is made of (in the test's
+// folder, beside the script), and the driver's reason; each ends as a port not opened
+// (code 13), nothing sent, and the path untouched.
+struct NoPortRow {
+    const char* name;
+    // Makes the port from the test's folder and its script; returns its path.
+    std::function<QString(const QString& folder, const QString& script)> make;
+    // The driver's reason after "cannot be opened: ".
+    const char* reason;
+};
+
+void PrintTo(const NoPortRow& row, std::ostream* os) {
+    *os << row.name;
 }
 
-TEST_F(PortFaults, DevNullIsNoPort) {
-    const Outcome o = runReburn3({"flash", "--port", "/dev/null", script});
-    expectOpenFailure(o, "13",
-                      "The serial device /dev/null cannot be opened: it is not a serial device "
-                      "(not a terminal)");
-}
+const std::vector<NoPortRow> kNoPorts = {
+    {"ADirectoryIsNoPort",
+     [](const QString& folder, const QString&) {
+         const QString port = folder + "/folder";
+         EXPECT_TRUE(QDir().mkpath(port));
+         return port;
+     },
+     "Is a directory"},
+    {"DevNullIsNoPort", [](const QString&, const QString&) { return QString("/dev/null"); },
+     "it is not a serial device (not a terminal)"},
+    {"APlainFileIsNoPort", [](const QString&, const QString& script) { return script; },
+     "it is not a serial device (not a terminal)"},
+};
 
-TEST_F(PortFaults, APlainFileIsNoPort) {
-    const Outcome o = runReburn3({"flash", "--port", script, script});
-    expectOpenFailure(o, "13",
-                      "The serial device " + script +
-                          " cannot be opened: it is not a serial device (not a terminal)");
-    // The file named as the port is untouched.
+class PortFaultMatrix : public PortFaults, public ::testing::WithParamInterface<NoPortRow> {};
+
+TEST_P(PortFaultMatrix, Case) {
+    const NoPortRow& row = GetParam();
+    const QString port = row.make(dir.path(), script);
+    const Outcome o = runReburn3({"flash", "--port", port, script});
+    expectOpenFailure(o, "13", "The serial device " + port + " cannot be opened: " + row.reason);
+    // The script, also named as the port in one row, is untouched.
     QFile f(script);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), fiveLines());
 }
+
+INSTANTIATE_TEST_SUITE_P(PortFaults, PortFaultMatrix, ::testing::ValuesIn(kNoPorts),
+                         [](const ::testing::TestParamInfo<NoPortRow>& param) {
+                             return std::string(param.param.name);
+                         });
 
 // ---------------------------------------------------------------------------------------
 // The script. A refused script never reaches the port: the device, waiting on it, receives
