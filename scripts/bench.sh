@@ -5,9 +5,10 @@
 #   scripts/bench.sh [--runs N] [--quick] [--no-gui] [--build DIR] [--out FILE]
 #
 # From a fresh clone: installs what is missing (scripts/bootstrap.sh), builds the bench
-# preset (CMakePresets.json) into build/bench, makes a 256 KiB firmware image into a script of 64-byte lines (each closed
-# by one acknowledgement and a line mark), and downloads it with `reburn3 flash --stats`
-# into the simulated ORX-716 on a pseudo-terminal, N times (default 3), reporting medians:
+# preset (CMakePresets.json) into build/bench, makes a 256 KiB firmware image into a script
+# of 64-byte lines (each closed by one acknowledgement and a line mark), and downloads it
+# with `reburn3 flash --stats` into the simulated ORX-716 on a pseudo-terminal, N times
+# (default 3), reporting medians:
 #   - wall time / tick bound, tick period median, p99 and maximum, CPU share, peak RSS;
 #   - the same download with --reactive, and the speed-up;
 #   - peak RSS of a download of a script 16 times larger (with --reactive, to be quick);

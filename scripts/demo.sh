@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # The quickest way to see reburn3 work: from a fresh clone (as root, or with sudo, on
-# Debian 12) it installs what is missing, builds the command line in ./build/default, starts a
-# simulated ORX-716 on a pseudo-terminal and downloads the demonstration script into it.
+# Debian 12) it installs what is missing, builds the command line in ./build/default (the
+# default preset), starts a simulated ORX-716 on a pseudo-terminal and downloads the
+# demonstration script into it.
 #
 #   scripts/demo.sh          the command-line download
 #   scripts/demo.sh --gui    the same through the window (scripts/demo_gui.sh)
