@@ -4,10 +4,11 @@
 #
 #   scripts/bench.sh [--runs N] [--quick] [--no-gui] [--build DIR] [--out FILE]
 #
-# From a fresh clone: installs what is missing (scripts/bootstrap.sh), builds into
-# build-bench, makes a 256 KiB firmware image into a script of 64-byte lines (each closed
-# by one acknowledgement and a line mark), and downloads it with `reburn3 flash --stats`
-# into the simulated ORX-716 on a pseudo-terminal, N times (default 3), reporting medians:
+# From a fresh clone: installs what is missing (scripts/bootstrap.sh), builds the bench
+# preset (CMakePresets.json) into build/bench, makes a 256 KiB firmware image into a script
+# of 64-byte lines (each closed by one acknowledgement and a line mark), and downloads it
+# with `reburn3 flash --stats` into the simulated ORX-716 on a pseudo-terminal, N times
+# (default 3), reporting medians:
 #   - wall time / tick bound, tick period median, p99 and maximum, CPU share, peak RSS;
 #   - the same download with --reactive, and the speed-up;
 #   - peak RSS of a download of a script 16 times larger (with --reactive, to be quick);
@@ -49,7 +50,7 @@ root=$(pwd)
 runs=3
 quick=0
 gui=1
-build=build-bench
+build=build/bench
 out=""
 gang_counts="1 4 16 32"
 serve_ports=32
@@ -80,7 +81,7 @@ part gui || gui=0
 
 scripts/bootstrap.sh
 if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --preset bench -B "$build" >/dev/null
 fi
 targets=(reburn3 reburn3-sim make_bench_script core_bench)
 if [ "$gui" -eq 1 ]; then

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Builds the whole tree (programs, tests, benchmarks) with warnings as errors in each build
-# type a packager may choose, with GCC and with clang, each in build-types/COMPILER-TYPE.
+# type a packager may choose, with GCC and with clang, each in build/types/COMPILER-TYPE.
 #
 #   scripts/build-types.sh                        every compiler and type (8 builds)
 #   scripts/build-types.sh clang:Release gcc:MinSizeRel    just these
@@ -30,7 +30,8 @@ for combination in "${combinations[@]}"; do
         clang) cxx=clang++ ;;
         *) echo "build-types: unknown compiler $compiler (gcc, clang)" >&2; exit 2 ;;
     esac
-    dir=build-types/$compiler-$type
+    dir=build/types/$compiler-$type
+    mkdir -p build/types
     start=$(date +%s)
     if cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE="$type" \
         -DREBURN3_WERROR=ON >"$dir.log" 2>&1 &&

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # The quickest way to see reburn3 work: from a fresh clone (as root, or with sudo, on
-# Debian 12) it installs what is missing, builds the command line in ./build, starts a
-# simulated ORX-716 on a pseudo-terminal and downloads the demonstration script into it.
+# Debian 12) it installs what is missing, builds the command line in ./build/default (the
+# default preset), starts a simulated ORX-716 on a pseudo-terminal and downloads the
+# demonstration script into it.
 #
 #   scripts/demo.sh          the command-line download
 #   scripts/demo.sh --gui    the same through the window (scripts/demo_gui.sh)
@@ -25,14 +26,15 @@ if [ $# -gt 0 ]; then
 fi
 
 script=examples/orx716_demo.pf3
-build=build
+# The default preset's build (CMakePresets.json), the one scripts/test.sh makes.
+build=build/default
 
 echo "demo: checking the build tools"
 scripts/bootstrap.sh
 
 echo "demo: building reburn3 in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target reburn3 --parallel "$(nproc)"
+cmake --preset default >/dev/null
+cmake --build --preset default --target reburn3 --parallel "$(nproc)"
 reburn3="$build/src/reburn3"
 
 . scripts/lib/simulator_cleanup.sh

@@ -8,9 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-build=${BUILD_DIR:-build}
+# The default preset's build (CMakePresets.json), as scripts/test.sh makes it.
+build=build/default
 if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --preset default >/dev/null
 fi
 cmake --build "$build" --target reburn3-gui reburn3-sim --parallel 2
 case "$build" in /*) ;; *) build="$root/$build" ;; esac

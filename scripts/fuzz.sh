@@ -9,12 +9,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-180}
-build=${FUZZ_BUILD_DIR:-build-fuzz}
-
-CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DREBURN3_FUZZ=ON -DREBURN3_WITH_QT=ON -DREBURN3_WERROR=ON >/dev/null
+# The fuzz preset of CMakePresets.json: clang, in build/fuzz.
+build=build/fuzz
+cmake --preset fuzz >/dev/null
 targets=(script_fuzz engine_fuzz http_request_fuzz)
-cmake --build "$build" --target "${targets[@]}"
+cmake --build --preset fuzz
 
 # Scripts up to 1 MB; the engine's inputs are a few pairs of bytes; a request is at most
 # its head and body bounds (8 + 16 KiB), and a little more to cross them.

@@ -10,7 +10,7 @@
 # program reads each window back from the screen. What is missing is installed with
 # apt-get (run as root).
 #
-#   BUILD_DIR=build scripts/screenshots.sh
+#   scripts/screenshots.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,9 +26,10 @@ if [ ${#packages[@]} -gt 0 ]; then
         { apt-get update >/dev/null && apt-get install -y --no-install-recommends "${packages[@]}" >/dev/null; }
 fi
 
-build=${BUILD_DIR:-build}
+# The default preset's build (CMakePresets.json), as scripts/test.sh makes it.
+build=build/default
 if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --preset default >/dev/null
 fi
 cmake --build "$build" --target gui_screenshots reburn3-sim --parallel 2
 

@@ -19,7 +19,7 @@
 #   scripts/vm-serial.sh --full    the full one (also VM_SERIAL_FULL=1): hundreds of runs
 #   VM_SERIAL_DRIVERS="cdc_acm"    only these drivers' cases
 #
-# BUILD_DIR (default build) or REBURN3_BIN picks the reburn3 to test, REBURN3_SIM_BIN the
+# BUILD_DIR (default build/default) or REBURN3_BIN picks the reburn3 to test, REBURN3_SIM_BIN the
 # simulator on the device end (default: BUILD_DIR's reburn3-sim). Exit: 0 when every
 # case passed, 1 when one failed, 77 (with one line saying why) when QEMU or the kernel
 # cannot be had or the guest does not start: a skip, never a pass.
@@ -27,8 +27,8 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 lab_dir="$root/scripts/vm-serial"
-cache="${VM_SERIAL_CACHE:-$root/build-vm}"
-build_dir="${BUILD_DIR:-$root/build}"
+cache="${VM_SERIAL_CACHE:-$root/build/vm}"
+build_dir="${BUILD_DIR:-$root/build/default}"
 reburn3_bin="${REBURN3_BIN:-$build_dir/src/reburn3}"
 # The device end: the simulator of this tree by default, so that a build without
 # `simulate --tty` (an older one) can still be put to the test on the host end.

@@ -11,18 +11,16 @@ cd "$(dirname "$0")/.."
 
 scripts/bootstrap.sh windows
 
-build=${WINDOWS_BUILD_DIR:-build-windows}
+# The windows-cross preset of CMakePresets.json, in build/windows-cross.
+build=build/windows-cross
 jobs=$(nproc)
 
 wine=${WINE:-/usr/lib/wine/wine64}
 command -v "$wine" >/dev/null || wine=$(command -v wine64 || command -v wine || true)
 
 echo "windows-check: cross-building in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DREBURN3_WITH_QT=OFF -DREBURN3_WERROR=ON \
-    -DREBURN3_GTEST_SOURCE_DIR=/usr/src/googletest -DREBURN3_WINE="${wine:-wine64}" >/dev/null
-cmake --build "$build" --parallel "$jobs"
+cmake --preset windows-cross -DREBURN3_WINE="${wine:-wine64}" >/dev/null
+cmake --build --preset windows-cross --parallel "$jobs"
 
 export WINEPREFIX=$PWD/$build/wineprefix
 export WINEDEBUG=-all
@@ -57,4 +55,4 @@ if ! probe=$(timeout 120 "$wine" cmd /c echo reburn3-wine-ok 2>&1) ||
 fi
 
 echo "windows-check: running the tests under $wine"
-ctest --test-dir "$build" --output-on-failure --timeout 600
+ctest --preset windows-cross

@@ -1,17 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
-# The command line's own pieces, and end-to-end runs of the `reburn3` binary against the
-# simulated device on real pseudo-terminals.
+# End-to-end runs of the `reburn3` binary against the simulated device on real
+# pseudo-terminals.
 find_package(Qt6 REQUIRED COMPONENTS Core)
-
-if(TARGET reburn3_cli)
-    add_executable(cli_tests
-        ${CMAKE_CURRENT_LIST_DIR}/cli_unit_test.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/../fakes/fake_serial_driver.cpp
-    )
-    target_include_directories(cli_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
-    target_link_libraries(cli_tests PRIVATE reburn3_cli GTest::gtest)
-    gtest_discover_tests(cli_tests PROPERTIES LABELS cli TIMEOUT 30 DISCOVERY_TIMEOUT 60)
-endif()
 
 if(TARGET reburn3 AND TARGET reburn3_sim)
     add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp

@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serve"))
-from serve_support import Station, check  # noqa: E402
+from serve_support import Station, case, check, finish  # noqa: E402
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--reburn3")
@@ -78,6 +78,7 @@ def password_file(text, mode):
 
 url = "postgresql://station@127.0.0.1:%d/postgres" % pg_port
 try:
+    case("a password file others may read is refused")
     # The stand-in of a missing file, then a right file that others may read: refused. The
     # service keeps running with its records kept in the journal (a database that cannot be
     # reached is no reason to stop the line), and says why the database refused it.
@@ -96,6 +97,7 @@ try:
         check(s.stop() == 0, "%s: clean end: %s" % (what, s.stderr()))
         check(PASSWORD not in s.stderr() + json.dumps(state), "%s: the password shown" % what)
 
+    case("the file as systemd copies it reaches the server")
     # The file as systemd's copy of /etc/reburn3/pgpass is: the service's own, mode 0400.
     os.environ.pop("PGPASSWORD", None)
     os.environ["PGPASSFILE"] = password_file(
@@ -109,6 +111,7 @@ try:
                "-c", "SELECT count(*) FROM reburn3_records WHERE tags::text LIKE '%PGPASS-1%'")
     check(query.returncode == 0 and query.stdout.strip() == "2",
           "rows: %s %s" % (query.stdout, query.stderr))
+    finish()
     print("pgpass: the service reached the server through PGPASSFILE only")
 finally:
     pg(BIN + "/pg_ctl", "-D", data + "/db", "-m", "fast", "stop")

@@ -23,7 +23,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serve"))
-from serve_support import Station, check  # noqa: E402
+from serve_support import Station, case, check, finish  # noqa: E402
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--reburn3")
@@ -85,6 +85,7 @@ wrapper = os.path.join(work, "reburn3")
 with open(wrapper, "w") as f:
     f.write('#!/bin/sh\nexec strace -f -qq -o "%s" "%s" "$@"\n' % (trace, os.path.abspath(a.reburn3)))
 os.chmod(wrapper, stat.S_IRWXU)
+case("the service runs its rounds under strace")
 service = None
 try:
     s = Station(wrapper, a.sim, a.script, devices=2)
@@ -106,6 +107,7 @@ finally:
             pass
     shutil.rmtree(work, ignore_errors=True)
 
+case("every system call, socket and mapping is allowed by the unit")
 made = set(re.findall(r"^\d+\s+([a-z_0-9]+)\(", text, re.M))
 check(len(made) > 20, "too few system calls traced: %s" % sorted(made))
 refused = made - allowed
@@ -120,5 +122,6 @@ mapped_wx = [line for line in text.splitlines()
 check(not refused, "system calls the unit refuses: %s" % sorted(refused))
 check(opened <= families, "socket families the unit refuses: %s" % sorted(opened - families))
 check(not mapped_wx, "writable and executable memory: %s" % mapped_wx[:3])
+finish()
 print("sandbox: %d system calls, sockets %s, all allowed by %s"
       % (len(made), sorted(opened), os.path.basename(a.unit)))

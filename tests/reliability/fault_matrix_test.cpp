@@ -18,8 +18,12 @@
 #include <QThread>
 
 #include <functional>
+#include <limits>
+#include <ostream>
 #include <random>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "reliability/harness.h"
 
@@ -126,113 +130,262 @@ protected:
     QString script;
 };
 
-TEST_F(DeviceFaults, AGoodDeviceTakesTheWholeScript) {
-    auto dev = device(script);
-    const Outcome o = flash(*dev);
-    expectRun(o, 0,
-              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
-              runErr({}), kDone);
-    EXPECT_EQ(o.header,
-              versionHeader() + dev->port() + ", script " + script + ", SHA-256 " +
-                  QCryptographicHash::hash(fiveLines(), QCryptographicHash::Sha256).toHex());
-    EXPECT_GE(o.pleaseWait(), 54);
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
+// The debug lines of a run whose device pulled its cable instead of answering. The host
+// hears of it while it still holds bytes for the device: "Error in sending queued bytes".
+// On a starved machine the simulator may get to it only after the host's bytes are gone
+// and its answer window has closed: the host then logs `timedOut` (what a silent device
+// gets), before or after the loss. Both are true accounts of the run; the exit code, the
+// verdict and the bytes sent are the same either way.
+QStringList lossLines(const Outcome& o, const QString& gone, const QStringList& timedOut) {
+    const qsizetype at = o.errLines().indexOf(timedOut.first());
+    if (at < 0) {
+        return {gone, "Error in sending queued bytes: 31"};
+    }
+    return o.errLines().indexOf(gone) < at ? QStringList{gone} + timedOut
+                                           : timedOut + QStringList{gone};
 }
 
-TEST_F(DeviceFaults, ASilentDeviceFailsTheHandshakeAfter54Ticks) {
-    auto dev = device(script, {"--silent-handshake"});
-    const Outcome o = flash(*dev);
-    expectRun(
-        o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"}),
-        "reburn3: FAILED (exit 1): no answer to the handshake within 270 ms" + kUntouched +
-            " Check power, cable, BURN3 mode and the port.");
-    EXPECT_EQ(o.pleaseWait(), 54);
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+// One row of the device's faults: the simulator's options, and the whole of what the
+// download must end in. Each row flashes its own script (five lines unless it says
+// otherwise) through the real driver and judges stdout, stderr, the exit code, the verdict
+// and every byte the device received.
+struct DeviceFaultRow {
+    const char* name;
+    QStringList deviceOptions;
+    int exitCode;
+    std::function<QStringList()> out;
+    // The whole of stderr; it may depend on the run (lossLines) and names the port.
+    std::function<QStringList(const Outcome&, const QString& port)> err;
+    // The verdict, whole or with a trailing "*" its start; empty: any verdict.
+    std::function<QString(const QString& port)> verdict;
+    // How many bytes of the script's download the device received (kAll: every one).
+    qsizetype received;
+    // Further checks of this row.
+    std::function<void(const Outcome&, const QString& port, const QString& script)> more = {};
+    QByteArray (*script)() = fiveLines;
+    const char* scriptName = "five.pf3";
+};
+
+constexpr qsizetype kAll = std::numeric_limits<qsizetype>::max();
+constexpr qsizetype kHandshake = 2;  // E1 94 and nothing more
+
+void PrintTo(const DeviceFaultRow& row, std::ostream* os) {
+    *os << row.name;
 }
 
-TEST_F(DeviceFaults, AWrongHandshakeReplyIsRejected) {
-    auto dev = device(script, {"--bad-handshake"});
-    const Outcome o = flash(*dev);
-    expectRun(
-        o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 91  LastByte1 = 27"}),
-        "reburn3: FAILED (exit 1): the device answered the handshake with 91 27 instead of 91 26" +
-            kUntouched + " Check that the device is in BURN3 mode and on this port.");
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+QStringList completedOut() {
+    return runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines;
 }
+QStringList quietErr(const Outcome&, const QString&) {
+    return runErr({});
+}
+QString anyVerdict(const QString&) {
+    return {};
+}
+QString goneLine(const QString& port) {
+    return "reburn3: The serial device " + port +
+           " went away (unplugged or closed); the port has been closed.";
+}
+const QStringList kSilentHandshake = {"Unexpected data read trying to initialize.",
+                                      "LastByte0 = 0  LastByte1 = 0"};
 
-TEST_F(DeviceFaults, NoiseBeforeAGoodReplyIsAccepted) {
+const std::vector<DeviceFaultRow> kDeviceFaults = {
+    {"AGoodDeviceTakesTheWholeScript",
+     {},
+     0,
+     completedOut,
+     quietErr,
+     [](const QString&) { return kDone; },
+     kAll,
+     [](const Outcome& o, const QString& port, const QString& script) {
+         EXPECT_EQ(o.header,
+                   versionHeader() + port + ", script " + script + ", SHA-256 " +
+                       QCryptographicHash::hash(fiveLines(), QCryptographicHash::Sha256).toHex());
+         EXPECT_GE(o.pleaseWait(), 54);
+     }},
+    {"ASilentDeviceFailsTheHandshakeAfter54Ticks",
+     {"--silent-handshake"},
+     1,
+     [] { return failedRunOut(0); },
+     [](const Outcome&, const QString&) { return runErr(kSilentHandshake); },
+     [](const QString&) {
+         return "reburn3: FAILED (exit 1): no answer to the handshake within 270 ms" + kUntouched +
+                " Check power, cable, BURN3 mode and the port.";
+     },
+     kHandshake,
+     [](const Outcome& o, const QString&, const QString&) { EXPECT_EQ(o.pleaseWait(), 54); }},
+    {"AWrongHandshakeReplyIsRejected",
+     {"--bad-handshake"},
+     1,
+     [] { return failedRunOut(0); },
+     [](const Outcome&, const QString&) {
+         return runErr(
+             {"Unexpected data read trying to initialize.", "LastByte0 = 91  LastByte1 = 27"});
+     },
+     [](const QString&) {
+         return "reburn3: FAILED (exit 1): the device answered the handshake with 91 27 instead "
+                "of 91 26" +
+                kUntouched + " Check that the device is in BURN3 mode and on this port.";
+     },
+     kHandshake},
     // The host judges the last two bytes of the reply once the line has been quiet.
-    auto dev = device(script, {"--noise", "3"});
-    const Outcome o = flash(*dev);
-    expectRun(o, 0,
-              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
-              runErr({}));
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
-}
-
-TEST_F(DeviceFaults, AStrayByteAfterAGoodReplyIsRejected) {
-    auto dev = device(script, {"--stray"});
-    const Outcome o = flash(*dev);
-    expectRun(
-        o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 26  LastByte1 = 0"}));
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
-}
-
-TEST_F(DeviceFaults, AWrongByteAtTheFirstRecordStopsAtOnce) {
-    auto dev = device(script, {"--wrong-byte-at", "1"});
-    const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(0), runErr({"Error.  Expected = 30  Read = CF"}),
-              "reburn3: FAILED (exit 1) at script line 1 of 5 (record 3): expected 30, the device "
-              "answered CF" +
-                  kPartly);
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(4).toHex(' '));
-}
-
-TEST_F(DeviceFaults, AWrongByteAtAMiddleRecordStopsThere) {
-    auto dev = device(script, {"--wrong-byte-at", "3"});
-    const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(2), runErr({"Error.  Expected = 32  Read = CD"}),
-              "reburn3: FAILED (exit 1) at script line 3 of 5 (record 11): expected 32, the "
-              "device answered CD" +
-                  kPartly);
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(8).toHex(' '));
-}
-
-TEST_F(DeviceFaults, AWrongByteAtTheLastRecordIsNotReportedAsDone) {
-    auto dev = device(script, {"--wrong-byte-at", "5"});
-    const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(4), runErr({"Error.  Expected = 34  Read = CB"}),
-              "reburn3: FAILED (exit 1) at script line 5 of 5 (record 19): expected 34, the "
-              "device answered CB" +
-                  kPartly);
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
-}
-
-// The receive window is 54 ticks of nominally 5 ms (270 ms); a pseudo-terminal and a busy
-// machine only ever stretch ticks, so 200 ms lies well inside and 500 ms well outside.
-// The exact 53/54/55-tick boundary is proven tick by tick by the core's tests.
-TEST_F(DeviceFaults, ReplyingLateInsideTheWindowPasses) {
-    auto dev = device(script, {"--late", "200"});
-    const Outcome o = flash(*dev);
-    expectRun(o, 0,
-              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
-              runErr({}));
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
-}
-
-TEST_F(DeviceFaults, ReplyingLateOutsideTheWindowFails) {
-    auto dev = device(script, {"--late", "500"});
-    const Outcome o = flash(*dev);
+    {"NoiseBeforeAGoodReplyIsAccepted",
+     {"--noise", "3"},
+     0,
+     completedOut,
+     quietErr,
+     anyVerdict,
+     kAll},
+    {"AStrayByteAfterAGoodReplyIsRejected",
+     {"--stray"},
+     1,
+     [] { return failedRunOut(0); },
+     [](const Outcome&, const QString&) {
+         return runErr(
+             {"Unexpected data read trying to initialize.", "LastByte0 = 26  LastByte1 = 0"});
+     },
+     anyVerdict,
+     kHandshake},
+    {"AWrongByteAtTheFirstRecordStopsAtOnce",
+     {"--wrong-byte-at", "1"},
+     1,
+     [] { return failedRunOut(0); },
+     [](const Outcome&, const QString&) { return runErr({"Error.  Expected = 30  Read = CF"}); },
+     [](const QString&) {
+         return "reburn3: FAILED (exit 1) at script line 1 of 5 (record 3): expected 30, the "
+                "device answered CF" +
+                kPartly;
+     },
+     4},
+    {"AWrongByteAtAMiddleRecordStopsThere",
+     {"--wrong-byte-at", "3"},
+     1,
+     [] { return failedRunOut(2); },
+     [](const Outcome&, const QString&) { return runErr({"Error.  Expected = 32  Read = CD"}); },
+     [](const QString&) {
+         return "reburn3: FAILED (exit 1) at script line 3 of 5 (record 11): expected 32, the "
+                "device answered CD" +
+                kPartly;
+     },
+     8},
+    {"AWrongByteAtTheLastRecordIsNotReportedAsDone",
+     {"--wrong-byte-at", "5"},
+     1,
+     [] { return failedRunOut(4); },
+     [](const Outcome&, const QString&) { return runErr({"Error.  Expected = 34  Read = CB"}); },
+     [](const QString&) {
+         return "reburn3: FAILED (exit 1) at script line 5 of 5 (record 19): expected 34, the "
+                "device answered CB" +
+                kPartly;
+     },
+     kAll},
+    // The receive window is 54 ticks of nominally 5 ms (270 ms); a pseudo-terminal and a
+    // busy machine only ever stretch ticks, so 200 ms lies well inside and 500 ms well
+    // outside. The exact 53/54/55-tick boundary is proven tick by tick by the core's tests.
+    {"ReplyingLateInsideTheWindowPasses",
+     {"--late", "200"},
+     0,
+     completedOut,
+     quietErr,
+     anyVerdict,
+     kAll},
     // The handshake reply is the first late answer, so the handshake is what fails.
-    expectRun(
-        o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = 0  LastByte1 = 0"}));
-    EXPECT_EQ(o.pleaseWait(), 54);
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
+    {"ReplyingLateOutsideTheWindowFails",
+     {"--late", "500"},
+     1,
+     [] { return failedRunOut(0); },
+     [](const Outcome&, const QString&) { return runErr(kSilentHandshake); },
+     anyVerdict,
+     kHandshake,
+     [](const Outcome& o, const QString&, const QString&) { EXPECT_EQ(o.pleaseWait(), 54); }},
+    {"SilenceMidScriptTimesOut",
+     {"--silent-from", "3"},
+     1,
+     [] { return failedRunOut(2); },
+     [](const Outcome&, const QString&) { return runErr({"Error. Read time out."}); },
+     [](const QString&) {
+         return "reburn3: FAILED (exit 1) at script line 3 of 5 (record 11): no answer from the "
+                "device within 270 ms" +
+                kPartly;
+     },
+     8},
+    {"AnUnplugMidBurstEndsWithExit4",
+     {"--unplug-at", "40"},
+     4,
+     [] { return failedRunOut(0, kExitLinesPortGone); },
+     [](const Outcome&, const QString& port) {
+         return runErr({goneLine(port), "Error in sending queued bytes: 31"},
+                       {"Error: 31 closing COM port: 1"});
+     },
+     [](const QString& port) {
+         return "reburn3: FAILED (exit 4) at script line 1 of 1 (record 121): the device " + port +
+                " went away (unplugged or closed); \"Error: 31\" above means the same" + kPartly +
+                " Reconnect the device, then download again.";
+     },
+     40,
+     {},
+     longBurst,
+     "burst.pf3"},
+    {"AnUnplugWhileWaitingForAReplyEndsWithExit4",
+     {"--unplug-at", "4"},
+     4,
+     [] { return failedRunOut(0, kExitLinesPortGone); },
+     [](const Outcome& o, const QString& port) {
+         return runErr(lossLines(o, goneLine(port), {"Error. Read time out."}),
+                       {"Error: 31 closing COM port: 1"});
+     },
+     anyVerdict,
+     4},
+    {"AnUnplugDuringTheHandshakeEndsWithExit4",
+     {"--unplug-at", "2"},
+     4,
+     [] { return failedRunOut(0, kExitLinesPortGone); },
+     [](const Outcome& o, const QString& port) {
+         return runErr(lossLines(o, goneLine(port), kSilentHandshake),
+                       {"Error: 31 closing COM port: 1"});
+     },
+     [](const QString& port) {
+         return "reburn3: FAILED (exit 4): the device " + port +
+                " went away (unplugged or closed); \"Error: 31\" above means the same" +
+                kUntouched + " Reconnect the device, then download again.";
+     },
+     kHandshake},
+    {"ADeviceThatEchoesEverythingIsRejected",
+     {"--echo"},
+     1,
+     [] { return failedRunOut(0); },
+     [](const Outcome&, const QString&) {
+         return runErr(
+             {"Unexpected data read trying to initialize.", "LastByte0 = E1  LastByte1 = 94"});
+     },
+     [](const QString&) {
+         return "reburn3: FAILED (exit 1): the handshake came back as it was sent (E1 94): the "
+                "port may be a loopback or the wrong device" +
+                kUntouched + " Check that the port leads to the ORX-716.";
+     },
+     kHandshake},
+};
+
+class DeviceFaultMatrix : public ReliabilityTest,
+                          public ::testing::WithParamInterface<DeviceFaultRow> {};
+
+TEST_P(DeviceFaultMatrix, Case) {
+    const DeviceFaultRow& row = GetParam();
+    const QByteArray bytes = row.script();
+    const QString file = writeScript(row.scriptName, bytes);
+    auto dev = device(file, row.deviceOptions);
+    const Outcome o = runReburn3({"flash", "--port", dev->port(), file});
+    expectRun(o, row.exitCode, row.out(), row.err(o, dev->port()), row.verdict(dev->port()));
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(bytes).left(row.received).toHex(' '));
+    if (row.more) {
+        row.more(o, dev->port(), file);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(DeviceFaults, DeviceFaultMatrix, ::testing::ValuesIn(kDeviceFaults),
+                         [](const ::testing::TestParamInfo<DeviceFaultRow>& param) {
+                             return std::string(param.param.name);
+                         });
 
 // The process stopped (Ctrl-Z, SIGSTOP) for longer than the handshake limit while the
 // device answered: at SIGCONT the answer is waiting, and the stop is no time of the
@@ -249,84 +402,6 @@ TEST_F(DeviceFaults, AStopAndContinueDuringTheHandshakeIsNotTheDevicesTime) {
     const Outcome o = collect(p, seen);
     EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
     EXPECT_EQ(dev->received().toHex(' '), allBytes().toHex(' '));
-}
-
-TEST_F(DeviceFaults, SilenceMidScriptTimesOut) {
-    auto dev = device(script, {"--silent-from", "3"});
-    const Outcome o = flash(*dev);
-    expectRun(o, 1, failedRunOut(2), runErr({"Error. Read time out."}),
-              "reburn3: FAILED (exit 1) at script line 3 of 5 (record 11): no answer from the "
-              "device within 270 ms" +
-                  kPartly);
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(8).toHex(' '));
-}
-
-TEST_F(DeviceFaults, AnUnplugMidBurstEndsWithExit4) {
-    const QString burst = writeScript("burst.pf3", longBurst());
-    auto dev = device(burst, {"--unplug-at", "40"});
-    const Outcome o = runReburn3({"flash", "--port", dev->port(), burst});
-    const QString gone = "reburn3: The serial device " + dev->port() +
-                         " went away (unplugged or closed); the port has been closed.";
-    expectRun(
-        o, 4, failedRunOut(0, kExitLinesPortGone),
-        runErr({gone, "Error in sending queued bytes: 31"}, {"Error: 31 closing COM port: 1"}),
-        "reburn3: FAILED (exit 4) at script line 1 of 1 (record 121): the device " + dev->port() +
-            " went away (unplugged or closed); \"Error: 31\" above means the same" + kPartly +
-            " Reconnect the device, then download again.");
-    EXPECT_EQ(dev->received().toHex(' '), downloadOf(longBurst()).left(40).toHex(' '));
-}
-
-// The debug lines of a run whose device pulled its cable instead of answering. The host
-// hears of it while it still holds bytes for the device: "Error in sending queued bytes".
-// On a starved machine the simulator may get to it only after the host's bytes are gone
-// and its answer window has closed: the host then logs `timedOut` (what a silent device
-// gets), before or after the loss. Both are true accounts of the run; the exit code, the
-// verdict and the bytes sent are the same either way.
-QStringList lossLines(const Outcome& o, const QString& gone, const QStringList& timedOut) {
-    const qsizetype at = o.errLines().indexOf(timedOut.first());
-    if (at < 0) {
-        return {gone, "Error in sending queued bytes: 31"};
-    }
-    return o.errLines().indexOf(gone) < at ? QStringList{gone} + timedOut
-                                           : timedOut + QStringList{gone};
-}
-
-TEST_F(DeviceFaults, AnUnplugWhileWaitingForAReplyEndsWithExit4) {
-    auto dev = device(script, {"--unplug-at", "4"});
-    const Outcome o = flash(*dev);
-    const QString gone = "reburn3: The serial device " + dev->port() +
-                         " went away (unplugged or closed); the port has been closed.";
-    expectRun(
-        o, 4, failedRunOut(0, kExitLinesPortGone),
-        runErr(lossLines(o, gone, {"Error. Read time out."}), {"Error: 31 closing COM port: 1"}));
-    EXPECT_EQ(dev->received().toHex(' '), allBytes().left(4).toHex(' '));
-}
-
-TEST_F(DeviceFaults, AnUnplugDuringTheHandshakeEndsWithExit4) {
-    auto dev = device(script, {"--unplug-at", "2"});
-    const Outcome o = flash(*dev);
-    const QString gone = "reburn3: The serial device " + dev->port() +
-                         " went away (unplugged or closed); the port has been closed.";
-    const QStringList silent = {"Unexpected data read trying to initialize.",
-                                "LastByte0 = 0  LastByte1 = 0"};
-    expectRun(o, 4, failedRunOut(0, kExitLinesPortGone),
-              runErr(lossLines(o, gone, silent), {"Error: 31 closing COM port: 1"}),
-              "reburn3: FAILED (exit 4): the device " + dev->port() +
-                  " went away (unplugged or closed); \"Error: 31\" above means the same" +
-                  kUntouched + " Reconnect the device, then download again.");
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
-}
-
-TEST_F(DeviceFaults, ADeviceThatEchoesEverythingIsRejected) {
-    auto dev = device(script, {"--echo"});
-    const Outcome o = flash(*dev);
-    expectRun(
-        o, 1, failedRunOut(0),
-        runErr({"Unexpected data read trying to initialize.", "LastByte0 = E1  LastByte1 = 94"}),
-        "reburn3: FAILED (exit 1): the handshake came back as it was sent (E1 94): the port may "
-        "be a loopback or the wrong device" +
-            kUntouched + " Check that the port leads to the ORX-716.");
-    EXPECT_EQ(dev->received(), QByteArray("\xE1\x94"));
 }
 
 // A failed run leaves nothing behind on the port: no lock, no exclusive mode. A second
@@ -459,30 +534,52 @@ TEST_F(PortFaults, APortInUseByAnotherProcess) {
     EXPECT_TRUE(dev->received().isEmpty());
 }
 
-TEST_F(PortFaults, ADirectoryIsNoPort) {
-    const QString folder = path("folder");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const Outcome o = runReburn3({"flash", "--port", folder, script});
-    expectOpenFailure(o, "13", "The serial device " + folder + " cannot be opened: Is a directory");
+// One row of the paths that are no serial port: what the port is made of (in the test's
+// folder, beside the script), and the driver's reason; each ends as a port not opened
+// (code 13), nothing sent, and the path untouched.
+struct NoPortRow {
+    const char* name;
+    // Makes the port from the test's folder and its script; returns its path.
+    std::function<QString(const QString& folder, const QString& script)> make;
+    // The driver's reason after "cannot be opened: ".
+    const char* reason;
+};
+
+void PrintTo(const NoPortRow& row, std::ostream* os) {
+    *os << row.name;
 }
 
-TEST_F(PortFaults, DevNullIsNoPort) {
-    const Outcome o = runReburn3({"flash", "--port", "/dev/null", script});
-    expectOpenFailure(o, "13",
-                      "The serial device /dev/null cannot be opened: it is not a serial device "
-                      "(not a terminal)");
-}
+const std::vector<NoPortRow> kNoPorts = {
+    {"ADirectoryIsNoPort",
+     [](const QString& folder, const QString&) {
+         const QString port = folder + "/folder";
+         EXPECT_TRUE(QDir().mkpath(port));
+         return port;
+     },
+     "Is a directory"},
+    {"DevNullIsNoPort", [](const QString&, const QString&) { return QString("/dev/null"); },
+     "it is not a serial device (not a terminal)"},
+    {"APlainFileIsNoPort", [](const QString&, const QString& script) { return script; },
+     "it is not a serial device (not a terminal)"},
+};
 
-TEST_F(PortFaults, APlainFileIsNoPort) {
-    const Outcome o = runReburn3({"flash", "--port", script, script});
-    expectOpenFailure(o, "13",
-                      "The serial device " + script +
-                          " cannot be opened: it is not a serial device (not a terminal)");
-    // The file named as the port is untouched.
+class PortFaultMatrix : public PortFaults, public ::testing::WithParamInterface<NoPortRow> {};
+
+TEST_P(PortFaultMatrix, Case) {
+    const NoPortRow& row = GetParam();
+    const QString port = row.make(dir.path(), script);
+    const Outcome o = runReburn3({"flash", "--port", port, script});
+    expectOpenFailure(o, "13", "The serial device " + port + " cannot be opened: " + row.reason);
+    // The script, also named as the port in one row, is untouched.
     QFile f(script);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), fiveLines());
 }
+
+INSTANTIATE_TEST_SUITE_P(PortFaults, PortFaultMatrix, ::testing::ValuesIn(kNoPorts),
+                         [](const ::testing::TestParamInfo<NoPortRow>& param) {
+                             return std::string(param.param.name);
+                         });
 
 // ---------------------------------------------------------------------------------------
 // The script. A refused script never reaches the port: the device, waiting on it, receives
@@ -512,10 +609,101 @@ protected:
     std::unique_ptr<Device> dev;
 };
 
-TEST_F(ScriptFaults, EmptyScript) {
-    expectRefused(flashScript(""), {},
-                  "** ERROR ** Script holds no whole record, nothing was sent: ");
+// One row of the scripts: refused (the faults the check lists, the last lines of stderr and
+// nothing sent) or accepted (the whole download, byte for byte).
+struct ScriptRow {
+    const char* name;
+    std::function<QByteArray()> bytes;
+    // Empty for a script that is accepted; else the check's faults, in order.
+    QStringList faults;
+    bool refused = true;
+    QString verdict = "** ERROR ** Script refused, nothing was sent: ";
+    QStringList hint = {};
+    QString scriptName = "script.pf3";
+};
+
+void PrintTo(const ScriptRow& row, std::ostream* os) {
+    *os << row.name;
 }
+
+// After the first line mark of a script with LF line ends, every record is out of step
+// until the ":" lines up again.
+QStringList lineFeedFaults() {
+    QStringList faults;
+    for (int record = 4; record <= 14; ++record) {
+        faults << QString("Record %1: Char4 not a :").arg(record);
+    }
+    return faults << "Record 15: Invalid packet read from input file.  :E<0A>:"
+                  << "Record 19: Incomplete record at the end of the file: 3 bytes";
+}
+
+const std::vector<ScriptRow> kScripts = {
+    {"EmptyScript",
+     [] { return QByteArray(); },
+     {},
+     true,
+     "** ERROR ** Script holds no whole record, nothing was sent: "},
+    // Four characters of white space between records read as a record without its ":".
+    {"WhiteSpaceBeforeARecordIsRefused",
+     [] { return fiveLines() + "\r\n  " + fiveLines(); },
+     {"Record 21: Char4 not a :"}},
+    {"LineFeedOnlyLineMarks",
+     [] {
+         QByteArray bytes = fiveLines();
+         return bytes.replace("\r\n", "\n");
+     },
+     lineFeedFaults(),
+     true,
+     "** ERROR ** Script refused, nothing was sent: ",
+     {"Hint: the file has LF line ends; a .pf3 script needs CR LF, often lost in a git or FTP "
+      "text transfer"}},
+    {"LowerCaseHex",
+     [] { return QByteArray("T5a:T01:R91:E\r\n:t02:R26:E\r\n:"); },
+     {"Record 1: Nib0 not valid: 61", "Record 5: Invalid packet read from input file.  t02:"},
+     true,
+     "** ERROR ** Script refused, nothing was sent: ",
+     {"Hint: the file has lower-case hex digits; a .pf3 script uses upper-case 0-9 and A-F "
+      "only"}},
+    {"ABadTerminator",
+     [] { return QByteArray("T5A:T01;R91:E\r\n:"); },
+     {"Record 2: Char4 not a :"}},
+    {"AnUnknownRecordType",
+     [] { return QByteArray("T5A:X01:R91:E\r\n:"); },
+     {"Record 2: Invalid packet read from input file.  X01:"}},
+    // An editor's final line break after the last record is no record.
+    {"AShortWhiteSpaceTailIsAccepted", [] { return fiveLines() + "\r\n"; }, {}, false},
+    // Blank lines after the last record are no records either.
+    {"AWhiteSpaceTailOfAnyLengthIsAccepted",
+     [] { return fiveLines() + "\r\n  \t\r\n\r\n\x1A"; },
+     {},
+     false},
+    {"ANameWithBlanksAndNonAsciiLetters",
+     fiveLines,
+     {},
+     false,
+     {},
+     {},
+     QString::fromUtf8("a folder with blanks/Zürich ÿ Œ.pf3")},
+};
+
+class ScriptMatrix : public ScriptFaults, public ::testing::WithParamInterface<ScriptRow> {};
+
+TEST_P(ScriptMatrix, Case) {
+    const ScriptRow& row = GetParam();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path(row.scriptName)).path()));
+    const Outcome o = flashScript(row.bytes(), row.scriptName);
+    if (row.refused) {
+        expectRefused(o, row.faults, row.verdict, row.hint);
+        return;
+    }
+    expectRun(o, 0, completedOut(), runErr({}));
+    EXPECT_EQ(dev->received().toHex(' '), downloadOf(fiveLines()).toHex(' '));
+}
+
+INSTANTIATE_TEST_SUITE_P(ScriptFaults, ScriptMatrix, ::testing::ValuesIn(kScripts),
+                         [](const ::testing::TestParamInfo<ScriptRow>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST_F(ScriptFaults, OneTwoAndThreeByteScripts) {
     for (const QByteArray& bytes : {QByteArray("T"), QByteArray("T5"), QByteArray("T5A")}) {
@@ -525,64 +713,6 @@ TEST_F(ScriptFaults, OneTwoAndThreeByteScripts) {
                            .arg(bytes.size())
                            .arg(bytes.size() == 1 ? "byte" : "bytes")});
     }
-}
-
-TEST_F(ScriptFaults, AShortWhiteSpaceTailIsAccepted) {
-    // An editor's final line break after the last record is no record.
-    const QByteArray bytes = fiveLines() + "\r\n";
-    const Outcome o = flashScript(bytes);
-    expectRun(o, 0,
-              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
-              runErr({}));
-    EXPECT_EQ(dev->received().toHex(' '), downloadOf(fiveLines()).toHex(' '));
-}
-
-TEST_F(ScriptFaults, AWhiteSpaceTailOfAnyLengthIsAccepted) {
-    // Blank lines after the last record are no records either.
-    const QByteArray bytes = fiveLines() + "\r\n  \t\r\n\r\n\x1A";
-    const Outcome o = flashScript(bytes);
-    expectRun(o, 0,
-              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
-              runErr({}));
-    EXPECT_EQ(dev->received().toHex(' '), downloadOf(fiveLines()).toHex(' '));
-}
-
-TEST_F(ScriptFaults, WhiteSpaceBeforeARecordIsRefused) {
-    // Four characters of white space between records read as a record without its ":".
-    expectRefused(flashScript(fiveLines() + "\r\n  " + fiveLines()), {"Record 21: Char4 not a :"});
-}
-
-TEST_F(ScriptFaults, LineFeedOnlyLineMarks) {
-    QByteArray bytes = fiveLines();
-    bytes.replace("\r\n", "\n");
-    // After the first line mark every record is out of step until the ":" lines up again.
-    QStringList faults;
-    for (int record = 4; record <= 14; ++record) {
-        faults << QString("Record %1: Char4 not a :").arg(record);
-    }
-    faults << "Record 15: Invalid packet read from input file.  :E<0A>:"
-           << "Record 19: Incomplete record at the end of the file: 3 bytes";
-    expectRefused(flashScript(bytes), faults, "** ERROR ** Script refused, nothing was sent: ",
-                  {"Hint: the file has LF line ends; a .pf3 script needs CR LF, often lost in a "
-                   "git or FTP text transfer"});
-}
-
-TEST_F(ScriptFaults, LowerCaseHex) {
-    expectRefused(
-        flashScript("T5a:T01:R91:E\r\n:t02:R26:E\r\n:"),
-        {"Record 1: Nib0 not valid: 61", "Record 5: Invalid packet read from input file.  t02:"},
-        "** ERROR ** Script refused, nothing was sent: ",
-        {"Hint: the file has lower-case hex digits; a .pf3 script uses upper-case 0-9 and A-F "
-         "only"});
-}
-
-TEST_F(ScriptFaults, ABadTerminator) {
-    expectRefused(flashScript("T5A:T01;R91:E\r\n:"), {"Record 2: Char4 not a :"});
-}
-
-TEST_F(ScriptFaults, AnUnknownRecordType) {
-    expectRefused(flashScript("T5A:X01:R91:E\r\n:"),
-                  {"Record 2: Invalid packet read from input file.  X01:"});
 }
 
 TEST_F(ScriptFaults, RandomBinary) {
@@ -604,16 +734,6 @@ TEST_F(ScriptFaults, RandomBinary) {
     EXPECT_TRUE(err[err.size() - 3].startsWith("Further faults not listed: "))
         << o.err.toStdString();
     EXPECT_TRUE(dev->received().isEmpty());
-}
-
-TEST_F(ScriptFaults, ANameWithBlanksAndNonAsciiLetters) {
-    ASSERT_TRUE(QDir().mkpath(path("a folder with blanks")));
-    const Outcome o =
-        flashScript(fiveLines(), QString::fromUtf8("a folder with blanks/Zürich ÿ Œ.pf3"));
-    expectRun(o, 0,
-              runStartLines() + progress(5) + closingLines() + QStringList{kComplete} + kExitLines,
-              runErr({}));
-    EXPECT_EQ(dev->received().toHex(' '), downloadOf(fiveLines()).toHex(' '));
 }
 
 TEST_F(ScriptFaults, ANameThatDoesNotExist) {

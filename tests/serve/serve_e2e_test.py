@@ -15,7 +15,7 @@ import subprocess
 import threading
 import time
 
-from serve_support import Station, check, schema_validator
+from serve_support import Station, case, check, finish, schema_validator
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--reburn3")
@@ -47,6 +47,7 @@ def follow_feed():
 
 threading.Thread(target=follow_feed, daemon=True).start()
 
+case("bad requests are refused and start nothing")
 # Every bad request is refused with a reason and starts nothing.
 P = "/api/rounds"
 bad = [
@@ -80,6 +81,7 @@ check(state["round"]["number"] == 0 and not state["round"]["running"], "nothing 
 health = s.call("GET", "/healthz")
 check(health[0] == 200 and health[1]["ok"] and health[1]["records"]["database"] == "up", health)
 
+case("idle connections are bounded")
 # Idle connections are bounded: beyond 64 the service answers 503 at once, and the slots
 # come back when they close.
 idle = [socket.create_connection(tuple(host.split(":"))) for _ in range(70)]
@@ -90,6 +92,7 @@ for c in idle:
 time.sleep(0.3)
 check(s.call("GET", "/api/state")[0] == 200, "the slots come back")
 
+case("round 1 on both ports: state, rows, CSV and --log")
 # Round 1: both ports, tags for the round and for one board, watched as it runs.
 status, body = s.call("POST", P, {"tags": {"serial": "SN-1", "line": "3"},
                                   "portTags": {s.ports[1]: {"serial": "SN-2"}}})
@@ -142,6 +145,7 @@ csv_lines = csv_text.strip().split("\r\n")
 check(csv_lines[0].startswith("id,round,port") and len(csv_lines) == 3, csv_text)
 check(s.call("GET", "/api/records?since=%d" % rows[0]["id"])[1]["records"] == rows[1:], "since")
 
+case("the live feed")
 # The feed: the state on connect, progress while running, each row once written.
 deadline = time.time() + 10  # the feed's reader may lag behind the service on a busy machine
 while sum(e[0] == "record" for e in events) < len(rows) and time.time() < deadline:
@@ -158,6 +162,7 @@ longest = max(r["durationMs"] for r in results) / 1000.0
 check(len(progress) <= 1.5 * longest / 0.2 + 5,
       "state pushes coalesced: %d in %.1f s" % (len(progress), longest))
 
+case("round 2 aborted, and the metrics")
 # Round 2 on one port, aborted as "Abort Process".
 check(s.call("POST", P, {"ports": [s.ports[0]]}) == (202, {"round": 2}), "round 2")
 s.wait_for(lambda st: st["ports"][0]["state"] == "running" and st["ports"][0]["recordsDone"] > 0)
@@ -179,6 +184,7 @@ check("reburn3_tick_lateness_seconds_bucket" in metrics, "tick lateness")
 if a.metrics_out:
     open(a.metrics_out, "w").write(metrics)
 
+case("SIGTERM in the middle of round 3")
 # SIGTERM in the middle of round 3: its boards are aborted, every row written, exit 0.
 check(s.call("POST", P, {})[0] == 202, "round 3")
 s.wait_for(lambda st: all(p["state"] == "running" for p in st["ports"]))
@@ -189,6 +195,7 @@ got = db.execute("SELECT round, reason, result FROM reburn3_records ORDER BY id"
 check([r[:2] for r in got[-2:]] == [(3, "interrupted"), (3, "interrupted")], got)
 check([json.loads(r[2]) for r in got] == s.results(), "every row is its --json result")
 
+case("off loopback a token is needed")
 # Off loopback: no start without a token; with one, every /api/ request needs it
 # (serve_guard_test.py checks each route).
 off = subprocess.run([a.reburn3, "serve", "--listen", "0.0.0.0:0", "--port", "/dev/null", a.script],
@@ -207,6 +214,7 @@ t.headers = auth
 check(t.call("GET", "/api/state")[1]["tokenRequired"], "the state says a token is needed")
 check(t.call("POST", "/api/abort", headers=auth) == (202, {"aborted": False}), "POST with the token")
 
+case("a row the database does not take waits in the journal")
 # A row the database does not take waits in the journal: the table dropped under the
 # service is made again at the next try and the row written there, once.
 lost = sqlite3.connect(os.path.join(t.tmp, "t.sqlite"))
@@ -224,6 +232,7 @@ check(len(rows) == 1 and json.loads(rows[0][1]) == t.results()[-1], rows)
 check(t.call("GET", "/healthz")[0] == 200, "healthy again")
 check(t.stop() == 0 and "every record written" in t.stderr(), t.stderr()[-300:])
 
+case("a named station with labelled slots")
 # A named station with labelled slots that requires a serial per board: a round without
 # one is refused naming the slot; ports and portTags by label; Location and an
 # Idempotency-Key asked twice start one round; each tile's board is the new one from its
@@ -266,6 +275,7 @@ csv_lines = u.call("GET", "/api/records?format=csv")[1].strip().split("\r\n")
 check(csv_lines[0].endswith(",slot,serial,recordId") and len(csv_lines) == 4, csv_lines)
 check(u.stop() == 0, u.stderr()[-300:])
 
+case("a restart counts on from the rows")
 # A restart counts on from the station's rows; a database down at start counts from zero
 # and says so.
 again = Station(a.reburn3, a.sim, a.script, labels=["left", "right"], extra=[
@@ -286,6 +296,7 @@ counts = down.call("GET", "/api/state")[1]["counts"]
 check(counts["boards"] == 0 and "until the records database answers" in counts["note"], counts)
 down.stop()
 
+case("slot labels and station names checked at start")
 # Slot labels and station names are checked at start.
 for words, said in [(["--port", "A=/dev/null", "--port", "A=/dev/zero"], "given twice"),
                     (["--port", "/dev/zero", "--port", "/dev/zero=/dev/null"], "port of another"),
@@ -296,4 +307,5 @@ for words, said in [(["--port", "A=/dev/null", "--port", "A=/dev/zero"], "given 
     bad_start = subprocess.run([a.reburn3, "serve", *words, a.script], capture_output=True, text=True,
                                timeout=10)
     check(bad_start.returncode == 2 and said in bad_start.stderr, "%s: %s" % (words, bad_start.stderr))
+finish()
 print("serve e2e: all checks passed")

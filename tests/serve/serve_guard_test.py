@@ -18,7 +18,7 @@ import tempfile
 import threading
 import time
 
-from serve_support import Station, check
+from serve_support import Station, case, check, finish
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--reburn3")
@@ -55,6 +55,7 @@ def read_all(sock):
     return out
 
 
+case("token mode: each route with and without the token")
 # Token mode, off loopback: each route with and without the token, and the Host checked.
 tmp = tempfile.mkdtemp(prefix="reburn3-guard-")
 token = os.path.join(tmp, "token")
@@ -96,6 +97,7 @@ for method, path, headers, host, want in [
     status, body = t.call(method, path, headers={**headers, **({"Host": host} if host else {})})
     check(status == want, "%s %s %s Host %s: %s %s" % (method, path, headers, host, status, body))
     check(status != 401 or "SN" not in str(body) and "line" not in str(body), "nothing leaks")
+case("the feed with the token")
 # The feed with the token streams; the record's tags went in with the command's.
 conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
 conn.request("GET", "/api/events", headers=AUTH)
@@ -104,6 +106,7 @@ check(reply.status == 200 and reply.readline().startswith(b"retry:"), "the feed 
 conn.close()
 rec = t.call("GET", "/api/records", headers=AUTH)[1]["records"]
 check(rec[0]["tags"] == {"line": "4"}, rec)
+case("32 tags a board at most")
 # 32 tags a board at most, after the command's are merged with the round's and the board's.
 tags = {"t%02d" % i: "v" for i in range(31)}
 status, body = t.call("POST", "/api/rounds", {"tags": {**tags, "t31": "v"}}, headers=AUTH)
@@ -111,6 +114,7 @@ check(status == 400 and "more than 32 tags" in body["error"], body)
 status, body = t.call("POST", "/api/rounds", {"portTags": {t.ports[0]: {"t31": "v"}}, "tags": tags},
                       headers=AUTH)
 check(status == 400 and "more than 32 tags" in body["error"], body)
+case("abort in the instant of start")
 # Abort in the very instant of Start aborts that round: the abort sent a few milliseconds
 # after the start, before its answer (sent at once, the service may read them either way).
 for n in range(3):
@@ -130,6 +134,7 @@ for n in range(3):
     t.headers = {}
 check(t.stop() == 0, "token mode ends cleanly")
 
+case("127.0.0.0/8 is loopback")
 # 127.0.0.0/8 is loopback throughout: no token needed, and its own address is its Host.
 lo = Station(a.reburn3, a.sim, a.script, devices=1,
              extra=["--listen", "127.0.0.2:0", "--db", "sqlite:lo.sqlite"])
@@ -137,6 +142,7 @@ check(lo.base.startswith("http://127.0.0.2:") and lo.call("GET", "/api/state")[0
 check(lo.call("GET", "/api/state", headers={"Host": "rebound.example"})[0] == 403, "Host on loopback")
 lo.stop()
 
+case("HTTPS")
 # HTTPS with a certificate made here: a request over TLS succeeds; plain HTTP gets no answer.
 cert, key = (os.path.join(tmp, n) for n in ("cert.pem", "key.pem"))
 subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
@@ -156,6 +162,7 @@ bad = subprocess.run([a.reburn3, "serve", "--port", "/dev/null", "--tls-cert", k
                      capture_output=True, text=True, timeout=10)
 check(bad.returncode == 2 and "no PEM certificate in " + key in bad.stderr, bad.stderr)
 
+case("the operator is never locked out")
 # The operator is never locked out: 70 slow connections from one address (127.0.0.2), each
 # sending a byte a second and opened again as soon as it is dropped, while the operator's
 # health checks, Start and Abort keep their answers.
@@ -203,6 +210,7 @@ check(conns[0] <= 24, "one address holds at most 16 connections: %s" % conns)
 s.wait_for(lambda st: not st["round"]["running"])
 flood_on = False
 
+case("a slow head is dropped with 408")
 # A head sent a byte a second is dropped with 408 in a few seconds.
 loris = socket.create_connection(("127.0.0.1", port))
 got = b""
@@ -220,6 +228,7 @@ for byte in b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n" * 4:
 check(got.startswith(b"HTTP/1.1 408 "), got)
 loris.close()
 
+case("a feed client that never reads is dropped")
 # A feed client that never reads is dropped, rounds running or not; a reader stays.
 reader = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
 reader.request("GET", "/api/events")
@@ -255,8 +264,10 @@ check(s.stop() == 0, "the flooded service ends cleanly")
 # descriptor of its own (a pipe) to read memory, and reports any object as invalid without.
 linked = subprocess.run(["ldd", a.reburn3], capture_output=True, text=True).stdout
 if "libubsan" in linked or "libasan" in linked:
+    finish()
     print("serve guard: all checks passed (EMFILE skipped under the sanitizers)")
     sys.exit(0)
+case("EMFILE")
 s = Station(a.reburn3, a.sim, a.script, devices=1)
 port = int(s.base.rsplit(":", 1)[1])
 used = len(os.listdir("/proc/%d/fd" % s.proc.pid))
@@ -266,4 +277,5 @@ check(until(lambda: len(os.listdir("/proc/%d/fd" % s.proc.pid)) >= used + 6), "e
 [c.close() for c in held]
 check(s.call("GET", "/healthz")[1]["ok"], "accepting again after EMFILE")
 check(s.stop() == 0, "ends cleanly after EMFILE")
+finish()
 print("serve guard: all checks passed")

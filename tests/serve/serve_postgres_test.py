@@ -11,7 +11,7 @@ import json
 import sys
 
 from records_support import Postgres, account, settle
-from serve_support import Station, check
+from serve_support import Station, case, check, finish
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--reburn3")
@@ -43,6 +43,7 @@ if server.problem:
     server.close()
     sys.exit(77)
 try:
+    case("rows in the server are the --json results")
     url = server.url
     s = Station(a.reburn3, a.sim, a.script, devices=2, extra=["--db", url])
     check(s.call("POST", "/api/rounds", {"tags": {"serial": "PG-1"}})[0] == 202, "round")
@@ -78,6 +79,7 @@ try:
 
     s = Station(a.reburn3, a.sim, a.script, devices=2, extra=["--db", url])
 
+    case("server stopped while idle")
     # Stopped while idle: said within the idle check; a round's rows wait; written once
     # the server is back.
     pg_ctl("stop")
@@ -90,6 +92,7 @@ try:
     st = settle(s, lambda r: r["pending"] == 0 and r["database"] == "up")
     account("postgresql stopped and started", s.results(), db_rows(), s.tmp, st)
 
+    case("server restarted while idle")
     # Restarted while idle: the next round's rows are written on a new connection.
     pg_ctl("restart")
     run_round(s)
@@ -97,6 +100,7 @@ try:
     account("postgresql restarted", s.results(), db_rows(), s.tmp, st)
     check(s.call("GET", "/healthz")[0] == 200, "healthy again")
 
+    case("server paused in the middle of a round")
     # Paused in the middle of a round (every server process stopped, sockets open): the
     # round keeps its ticks, the state says the database does not answer, SIGTERM ends
     # the service anyway; the rows are written after the next start, once.
@@ -120,6 +124,7 @@ try:
     account("postgresql paused, then a restart", told, db_rows(), folder, st)
     check(again.stop() == 0, "clean end")
 
+    case("three stations, one database")
     # Three stations, one database: each its own journal and name, rows never collide, and
     # each sees its own records unless it asks for another's.
     # Station L1's slot B holds a board that fails at a wrong byte, tried in every round.
@@ -159,12 +164,14 @@ try:
     indexes = " ".join(server.sql("SELECT indexdef FROM pg_indexes WHERE tablename = 'reburn3_records'"))
     for column in ("station", "serial", "ended_at", "record_id"):
         check("(%s)" % column in indexes, "an index on %s: %s" % (column, indexes))
+    case("a restart counts on from the database")
     # A restart counts on from the database: station L0 had 6 boards.
     again = Station(a.reburn3, a.sim, a.script, devices=2, extra=["--db", url, "--station", "L0"])
     counts = again.call("GET", "/api/state")[1]["counts"]
     check(counts["boards"] == 6 and counts["completed"] == 6 and "note" not in counts, counts)
     check("NOTICE" not in again.stderr() and "skipping" not in again.stderr(), again.stderr())
     check(again.stop() == 0, "clean end")
+    case("started while the server is down")
     # Started while the server is down: counted from zero with a note until it answers, then
     # the records' boards are added once (a board of this start is not counted twice).
     pg_ctl("stop", "-m", "fast")
@@ -177,6 +184,7 @@ try:
     st = late.wait_for(lambda x: x["records"]["pending"] == 0 and "note" not in x["counts"], 60)
     check(st["counts"]["boards"] == 7 and st["counts"]["deviceFailed"] == 3, st["counts"])
     check(late.stop() == 0, "clean end")
+    case("a table of an earlier layout is converted")
     # A table of the text layout of earlier versions is converted in place: its rows keep
     # their times, tags and results, and get their serial from their tags.
     server.sql("CREATE DATABASE legacy")
@@ -205,6 +213,7 @@ try:
                      "WHERE column_name = 'ended_at' AND table_name = 'reburn3_records' ORDER BY id",
                      "legacy") == ["4|OLD-1|timestamp with time zone", "5|NEW-1|timestamp with time zone"],
           "converted")
+    finish()
     if a.queries_out:
         out = open(a.queries_out, "w")
         for title, query in QUERIES:

@@ -15,7 +15,7 @@ import sys
 import tempfile
 import threading
 
-from serve_support import Station, check
+from serve_support import Station, case, check, finish
 
 ap = argparse.ArgumentParser()
 ap.add_argument("--reburn3")
@@ -46,11 +46,13 @@ if pg(BIN + "/initdb", "-D", data + "/db", "-U", "reburn3", "--auth=trust").retu
     sys.exit(77)
 paused = []
 try:
+    case("records while the server answers")
     s = Station(a.reburn3, a.sim, a.script, devices=1,
                 extra=["--db", "postgresql://reburn3@127.0.0.1:%d/postgres" % pg_port])
     check(s.call("POST", "/api/rounds", {})[0] == 202, "a round")
     s.wait_for(lambda st: st["counts"]["boards"] == 1 and not st["round"]["running"])
     check(s.call("GET", "/api/records")[0] == 200, "records while the server answers")
+    case("a hung database fails its reads in time, and only them")
     # This server only: its postmaster and the processes it started.
     postmaster = int(open(data + "/db/postmaster.pid").readline())
     children = subprocess.run(["pgrep", "-P", str(postmaster)], capture_output=True, text=True)
@@ -75,6 +77,7 @@ try:
         check(status == 503 and "did not answer within 5 s" in body["error"], (f, status, body))
     feed.close()
     check(s.stop() == 0, "SIGTERM ends the service: " + s.stderr()[-300:])
+    finish()
     print("serve reader: a hung database fails its reads in time, and only them")
 finally:
     [os.kill(p, signal.SIGCONT) for p in paused]

@@ -8,8 +8,13 @@ import signal
 import subprocess
 import tempfile
 import time
+import sys
 import urllib.error
 import urllib.request
+
+# The checks and the one line per case (tests/support/cases.py), for every script here.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from cases import case, check, finish  # noqa: E402,F401
 
 
 def schema_validator(docs):
@@ -116,8 +121,3 @@ class Station:
             p.kill()
             p.wait()
         return code
-
-
-def check(condition, message):
-    if not condition:
-        raise AssertionError(message)

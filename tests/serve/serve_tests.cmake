@@ -27,9 +27,14 @@ if(TARGET reburn3 AND TARGET reburn3-sim)
             COMMAND sh -c "command -v promtool >/dev/null || { echo 'SKIPPED: promtool (Debian prometheus) is not installed'; exit 77; }; promtool check metrics < \"$1\"" sh ${serve_metrics})
         set_tests_properties(serve.promtool PROPERTIES LABELS serve TIMEOUT 30
             SKIP_RETURN_CODE 77 FIXTURES_REQUIRED serve_metrics)
-        add_test(NAME serve.records
-            COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_records_test.py ${serve_args})
-        set_tests_properties(serve.records PROPERTIES LABELS serve TIMEOUT 300)
+        # The records' cases are independent of one another: one ctest entry each.
+        foreach(case journal_full database_full file_deleted_and_killed)
+            add_test(NAME serve.records.${case}
+                COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_records_test.py
+                    ${serve_args} --case ${case})
+            set_tests_properties(serve.records.${case} PROPERTIES LABELS serve TIMEOUT 300
+                SKIP_RETURN_CODE 77)
+        endforeach()
         add_test(NAME serve.guard
             COMMAND ${REBURN3_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/serve_guard_test.py ${serve_args})
         set_tests_properties(serve.guard PROPERTIES LABELS serve TIMEOUT 180)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The step between ticks that `flash --reactive` runs when bytes arrive: it must move
 // the machine only as the data allows and leave every time-out to the ticks.
-#include "core/test_fixture.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {

@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <string>
 
-#include "core/test_fixture.h"
 #include "script/record_reader.h"
 #include "script/script_check.h"
 #include "script/script_format.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {

@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/test_fixture.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {

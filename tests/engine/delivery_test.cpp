@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/messages.h"
-#include "core/test_fixture.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "core/test_fixture.h"
 #include "script/script_check.h"
 #include "script/script_file.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {

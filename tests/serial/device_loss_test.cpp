@@ -2,7 +2,7 @@
 // A serial device that goes away, and the window system's close command during a run.
 #include <algorithm>
 
-#include "core/test_fixture.h"
+#include "support/test_fixture.h"
 
 #include "base/messages.h"
 

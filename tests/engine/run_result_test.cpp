@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "core/test_fixture.h"
 #include "script/format_hint.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <filesystem>
 
-#include "core/test_fixture.h"
 #include "fakes/run_invariants.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {

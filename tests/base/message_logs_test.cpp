@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/test_fixture.h"
+#include "support/test_fixture.h"
 
 namespace reburn3::testing {
 namespace {
