@@ -17,11 +17,13 @@
 #include <map>
 #include <optional>
 
-#include "cli/cli_texts.h"
-#include "cli/exit_codes.h"
-#include "cli/port_gang.h"
-#include "cli/port_path.h"
-#include "cli/signal_watcher.h"
+#include "cli/run_report.h"
+#include "cli/terminal_listener.h"
+#include "run/exit_codes.h"
+#include "run/port_gang.h"
+#include "run/port_path.h"
+#include "run/run_texts.h"
+#include "run/signal_watcher.h"
 #include "serial/port_map.h"
 
 namespace reburn3::cli {
@@ -290,7 +292,8 @@ int runStation(FlashContext& context, const std::vector<std::string>& ports,
     int failed = 0;
     for (int round = 1;; ++round) {
         next.noteNodes(devices);
-        PortGang gang(context, ports, round);
+        TerminalListener terminal;
+        PortGang gang(context, ports, round, terminal);
         const std::vector<RunResult> results = gang.run();
         for (const RunResult& r : results) {
             all.push_back(r);

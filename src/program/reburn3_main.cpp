@@ -17,14 +17,15 @@
 #include "app/command_options.h"
 #include "app/version.h"
 #include "base/messages.h"
-#include "cli/exit_codes.h"
 #include "cli/flash_command.h"
 #include "cli/info_commands.h"
-#include "cli/option_table.h"
-#include "cli/port_identity.h"
-#include "cli/signal_watcher.h"
-#include "cli/standard_descriptors.h"
-#include "cli/verdict.h"
+#include "cli/terminal_listener.h"
+#include "run/exit_codes.h"
+#include "run/option_table.h"
+#include "run/port_identity.h"
+#include "run/signal_watcher.h"
+#include "run/standard_descriptors.h"
+#include "run/verdict.h"
 #include "serial/port_map.h"
 
 #include "serve/serve_command.h"
@@ -706,7 +707,8 @@ int main(int argc, char** argv) {
         return checkCommand(argc, argv);
     }
     if (command == "serve") {
-        return reburn3::serve::serveCommand(argc, argv);
+        reburn3::cli::TerminalListener terminal;
+        return reburn3::serve::serveCommand(argc, argv, terminal);
     }
     if (command == "ports") {
         return simpleCommand("ports", kPortsUsage, {}, argc, argv, false, portsCommand);

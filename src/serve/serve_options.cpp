@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "cli/exit_codes.h"
-#include "cli/option_table.h"
-#include "cli/port_identity.h"
+#include "run/exit_codes.h"
+#include "run/option_table.h"
+#include "run/port_identity.h"
 #include "serial/port_map.h"
 
 namespace reburn3::serve {
@@ -89,7 +89,7 @@ namespace {
 int usage(const QString& message) {
     std::fprintf(stderr, "reburn3: %s (see `reburn3 serve --help`)\n",
                  message.toLocal8Bit().constData());
-    return cli::kExitUsage;
+    return run::kExitUsage;
 }
 
 bool parseListen(const QString& text, QHostAddress& address, quint16& port) {
@@ -188,7 +188,7 @@ bool checkLabel(const QString& label, QString& why, const QString& what) {
 
 int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) {
     QCommandLineParser parser;
-    cli::addOptions(parser, "serve");
+    run::addOptions(parser, "serve");
     QStringList words{QStringLiteral("reburn3 serve")};
     for (int i = 2; i < argc; ++i) {
         QStringDecoder decoder(QStringDecoder::Utf8);
@@ -199,13 +199,13 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
     }
     help = parser.isSet("help");
     if (help) {
-        return cli::kExitCompleted;
+        return run::kExitCompleted;
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
         return usage(positional.isEmpty() ? "no script given" : "give exactly one script");
     }
-    cli::FlashOptions& f = options.flash;
+    run::FlashOptions& f = options.flash;
     f.script = positional.front().toStdString();
     for (const QString& value : parser.values("port")) {
         for (const QString& p : value.split(',')) {
@@ -227,9 +227,9 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
                 }
             }
             std::string port = given.toStdString();
-            if (!parseComName(port).has_value() && cli::namesByIdentity(port)) {
+            if (!parseComName(port).has_value() && run::namesByIdentity(port)) {
                 std::string problem;
-                const std::optional<std::string> device = cli::resolveIdentity(port, problem);
+                const std::optional<std::string> device = run::resolveIdentity(port, problem);
                 if (!device) {
                     return usage(QString::fromStdString(problem));
                 }
@@ -265,8 +265,8 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
         return usage("no port given (--port COMn or --port DEVICE)");
     }
     f.port = f.ports.front();
-    f.progress = cli::ProgressMode::None;
-    f.station = cli::StationMode::Off;
+    f.progress = run::ProgressMode::None;
+    f.station = run::StationMode::Off;
     f.json = parser.isSet("json");
     f.stats = parser.isSet("stats");
     f.quiet = parser.isSet("quiet");
@@ -361,7 +361,7 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
                      " (not loopback) needs --token-file FILE: every /api/ request must then "
                      "carry the token");
     }
-    return cli::kExitCompleted;
+    return run::kExitCompleted;
 }
 
 }  // namespace reburn3::serve

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/flash_command.h"
+#include "run/run_options.h"
 
 namespace reburn3::serve {
 
@@ -16,7 +16,7 @@ namespace reburn3::serve {
 inline constexpr quint16 kDefaultPort = 7160;
 
 struct ServeOptions {
-    cli::FlashOptions flash;  // ports, script, log, tags, retries, ... as `flash` takes them
+    run::FlashOptions flash;  // ports, script, log, tags, retries, ... as `flash` takes them
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = kDefaultPort;  // 0: any free port
     std::string db;               // --db URL; empty: reburn3-records.sqlite here

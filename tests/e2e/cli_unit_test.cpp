@@ -18,15 +18,16 @@
 #include "app/form1.h"
 #include "base/program_state.h"
 #include "cli/console_view.h"
-#include "cli/exit_codes.h"
 #include "cli/gang_progress.h"
-#include "cli/port_gang.h"
-#include "cli/precise_tick_timer.h"
-#include "cli/recording_driver.h"
-#include "cli/run_stats.h"
-#include "cli/verdict.h"
+#include "cli/run_report.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_serial_driver.h"
+#include "run/exit_codes.h"
+#include "run/port_gang.h"
+#include "run/precise_tick_timer.h"
+#include "run/recording_driver.h"
+#include "run/run_stats.h"
+#include "run/verdict.h"
 
 namespace reburn3::cli {
 namespace {
