@@ -21,7 +21,7 @@
 #include "cli/terminal_listener.h"
 #include "run/exit_codes.h"
 #include "run/port_gang.h"
-#include "run/port_path.h"
+#include "run/port_resolution.h"
 #include "run/run_texts.h"
 #include "run/signal_watcher.h"
 #include "serial/port_map.h"
@@ -33,13 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kReplugPollMs = 50;
-
-std::string deviceOf(const std::string& port) {
-    if (const std::optional<int> com = parseComName(port)) {
-        return portDevice(*com);
-    }
-    return resolvePortPath(port);
-}
 
 // Which device node a path leads to now: a re-plugged adapter (or a new pseudo-
 // terminal) is another node even under the same name. Empty: none.

@@ -27,7 +27,7 @@ public:
         m_view.setQuiet(options.quiet);
         m_view.setOverlay(overlay);
         if (!task.prefix.empty()) {
-            m_view.setPort(task.port, task.prefix);
+            m_view.setPort(task.target.text, task.prefix);
         }
     }
 

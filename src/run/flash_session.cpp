@@ -15,7 +15,7 @@
 #include "base/clock.h"
 #include "run/exit_codes.h"
 #include "run/handshake_limit.h"
-#include "run/port_path.h"
+#include "run/port_resolution.h"
 #include "run/port_wait.h"
 #include "run/precise_tick_timer.h"
 #include "run/recording_driver.h"
@@ -38,9 +38,6 @@ namespace reburn3::run {
 
 namespace {
 
-// The port the operator clicks in the port dialog when the command line names a device
-// path instead of a COM port: the path then stands for port 1.
-constexpr std::int16_t kPathPort = 1;
 constexpr double kTickSeconds = 0.005;
 
 FlashOptions optionsOf(const FlashOptions& options, const PortTask& task) {
@@ -120,13 +117,12 @@ public:
 
     bool prepare() {
         m_startedAt = nowUtc();
-        m_portNumber = kPathPort;
-        if (const std::optional<int> com = parseComName(m_task.port)) {
-            m_portNumber = static_cast<std::int16_t>(*com);
-        } else {
-            m_driver.setDevice(kPathPort, resolvePortPath(m_task.port));
-        }
-        m_device = m_driver.device(m_portNumber);
+        // The port is resolved once for this attempt, and the driver is handed its device
+        // in the slot the port dialog will pick: COMn's own, or slot 1 for a path.
+        m_task.target = resolvePort(m_task.target);
+        m_portNumber = m_task.target.slot;
+        m_device = m_task.target.device;
+        m_driver.setDevice(m_portNumber, m_device);
 
         MainStartUp(m_form, "");
         // The command's first check also takes its copy of the script; every later
@@ -392,7 +388,7 @@ private:
 
     RunResult baseResult() const {
         RunResult r = m_context.base;
-        r.port = m_task.port;
+        r.port = m_task.target.text;
         r.device = m_device.empty() ? r.device : m_device;
         r.attempts = m_task.attempt;
         r.attemptReasons = m_task.attemptReasons;
@@ -437,7 +433,7 @@ private:
     PreciseTickTimer m_timer;
     std::unique_ptr<RunStats> m_stats;
     std::string m_device;
-    std::int16_t m_portNumber = kPathPort;
+    std::int16_t m_portNumber = kPathSlot;
     Sha256Digest m_digest;
     HandshakeLimit m_handshakeLimit;
     std::string m_startedAt;

@@ -12,6 +12,7 @@
 #include "engine/run_result.h"
 #include "run/json_result.h"
 #include "run/run_context.h"
+#include "serial/port_target.h"
 
 namespace reburn3 {
 class ScriptFile;
@@ -24,7 +25,8 @@ class RunListener;
 
 // What one port's session is told besides the command's options.
 struct PortTask {
-    std::string port;    // as given: COMn or a path
+    // The port as given and read; the session resolves it at each attempt.
+    PortTarget target;
     std::string prefix;  // before every line: "" for a single port, "[COM3] " in a gang
     int attempt = 1;     // --retries: which start of the run this is
     // --retries: the reason of each earlier attempt, which failed.

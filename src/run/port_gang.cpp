@@ -17,7 +17,7 @@
 
 #include "run/exit_codes.h"
 #include "run/output_files.h"
-#include "run/port_path.h"
+#include "run/port_resolution.h"
 #include "run/run_end.h"
 #include "run/run_listener.h"
 #include "run/run_texts.h"
@@ -42,7 +42,7 @@ PortGang::PortGang(FlashContext& context, const std::vector<std::string>& ports,
 PortGang::~PortGang() = default;
 
 std::string PortGang::prefixOf(const std::string& port) {
-    return "[" + displayName(port) + "] ";
+    return "[" + resolvePort(port).display + "] ";
 }
 
 std::vector<RunResult> PortGang::run() {
@@ -86,9 +86,14 @@ void PortGang::startNextPort(std::size_t index) {
 void PortGang::startPort(std::size_t index, int attempt, std::vector<std::string> reasons) {
     const std::string& port = m_ports[index];
     const std::string prefix = m_ports.size() > 1 ? prefixOf(port) : std::string();
-    PortTask task{
-        port,    prefix, attempt,     std::move(reasons), attempt <= m_context.options.retries,
-        m_round, index,  std::nullopt};
+    PortTask task{parsePortTarget(port),
+                  prefix,
+                  attempt,
+                  std::move(reasons),
+                  attempt <= m_context.options.retries,
+                  m_round,
+                  index,
+                  std::nullopt};
     if (index < m_boardTags.size()) {
         task.tags = m_boardTags[index];
     }
@@ -134,12 +139,10 @@ bool PortGang::logCanTakeTheRound() {
 // to a log that cannot take it).
 void PortGang::endWithoutRun(std::size_t index, RunReason reason, const std::string& detail) {
     RunResult r = m_context.base;
-    r.port = m_ports[index];
-    if (const std::optional<int> com = parseComName(r.port)) {
-        r.device = portDevice(*com);
-    } else {
-        r.device = resolvePortPath(r.port);
-    }
+    // Its port resolved as a session would resolve it.
+    const PortTarget target = resolvePort(m_ports[index]);
+    r.port = target.text;
+    r.device = target.device;
     r.round = m_round;
     r.reason = reason;
     r.detail = detail;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "run/port_identity.h"
 
+#include "serial/port_target.h"
+
 #include <fnmatch.h>
 #include <glob.h>
 
@@ -18,10 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kSerial = "serial=";
 constexpr const char* kLinkFolders[] = {"/dev/serial/by-id", "/dev/serial/by-path"};
-
-bool hasGlob(const std::string& s) {
-    return s.find_first_of("*?[") != std::string::npos;
-}
 
 std::string canonical(const std::string& path) {
     std::error_code error;
@@ -81,7 +79,7 @@ std::vector<std::string> devicesWithSerial(const std::string& pattern) {
 }  // namespace
 
 bool namesByIdentity(const std::string& port) {
-    return port.rfind(kSerial, 0) == 0 || hasGlob(port);
+    return namesAnIdentity(port);
 }
 
 std::optional<std::string> resolveIdentity(const std::string& port, std::string& error) {

@@ -27,6 +27,8 @@ add_library(reburn3_run STATIC
     ${CMAKE_CURRENT_LIST_DIR}/port_identity.h
     ${CMAKE_CURRENT_LIST_DIR}/port_path.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_path.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_resolution.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_resolution.h
     ${CMAKE_CURRENT_LIST_DIR}/port_wait.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_wait.h
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.cpp

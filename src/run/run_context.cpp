@@ -12,7 +12,7 @@
 #include "app/version.h"
 #include "engine/engine.h"
 #include "run/port_identity.h"
-#include "run/port_path.h"
+#include "run/port_resolution.h"
 #include "run/run_texts.h"
 #include "run/script_problem.h"
 #include "run/script_snapshot.h"
@@ -31,14 +31,6 @@ std::string absolutePath(const std::string& path) {
     return error ? path : absolute.lexically_normal().string();
 }
 
-// The device a --port value stands for: the mapped device of COMn, else the path.
-std::string resolvedDevice(const std::string& port) {
-    if (const std::optional<int> com = parseComName(port)) {
-        return portDevice(*com);
-    }
-    return resolvePortPath(port);
-}
-
 // The largest script a run can play: the most records it counts, four bytes each.
 constexpr std::uint64_t kLargestScript = kMaxRecords * script::kRecordSize;
 
@@ -55,7 +47,7 @@ RunResult baseResult(const FlashOptions& options) {
     r.port = options.port;
     // A port named by identity that matched no one device has no device.
     r.device = options.port.empty() || namesByIdentity(options.port) ? std::string()
-                                                                     : resolvedDevice(options.port);
+                                                                     : deviceOf(options.port);
     r.script = options.script.empty() ? std::string() : absolutePath(options.script);
     r.startedAt = nowUtc();
     return r;
@@ -73,7 +65,7 @@ std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& s
         {identityOfPath(scriptPath), "the script to download", resolvedName(scriptPath)}};
     for (const std::string& port :
          options.ports.empty() ? std::vector<std::string>{options.port} : options.ports) {
-        const std::string device = resolvedDevice(port);
+        const std::string device = deviceOf(port);
         guarded.push_back({identityOfPath(device), "the port " + port, resolvedName(device)});
     }
     if (options.json) {

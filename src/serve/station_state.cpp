@@ -17,7 +17,7 @@
 #include "base/program_state.h"
 #include "run/exit_codes.h"
 #include "run/json_result.h"
-#include "run/port_path.h"
+#include "run/port_resolution.h"
 #include "run/reason_table.h"
 #include "run/signal_watcher.h"
 #include "run/verdict.h"
@@ -33,13 +33,6 @@ namespace {
 
 QString text(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string deviceOf(const std::string& port) {
-    if (const std::optional<int> com = parseComName(port)) {
-        return portDevice(*com);
-    }
-    return run::resolvePortPath(port);
 }
 
 // The USB serial number of the adapter behind `device`, else its vendor:product; "" for
@@ -110,7 +103,7 @@ StationState::StationState(run::FlashContext& context, Setup setup, RecordWriter
     watch->start(250);
     const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
-        const std::string device = deviceOf(m_setup.ports[i]);
+        const std::string device = run::deviceOf(m_setup.ports[i]);
         m_ports[i].device = text(device);
         m_ports[i].identity = identityOf(device, present);
     }
