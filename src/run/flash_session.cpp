@@ -66,7 +66,7 @@ public:
           m_recorder(m_driver),
           m_desktop(context.options.script),
           m_form(m_recorder, m_desktop, m_clock),
-          m_told(listener.portListener(m_task.index, m_task, m_form.state())),
+          m_events(listener.portListener(m_task.index, m_task, m_form.state())),
           m_timer(m_form, context.clock),
           m_handshakeLimit(context.options.handshakeLimitSeconds),
           m_wait([this] { openAndRun(); },
@@ -84,12 +84,13 @@ public:
             context.trace.restart();
             m_recorder.setTraceSink(context.trace.stream());
         }
-        m_desktop.setMessageSink([this](const std::string& text) { m_told->message(text); });
-        m_form.window().addListener(m_told.get());
+        m_desktop.setMessageSink([this](const std::string& text) { m_events->message(text); });
+        m_form.window().addListener(m_events.get());
         // What a tick posts is told when the tick is over (PortListener::stepStarting).
-        QObject::connect(&m_timer, &PreciseTickTimer::arriving, [this] { m_told->stepStarting(); });
+        QObject::connect(&m_timer, &PreciseTickTimer::arriving,
+                         [this] { m_events->stepStarting(); });
         QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] {
-            m_told->stepOver();
+            m_events->stepOver();
             afterTick();
             m_context.trace.flush();
         });
@@ -110,7 +111,7 @@ public:
     }
     ~Impl() {
         m_settling.stop();
-        m_form.window().removeListener(m_told.get());
+        m_form.window().removeListener(m_events.get());
     }
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
@@ -155,7 +156,7 @@ public:
             finish(RunReason::ScriptMismatch);
             return false;
         }
-        m_told->ready(baseResult());
+        m_events->ready(baseResult());
         return true;
     }
 
@@ -164,8 +165,8 @@ public:
             return;
         }
         if (m_options.waitForPortSeconds > 0.0 && !portReady(m_device)) {
-            m_told->notice(std::string(texts::kWaitingFor) + displayName(m_device) + " (at most " +
-                           secondsText(m_options.waitForPortSeconds) + ")");
+            m_events->notice(std::string(texts::kWaitingFor) + displayName(m_device) +
+                             " (at most " + secondsText(m_options.waitForPortSeconds) + ")");
             m_wait.start(m_device, m_options.waitForPortSeconds);
             return;
         }
@@ -259,7 +260,7 @@ private:
                 finish(RunReason::None);
                 return;
             case LineSettling::End::GaveUp:
-                m_told->deviceEvent("handshake-limit", m_handshakeLimit.reason());
+                m_events->deviceEvent("handshake-limit", m_handshakeLimit.reason());
                 finish(RunReason::HandshakeLimit);
                 return;
         }
@@ -269,7 +270,7 @@ private:
         if (m_stats) {
             m_stats->runStarted();
         }
-        m_told->runStarted();
+        m_events->runStarted();
         m_runClock.start();
         m_form.ProgramFlash_Click();
         if (checkInterrupted()) {
@@ -309,9 +310,9 @@ private:
             return;
         }
         if (m_driver.isOpen()) {
-            m_told->stepStarting();
+            m_events->stepStarting();
             m_form.engine().reactiveStep();
-            m_told->stepOver();
+            m_events->stepOver();
         }
         checkEnd();
     }
@@ -325,12 +326,12 @@ private:
 
     // Said once, when it happens; the run itself ends at its next failed write or at its
     // receive time-out, as it would in the window.
-    void reportLoss() { m_told->deviceEvent("device-lost", deviceLossLine(m_device)); }
+    void reportLoss() { m_events->deviceEvent("device-lost", deviceLossLine(m_device)); }
 
     // A device that never goes quiet: say why, abort the run as "Abort Process" would,
     // and fail.
     void giveUpHandshake() {
-        m_told->deviceEvent("handshake-limit", m_handshakeLimit.reason());
+        m_events->deviceEvent("handshake-limit", m_handshakeLimit.reason());
         m_form.ProgramFlash_Click();
         finish(RunReason::HandshakeLimit);
     }
@@ -358,7 +359,7 @@ private:
             m_stats->runEnded(summary.tickBound(), leastSeconds(summary),
                               m_form.engine().tickCount());
         }
-        m_told->runEnded();
+        m_events->runEnded();
         m_form.AbortProgram_Click();
         if (!m_desktop.endRequested()) {
             // Refused because a tick or a write was in progress: cannot happen between
@@ -369,7 +370,7 @@ private:
         m_context.trace.flush();
         m_recorder.setTraceSink(nullptr);
         if (m_stats) {
-            m_told->statistics(m_stats->summaryLine());
+            m_events->statistics(m_stats->summaryLine());
         }
         QJsonObject extra;
         if (m_stats) {
@@ -429,7 +430,7 @@ private:
     RunDesktop m_desktop;
     SystemClock m_clock;
     Form1 m_form;
-    std::unique_ptr<PortListener> m_told;  // where what the session posts and does goes
+    std::unique_ptr<PortListener> m_events;  // where what the session posts and does is told
     PreciseTickTimer m_timer;
     std::unique_ptr<RunStats> m_stats;
     std::string m_device;

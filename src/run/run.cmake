@@ -36,6 +36,8 @@ add_library(reburn3_run STATIC
     ${CMAKE_CURRENT_LIST_DIR}/precise_tick_timer.h
     ${CMAKE_CURRENT_LIST_DIR}/reason_table.cpp
     ${CMAKE_CURRENT_LIST_DIR}/reason_table.h
+    ${CMAKE_CURRENT_LIST_DIR}/replug_watch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/replug_watch.h
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recording_driver.h
     ${CMAKE_CURRENT_LIST_DIR}/run_context.cpp
