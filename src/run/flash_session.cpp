@@ -2,7 +2,6 @@
 #include "run/flash_session.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTimer>
 
@@ -24,6 +23,7 @@
 #include "run/run_listener.h"
 #include "run/run_stats.h"
 #include "run/run_texts.h"
+#include "run/run_ticks.h"
 #include "run/script_snapshot.h"
 #include "run/session_result.h"
 #include "run/sha256_digest.h"
@@ -67,8 +67,9 @@ public:
           m_desktop(context.options.script),
           m_form(m_recorder, m_desktop, m_clock),
           m_events(listener.portListener(m_task.index, m_task, m_form.state())),
-          m_timer(m_form, context.clock),
-          m_handshakeLimit(context.options.handshakeLimitSeconds),
+          m_ticks(
+              m_form, m_driver, *m_events, context.clock, m_options,
+              [this] { m_context.trace.flush(); }, [this](RunReason reason) { finish(reason); }),
           m_wait([this] { openAndRun(); },
                  [this] {
                      m_waitedOut = true;
@@ -86,28 +87,11 @@ public:
         }
         m_desktop.setMessageSink([this](const std::string& text) { m_events->message(text); });
         m_form.window().addListener(m_events.get());
-        // What a tick posts is told when the tick is over (PortListener::stepStarting).
-        QObject::connect(&m_timer, &PreciseTickTimer::arriving,
-                         [this] { m_events->stepStarting(); });
-        QObject::connect(&m_timer, &PreciseTickTimer::ticked, [this] {
-            m_events->stepOver();
-            afterTick();
-            m_context.trace.flush();
-        });
         // The watcher outlives the session: the connection must end with the session, so
         // it is tied to one of its objects.
         QObject::connect(&m_context.watcher, &SignalWatcher::signalled, &m_driver,
                          [this](int) { interrupt(); });
         QObject::connect(&m_driver, &QtSerialDriver::deviceWasLost, [this] { reportLoss(); });
-        if (m_options.reactive) {
-            QObject::connect(&m_driver, &QtSerialDriver::bytesArrived, &m_driver,
-                             [this] { react(); });
-        }
-        if (m_options.stats) {
-            m_stats = std::make_unique<RunStats>();
-            QObject::connect(&m_timer, &PreciseTickTimer::arriving,
-                             [this] { m_stats->tickArrived(); });
-        }
     }
     ~Impl() {
         m_settling.stop();
@@ -260,19 +244,14 @@ private:
                 finish(RunReason::None);
                 return;
             case LineSettling::End::GaveUp:
-                m_events->deviceEvent("handshake-limit", m_handshakeLimit.reason());
+                m_events->deviceEvent("handshake-limit", m_ticks.handshakeLimit().reason());
                 finish(RunReason::HandshakeLimit);
                 return;
         }
     }
 
     void startRun() {
-        if (m_stats) {
-            m_stats->runStarted();
-        }
-        m_events->runStarted();
-        m_runClock.start();
-        m_form.ProgramFlash_Click();
+        m_ticks.start();
         if (checkInterrupted()) {
             return;
         }
@@ -291,50 +270,9 @@ private:
         return true;
     }
 
-    void afterTick() {
-        if (!m_finished && m_handshakeLimit.exceeded(std::chrono::steady_clock::now(),
-                                                     m_form.state().ProgramMode)) {
-            giveUpHandshake();
-            return;
-        }
-        if (m_options.reactive) {
-            react();
-            return;
-        }
-        checkEnd();
-    }
-
-    // --reactive: the step the device's data allows now, without waiting for a tick.
-    void react() {
-        if (m_finished) {
-            return;
-        }
-        if (m_driver.isOpen()) {
-            m_events->stepStarting();
-            m_form.engine().reactiveStep();
-            m_events->stepOver();
-        }
-        checkEnd();
-    }
-
-    void checkEnd() {
-        if (!m_finished && m_form.engine().outcome() != RunOutcome::None &&
-            m_form.state().ProgramMode == 0) {
-            finish(RunReason::None);
-        }
-    }
-
     // Said once, when it happens; the run itself ends at its next failed write or at its
     // receive time-out, as it would in the window.
     void reportLoss() { m_events->deviceEvent("device-lost", deviceLossLine(m_device)); }
-
-    // A device that never goes quiet: say why, abort the run as "Abort Process" would,
-    // and fail.
-    void giveUpHandshake() {
-        m_events->deviceEvent("handshake-limit", m_handshakeLimit.reason());
-        m_form.ProgramFlash_Click();
-        finish(RunReason::HandshakeLimit);
-    }
 
     // The least time the run is measured against: on ticks the tick bound; with reactive
     // steps on a line of known rate, the line's own limit (without a rate, the tick
@@ -354,10 +292,12 @@ private:
         }
         m_finished = true;
         m_settling.stop();
-        if (m_stats) {
+        m_ticks.stop();
+        RunStats* const stats = m_ticks.stats();
+        if (stats != nullptr) {
             const ScriptSummary& summary = m_form.reader().summary();
-            m_stats->runEnded(summary.tickBound(), leastSeconds(summary),
-                              m_form.engine().tickCount());
+            stats->runEnded(summary.tickBound(), leastSeconds(summary),
+                            m_form.engine().tickCount());
         }
         m_events->runEnded();
         m_form.AbortProgram_Click();
@@ -369,12 +309,12 @@ private:
         }
         m_context.trace.flush();
         m_recorder.setTraceSink(nullptr);
-        if (m_stats) {
-            m_events->statistics(m_stats->summaryLine());
+        if (stats != nullptr) {
+            m_events->statistics(stats->summaryLine());
         }
         QJsonObject extra;
-        if (m_stats) {
-            extra.insert("stats", m_stats->toJson());
+        if (stats != nullptr) {
+            extra.insert("stats", stats->toJson());
         }
         extra.insert("reactive", m_options.reactive);
         m_extra = extra;
@@ -384,7 +324,7 @@ private:
         }
         const RunResult& result = m_result;
         // Told from the event loop, so that whoever ends the session may delete it.
-        QTimer::singleShot(0, &m_timer, [done = m_done, result] { done(result); });
+        QTimer::singleShot(0, m_ticks.context(), [done = m_done, result] { done(result); });
     }
 
     RunResult baseResult() const {
@@ -410,7 +350,7 @@ private:
         facts.bytesSent = m_recorder.sentCount();
         facts.bytesReceived = m_recorder.receivedCount();
         facts.ticks = m_form.engine().tickCount();
-        facts.durationMs = m_runClock.isValid() ? m_runClock.elapsed() : 0;
+        facts.durationMs = m_ticks.elapsedMs();
         facts.startedAt = m_startedAt;
         facts.detail = m_detail;
         facts.device = m_device;
@@ -431,18 +371,15 @@ private:
     SystemClock m_clock;
     Form1 m_form;
     std::unique_ptr<PortListener> m_events;  // where what the session posts and does is told
-    PreciseTickTimer m_timer;
-    std::unique_ptr<RunStats> m_stats;
+    RunTicks m_ticks;
     std::string m_device;
     std::int16_t m_portNumber = kPathSlot;
     Sha256Digest m_digest;
-    HandshakeLimit m_handshakeLimit;
     std::string m_startedAt;
     std::int32_t m_openError = 0;  // the driver's code of a failed open
     std::string m_detail;          // what the session knows of its end beyond the reason
     PortWait m_wait;               // --wait-for-port
     LineSettling m_settling;       // --retries: the quiet line before a new attempt
-    QElapsedTimer m_runClock;      // from the run's start: its duration
     bool m_waitedOut = false;
     bool m_finished = false;
     bool m_reported = false;

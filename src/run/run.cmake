@@ -51,6 +51,8 @@ add_library(reburn3_run STATIC
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.h
     ${CMAKE_CURRENT_LIST_DIR}/run_texts.h
+    ${CMAKE_CURRENT_LIST_DIR}/run_ticks.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run_ticks.h
     ${CMAKE_CURRENT_LIST_DIR}/script_problem.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_problem.h
     ${CMAKE_CURRENT_LIST_DIR}/script_snapshot.cpp
