@@ -2,8 +2,8 @@
 #include "cli/check_command.h"
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
 #include "cli/info_commands.h"
+#include "run/exit_codes.h"
 
 namespace reburn3::cli {
 

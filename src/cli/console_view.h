@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/window_model.h"
+#include "run/run_options.h"
 
 namespace reburn3 {
 struct ProgramState;
@@ -18,7 +19,8 @@ struct ProgramState;
 
 namespace reburn3::cli {
 
-enum class ProgressMode { None, Plain, Bar };
+// The command line speaks the run's words: its options, results and exit codes.
+using namespace reburn3::run;
 
 // The progress line: "[#####.....]  120/400 records  30.0 %  0:03 elapsed  0:07 left".
 // `width` is the number of cells of the bar; the time left is left out while unknown.

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/flash_command.h"
 
-#include "cli/flash_session.h"
-#include "cli/port_gang.h"
 #include "cli/station_loop.h"
+#include "cli/terminal_listener.h"
+#include "run/flash_session.h"
+#include "run/port_gang.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,25 +31,25 @@
 #include "base/clock.h"
 #include "base/messages.h"
 #include "base/version.h"
-#include "cli/cli_texts.h"
 #include "cli/command_line.h"
-#include "cli/console_desktop.h"
-#include "cli/exit_codes.h"
-#include "cli/handshake_limit.h"
-#include "cli/json_result.h"
-#include "cli/output_files.h"
-#include "cli/port_diagnosis.h"
-#include "cli/port_identity.h"
-#include "cli/port_path.h"
-#include "cli/precise_tick_timer.h"
-#include "cli/recording_driver.h"
 #include "cli/run_report.h"
-#include "cli/run_stats.h"
-#include "cli/script_problem.h"
-#include "cli/script_snapshot.h"
-#include "cli/sha256_digest.h"
-#include "cli/signal_watcher.h"
-#include "cli/verdict.h"
+#include "run/exit_codes.h"
+#include "run/handshake_limit.h"
+#include "run/json_result.h"
+#include "run/output_files.h"
+#include "run/port_diagnosis.h"
+#include "run/port_identity.h"
+#include "run/port_path.h"
+#include "run/precise_tick_timer.h"
+#include "run/recording_driver.h"
+#include "run/run_desktop.h"
+#include "run/run_stats.h"
+#include "run/run_texts.h"
+#include "run/script_problem.h"
+#include "run/script_snapshot.h"
+#include "run/sha256_digest.h"
+#include "run/signal_watcher.h"
+#include "run/verdict.h"
 #include "script/script_check.h"
 #include "script/script_file.h"
 #include "script/script_format.h"
@@ -59,27 +60,6 @@
 namespace reburn3::cli {
 
 namespace {
-
-std::string absolutePath(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute.lexically_normal().string();
-}
-
-std::string nowUtc() {
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-}
-
-// The device a --port value stands for: the mapped device of COMn, else the path.
-std::string resolvedDevice(const std::string& port) {
-    if (const std::optional<int> com = parseComName(port)) {
-        return portDevice(*com);
-    }
-    return resolvePortPath(port);
-}
-
-// The largest script a run can play: the most records it counts, four bytes each.
-constexpr std::uint64_t kLargestScript = kMaxRecords * script::kRecordSize;
 
 // A command that ends before its session: nothing was sent.
 int endBeforeRun(RunResult result, RunReason reason, const std::string& detail,
@@ -145,7 +125,8 @@ void reportRepeat(const FlashOptions& options, int run, int code) {
 // Every port's result is added to `all`.
 int runOnce(FlashContext& context, const std::vector<std::string>& ports,
             std::vector<RunResult>& all) {
-    PortGang gang(context, ports, 0);
+    TerminalListener terminal;
+    PortGang gang(context, ports, 0, terminal);
     const std::vector<RunResult> results = gang.run();
     std::vector<int> codes;
     for (const RunResult& r : results) {
@@ -161,81 +142,8 @@ int runOnce(FlashContext& context, const std::vector<std::string>& ports,
 
 }  // namespace
 
-RunResult baseResult(const FlashOptions& options) {
-    RunResult r;
-    r.version = programVersion();
-    r.commit = buildCommit();
-    r.port = options.port;
-    // A port named by identity that matched no one device has no device.
-    r.device = options.port.empty() || namesByIdentity(options.port) ? std::string()
-                                                                     : resolvedDevice(options.port);
-    r.script = options.script.empty() ? std::string() : absolutePath(options.script);
-    r.startedAt = nowUtc();
-    return r;
-}
-
 void reportNotStarted(RunReason reason, const std::string& detail, const FlashOptions& options) {
     endBeforeRun(baseResult(options), reason, detail, options, nullptr);
-}
-
-std::optional<SharedProblem> openShared(FlashContext& context, ScriptSnapshot& snapshot) {
-    const FlashOptions& options = context.options;
-    std::string error;
-    // The files written besides the output, before the port is touched; none of them may
-    // be a file the command reads or sends to, or the other one, which they are judged
-    // against by device and inode (and by name, for a port that is not there yet) before
-    // anything is written.
-    const std::string scriptPath = resolveScriptPath(options.script);
-    std::vector<ProtectedFile> guarded{
-        {identityOfPath(scriptPath), "the script to download", resolvedName(scriptPath)}};
-    for (const std::string& port :
-         options.ports.empty() ? std::vector<std::string>{options.port} : options.ports) {
-        const std::string device = resolvedDevice(port);
-        guarded.push_back({identityOfPath(device), "the port " + port, resolvedName(device)});
-    }
-    if (options.json) {
-        guarded.push_back({identityOfDescriptor(STDOUT_FILENO),
-                           "the standard output, which carries the JSON Lines",
-                           {}});
-    }
-    if (!options.logPath.empty() && !context.log.open(options.logPath, guarded, error)) {
-        return SharedProblem{
-            RunReason::OutputUnwritable,
-            "cannot write the log file " + displayName(options.logPath) + ": " + error};
-    }
-    if (context.log.isOpen()) {
-        guarded.push_back({context.log.identity(), "the log file " + displayName(options.logPath),
-                           resolvedName(options.logPath)});
-    }
-    if (!options.tracePath.empty() && !context.trace.open(options.tracePath, guarded, error)) {
-        return SharedProblem{
-            RunReason::OutputUnwritable,
-            "cannot write the trace file " + displayName(options.tracePath) + ": " + error};
-    }
-    context.trace.begin();
-    auto script = std::make_shared<ScriptFile>();
-    if (!script->open(resolveScriptPath(options.script))) {
-        return SharedProblem{RunReason::ScriptUnreadable, scriptOpenProblem(options.script)};
-    }
-    context.script = script;
-    // A file larger than the most records a run can count could only be refused by the
-    // check: it is refused now, before it is copied.
-    struct stat size {};
-    if (::stat(resolveScriptPath(options.script).c_str(), &size) == 0 &&
-        static_cast<std::uint64_t>(size.st_size) > kLargestScript) {
-        return SharedProblem{RunReason::ScriptUnreadable,
-                             "it holds " + std::to_string(size.st_size) +
-                                 " bytes, more than the largest a run can play (" +
-                                 std::to_string(kLargestScript) +
-                                 " bytes: " + std::to_string(kMaxRecords) + " records)"};
-    }
-    // No place for the copy is the machine's fault, not the script's.
-    if (!snapshot.create(error, static_cast<std::uint64_t>(size.st_size))) {
-        return SharedProblem{RunReason::OutputUnwritable,
-                             std::string(texts::kNoScriptCopy) + error};
-    }
-    context.snapshot = &snapshot;
-    return std::nullopt;
 }
 
 int runFlash(const FlashOptions& options) {

@@ -12,10 +12,10 @@
 #include <filesystem>
 
 #include "base/messages.h"
-#include "cli/exit_codes.h"
-#include "cli/script_problem.h"
-#include "cli/sha256_digest.h"
-#include "cli/verdict.h"
+#include "run/exit_codes.h"
+#include "run/script_problem.h"
+#include "run/sha256_digest.h"
+#include "run/verdict.h"
 #include "script/format_hint.h"
 #include "script/script_check.h"
 #include "script/script_format.h"

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "run/run_options.h"
+
 #include <cstdint>
 #include <string>
 
 namespace reburn3::cli {
+
+// The command line speaks the run's words: its options, results and exit codes.
+using namespace reburn3::run;
 
 // `reburn3 check [--baud RATE] SCRIPT`: the full check of a script, without a port. Prints
 // its measure and the least time a download takes, on ticks and, on a line of `lineBaud`,

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/check_command.h"
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
 #include "cli/info_commands.h"
+#include "run/exit_codes.h"
 
 namespace reburn3::cli {
 

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/flash_session.h"
+#include "cli/flash_command.h"
+#include "run/flash_session.h"
 
 namespace reburn3::cli {
 

@@ -11,10 +11,11 @@
 #include "base/version.h"
 #include "cli/check_command.h"
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
 #include "cli/flash_command.h"
-#include "cli/signal_watcher.h"
-#include "cli/standard_descriptors.h"
+#include "cli/terminal_listener.h"
+#include "run/exit_codes.h"
+#include "run/signal_watcher.h"
+#include "run/standard_descriptors.h"
 #include "serve/serve_command.h"
 #include "serve/serve_options.h"
 #include "sim/simulate_command.h"
@@ -46,6 +47,12 @@ constexpr OptionSpec kProgramOptions[] = {
     OptionSpec("version", 'V').says("the version, the commit and the Qt version"),
 };
 
+// The station service tells its rounds on the terminal too, as flash does.
+int serveOnTerminal(int argc, char** argv) {
+    cli::TerminalListener terminal;
+    return serve::serveCommand(argc, argv, terminal);
+}
+
 // Each command: its face's entry (handed argv whole), whether it runs under Qt, its
 // option table and its help, in the order the help lists them.
 struct Command {
@@ -59,7 +66,7 @@ const Command kCommands[] = {
     {"flash", cli::flashCommand, true, cli::flashOptionTable, cli::flashHelp},
     {"check", cli::checkCommand, true, cli::checkOptionTable, cli::checkHelp},
     {"ports", cli::portsCommand, true, cli::portsOptionTable, cli::portsHelp},
-    {"serve", serve::serveCommand, true, serve::serveOptionTable, serve::serveHelp},
+    {"serve", serveOnTerminal, true, serve::serveOptionTable, serve::serveHelp},
     // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
     {"simulate", sim::simulateCommand, false, sim::simulateOptionTable, sim::simulateHelp},
 };

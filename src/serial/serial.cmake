@@ -10,6 +10,8 @@ add_library(reburn3_serial STATIC
     ${CMAKE_CURRENT_LIST_DIR}/port_link.h
     ${CMAKE_CURRENT_LIST_DIR}/port_map.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_map.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_target.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/port_target.h
     ${CMAKE_CURRENT_LIST_DIR}/serial_driver.h
     ${CMAKE_CURRENT_LIST_DIR}/port_map_${REBURN3_PLATFORM}.cpp
 )

@@ -45,7 +45,7 @@ bool sameDigest(const QByteArray& a, const QByteArray& b) {
 }
 
 // Tags from a JSON object, checked; false with the reason.
-bool tagsFrom(const QJsonValue& value, const QString& where, cli::Tags& tags, QString& why) {
+bool tagsFrom(const QJsonValue& value, const QString& where, run::Tags& tags, QString& why) {
     if (!value.isObject()) {
         why = where + " must be an object of KEY: \"VALUE\"";
         return false;
@@ -339,7 +339,7 @@ void ApiRoutes::startRound(const HttpRequest& request, const HttpServer::Respond
             round.ports.push_back(i);
         }
     }
-    cli::Tags roundTags;
+    run::Tags roundTags;
     QString why;
     if (body.contains("tags") && !tagsFrom(body.value("tags"), "tags", roundTags, why)) {
         return refuse(why);
@@ -357,14 +357,14 @@ void ApiRoutes::startRound(const HttpRequest& request, const HttpServer::Respond
                 return refuse("portTags names \"" + it.key() +
                               "\", which is not a port of this round");
             }
-            cli::Tags scratch;
+            run::Tags scratch;
             if (!tagsFrom(it.value(), "portTags of " + it.key(), scratch, why)) {
                 return refuse(why);
             }
         }
     }
     for (const std::size_t index : round.ports) {
-        cli::Tags tags = m_station.commandTags();
+        run::Tags tags = m_station.commandTags();
         QString ignored;
         tagsFrom(QJsonValue(tagsJson(roundTags)), "tags", tags, ignored);
         const QString name = QString::fromStdString(stationPorts[index]);

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
 # reburn3 serve: the station service (HTTP on QTcpServer, records through Qt SQL) over the
-# command line's gang.
+# run layer's gang.
 find_package(Qt6 REQUIRED COMPONENTS Core Network Sql SerialPort)
 
 add_library(reburn3_serve STATIC
@@ -32,7 +32,7 @@ add_library(reburn3_serve STATIC
     ${CMAKE_CURRENT_LIST_DIR}/station_state.h
 )
 set_target_properties(reburn3_serve PROPERTIES AUTOMOC ON)
-target_link_libraries(reburn3_serve PUBLIC reburn3_cli Qt6::Network Qt6::Sql Qt6::SerialPort)
+target_link_libraries(reburn3_serve PUBLIC reburn3_run Qt6::Network Qt6::Sql Qt6::SerialPort)
 
 # The page, from the program itself: no file beside it to go missing or be swapped.
 qt_add_resources(reburn3_serve reburn3_serve_page

@@ -15,12 +15,12 @@
 
 #include "base/version.h"
 #include "base/window_model.h"
-#include "cli/exit_codes.h"
-#include "cli/flash_session.h"
-#include "cli/precise_tick_timer.h"
-#include "cli/script_snapshot.h"
-#include "cli/sha256_digest.h"
-#include "cli/signal_watcher.h"
+#include "run/exit_codes.h"
+#include "run/flash_session.h"
+#include "run/precise_tick_timer.h"
+#include "run/script_snapshot.h"
+#include "run/sha256_digest.h"
+#include "run/signal_watcher.h"
 #include "script/script_check.h"
 #include "script/script_stream.h"
 #include "serve/event_feed.h"
@@ -75,7 +75,7 @@ ScriptAtStart scriptAtStart(const std::string& path, std::shared_ptr<ScriptFile>
         return {};
     }
     CheckOptions check;
-    cli::Sha256Digest digest;
+    run::Sha256Digest digest;
     check.digest = &digest;
     check.blockDigests = false;
     const ScriptSummary summary = checkScript(stream, check);
@@ -92,7 +92,7 @@ std::string hostName() {
 
 }  // namespace
 
-int serveCommand(int argc, char** argv) {
+int serveCommand(int argc, char** argv, run::RunListener& terminal) {
     ServeOptions options;
     bool help = false;
     if (const int code = parseServeOptions(argc, argv, options, help); code != 0 || help) {
@@ -106,21 +106,21 @@ int serveCommand(int argc, char** argv) {
     qputenv("QT_ENABLE_REGEXP_JIT", "0");
     // Every --log line names the station as the records do.
     options.flash.stationName = options.station.toStdString();
-    const cli::FlashOptions& flash = options.flash;
-    cli::SignalWatcher watcher;
-    cli::FlashContext context{flash,  cli::baseResult(flash), {}, {}, watcher, nullptr, nullptr,
+    const run::FlashOptions& flash = options.flash;
+    run::SignalWatcher watcher;
+    run::FlashContext context{flash,  run::baseResult(flash), {}, {}, watcher, nullptr, nullptr,
                               nullptr};
     // The log, the script opened once and the copy every round plays, as at a
     // `flash --station`.
-    cli::ScriptSnapshot snapshot;
-    if (const std::optional<cli::SharedProblem> problem = cli::openShared(context, snapshot)) {
+    run::ScriptSnapshot snapshot;
+    if (const std::optional<run::SharedProblem> problem = run::openShared(context, snapshot)) {
         // The service's records include the log: one it cannot write ends it as a lost
         // record would; anything else is the script.
-        return fail(problem->reason == RunReason::OutputUnwritable ? cli::kExitLogFailed
-                                                                   : cli::kExitBadScript,
+        return fail(problem->reason == RunReason::OutputUnwritable ? run::kExitLogFailed
+                                                                   : run::kExitBadScript,
                     QString::fromStdString(problem->detail));
     }
-    cli::TickClock clock(WindowModel::kTimerInterval);
+    run::TickClock clock(WindowModel::kTimerInterval);
     context.clock = &clock;
 
     // Every board's row goes to the journal in the state folder first, then to the
@@ -130,18 +130,18 @@ int serveCommand(int argc, char** argv) {
     RecordJournal journal(stateDir);
     QString why;
     if (!journal.open(why)) {
-        return fail(cli::kExitLogFailed, why);
+        return fail(run::kExitLogFailed, why);
     }
     RecordWriter writer(journal);
     RecordReader reader;
     if (!writer.configure(options.db, why) || !reader.open(options.db, why)) {
-        return fail(cli::kExitLogFailed, why);
+        return fail(run::kExitLogFailed, why);
     }
     const QString stationName =
         options.station.isEmpty() ? QString::fromStdString(hostName()) : options.station;
     Metrics metrics(stationName, QString::fromStdString(std::string(programVersion())),
                     QString::fromStdString(std::string(buildCommit())));
-    QObject::connect(&clock, &cli::TickClock::expired, &clock,
+    QObject::connect(&clock, &run::TickClock::expired, &clock,
                      [&metrics, &clock] { metrics.tick(clock.interval()); });
     EventFeed feed;
     const ScriptAtStart atStart = scriptAtStart(flash.script, context.script);
@@ -165,7 +165,7 @@ int serveCommand(int argc, char** argv) {
                      options.tlsKey,
                      {options.token, options.allowHosts}},
                     why)) {
-        return fail(cli::kExitUsage, why);
+        return fail(run::kExitUsage, why);
     }
     setup.listen = http.url().mid(http.url().indexOf("//") + 2);
     std::unique_ptr<StationState> station;
@@ -192,13 +192,14 @@ int serveCommand(int argc, char** argv) {
         setup.countsNote =
             "counted from this start until the records database answers: it did not at start";
     }
-    station = std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed);
+    station =
+        std::make_unique<StationState>(context, std::move(setup), writer, metrics, feed, terminal);
     feed.setSources([&station] { return station->stateJson(); },
                     [&station] { return station->running(); });
     http.attach(*station, reader, metrics);
 
     QEventLoop loop;
-    QObject::connect(&watcher, &cli::SignalWatcher::signalled, &loop, [&] {
+    QObject::connect(&watcher, &run::SignalWatcher::signalled, &loop, [&] {
         // A round running is aborted by its sessions themselves (they watch the same
         // signals); the service ends once its records are written.
         if (!station->running()) {
@@ -235,7 +236,7 @@ int serveCommand(int argc, char** argv) {
         said = "; every record written";
     }
     std::fprintf(stderr, "reburn3: serve ended%s\n", said.toUtf8().constData());
-    const int code = lost ? cli::kExitLogFailed : cli::kExitCompleted;
+    const int code = lost ? run::kExitLogFailed : run::kExitCompleted;
     if (left) {
         // The writer's thread is in a call to a database that does not answer: leave it
         // there (its rows are in the journal), without running what would wait for it.

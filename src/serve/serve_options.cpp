@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "cli/command_line.h"
-#include "cli/exit_codes.h"
-#include "cli/port_identity.h"
+#include "run/command_words.h"
+#include "run/exit_codes.h"
+#include "run/port_identity.h"
 #include "serial/port_map.h"
 
 namespace reburn3::serve {
@@ -113,7 +113,7 @@ std::string serveHelp() {
            "/usr/share/doc/reburn3/serve.md.\n"
            "\n"
            "Options:\n" +
-           optionHelp(kServeOptions, cli::kWideHelpColumn) +
+           optionHelp(kServeOptions, run::kWideHelpColumn) +
            "\n"
            "SIGTERM, SIGINT or SIGHUP ends the service: a round running is aborted like\n"
            "\"Abort Process\" and every board's record is journaled first; what the\n"
@@ -134,7 +134,7 @@ namespace {
 int usage(const QString& message) {
     std::fprintf(stderr, "reburn3: %s (see `reburn3 serve --help`)\n",
                  message.toLocal8Bit().constData());
-    return cli::kExitUsage;
+    return run::kExitUsage;
 }
 
 bool parseListen(const QString& text, QHostAddress& address, quint16& port) {
@@ -250,7 +250,7 @@ QStringList textsOf(const ParsedOptions& parsed, std::string_view name) {
 // Every --port, each also a comma list of [LABEL=]DEVICE: the ports and the slots' labels.
 // What is wrong, or empty.
 QString readSlots(const QStringList& values, ServeOptions& options) {
-    cli::FlashOptions& f = options.flash;
+    run::FlashOptions& f = options.flash;
     for (const QString& value : values) {
         for (const QString& p : value.split(',')) {
             if (p.isEmpty()) {
@@ -271,9 +271,9 @@ QString readSlots(const QStringList& values, ServeOptions& options) {
                 }
             }
             std::string port = given.toStdString();
-            if (!parseComName(port).has_value() && cli::namesByIdentity(port)) {
+            if (!parseComName(port).has_value() && run::namesByIdentity(port)) {
                 std::string problem;
-                const std::optional<std::string> device = cli::resolveIdentity(port, problem);
+                const std::optional<std::string> device = run::resolveIdentity(port, problem);
                 if (!device) {
                     return QString::fromStdString(problem);
                 }
@@ -308,7 +308,7 @@ QString readSlots(const QStringList& values, ServeOptions& options) {
 }
 
 // Every --tag KEY=VALUE, each key once, at most kMaxTags. What is wrong, or empty.
-QString readTags(const QStringList& tags, cli::FlashOptions& f) {
+QString readTags(const QStringList& tags, run::FlashOptions& f) {
     for (const QString& tag : tags) {
         const qsizetype eq = tag.indexOf('=');
         QString why;
@@ -385,29 +385,29 @@ QString readService(const ParsedOptions& parsed, ServeOptions& options) {
 
 int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) {
     ParsedOptions parsed =
-        parseOptions(kServeOptions, cli::commandWords(argc, argv), cli::kCommandLineRules);
-    if (const std::string problem = cli::wordsProblem(parsed); !problem.empty()) {
+        parseOptions(kServeOptions, run::commandWords(argc, argv), run::kCommandLineRules);
+    if (const std::string problem = run::wordsProblem(parsed); !problem.empty()) {
         return usage(QString::fromUtf8(problem));
     }
     help = parsed.isSet("help");
     if (help) {
-        return cli::kExitCompleted;
+        return run::kExitCompleted;
     }
     if (parsed.positional.size() != 1) {
         return usage(parsed.positional.empty() ? "no script given" : "give exactly one script");
     }
-    cli::FlashOptions& f = options.flash;
+    run::FlashOptions& f = options.flash;
     f.script = QString::fromUtf8(parsed.positional.front()).toStdString();
     if (const QString problem = readSlots(textsOf(parsed, "port"), options); !problem.isEmpty()) {
         return usage(problem);
     }
     if (const std::optional<OptionProblem> bad =
-            checkValues(kServeOptions, parsed, cli::kCommandLineRules)) {
-        return usage(QString::fromUtf8(cli::valueProblem(*bad)));
+            checkValues(kServeOptions, parsed, run::kCommandLineRules)) {
+        return usage(QString::fromUtf8(run::valueProblem(*bad)));
     }
     f.port = f.ports.front();
-    f.progress = cli::ProgressMode::None;
-    f.station = cli::StationMode::Off;
+    f.progress = run::ProgressMode::None;
+    f.station = run::StationMode::Off;
     f.json = parsed.isSet("json");
     f.stats = parsed.isSet("stats");
     f.quiet = parsed.isSet("quiet");
@@ -423,7 +423,7 @@ int parseServeOptions(int argc, char** argv, ServeOptions& options, bool& help) 
     if (const QString problem = readService(parsed, options); !problem.isEmpty()) {
         return usage(problem);
     }
-    return cli::kExitCompleted;
+    return run::kExitCompleted;
 }
 
 }  // namespace reburn3::serve

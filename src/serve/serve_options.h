@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "base/option_table.h"
-
-#include "cli/flash_command.h"
+#include "run/run_options.h"
 
 namespace reburn3::serve {
 
@@ -19,7 +18,7 @@ namespace reburn3::serve {
 inline constexpr quint16 kDefaultPort = 7160;
 
 struct ServeOptions {
-    cli::FlashOptions flash;  // ports, script, log, tags, retries, ... as `flash` takes them
+    run::FlashOptions flash;  // ports, script, log, tags, retries, ... as `flash` takes them
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = kDefaultPort;  // 0: any free port
     std::string db;               // --db URL; empty: reburn3-records.sqlite here

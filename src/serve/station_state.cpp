@@ -15,12 +15,12 @@
 
 #include "base/program_state.h"
 #include "base/version.h"
-#include "cli/exit_codes.h"
-#include "cli/json_result.h"
-#include "cli/port_path.h"
-#include "cli/reason_table.h"
-#include "cli/signal_watcher.h"
-#include "cli/verdict.h"
+#include "run/exit_codes.h"
+#include "run/json_result.h"
+#include "run/port_resolution.h"
+#include "run/reason_table.h"
+#include "run/signal_watcher.h"
+#include "run/verdict.h"
 #include "serial/port_map.h"
 #include "serve/event_feed.h"
 #include "serve/metrics.h"
@@ -33,13 +33,6 @@ namespace {
 
 QString text(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string deviceOf(const std::string& port) {
-    if (const std::optional<int> com = parseComName(port)) {
-        return portDevice(*com);
-    }
-    return cli::resolvePortPath(port);
 }
 
 // The USB serial number of the adapter behind `device`, else its vendor:product; "" for
@@ -71,7 +64,7 @@ QJsonValue yieldOf(int completed, int boards) {
 
 }  // namespace
 
-QString serialOf(const cli::Tags& tags) {
+QString serialOf(const run::Tags& tags) {
     for (const auto& [key, value] : tags) {
         if (key == "serial") {
             return text(value);
@@ -80,7 +73,7 @@ QString serialOf(const cli::Tags& tags) {
     return {};
 }
 
-QJsonObject tagsJson(const cli::Tags& tags) {
+QJsonObject tagsJson(const run::Tags& tags) {
     QJsonObject o;
     for (const auto& [key, value] : tags) {
         o.insert(text(key), text(value));
@@ -88,9 +81,10 @@ QJsonObject tagsJson(const cli::Tags& tags) {
     return o;
 }
 
-StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer,
-                           Metrics& metrics, EventFeed& feed)
+StationState::StationState(run::FlashContext& context, Setup setup, RecordWriter& writer,
+                           Metrics& metrics, EventFeed& feed, run::RunListener& terminal)
     : m_context(context),
+      m_terminal(terminal),
       m_setup(std::move(setup)),
       m_writer(writer),
       m_metrics(metrics),
@@ -109,7 +103,7 @@ StationState::StationState(cli::FlashContext& context, Setup setup, RecordWriter
     watch->start(250);
     const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
-        const std::string device = deviceOf(m_setup.ports[i]);
+        const std::string device = run::deviceOf(m_setup.ports[i]);
         m_ports[i].device = text(device);
         m_ports[i].identity = identityOf(device, present);
     }
@@ -214,8 +208,7 @@ void StationState::runRound(RoundRequest request) {
         endRoundOnceWritten();
         return;
     }
-    cli::PortGang gang(m_context, ports, m_round);
-    gang.setObserver(this);
+    run::PortGang gang(m_context, ports, m_round, *this);
     gang.setBoardTags(request.tags);
     m_gang = &gang;
     m_starting = false;
@@ -251,7 +244,34 @@ bool StationState::abort() {
     return true;
 }
 
-void StationState::portStarted(std::size_t index, const cli::FlashSession& session) {
+void StationState::roundStarting(const run::FlashOptions& options, std::size_t ports) {
+    m_terminal.roundStarting(options, ports);
+}
+
+std::unique_ptr<run::PortListener> StationState::portListener(std::size_t index,
+                                                              const run::PortTask& task,
+                                                              const ProgramState& state) {
+    return m_terminal.portListener(index, task, state);
+}
+
+void StationState::everyPortStarted() {
+    m_terminal.everyPortStarted();
+}
+
+void StationState::retry(const run::RetryEvent& retry) {
+    m_terminal.retry(retry);
+}
+
+RunResult StationState::tell(std::size_t index, const run::RunEnd& end, QJsonObject& told) {
+    return m_terminal.tell(index, end, told);
+}
+
+void StationState::roundOver() {
+    m_terminal.roundOver();
+}
+
+void StationState::portStarted(std::size_t index, const run::FlashSession& session) {
+    m_terminal.portStarted(index, session);
     Port& port = m_ports[m_roundPorts[index]];
     port.session = &session;
     port.state = "waiting";
@@ -262,15 +282,15 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
     const std::size_t at = m_roundPorts[index];
     Port& port = m_ports[at];
     port.session = nullptr;
-    const cli::Tags& tags = m_roundTags[index];
+    const run::Tags& tags = m_roundTags[index];
 
     BoardRow row;
     row.recordId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     row.round = result.round;
     row.port = text(result.port);
     row.device = text(result.device);
-    row.outcome = text(cli::resultName(result));
-    row.reason = text(cli::reasonWord(result));
+    row.outcome = text(run::resultName(result));
+    row.reason = text(run::reasonWord(result));
     row.records = static_cast<qint64>(result.recordsDone);
     row.recordsTotal = static_cast<qint64>(result.records);
     row.seconds = static_cast<double>(result.durationMs) / 1000.0;
@@ -293,8 +313,8 @@ void StationState::portEnded(std::size_t index, const RunResult& result, const Q
         {"serial", row.serial.isEmpty() ? QJsonValue() : QJsonValue(row.serial)},
         {"result", row.outcome},
         {"reason", row.reason},
-        {"text", text(cli::verdictLine(result)).remove(QRegularExpression("^reburn3: "))},
-        {"nextStep", completed ? QString() : text(cli::reasonRow(result.reason).nextStep)},
+        {"text", text(run::verdictLine(result)).remove(QRegularExpression("^reburn3: "))},
+        {"nextStep", completed ? QString() : text(run::reasonRow(result.reason).nextStep)},
         {"partlyProgrammed", result.partlyProgrammed},
         {"recordId", row.recordId}};
     for (const char* key :
@@ -331,7 +351,7 @@ void StationState::rowJournaled(std::size_t at, const BoardRow& row, bool journa
                      error.toUtf8().constData(), row.round, row.port.toUtf8().constData());
         std::fflush(stderr);
     }
-    const bool completed = row.exitCode == cli::kExitCompleted;
+    const bool completed = row.exitCode == run::kExitCompleted;
     m_metrics.board(row.port, row.slot, row.outcome, row.reason, row.seconds);
     m_counts.add(row.outcome, row.reason);
     m_roundTally.add(row.outcome, row.reason);

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/flash_session.h"
-#include "cli/port_gang.h"
+#include "run/flash_session.h"
+#include "run/port_gang.h"
+#include "run/run_listener.h"
 #include "serve/record_store.h"
 
 namespace reburn3::serve {
@@ -26,7 +27,7 @@ class RecordWriter;
 // each of those boards (the command's --tag, then the round's, then the board's own).
 struct RoundRequest {
     std::vector<std::size_t> ports;
-    std::vector<cli::Tags> tags;
+    std::vector<run::Tags> tags;
 };
 
 // The station the service runs: its ports, their rounds and what each board did. A round
@@ -38,7 +39,7 @@ struct RoundRequest {
 // row once the database has it. A row the journal cannot take makes the station stop:
 // it says so and starts no further round. A database that is down does not: its rows
 // wait in the journal, and the state, /healthz and /metrics say so.
-class StationState : public QObject, public cli::GangObserver {
+class StationState : public QObject, public run::RunListener {
     Q_OBJECT
 public:
     struct Setup {
@@ -56,12 +57,14 @@ public:
         QString countsNote;  // why they are not (the database did not answer), else empty
     };
 
-    StationState(cli::FlashContext& context, Setup setup, RecordWriter& writer, Metrics& metrics,
-                 EventFeed& feed);
+    // `terminal` tells each board on the service's own standard output and error (its
+    // journal) as `flash` does.
+    StationState(run::FlashContext& context, Setup setup, RecordWriter& writer, Metrics& metrics,
+                 EventFeed& feed, run::RunListener& terminal);
     ~StationState() override;
 
     const Setup& setup() const { return m_setup; }
-    const cli::Tags& commandTags() const { return m_context.options.tags; }
+    const run::Tags& commandTags() const { return m_context.options.tags; }
     // The index of a port by its slot label or its text as given; nothing when the
     // station has no such port.
     std::optional<std::size_t> portIndex(const QString& port) const;
@@ -93,7 +96,15 @@ signals:
     void roundEnded();
 
 public:
-    void portStarted(std::size_t index, const cli::FlashSession& session) override;
+    // A round's events: the terminal's, then the station's own.
+    void roundStarting(const run::FlashOptions& options, std::size_t ports) override;
+    std::unique_ptr<run::PortListener> portListener(std::size_t index, const run::PortTask& task,
+                                                    const ProgramState& state) override;
+    void everyPortStarted() override;
+    void retry(const run::RetryEvent& retry) override;
+    RunResult tell(std::size_t index, const run::RunEnd& end, QJsonObject& told) override;
+    void roundOver() override;
+    void portStarted(std::size_t index, const run::FlashSession& session) override;
     void portEnded(std::size_t index, const RunResult& result, const QJsonObject& told) override;
     // From the writer: a row the database has committed (the feed tells it), and the
     // records' health changed.
@@ -105,7 +116,7 @@ private:
         QString device;
         QString identity;
         QString state = "idle";
-        const cli::FlashSession* session = nullptr;
+        const run::FlashSession* session = nullptr;
         QString reason;
         qint64 recordsDone = 0;
         qint64 recordsTotal = 0;
@@ -125,15 +136,16 @@ private:
     QJsonObject countsJson() const;
     void endRoundOnceWritten();
 
-    cli::FlashContext& m_context;
+    run::FlashContext& m_context;
+    run::RunListener& m_terminal;
     Setup m_setup;
     RecordWriter& m_writer;
     Metrics& m_metrics;
     EventFeed& m_feed;
     std::vector<Port> m_ports;
     std::vector<std::size_t> m_roundPorts;  // gang index -> port index, of the round running
-    std::vector<cli::Tags> m_roundTags;
-    cli::PortGang* m_gang = nullptr;
+    std::vector<run::Tags> m_roundTags;
+    run::PortGang* m_gang = nullptr;
     bool m_starting = false;
     bool m_abortAtStart = false;  // an Abort came while starting
     int m_unwritten = 0;          // rows given to the journal and not yet in it
@@ -153,6 +165,6 @@ private:
 };
 
 // The tags in a JSON object, in their order.
-QJsonObject tagsJson(const cli::Tags& tags);
+QJsonObject tagsJson(const run::Tags& tags);
 
 }  // namespace reburn3::serve

@@ -6,7 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/gang_progress.h"
-#include "cli/port_gang.h"
+#include "cli/run_report.h"
+#include "run/port_gang.h"
 
 namespace reburn3::cli {
 namespace {

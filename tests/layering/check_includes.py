@@ -3,12 +3,26 @@
 """Checks every `#include "folder/..."` under src/ against the layer table in src/README.md.
 
 Fails, naming file and line, on an include the table does not allow, on an include of a
-folder the table does not know, and on a folder of src/ that the table does not list."""
+folder the table does not know, on a folder of src/ that the table does not list, and on
+a file of a folder that must never print (the run layer) writing to standard output or
+standard error."""
 import pathlib
 import re
 import sys
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+# Folders whose code tells a listener and never writes to a terminal itself.
+SILENT = {"run"}
+# Writing to standard output or error: the streams, stdio on them, their descriptors,
+# Qt's message handlers.
+PRINTS = re.compile(
+    r"std::(cout|cerr|clog)\b"
+    r"|(?<![\w:])(std::)?(printf|puts|putchar|perror|vprintf)\s*\("
+    r"|\b(fprintf|fputs|fputc|fwrite|vfprintf|putc|fflush)\s*\([^;]*\b(stdout|stderr)\b"
+    r"|\b(write|writev)\s*\(\s*(1|2|STDOUT_FILENO|STDERR_FILENO)\s*,"
+    r"|\bq(Debug|Info|Warning|Critical|Fatal)\s*\("
+    r"|QTextStream\s*\w*\s*[({]\s*(stdout|stderr)")
+COMMENT = re.compile(r"//.*$")
 ROW = re.compile(r'^\|\s*`([a-z_]+)`\s*\|[^|]*\|[^|]*\|([^|]*)\|\s*$')
 
 
@@ -37,6 +51,9 @@ def problems(src):
         if folder not in allowed:
             continue
         for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+            if folder in SILENT and PRINTS.search(COMMENT.sub("", line)):
+                yield (f"{path.relative_to(src.parent)}:{number}: {folder} never prints; it "
+                       f"tells its listener: {line.strip()}")
             match = INCLUDE.match(line)
             if not match or "/" not in match.group(1):
                 continue  # a generated header, or one of the folder's own without a path
@@ -54,7 +71,7 @@ def main():
     found = list(problems(src))
     for problem in found:
         print(problem)
-    print(f"layering: {len(found)} forbidden include(s)" if found else "layering: every include is allowed")
+    print(f"layering: {len(found)} problem(s)" if found else "layering: every include is allowed")
     return 1 if found else 0
 
 

@@ -9,10 +9,13 @@ add_test(NAME layering.includes
          COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/check_includes.py
                  ${PROJECT_SOURCE_DIR}/src)
 set_tests_properties(layering.includes PROPERTIES LABELS layering)
+add_test(NAME layering.check_itself
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/check_includes_test.py)
+set_tests_properties(layering.check_itself PROPERTIES LABELS layering)
 
 set(layers base script serial engine ui app)
 if(TARGET reburn3_adapters)
-    list(APPEND layers adapters sim cli serve)
+    list(APPEND layers adapters run sim cli serve)
 endif()
 foreach(layer ${layers})
     add_executable(layer_link_${layer} ${CMAKE_CURRENT_LIST_DIR}/link_main.cpp)

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/exit_codes.h"
+#include "run/exit_codes.h"
 
-namespace reburn3::cli {
+namespace reburn3::run {
 namespace {
 
 RunResult resultOf(RunOutcome outcome, RunReason reason, bool partly = false, bool lost = false) {
@@ -77,4 +77,4 @@ INSTANTIATE_TEST_SUITE_P(Orders, GangExitCode,
                                            GangCase{{1, 3, 4}, 4}, GangCase{{0, 7}, 7}));
 
 }  // namespace
-}  // namespace reburn3::cli
+}  // namespace reburn3::run

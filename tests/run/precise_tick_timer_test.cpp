@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "app/form1.h"
-#include "cli/precise_tick_timer.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/fake_serial_driver.h"
+#include "run/precise_tick_timer.h"
 
-namespace reburn3::cli {
+namespace reburn3::run {
 namespace {
 
 // Runs the event loop for about `ms` milliseconds, or until `done` holds.
@@ -65,4 +65,4 @@ TEST(PreciseTickTimer, FollowsTheModelAndEveryExpiryIsOneTick) {
 }
 
 }  // namespace
-}  // namespace reburn3::cli
+}  // namespace reburn3::run

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/recording_driver.h"
 #include "fakes/fake_serial_driver.h"
+#include "run/recording_driver.h"
 
-namespace reburn3::cli {
+namespace reburn3::run {
 namespace {
 
 TEST(RecordingDriver, NotesEveryByteWithItsTickAndPassesEverythingOn) {
@@ -54,4 +54,4 @@ TEST(RecordingDriver, OnlyCountsWhenTheBytesAreNotKept) {
 }
 
 }  // namespace
-}  // namespace reburn3::cli
+}  // namespace reburn3::run

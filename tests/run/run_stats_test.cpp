@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/run_stats.h"
+#include "run/run_stats.h"
 
-namespace reburn3::cli {
+namespace reburn3::run {
 namespace {
 
 TEST(TickPeriods, QuantilesComeFromTheBinsAndTheMaximumIsExact) {
@@ -33,4 +33,4 @@ TEST(TickPeriods, QuantilesComeFromTheBinsAndTheMaximumIsExact) {
 }
 
 }  // namespace
-}  // namespace reburn3::cli
+}  // namespace reburn3::run

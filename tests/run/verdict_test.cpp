@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/exit_codes.h"
-#include "cli/verdict.h"
+#include "run/exit_codes.h"
+#include "run/verdict.h"
 
-namespace reburn3::cli {
+namespace reburn3::run {
 namespace {
 
 RunResult resultOf(RunOutcome outcome, RunReason reason, bool partly = false, bool lost = false) {
@@ -86,4 +86,4 @@ TEST(Verdict, SaysWhatHappenedWhereTheDeviceStandsAndWhatToDo) {
 }
 
 }  // namespace
-}  // namespace reburn3::cli
+}  // namespace reburn3::run
