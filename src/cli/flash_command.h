@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/option_table.h"
+#include "run/flash_words.h"
 #include "run/run_context.h"
 #include "run/run_options.h"
 
@@ -25,9 +26,6 @@ void reportNotStarted(RunReason reason, const std::string& detail, const FlashOp
 // station, round after round. Returns the exit code: of the run that failed, and of
 // several ports the gravest (see gangExitCode).
 int runFlash(const FlashOptions& options);
-
-// `reburn3 flash`'s options: the one table its parse, help and completion read.
-std::span<const OptionSpec> flashOptionTable();
 
 // The help of `reburn3 flash`, its exit codes last.
 std::string flashHelp();

@@ -7,92 +7,16 @@
 #include <cstdio>
 #include <string>
 
-#include "base/option_table.h"
 #include "base/version.h"
-#include "cli/check_command.h"
 #include "cli/command_line.h"
-#include "cli/flash_command.h"
-#include "cli/terminal_listener.h"
+#include "program/commands.h"
 #include "run/exit_codes.h"
 #include "run/signal_watcher.h"
 #include "run/standard_descriptors.h"
-#include "serve/serve_command.h"
-#include "serve/serve_options.h"
-#include "sim/simulate_command.h"
 
 namespace {
 
 using namespace reburn3;
-
-// The program's help, before its own options.
-constexpr std::string_view kUsage =
-    "Usage: reburn3 COMMAND [options] [--] [SCRIPT]\n"
-    "\n"
-    "Downloads firmware into an ORX-716 interface device in BURN3 mode.\n"
-    "\n"
-    "Commands:\n"
-    "  flash --port DEVICE|COMn SCRIPT  download SCRIPT (a .pf3 programming script)\n"
-    "  check SCRIPT                     check SCRIPT without opening a port\n"
-    "  ports                            list the serial ports and the COM1-COM8 map\n"
-    "  serve --port DEVICE SCRIPT       the station service: a page and an HTTP API\n"
-    "  simulate [options] SCRIPT        run a simulated ORX-716 on a pseudo-terminal\n"
-    "  help [COMMAND]                   this help, or a command's own\n"
-    "\n"
-    "Options come after the command. Run `reburn3 COMMAND --help` (or\n"
-    "`reburn3 help COMMAND`) for a command's options and exit codes.\n";
-
-// The program's own options, before any command.
-constexpr OptionSpec kProgramOptions[] = {
-    OptionSpec("help", 'h').says("this help"),
-    OptionSpec("version", 'V').says("the version, the commit and the Qt version"),
-};
-
-// The station service tells its rounds on the terminal too, as flash does.
-int serveOnTerminal(int argc, char** argv) {
-    cli::TerminalListener terminal;
-    return serve::serveCommand(argc, argv, terminal);
-}
-
-// Each command: its face's entry (handed argv whole), whether it runs under Qt, its
-// option table and its help, in the order the help lists them.
-struct Command {
-    std::string_view name;
-    int (*run)(int, char**);
-    bool qt;
-    std::span<const OptionSpec> (*options)();
-    std::string (*help)();
-};
-const Command kCommands[] = {
-    {"flash", cli::flashCommand, true, cli::flashOptionTable, cli::flashHelp},
-    {"check", cli::checkCommand, true, cli::checkOptionTable, cli::checkHelp},
-    {"ports", cli::portsCommand, true, cli::portsOptionTable, cli::portsHelp},
-    {"serve", serveOnTerminal, true, serve::serveOptionTable, serve::serveHelp},
-    // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
-    {"simulate", sim::simulateCommand, false, sim::simulateOptionTable, sim::simulateHelp},
-};
-
-const Command* commandNamed(std::string_view name) {
-    for (const Command& c : kCommands) {
-        if (c.name == name) {
-            return &c;
-        }
-    }
-    return nullptr;
-}
-
-// What the shell completion asks: the commands, or a command's options, from the tables
-// the parsers read.
-std::string completion(int argc, char** argv) {
-    if (argc > 2) {
-        const Command* c = commandNamed(argv[2]);
-        return c == nullptr ? std::string() : completionLines(c->options());
-    }
-    std::string lines;
-    for (const Command& c : kCommands) {
-        lines += std::string(c.name) + "\n";
-    }
-    return lines + "help\n";
-}
 
 // The very first code of the process that is ours: the executable's pre-initialisers
 // run once the dynamic loader has mapped and relocated the libraries, before any
@@ -113,6 +37,7 @@ void catchEndSignalsBeforeLibraries(int /*argc*/, char** /*argv*/, char** /*envp
 
 int main(int argc, char** argv) {
     using namespace reburn3::cli;
+    using namespace reburn3::program;
     // Caught already (catchEndSignalsBeforeLibraries); again, should a build or a loader
     // have left the pre-initialisers out: a signal from now on gets its verdict and result.
     cli::catchEndSignals();
@@ -149,7 +74,7 @@ int main(int argc, char** argv) {
         return kExitCompleted;
     }
     if (command == "-h" || command == "--help" || command == "help") {
-        printHelp(std::string(kUsage) + optionHelp(kProgramOptions, 18));
+        printHelp(programHelp());
         return kExitCompleted;
     }
     if (command == "-V" || command == "--version") {

@@ -48,6 +48,8 @@ add_library(reburn3_run STATIC
     ${CMAKE_CURRENT_LIST_DIR}/run_options.h
     ${CMAKE_CURRENT_LIST_DIR}/command_words.cpp
     ${CMAKE_CURRENT_LIST_DIR}/command_words.h
+    ${CMAKE_CURRENT_LIST_DIR}/flash_words.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/flash_words.h
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_stats.h
     ${CMAKE_CURRENT_LIST_DIR}/run_texts.h
