@@ -5,7 +5,8 @@
 #
 #   scripts/bootstrap.sh              the build and the tests (scripts/test.sh, demo.sh)
 #   scripts/bootstrap.sh package      and what making the Debian package needs
-#   scripts/bootstrap.sh windows      and the MinGW-w64 cross-build and Wine
+#   scripts/bootstrap.sh windows      and the MinGW-w64 cross-build, the static Qt for MinGW,
+#                                     Wine and NSIS
 #   scripts/bootstrap.sh vm           and the serial lab's virtual machine (scripts/vm-serial.sh)
 #   scripts/bootstrap.sh serve        and what the tests of `reburn3 serve` and its page need
 set -euo pipefail
@@ -28,7 +29,10 @@ for extra in "$@"; do
         package)
             packages+=(debhelper dpkg-dev fakeroot lintian git) ;;
         windows)
-            packages+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
+            # The cross compiler, the host moc/rcc/uic for the static Qt for MinGW
+            # (scripts/windows-qt.sh), Wine to run what is built, NSIS and zip for the
+            # installer and the portable archive.
+            packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools wine64 googletest nsis zip) ;;
         vm)
             # QEMU under TCG, a static busybox for the guest, and what packs the
             # initramfs (kmod: depmod for the unpacked modules); the kernel itself is
@@ -53,15 +57,21 @@ for p in "${packages[@]}"; do
     fi
 done
 
-if [ "${#missing[@]}" -eq 0 ]; then
-    exit 0
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "bootstrap: installing ${missing[*]}"
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo_cmd=(sudo)
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-echo "bootstrap: installing ${missing[*]}"
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then
-    sudo_cmd=(sudo)
-fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Debian has no Qt for MinGW: the windows set unpacks the static Qt 6.4.2 tree and patches
+# its serial port module (scripts/windows-qt.sh; nothing to do when it is in place).
+for extra in "$@"; do
+    if [ "$extra" = windows ]; then
+        "$(dirname "$0")/windows-qt.sh"
+    fi
+done

@@ -29,6 +29,18 @@ bool isTransient(int systemError) {
     return systemError == EAGAIN || systemError == EWOULDBLOCK || systemError == EINTR;
 }
 
+// The port's descriptor as the platform files take it: a file descriptor on POSIX, a HANDLE
+// (a pointer) on Windows.
+[[maybe_unused]] std::intptr_t handleValue(int descriptor) {
+    return descriptor;
+}
+[[maybe_unused]] std::intptr_t handleValue(void* handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+std::intptr_t nativeHandle(const QSerialPort& port) {
+    return handleValue(port.handle());
+}
+
 }  // namespace
 
 QtSerialDriver::QtSerialDriver(QObject* parent) : QObject(parent) {
@@ -131,11 +143,11 @@ bool QtSerialDriver::isRealLoss(QSerialPort::SerialPortError /*error*/, int syst
     if (isTransient(systemError)) {
         return false;
     }
-    return deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0);
+    return deviceGone(nativeHandle(m_port), 0);
 }
 
 bool QtSerialDriver::maybeLost(QSerialPort::SerialPortError error, int systemError) const {
-    return deviceGone(static_cast<std::intptr_t>(m_port.handle()), systemError) ||
+    return deviceGone(nativeHandle(m_port), systemError) ||
            (error == QSerialPort::ResourceError && !isTransient(systemError));
 }
 
@@ -151,15 +163,14 @@ void QtSerialDriver::lookAgainForLoss() {
 }
 
 bool QtSerialDriver::portAlive() const {
-    return m_port.isOpen() && !deviceGone(static_cast<std::intptr_t>(m_port.handle()), 0) &&
-           !openDeviceGone(m_openDevice);
+    return m_port.isOpen() && !deviceGone(nativeHandle(m_port), 0) && !openDeviceGone(m_openDevice);
 }
 
 std::int64_t QtSerialDriver::unsentBytes() const {
     if (!m_port.isOpen()) {
         return 0;
     }
-    const std::int64_t queued = systemOutputQueue(static_cast<std::intptr_t>(m_port.handle()));
+    const std::int64_t queued = systemOutputQueue(nativeHandle(m_port));
     return static_cast<std::int64_t>(m_gathered.size()) + m_port.bytesToWrite() +
            std::max<std::int64_t>(queued, 0);
 }
@@ -263,7 +274,7 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
     }
     // Qt locks the device against other Qt programs; a program that takes an advisory
     // lock on the device itself is caught here.
-    if (heldByAnotherProcess(static_cast<std::intptr_t>(m_port.handle()))) {
+    if (heldByAnotherProcess(nativeHandle(m_port))) {
         m_port.close();
         m_openErrorText = "locked by another process";
         return kErrInUse;
@@ -272,7 +283,7 @@ std::int32_t QtSerialDriver::InitializePort(std::int32_t port, std::int32_t /*po
     // Bounded, so that a device that floods the line costs no more memory than this; what
     // does not fit waits in the system (which then holds the device back).
     m_port.setReadBufferSize(kReadBufferBytes);
-    m_openDevice = identifyOpenDevice(static_cast<std::intptr_t>(m_port.handle()));
+    m_openDevice = identifyOpenDevice(nativeHandle(m_port));
     m_openPort = port;
     return 0;
 }
@@ -489,7 +500,7 @@ std::int32_t QtSerialDriver::UnInitializePort(std::int32_t port) {
 // would make wait for the rest (a USB adapter whose device has stopped reading keeps them
 // up to 30 s) happens in the background, so that neither the window nor a verdict waits.
 void QtSerialDriver::closeWithoutWaiting() {
-    const auto handle = static_cast<std::intptr_t>(m_port.handle());
+    const auto handle = nativeHandle(m_port);
     const bool queued = systemOutputQueue(handle) > 0;
     if (!queued) {
         waitUntilSent(handle);
