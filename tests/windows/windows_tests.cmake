@@ -3,6 +3,13 @@
 # (scripts/windows-check.sh): the registry reader against Wine's real registry, the COMn map,
 # and Windows paths in the script name and the script opening.
 if(NOT WIN32)
+    # The native helper of the Wine end-to-end run (tests/windows/wine/wine_e2e.sh): it grabs
+    # the X display the Windows programs draw on and reads the clipboard they copy to.
+    if(REBURN3_WITH_QT)
+        find_package(Qt6 REQUIRED COMPONENTS Gui)
+        add_executable(x_probe EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/wine/x_probe.cpp)
+        target_link_libraries(x_probe PRIVATE Qt6::Gui)
+    endif()
     return()
 endif()
 

@@ -17,6 +17,10 @@
 //                          (FIONREAD), tx by those that left the output queue (TIOCOUTQ)
 //   TIOCSERGETLSR          "transmitter empty" when the output queue is empty
 //
+// And once the other end has closed the terminal (the simulator pulled the cable), the queue
+// and line requests fail with EIO, as they do on a USB adapter that has been unplugged, so
+// that Wine's ClearCommError reports the loss instead of an idle line.
+//
 // Everything else, and every other descriptor, goes to the C library untouched. The library
 // never prints; with WINE_PTY_SERIAL_LOG=path it appends one line per answered request.
 #define _GNU_SOURCE
@@ -24,6 +28,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -154,11 +159,27 @@ static int answer(int fd, unsigned long request, void* arg) {
     return answered;
 }
 
+// True when the far end of a pseudo-terminal slave has gone: the cable is out.
+static int hung_up(int fd) {
+    struct pollfd p = {.fd = fd, .events = POLLIN, .revents = 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0;
+}
+
+static int is_line_request(unsigned long request) {
+    return request == FIONREAD || request == TIOCOUTQ || request == TIOCMGET ||
+           request == TIOCGICOUNT || request == TIOCSERGETLSR;
+}
+
 int ioctl(int fd, unsigned long request, ...) {
     va_list args;
     va_start(args, request);
     void* arg = va_arg(args, void*);
     va_end(args);
+    if (is_line_request(request) && fd >= 0 && is_pty_slave(fd) && hung_up(fd)) {
+        note(fd, "hung up", (long)request);
+        errno = EIO;
+        return -1;
+    }
     const int result = real_ioctl()(fd, request, arg);
     if (result < 0 && arg && (errno == ENOTTY || errno == EINVAL || errno == EIO)) {
         const int saved = errno;

@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
+# The Windows window, end to end under Wine: reburn3-gui.exe downloads the demonstration script
+# through a Windows COM port into the simulated ORX-716, driven as an operator drives it
+# ("Select Input File", "Configure COM port", COM3 and "Initialize", "Program FLASH"), once
+# per case:
+#
+#   done        the logs hold "Processing complete." and the device received the
+#               script's bytes exactly (the simulator's record against the script's T bytes)
+#   wrong-byte  the device answers one R record with a wrong byte: the run stops with the
+#               read error, never "Processing complete."
+#   unplug      the cable is pulled half way: the run ends with the port gone
+#   sysinfo     "System Info..." finds the system-information program through Wine's
+#               registry and starts it
+#
+# COM3 is Wine's link $WINEPREFIX/dosdevices/com3 to the simulator's pseudo-terminal;
+# wine_pty_serial.so (LD_PRELOAD) answers the modem and counter requests a pseudo-terminal
+# refuses. The status log is read back through its "Copy All" and the clipboard; every case
+# prints one line, "wine_e2e: CASE: ok" or "wine_e2e: CASE: FAILED: why".
+#
+#   wine_e2e.sh GUI_EXE SIM X_PROBE PRELOAD SCRIPT [SCREENSHOT]
+#
+# Runs on an X display with a window manager (scripts/with_x.sh); WINE and WINEPREFIX name
+# the loader and a started prefix. Exit status: 0 when every case passed, 1 otherwise.
+set -uo pipefail
+
+gui_exe=$1 sim=$2 x_probe=$3 preload=$4 script=$5 screenshot=${6:-}
+wine=${WINE:?}
+work=$(mktemp -d)
+failures=0
+gui_pid=
+sim_pid=
+
+cleanup() {
+    [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+report() {  # CASE STATUS [WHY]
+    if [ "$2" = ok ]; then
+        echo "wine_e2e: $1: ok"
+    else
+        echo "wine_e2e: $1: FAILED: $3"
+        failures=$((failures + 1))
+    fi
+}
+
+# The window's widgets, in the window's own pixels (the client area starts under the
+# 16-pixel menu bar): the centres of the buttons and of the status log.
+menu_bar=16
+click() {  # WINDOW X Y [BUTTON]
+    xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"
+    sleep 0.4
+}
+wait_window() {  # NAME -> prints the id of the newest window with that name
+    local id=
+    for _ in $(seq 150); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+
+start_device() {  # FAULT... : the simulator on a new pseudo-terminal, linked as COM3
+    rm -f "$work/record" "$work/sim.out"
+    "$sim" --record "$work/record" --lifetime 120 "$@" "$script" >"$work/sim.out" 2>"$work/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
+    ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com3"
+}
+
+start_window() {
+    LD_PRELOAD=$preload "$wine" "$gui_exe" >"$work/gui.out" 2>"$work/gui.err" &
+    gui_pid=$!
+    window=$(wait_window "ORX-716 reBURN Application") || return 1
+    sleep 1
+}
+
+stop_window() {
+    kill "$gui_pid" 2>/dev/null
+    wait "$gui_pid" 2>/dev/null
+    gui_pid=
+    sleep 0.5
+}
+
+# The operator's road: the script through the file dialog, COM3 through the port dialog,
+# then "Program FLASH"; returns when the device has ended (or after two minutes).
+operate() {
+    click "$window" 83 $((menu_bar + 296))            # Select Input File
+    sleep 1
+    xdotool type --delay 15 "Z:$(printf '%s' "$script" | tr / '\\')"
+    xdotool key Return
+    sleep 0.8
+    click "$window" 83 $((menu_bar + 332))            # Configure COM port
+    local dialog
+    dialog=$(wait_window "COM Port") || return 1
+    click "$dialog" 31 88                             # COM3:
+    click "$dialog" 56 252                            # Initialize
+    sleep 0.5
+    click "$window" 83 $((menu_bar + 386))            # Program FLASH
+    for _ in $(seq 240); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.5; done
+    wait "$sim_pid" 2>/dev/null
+    sim_status=$?
+    sim_pid=
+    sleep 1.5
+}
+
+window_logs() {  # the status and debug logs' text, each through its context menu's "Copy All"
+    local x y
+    for at in "415 $((menu_bar + 133))" "399 $((menu_bar + 442))"; do
+        read -r x y <<<"$at"
+        click "$window" "$x" "$y" 3
+        xdotool key Down Down Return
+        sleep 0.5
+        "$x_probe" clipboard 2>/dev/null
+        echo
+    done
+}
+
+# The bytes the host must send for SCRIPT: the handshake E1 94, then every T record's byte.
+expected_bytes() {
+    printf '\xe1\x94'
+    grep -o 'T[0-9A-F][0-9A-F]' "$script" | cut -c2- | while read -r hex; do printf "\\x$hex"; done
+}
+
+# --- done ---------------------------------------------------------------------------------
+start_device
+if start_window; then
+    operate
+    log=$(window_logs)
+    [ -n "$screenshot" ] && "$x_probe" grab "$screenshot" "$window"
+    expected_bytes >"$work/expected"
+    if ! printf '%s' "$log" | grep -qF "Processing complete.  Exit this application."; then
+        report done FAILED "no \"Processing complete.\" in the logs: $(printf '%s' "$log" | tail -n 3 | tr '\n' '|')"
+    elif [ "$sim_status" -ne 0 ]; then
+        report done FAILED "the simulator ended with $sim_status"
+    elif ! cmp -s "$work/expected" "$work/record"; then
+        report done FAILED "the device received $(stat -c %s "$work/record") bytes, not the script's $(stat -c %s "$work/expected")"
+    else
+        echo "wine_e2e: done: $(stat -c %s "$work/record") bytes received, byte-exact"
+        report done ok
+    fi
+    stop_window
+else
+    report done FAILED "the window did not appear: $(tail -n 3 "$work/gui.err" | tr '\n' '|')"
+fi
+
+# --- wrong-byte and unplug ----------------------------------------------------------------
+fault_case() {  # NAME EXPECTED_TEXT FAULT...
+    local name=$1 expected=$2
+    shift 2
+    start_device "$@"
+    if ! start_window; then
+        report "$name" FAILED "the window did not appear"
+        return
+    fi
+    operate
+    local log
+    log=$(window_logs)
+    if printf '%s' "$log" | grep -qF "Processing complete."; then
+        report "$name" FAILED "the run was reported complete"
+    elif ! printf '%s' "$log" | grep -qF "$expected"; then
+        report "$name" FAILED "no \"$expected\" in the logs: $(printf '%s' "$log" | tail -n 3 | tr '\n' '|')"
+    else
+        report "$name" ok
+    fi
+    stop_window
+}
+fault_case wrong-byte "Error.  Expected = " --wrong-byte-at 3
+fault_case unplug " went away (unplugged or closed); the port has been closed." --unplug-at 4000
+
+# --- sysinfo ------------------------------------------------------------------------------
+"$wine" reg add 'HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO' /v PATH /t REG_SZ \
+    /d 'C:\windows\system32\msinfo32.exe' /f >/dev/null 2>&1
+if start_window; then
+    before=$(xdotool search --onlyvisible --name . 2>/dev/null | sort)
+    click "$window" 18 8                              # Help
+    xdotool key Down Return                           # About
+    about=$(wait_window "About ") || about=
+    if [ -z "$about" ]; then
+        report sysinfo FAILED "the About box did not open"
+    else
+        xdotool key alt+s                             # System Info...
+        sleep 4
+        after=$(xdotool search --onlyvisible --name . 2>/dev/null | sort)
+        new=$(comm -13 <(printf '%s\n' "$before") <(printf '%s\n' "$after") | while read -r id; do
+            name=$(xdotool getwindowname "$id" 2>/dev/null)
+            case $name in "About ORX-716"*|"ORX-716"*|"") ;; *) echo "$name" ;; esac
+        done)
+        if [ -n "$new" ]; then
+            echo "wine_e2e: sysinfo: started \"$(printf '%s' "$new" | head -n 1)\""
+            report sysinfo ok
+        else
+            report sysinfo FAILED "no new window after \"System Info...\""
+        fi
+    fi
+    stop_window
+else
+    report sysinfo FAILED "the window did not appear"
+fi
+
+[ "$failures" -eq 0 ]
