@@ -17,6 +17,13 @@ function(reburn3_windows_resources target description)
     target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/windows/${target}.rc)
 endfunction()
 
+# A release carries no symbols: they are most of a static Qt program's size.
+foreach(program reburn3-gui reburn3)
+    if(TARGET ${program})
+        target_link_options(${program} PRIVATE $<$<CONFIG:Release>:-s>)
+    endif()
+endforeach()
+
 if(TARGET reburn3-gui)
     # A window program: no console comes up beside it when it starts from Explorer.
     set_target_properties(reburn3-gui PROPERTIES WIN32_EXECUTABLE ON)

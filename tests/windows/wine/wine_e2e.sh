@@ -65,9 +65,11 @@ wait_window() {  # NAME -> prints the id of the newest window with that name
     return 1
 }
 
-start_device() {  # FAULT... : the simulator on a new pseudo-terminal, linked as COM3
+start_device() {  # LIFETIME FAULT... : the simulator on a new pseudo-terminal, linked as COM3
+    local lifetime=$1
+    shift
     rm -f "$work/record" "$work/sim.out"
-    "$sim" --record "$work/record" --lifetime 120 "$@" "$script" >"$work/sim.out" 2>"$work/sim.err" &
+    "$sim" --record "$work/record" --lifetime "$lifetime" "$@" "$script" >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
     ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com3"
@@ -88,7 +90,8 @@ stop_window() {
 }
 
 # The operator's road: the script through the file dialog, COM3 through the port dialog,
-# then "Program FLASH"; returns when the device has ended (or after two minutes).
+# then "Program FLASH"; returns when the device has ended: the script played, the cable
+# pulled, or its lifetime over (a run that stopped on a fault leaves the device waiting).
 operate() {
     click "$window" 83 $((menu_bar + 296))            # Select Input File
     sleep 1
@@ -128,7 +131,7 @@ expected_bytes() {
 }
 
 # --- done ---------------------------------------------------------------------------------
-start_device
+start_device 120
 if start_window; then
     operate
     log=$(window_logs)
@@ -153,7 +156,7 @@ fi
 fault_case() {  # NAME EXPECTED_TEXT FAULT...
     local name=$1 expected=$2
     shift 2
-    start_device "$@"
+    start_device 15 "$@"
     if ! start_window; then
         report "$name" FAILED "the window did not appear"
         return
