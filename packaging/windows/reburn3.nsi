@@ -9,6 +9,8 @@
 ; (double-clicking a script opens it in the window), and the entry in "Apps & features".
 ; The uninstaller takes away exactly that. /S installs and uninstalls silently.
 Unicode true
+; A 64-bit installer: the programs are 64-bit, and so a 64-bit-only Wine can run it too.
+Target amd64-unicode
 !include "MUI2.nsh"
 !include "x64.nsh"
 !include "LogicLib.nsh"
