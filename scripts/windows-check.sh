@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# The Windows half, compiled and run: cross-builds the core, its tick-by-tick tests, the
-# registry reader behind "System Info..." and the Windows COMn map with Debian's MinGW-w64,
-# then runs the tests under Wine (the registry tests against Wine's own registry).
+# The Windows programs, built and run under Wine:
+#
+#   1. scripts/windows-build.sh: reburn3-gui.exe, the core's tick-by-tick tests and the
+#      Windows pieces' tests cross-built with MinGW-w64 and the static Qt for MinGW (the
+#      windows-cross preset, build/windows-cross), the installer and the portable zip;
+#   2. the tests under Wine (the registry tests against Wine's own registry);
+#   3. tests/windows/wine/wine_e2e.sh: the window on a virtual X display, downloading through
+#      COM3 into the simulated device (its record byte-exact), a wrong byte, an unplug, and
+#      "System Info..." (the window's picture: build/windows-cross/wine-window.png);
+#   4. tests/windows/wine/wine_installer.sh: the installer installed, checked and uninstalled
+#      silently.
 #
 # Exit status: 0 when every test passed, 1 on a build or test failure, and 77 (skipped) when
 # Wine itself could not start here; the reason is printed, and a skip is never a pass.
@@ -13,14 +21,21 @@ scripts/bootstrap.sh windows
 
 # The windows-cross preset of CMakePresets.json, in build/windows-cross.
 build=build/windows-cross
-jobs=$(nproc)
 
 wine=${WINE:-/usr/lib/wine/wine64}
 command -v "$wine" >/dev/null || wine=$(command -v wine64 || command -v wine || true)
 
-echo "windows-check: cross-building in $build"
 cmake --preset windows-cross -DREBURN3_WINE="${wine:-wine64}" >/dev/null
-cmake --build --preset windows-cross --parallel "$jobs"
+scripts/windows-build.sh
+version=$(sed -n 's/^project(reburn3 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+# What the end-to-end run needs on the Linux side: the simulated device, the X helper, and
+# the preload that lets Wine use the simulator's pseudo-terminal as a COM port.
+echo "windows-check: building the simulator and the X helper in build/default"
+cmake --preset default >/dev/null
+cmake --build --preset default --target reburn3-sim x_probe --parallel 2
+cc -O2 -Wall -Wextra -Werror -shared -fPIC -o "$build/wine_pty_serial.so" \
+    tests/windows/wine_pty_serial/wine_pty_serial.c -ldl -lpthread
 
 export WINEPREFIX=$PWD/$build/wineprefix
 export WINEDEBUG=-all
@@ -55,4 +70,18 @@ if ! probe=$(timeout 120 "$wine" cmd /c echo reburn3-wine-ok 2>&1) ||
 fi
 
 echo "windows-check: running the tests under $wine"
-ctest --preset windows-cross
+status=0
+ctest --preset windows-cross || status=1
+
+echo "windows-check: the window, end to end under Wine"
+WINE=$wine scripts/with_x.sh --screen 1024x768 tests/windows/wine/wine_e2e.sh \
+    "$build/src/reburn3-gui.exe" build/default/src/reburn3-sim build/default/tests/x_probe \
+    "$PWD/$build/wine_pty_serial.so" "$PWD/examples/orx716_demo.pf3" \
+    "$build/wine-window.png" || status=1
+
+echo "windows-check: the installer under Wine"
+WINE=$wine tests/windows/wine/wine_installer.sh "$build/dist/reburn3-$version-setup.exe" \
+    "$version" || status=1
+
+[ "$status" -eq 0 ] && echo "windows-check: passed" || echo "windows-check: FAILED" >&2
+exit "$status"
