@@ -64,6 +64,25 @@ wait_window() {  # NAME -> prints the id of the newest window with that name
     done
     return 1
 }
+visible_windows() {
+    xdotool search --onlyvisible --name . 2>/dev/null | sort
+}
+wait_new_window() {  # BEFORE -> prints the id of a visible window not in BEFORE
+    local id=
+    for _ in $(seq 150); do
+        id=$(comm -13 <(printf '%s\n' "$1") <(visible_windows) | tail -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+wait_closed() {  # WINDOW
+    for _ in $(seq 150); do
+        visible_windows | grep -qx "$1" || return 0
+        sleep 0.2
+    done
+    return 1
+}
 
 start_device() {  # LIFETIME FAULT... : the simulator on a new pseudo-terminal, linked as COM3
     local lifetime=$1
@@ -93,17 +112,21 @@ stop_window() {
 # then "Program FLASH"; returns when the device has ended: the script played, the cable
 # pulled, or its lifetime over (a run that stopped on a fault leaves the device waiting).
 operate() {
+    local before dialog
+    before=$(visible_windows)
     click "$window" 83 $((menu_bar + 296))            # Select Input File
-    sleep 1
+    dialog=$(wait_new_window "$before") || return 1
+    sleep 0.5
     xdotool type --delay 15 "Z:$(printf '%s' "$script" | tr / '\\')"
     xdotool key Return
-    sleep 0.8
+    wait_closed "$dialog" || return 1
+    before=$(visible_windows)
     click "$window" 83 $((menu_bar + 332))            # Configure COM port
-    local dialog
-    dialog=$(wait_window "COM Port") || return 1
+    dialog=$(wait_new_window "$before") || return 1
+    sleep 0.5
     click "$dialog" 31 88                             # COM3:
     click "$dialog" 56 252                            # Initialize
-    sleep 0.5
+    wait_closed "$dialog" || return 1
     click "$window" 83 $((menu_bar + 386))            # Program FLASH
     for _ in $(seq 240); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.5; done
     wait "$sim_pid" 2>/dev/null
@@ -113,14 +136,16 @@ operate() {
 }
 
 window_logs() {  # the status and debug logs' text, each through its context menu's "Copy All"
-    local x y
+    local x y text
     for at in "415 $((menu_bar + 133))" "399 $((menu_bar + 442))"; do
         read -r x y <<<"$at"
-        click "$window" "$x" "$y" 3
-        xdotool key Down Down Return
-        sleep 0.5
-        "$x_probe" clipboard 2>/dev/null
-        echo
+        for _ in 1 2 3 4 5; do
+            click "$window" "$x" "$y" 3
+            xdotool key Down Down Return
+            sleep 0.3
+            text=$("$x_probe" clipboard 2>/dev/null) && break
+        done
+        printf '%s\n' "$text"
     done
 }
 
