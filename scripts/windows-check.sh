@@ -86,8 +86,8 @@ elif [ "$x_status" -ne 0 ]; then
 fi
 
 echo "windows-check: the installer under Wine"
-WINE=$wine tests/windows/wine/wine_installer.sh "$build/dist/reburn3-$version-setup.exe" \
-    "$version" || status=1
+WINE=$wine scripts/with_x.sh tests/windows/wine/wine_installer.sh \
+    "$build/dist/reburn3-$version-setup.exe" "$version" "$PWD/examples/orx716_demo.pf3" || status=1
 
 [ "$status" -eq 0 ] && echo "windows-check: passed" || echo "windows-check: FAILED" >&2
 exit "$status"

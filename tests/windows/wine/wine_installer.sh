@@ -3,16 +3,17 @@
 # The installer under Wine, as an administrator deploying it runs it: silently (/S).
 # Installs, then checks what a Windows user finds (the programs in Program Files, the
 # Start-menu entry, the .pf3 association opening the window, the "Apps & features" entry,
-# the installed window answering --version), uninstalls silently, and checks that all of it
-# is gone. Each check prints "wine_installer: CHECK: ok" or "... FAILED: why".
+# the installed window answering --version, and on an X display a script opened the way
+# Explorer opens it bringing up the window), uninstalls silently, and checks that all of it is
+# gone. Each check prints "wine_installer: CHECK: ok" or "... FAILED: why".
 #
-#   wine_installer.sh SETUP_EXE VERSION
+#   wine_installer.sh SETUP_EXE VERSION [SCRIPT]
 #
 # WINE and WINEPREFIX name the loader and a started prefix. Exit status 0 when every check
 # passed, 1 otherwise.
 set -uo pipefail
 
-setup=$1 version=$2
+setup=$1 version=$2 script=${3:-}
 wine=${WINE:?}
 failures=0
 root=$WINEPREFIX/drive_c
@@ -63,6 +64,29 @@ check "Apps & features entry" $? "DisplayVersion \"$entry\""
 answer=$("$wine" "$install_dir/reburn3-gui.exe" --version 2>/dev/null | tr -d '\r')
 case $answer in "reburn3-gui $version"*) status=0 ;; *) status=1 ;; esac
 check "installed window's --version" "$status" "it printed \"$answer\""
+
+if [ -n "$script" ] && [ -n "${DISPLAY:-}" ]; then
+    # `start` opens a document through its association, as a double-click in Explorer does.
+    "$wine" start /unix "$script" >/dev/null 2>&1
+    window=
+    for _ in $(seq 100); do
+        window=$(xdotool search --onlyvisible --name "ORX-716 reBURN Application" 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        sleep 0.2
+    done
+    pid=
+    [ -n "$window" ] && pid=$(xdotool getwindowpid "$window" 2>/dev/null)
+    # The window is the installed program, handed the script's name.
+    started=$([ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)
+    case $started in
+        *'Program Files\reburn3\reburn3-gui.exe'*"$(basename "$script")"*) status=0 ;;
+        *) status=1 ;;
+    esac
+    check "a .pf3 opened from the shell opens the window" "$status" \
+        "after \"start\" of $script: window \"$window\", program \"$started\""
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    sleep 1
+fi
 
 "$wine" "$install_dir/uninstall.exe" /S >/dev/null 2>&1
 wait_gone "$install_dir/reburn3-gui.exe" && wait_gone "$install_dir"
