@@ -4,7 +4,8 @@
 #
 #   1. scripts/windows-build.sh: reburn3-gui.exe, the core's tick-by-tick tests and the
 #      Windows pieces' tests cross-built with MinGW-w64 and the static Qt for MinGW (the
-#      windows-cross preset, build/windows-cross), the installer and the portable zip;
+#      windows-cross preset, build/windows-cross), the installer and the portable zip; the
+#      programs' resources and imports checked (tests/windows/exe_check.sh);
 #   2. the tests under Wine (the registry tests against Wine's own registry);
 #   3. tests/windows/wine/wine_e2e.sh: the window on a virtual X display, downloading through
 #      COM3 into the simulated device (its record byte-exact), a wrong byte, an unplug, and
@@ -28,6 +29,9 @@ command -v "$wine" >/dev/null || wine=$(command -v wine64 || command -v wine || 
 cmake --preset windows-cross -DREBURN3_WINE="${wine:-wine64}" >/dev/null
 scripts/windows-build.sh
 version=$(sed -n 's/^project(reburn3 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# The programs' icon, version, manifest and DLL imports, read from the .exe files.
+exe_status=0
+tests/windows/exe_check.sh "$version" "$build"/dist/reburn3-"$version"/*.exe || exe_status=1
 
 # What the end-to-end run needs on the Linux side: the simulated device, the X helper, and
 # the preload that lets Wine use the simulator's pseudo-terminal as a COM port.
@@ -70,7 +74,7 @@ if ! probe=$(timeout 120 "$wine" cmd /c echo reburn3-wine-ok 2>&1) ||
 fi
 
 echo "windows-check: running the tests under $wine"
-status=0
+status=$exe_status
 ctest --preset windows-cross || status=1
 
 echo "windows-check: the window, end to end under Wine"
