@@ -11,18 +11,23 @@
 #
 # REBURN3_QT_MINGW names the tree (default /opt/qt6-mingw); REBURN3_QT_MINGW_SOURCES the
 # folder with qt6-mingw-6.4.2-static-x86_64.tar.xz and qtserialport-6.4.2.tar.gz (default
-# ../shared/toolchains/qt6-mingw beside the checkout).
+# shared/toolchains/qt6-mingw beside the checkout, or beside its parent for a worktree).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 qt=${REBURN3_QT_MINGW:-/opt/qt6-mingw}
-sources=${REBURN3_QT_MINGW_SOURCES:-$root/../shared/toolchains/qt6-mingw}
-[ -d "$sources" ] || sources=/work/shared/toolchains/qt6-mingw
+# A worktree sits one folder deeper than the checkout: look beside both.
+sources=${REBURN3_QT_MINGW_SOURCES:-}
+if [ -z "$sources" ]; then
+    for candidate in "$root/../shared/toolchains/qt6-mingw" "$root/../../shared/toolchains/qt6-mingw"; do
+        if [ -d "$candidate" ]; then sources=$candidate; break; fi
+    done
+fi
 patch_file=$root/packaging/windows/qtserialport-wait-comm-event.patch
 stamp=$qt/.reburn3-serialport-patch
 want=$(sha256sum "$patch_file" | cut -d' ' -f1)
 
 if [ ! -x "$qt/bin/qt-cmake" ]; then
-    tarball=$sources/qt6-mingw-6.4.2-static-x86_64.tar.xz
+    tarball=${sources:-?}/qt6-mingw-6.4.2-static-x86_64.tar.xz
     [ -f "$tarball" ] || { echo "windows-qt: no Qt for MinGW at $qt and no $tarball" >&2; exit 1; }
     echo "windows-qt: unpacking $tarball"
     parent=$(dirname "$qt")
@@ -38,7 +43,7 @@ fi
 echo "windows-qt: rebuilding the serial port module with $(basename "$patch_file")"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-tar xzf "$sources/qtserialport-6.4.2.tar.gz" -C "$work"
+tar xzf "${sources:?no shared/toolchains/qt6-mingw found: set REBURN3_QT_MINGW_SOURCES}/qtserialport-6.4.2.tar.gz" -C "$work"
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 patch -d "$src" -p1 --quiet <"$patch_file"
 launcher=()
