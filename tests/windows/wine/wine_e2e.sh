@@ -149,6 +149,18 @@ window_logs() {  # the status and debug logs' text, each through its context men
     done
 }
 
+frame_of() {  # WINDOW -> "X,Y,W,H" of the window with the frame its window manager drew
+    local info extents x y w h left right top bottom
+    info=$(xwininfo -id "$1" 2>/dev/null)
+    extents=$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= *//p' | tr -d ' ')
+    x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+    y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+    w=$(sed -n 's/.*Width: *//p' <<<"$info")
+    h=$(sed -n 's/.*Height: *//p' <<<"$info")
+    IFS=, read -r left right top bottom <<<"${extents:-0,0,0,0}"
+    echo "$((x - left)),$((y - top)),$((w + left + right)),$((h + top + bottom))"
+}
+
 # The bytes the host must send for SCRIPT: the handshake E1 94, then every T record's byte.
 expected_bytes() {
     printf '\xe1\x94'
@@ -160,7 +172,7 @@ start_device 120
 if start_window; then
     operate
     log=$(window_logs)
-    [ -n "$screenshot" ] && "$x_probe" grab "$screenshot" "$window"
+    [ -n "$screenshot" ] && "$x_probe" grab "$screenshot" "$(frame_of "$window")"
     expected_bytes >"$work/expected"
     if ! printf '%s' "$log" | grep -qF "Processing complete.  Exit this application."; then
         report done FAILED "no \"Processing complete.\" in the logs: $(printf '%s' "$log" | tail -n 3 | tr '\n' '|')"

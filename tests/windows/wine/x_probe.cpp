@@ -4,6 +4,8 @@
 //
 //   x_probe grab FILE [WINDOW]   writes the screen, or the X window WINDOW (a decimal or
 //                                0x id, as xdotool prints it), to FILE as a PNG
+//   x_probe grab FILE X,Y,W,H    writes that rectangle of the screen (a window with the
+//                                frame its window manager drew around it)
 //   x_probe clipboard            prints the clipboard's text (Wine hands the Windows
 //                                clipboard to X's CLIPBOARD selection)
 //
@@ -15,6 +17,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
@@ -28,12 +31,26 @@ int grab(const QString& file, const QString& window) {
         return 1;
     }
     bool ok = true;
-    const WId id = window.isEmpty() ? 0 : static_cast<WId>(window.toULongLong(&ok, 0));
+    const QStringList rect = window.split(QLatin1Char(','));
+    QPixmap picture;
+    if (rect.size() == 4) {
+        int r[4] = {};
+        for (int i = 0; i < 4 && ok; ++i) {
+            r[i] = rect[i].toInt(&ok);
+        }
+        if (ok) {
+            picture = screen->grabWindow(0, r[0], r[1], r[2], r[3]);
+        }
+    } else {
+        const WId id = window.isEmpty() ? 0 : static_cast<WId>(window.toULongLong(&ok, 0));
+        if (ok) {
+            picture = screen->grabWindow(id);
+        }
+    }
     if (!ok) {
-        std::fprintf(stderr, "x_probe: %s is no window id\n", qPrintable(window));
+        std::fprintf(stderr, "x_probe: %s is no window id and no X,Y,W,H\n", qPrintable(window));
         return 2;
     }
-    const QPixmap picture = screen->grabWindow(id);
     if (picture.isNull() || !picture.save(file, "PNG")) {
         std::fprintf(stderr, "x_probe: cannot grab into %s\n", qPrintable(file));
         return 1;
@@ -66,6 +83,6 @@ int main(int argc, char** argv) {
     if (args.size() == 2 && args[1] == QLatin1String("clipboard")) {
         return clipboard();
     }
-    std::fprintf(stderr, "usage: x_probe grab FILE [WINDOW] | x_probe clipboard\n");
+    std::fprintf(stderr, "usage: x_probe grab FILE [WINDOW|X,Y,W,H] | x_probe clipboard\n");
     return 2;
 }
