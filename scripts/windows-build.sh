@@ -15,7 +15,9 @@ scripts/bootstrap.sh windows
 
 build=build/windows-cross
 echo "windows-build: cross-building in $build"
-cmake --preset windows-cross -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake --preset windows-cross "${launcher[@]}" >/dev/null
 cmake --build --preset windows-cross --parallel 2
 
 version=$(sed -n 's/^project(reburn3 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
