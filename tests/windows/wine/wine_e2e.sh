@@ -9,13 +9,13 @@
 #               script's bytes exactly (the simulator's record against the script's T bytes)
 #   wrong-byte  the device answers one R record with a wrong byte: the run stops with the
 #               read error, never "Processing complete."
-#   unplug      the cable is pulled half way: the run ends with the port gone
+#   unplug      the cable is pulled a third of the way in: the run ends with the port gone
 #   sysinfo     "System Info..." finds the system-information program through Wine's
 #               registry and starts it
 #
 # COM3 is Wine's link $WINEPREFIX/dosdevices/com3 to the simulator's pseudo-terminal;
 # wine_pty_serial.so (LD_PRELOAD) answers the modem and counter requests a pseudo-terminal
-# refuses. The status log is read back through its "Copy All" and the clipboard; every case
+# refuses. The logs are read back through their "Copy All" and the clipboard; every case
 # prints one line, "wine_e2e: CASE: ok" or "wine_e2e: CASE: FAILED: why".
 #
 #   wine_e2e.sh GUI_EXE SIM X_PROBE PRELOAD SCRIPT [SCREENSHOT]
@@ -49,7 +49,9 @@ report() {  # CASE STATUS [WHY]
 }
 
 # The window's widgets, in the window's own pixels (the client area starts under the
-# 16-pixel menu bar): the centres of the buttons and of the status log.
+# 16-pixel menu bar): the centres of the buttons and the logs, from the window's designed
+# layout (gui/main_window.cpp) at scale 1, and the port dialog's from its twips
+# (gui/port_dialog_widget.cpp). A layout change moves them here too.
 menu_bar=16
 click() {  # WINDOW X Y [BUTTON]
     xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"
