@@ -218,7 +218,7 @@ def test(b, reburn3, sim, script, work, procs, shots):
         b.find_element('id', 'start').click()
         try:
             return wait_for('the round to run and end', lambda: (st := api('api/state'))['round']['number'] > number
-                            and not st['round']['running'] and st, 30)
+                            and not st['round']['running'] and st, 90)
         except AssertionError:
             return None
     case("the database disk full: records pending")
