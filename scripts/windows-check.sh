@@ -14,11 +14,18 @@
 #      silently.
 #
 # Exit status: 0 when every test passed, 1 on a build or test failure, and 77 (skipped) when
-# Wine itself could not start here; the reason is printed, and a skip is never a pass.
+# Wine itself could not start here, or no Qt for MinGW is to be had; the reason is printed, and a skip is never a pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/bootstrap.sh windows
+qt_status=0
+scripts/bootstrap.sh windows || qt_status=$?
+if [ "$qt_status" -eq 77 ]; then
+    echo "windows-check: SKIPPED: no static Qt for MinGW to build the Windows programs with (see above; REBURN3_QT_MINGW_SOURCES names its folder)" >&2
+    exit 77
+elif [ "$qt_status" -ne 0 ]; then
+    exit "$qt_status"
+fi
 
 # The windows-cross preset of CMakePresets.json, in build/windows-cross.
 build=build/windows-cross

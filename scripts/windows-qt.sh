@@ -12,6 +12,7 @@
 # REBURN3_QT_MINGW names the tree (default /opt/qt6-mingw); REBURN3_QT_MINGW_SOURCES the
 # folder with qt6-mingw-6.4.2-static-x86_64.tar.xz and qtserialport-6.4.2.tar.gz (default
 # shared/toolchains/qt6-mingw beside the checkout, or beside its parent for a worktree).
+# Exit status 77 when neither the tree nor its tarball is to be found.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 qt=${REBURN3_QT_MINGW:-/opt/qt6-mingw}
@@ -28,7 +29,8 @@ want=$(sha256sum "$patch_file" | cut -d' ' -f1)
 
 if [ ! -x "$qt/bin/qt-cmake" ]; then
     tarball=${sources:-?}/qt6-mingw-6.4.2-static-x86_64.tar.xz
-    [ -f "$tarball" ] || { echo "windows-qt: no Qt for MinGW at $qt and no $tarball" >&2; exit 1; }
+    # Without the tree there is no Windows program to build: 77, a skip with its reason.
+    [ -f "$tarball" ] || { echo "windows-qt: no Qt for MinGW at $qt and no $tarball" >&2; exit 77; }
     echo "windows-qt: unpacking $tarball"
     parent=$(dirname "$qt")
     mkdir -p "$parent"
