@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
+# The Windows command line, end to end under Wine: reburn3.exe against the native Linux
+# reburn3 and the simulated ORX-716 behind Wine's COM3, one line per case,
+# "wine_cli_e2e: CASE: ok" or "wine_cli_e2e: CASE: FAILED: why":
+#
+#   version     --version answers, exit 0
+#   ports       the COM1-COM8 map is listed, exit 0
+#   serve       a command of the Linux program only: one usage line, exit 2
+#   check       `check SCRIPT` and `check --json SCRIPT` print byte for byte what the Linux
+#               program prints, with its exit status
+#   done        `flash --port COM3 --log --trace` ends in DONE, exit 0; the device received
+#               the script's bytes exactly; the log line carries the keys a Linux log line
+#               carries; the trace has its heading
+#   log-guard   `--log` naming the script itself is refused as on Linux (the file told by
+#               its identity), before the port opens
+#   wrong-byte  the device answers one R record with a wrong byte; unplug: the cable is
+#               pulled during the run: each ends with the verdict and exit status the Linux
+#               program gives for the same fault
+#
+# COM3 is Wine's link $WINEPREFIX/dosdevices/com3 to the simulator's pseudo-terminal;
+# wine_pty_serial.so (LD_PRELOAD) answers the modem and counter requests a pseudo-terminal
+# refuses. No display is needed.
+#
+#   wine_cli_e2e.sh EXE LINUX_REBURN3 SIM PRELOAD SCRIPT
+#
+# WINE and WINEPREFIX name the loader and a started prefix. Exit status: 0 when every case
+# passed, 1 otherwise.
+set -uo pipefail
+
+exe=$1 linux=$2 sim=$3 preload=$4 script=$5
+wine=${WINE:?}
+work=$(mktemp -d)
+failures=0
+sim_pid=
+
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+# start_device, wait_device, device_path, expected_bytes: the simulated device as COM3.
+source "$(dirname "$0")/wine_device.sh"
+
+report() {  # CASE STATUS [WHY]
+    if [ "$2" = ok ]; then
+        echo "wine_cli_e2e: $1: ok"
+    else
+        echo "wine_cli_e2e: $1: FAILED: $3"
+        failures=$((failures + 1))
+    fi
+}
+
+windows() {  # ARGS...: reburn3.exe under Wine; its output in $work/win.out and win.err
+    LD_PRELOAD=$preload timeout 180 "$wine" "$exe" "$@" >"$work/win.out" 2>"$work/win.err"
+}
+
+verdict() {  # FILE -> the word of the verdict, the last line's "reburn3: WORD:"
+    tail -n 1 "$1" | sed -n 's/^reburn3: \([A-Z][A-Z-]*\).*/\1/p'
+}
+
+# The Wine server started now, in the background, so that it does not inherit (and write
+# its own lines into) the output of the first program it serves; it stays 30 s after the
+# last one.
+"$(dirname "$wine")/wineserver" -p30 </dev/null >/dev/null 2>&1 || wineserver -p30 </dev/null >/dev/null 2>&1
+
+# --- version, ports, serve ------------------------------------------------------------------
+windows --version
+status=$?
+if [ "$status" -ne 0 ] || ! grep -q '^reburn3 [0-9]' "$work/win.out"; then
+    report version FAILED "exit $status, \"$(head -n 1 "$work/win.out")\""
+else
+    report version ok
+fi
+
+windows ports
+status=$?
+if [ "$status" -ne 0 ] || ! grep -q '^  COM3 ' "$work/win.out"; then
+    report ports FAILED "exit $status, no COM3 in the map: $(tr '\n' '|' <"$work/win.out")"
+else
+    report ports ok
+fi
+
+windows serve --port COM3 "$script"
+status=$?
+expected="reburn3: serve is not part of the Windows program; run it on Linux (see \`reburn3 --help\`)"
+if [ "$status" -ne 2 ] || [ "$(cat "$work/win.err")" != "$expected" ]; then
+    report serve FAILED "exit $status, \"$(cat "$work/win.err")\""
+else
+    report serve ok
+fi
+
+# --- check: the same bytes as Linux ---------------------------------------------------------
+check_same() {  # CASE ARGS...
+    local name=$1 linux_status win_status
+    shift
+    "$linux" check "$@" >"$work/linux.out" 2>"$work/linux.err"
+    linux_status=$?
+    windows check "$@"
+    win_status=$?
+    if [ "$linux_status" -ne "$win_status" ]; then
+        report "$name" FAILED "exit $win_status under Wine, $linux_status on Linux"
+    elif ! cmp -s "$work/linux.out" "$work/win.out"; then
+        report "$name" FAILED "standard output differs: $(diff "$work/linux.out" "$work/win.out" | head -n 4 | tr '\n' '|')"
+    elif ! cmp -s "$work/linux.err" "$work/win.err"; then
+        report "$name" FAILED "standard error differs: $(diff "$work/linux.err" "$work/win.err" | head -n 4 | tr '\n' '|')"
+    else
+        echo "wine_cli_e2e: $name: $(wc -c <"$work/win.out") bytes, identical to Linux's"
+        report "$name" ok
+    fi
+}
+check_same check "$script"
+check_same check-json --json "$script"
+
+# --- done -------------------------------------------------------------------------------------
+start_device 120
+windows flash --port COM3 --log "$work/log.jsonl" --trace "$work/trace.txt" "$script"
+status=$?
+wait_device
+expected_bytes >"$work/expected"
+# A log line of the Linux program, for its keys.
+start_device 120
+"$linux" flash --port "$(device_path)" --log "$work/linux-log.jsonl" "$script" >/dev/null 2>&1
+wait_device
+keys() {  # FILE -> the sorted keys of its one JSON line, or nothing when it is not one line
+    [ "$(wc -l <"$1")" -eq 1 ] || return 0
+    python3 -c 'import json,sys; print(" ".join(sorted(json.loads(open(sys.argv[1]).read()))))' "$1" 2>/dev/null
+}
+word=$(verdict "$work/win.err")
+if [ "$status" -ne 0 ] || [ "$word" != DONE ]; then
+    report done FAILED "exit $status, last line \"$(tail -n 1 "$work/win.err")\""
+elif ! cmp -s "$work/expected" "$work/record"; then
+    report done FAILED "the device received $(stat -c %s "$work/record") bytes, not the script's $(stat -c %s "$work/expected")"
+elif [ -z "$(keys "$work/log.jsonl")" ] || [ "$(keys "$work/log.jsonl")" != "$(keys "$work/linux-log.jsonl")" ]; then
+    report done FAILED "the log line's keys \"$(keys "$work/log.jsonl")\" are not Linux's \"$(keys "$work/linux-log.jsonl")\""
+elif ! head -n 1 "$work/trace.txt" | grep -q '^# tick direction byte'; then
+    report done FAILED "the trace has no heading"
+else
+    echo "wine_cli_e2e: done: \"$(tail -n 1 "$work/win.err")\"; $(stat -c %s "$work/record") bytes received, byte-exact"
+    report done ok
+fi
+
+# --- log-guard --------------------------------------------------------------------------------
+"$linux" flash --port COM3 --log "$script" "$script" >/dev/null 2>"$work/linux.err"
+linux_status=$?
+windows flash --port COM3 --log "$script" "$script"
+status=$?
+if [ "$status" -ne "$linux_status" ] || ! cmp -s "$work/linux.err" "$work/win.err"; then
+    report log-guard FAILED "exit $status ($linux_status on Linux): \"$(tail -n 1 "$work/win.err")\" against \"$(tail -n 1 "$work/linux.err")\""
+else
+    report log-guard ok
+fi
+
+# --- wrong-byte and unplug: the Linux program's verdict -------------------------------------
+fault_case() {  # NAME FAULT...
+    local name=$1 linux_status linux_word
+    shift
+    start_device 60 "$@"
+    "$linux" flash --port "$(device_path)" "$script" >/dev/null 2>"$work/linux.err"
+    linux_status=$?
+    kill "$sim_pid" 2>/dev/null
+    wait_device
+    linux_word=$(verdict "$work/linux.err")
+    start_device 60 "$@"
+    windows flash --port COM3 "$script"
+    status=$?
+    kill "$sim_pid" 2>/dev/null
+    wait_device
+    word=$(verdict "$work/win.err")
+    if [ "$status" -eq 0 ] || [ "$status" -ne "$linux_status" ] || [ -z "$word" ] || [ "$word" != "$linux_word" ]; then
+        report "$name" FAILED "exit $status, \"$(tail -n 1 "$work/win.err")\"; on Linux exit $linux_status, \"$(tail -n 1 "$work/linux.err")\""
+    else
+        echo "wine_cli_e2e: $name: exit $status, \"$(tail -n 1 "$work/win.err")\""
+        report "$name" ok
+    fi
+}
+fault_case wrong-byte --wrong-byte-at 3
+fault_case unplug --unplug-at 4000
+
+[ "$failures" -eq 0 ]
