@@ -67,8 +67,12 @@ verdict() {  # FILE -> the word of the verdict, the last line's "reburn3: WORD:"
 
 # The Wine server started now, in the background, so that it does not inherit (and write
 # its own lines into) the output of the first program it serves; it stays 30 s after the
-# last one.
-"$wineserver" -p30 </dev/null >/dev/null 2>&1
+# last one. Restarted, it takes the COM ports of the registry afresh.
+start_wineserver() {
+    "$wineserver" -k 2>/dev/null
+    "$wineserver" -p30 </dev/null >/dev/null 2>&1
+}
+start_wineserver
 
 # --- version, serve ---------------------------------------------------------------------
 windows --version
@@ -112,8 +116,13 @@ check_same check-json --json "$script"
 
 # --- ports, done ------------------------------------------------------------------------------
 start_device 120
-# COM3 is there (Wine's link to the device), COM8 is not.
+# COM3 is there, COM8 is not. Windows knows a COM port by its device name, which Wine gives
+# the ports of its registry (HKLM\Software\Wine\Ports) when it starts: COM3 is put there
+# for this case, and taken out again after it (the link alone serves the downloads).
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM3 /t REG_SZ /d "$(device_path)" /f >/dev/null 2>&1
+start_wineserver
 windows ports
+"$wine" reg delete 'HKLM\Software\Wine\Ports' /v COM3 /f >/dev/null 2>&1
 status=$?
 if [ "$status" -ne 0 ] || ! grep -qx '  COM3  COM3' "$work/win.out" ||
     ! grep -qx '  COM8  COM8  (not present)' "$work/win.out"; then
