@@ -17,6 +17,8 @@
 #   wrong-byte  the device answers one R record with a wrong byte; unplug: the cable is
 #               pulled during the run: each ends with the verdict and exit status the Linux
 #               program gives for the same fault
+#   interrupt   Ctrl-C during the run (Wine's console event for a SIGINT): INTERRUPTED,
+#               exit 130, as the Linux program ends on SIGINT
 #
 # COM3 is Wine's link $WINEPREFIX/dosdevices/com3 to the simulator's pseudo-terminal;
 # wine_pty_serial.so (LD_PRELOAD) answers the modem and counter requests a pseudo-terminal
@@ -192,5 +194,43 @@ fault_case() {  # NAME FAULT...
 }
 fault_case wrong-byte --wrong-byte-at 3
 fault_case unplug --unplug-at 4000
+
+# --- interrupt: Ctrl-C during the run ---------------------------------------------------------
+# Wine turns a SIGINT to a console program into the console's Ctrl-C event. It is sent once
+# the device has received 2000 of the script's 11 749 bytes: the rest takes 2.8 s at least,
+# the protocol's own time, so the download is always under way then.
+# Each in a session of its own: Wine passes the console's Ctrl-C on to the whole process
+# group, which would otherwise be this script's too.
+interrupt_run() {  # ERR COMMAND...: runs COMMAND, interrupts it once it runs; its status
+    local err=$1 pid
+    shift
+    setsid "$@" >/dev/null 2>"$err" &
+    pid=$!
+    for _ in $(seq 300); do
+        [ "$(stat -c %s "$work/record" 2>/dev/null || echo 0)" -ge 2000 ] && break
+        sleep 0.1
+    done
+    kill -INT "$pid"
+    wait "$pid"
+}
+start_device 60
+interrupt_run "$work/linux.err" "$linux" flash --port "$(device_path)" "$script"
+linux_status=$?
+kill "$sim_pid" 2>/dev/null
+wait_device
+start_device 60
+LD_PRELOAD=$preload interrupt_run "$work/win.err" "$wine" "$exe" flash --port COM3 "$script"
+status=$?
+kill "$sim_pid" 2>/dev/null
+wait_device
+word=$(verdict "$work/win.err")
+if [ "$status" -ne "$linux_status" ] || [ "$word" != INTERRUPTED ] ||
+    [ "$word" != "$(verdict "$work/linux.err")" ] ||
+    ! tail -n 1 "$work/win.err" | grep -q 'the device is partly programmed'; then
+    report interrupt FAILED "exit $status, \"$(tail -n 1 "$work/win.err")\"; on Linux exit $linux_status, \"$(tail -n 1 "$work/linux.err")\""
+else
+    echo "wine_cli_e2e: interrupt: exit $status, \"$(tail -n 1 "$work/win.err")\""
+    report interrupt ok
+fi
 
 [ "$failures" -eq 0 ]
