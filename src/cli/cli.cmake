@@ -18,6 +18,8 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ports_command.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_report.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_report.h
+    ${CMAKE_CURRENT_LIST_DIR}/standard_input.h
+    ${CMAKE_CURRENT_LIST_DIR}/standard_input_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/standard_output.h
     ${CMAKE_CURRENT_LIST_DIR}/standard_output_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/station_loop.cpp

@@ -17,6 +17,8 @@
 #   wrong-byte  the device answers one R record with a wrong byte; unplug: the cable is
 #               pulled during the run: each ends with the verdict and exit status the Linux
 #               program gives for the same fault
+#   station     `--station=enter` with "q" on standard input: one board, then the station
+#               ends as on Linux (the Windows program reads standard input in a thread)
 #   interrupt   Ctrl-C during the run (Wine's console event for a SIGINT): INTERRUPTED,
 #               exit 130, as the Linux program ends on SIGINT
 #
@@ -194,6 +196,28 @@ fault_case() {  # NAME FAULT...
 }
 fault_case wrong-byte --wrong-byte-at 3
 fault_case unplug --unplug-at 4000
+
+# --- station: --station=enter, the operator's "q" read from standard input ------------------
+station_run() {  # PORT PROGRAM... : one board, then "q"; the last two lines and the status
+    local port=$1
+    shift
+    printf 'q\n' | timeout 120 "$@" flash --station=enter --port "$port" "$script" >/dev/null 2>"$work/station.err"
+    echo "$? $(tail -n 2 "$work/station.err" | tr '\n' '|')"
+}
+start_device 60
+linux_answer=$(station_run "$(device_path)" "$linux")
+kill "$sim_pid" 2>/dev/null
+wait_device
+start_device 60
+answer=$(LD_PRELOAD=$preload station_run COM3 "$wine" "$exe")
+kill "$sim_pid" 2>/dev/null
+wait_device
+if [ "$answer" != "$linux_answer" ] || [ "${answer%% *}" -ne 0 ]; then
+    report station FAILED "\"$answer\"; on Linux \"$linux_answer\""
+else
+    echo "wine_cli_e2e: station: $answer"
+    report station ok
+fi
 
 # --- interrupt: Ctrl-C during the run ---------------------------------------------------------
 # Wine turns a SIGINT to a console program into the console's Ctrl-C event. It is sent once
