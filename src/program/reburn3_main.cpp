@@ -18,8 +18,9 @@ int main(int argc, char** argv) {
     using namespace reburn3;
     using namespace reburn3::cli;
     using namespace reburn3::program;
-    // Caught already (catchEndSignalsBeforeLibraries); again, should a build or a loader
-    // have left the pre-initialisers out: a signal from now on gets its verdict and result.
+    // Caught already on Linux (early_signals_posix.cpp); again, should a build or a loader
+    // have left the pre-initialisers out, and first on Windows (the console's Ctrl-C and
+    // close): a signal from now on gets its verdict and result.
     cli::catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";
