@@ -41,6 +41,18 @@ bool isNullName(const std::string& path) {
     return _stricmp(path.c_str(), "NUL") == 0 || _stricmp(path.c_str(), "\\\\.\\NUL") == 0;
 }
 
+// Whether `path` is a DOS device name ("COM3", "\\.\COM3", "LPT1", "CON"): judged by its
+// name alone, so that a COM port is never opened (its modem lines raised) to learn that it
+// is no output.
+bool isDeviceName(const std::string& path) {
+    const std::string name = path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path;
+    if (name.empty() || name.find_first_of("\\/:") != std::string::npos) {
+        return false;
+    }
+    char target[512];
+    return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+}
+
 enum class Use { Log, Trace };
 
 const char* acceptedText(Use use) {
@@ -90,6 +102,10 @@ int openOutput(const std::string& path, Use use, const std::vector<ProtectedFile
             error = "it is " + p.what;
             return -1;
         }
+    }
+    if (isDeviceName(path) && !isNullName(path)) {
+        error = "it is " + kindOf(FILE_TYPE_CHAR) + acceptedText(use);
+        return -1;
     }
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -181,6 +197,10 @@ private:
 }  // namespace
 
 FileIdentity identityOfPath(const std::string& path) {
+    // A device has no file identity, and opening a COM port would raise its modem lines.
+    if (isDeviceName(path)) {
+        return {};
+    }
     // No access asked: only the file's information is read (a folder too).
     HANDLE file =
         CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
