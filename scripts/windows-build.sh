@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Builds the Windows programs on Debian: reburn3-gui.exe (the window) with the windows-cross
+# Builds the Windows programs on Debian: reburn3-gui.exe (the window) and reburn3.exe (the
+# command line: flash, check, ports) with the windows-cross
 # preset (MinGW-w64 and the static Qt for MinGW, in build/windows-cross), then packs them as
 # Windows users take them: an NSIS installer and a portable zip, in build/windows-cross/dist:
 #
@@ -24,8 +25,7 @@ version=$(sed -n 's/^project(reburn3 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 dist=$build/dist
 rm -rf "$dist"
 mkdir -p "$dist/reburn3-$version"
-programs=("$build/src/reburn3-gui.exe")
-[ -f "$build/src/reburn3.exe" ] && programs+=("$build/src/reburn3.exe")
+programs=("$build/src/reburn3-gui.exe" "$build/src/reburn3.exe")
 cp "${programs[@]}" "$dist/reburn3-$version/"
 cp LICENSE "$dist/reburn3-$version/LICENSE.txt"
 

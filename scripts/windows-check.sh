@@ -7,7 +7,10 @@
 #      windows-cross preset, build/windows-cross), the installer and the portable zip; the
 #      programs' resources and imports checked (tests/windows/exe_check.sh);
 #   2. the tests under Wine (the registry tests against Wine's own registry);
-#   3. tests/windows/wine/wine_e2e.sh: the window on a virtual X display, downloading through
+#   3. tests/windows/wine/wine_cli_e2e.sh: reburn3.exe downloading through COM3 into the
+#      simulated device (its record byte-exact, its log line), a wrong byte and an unplug
+#      ending as on Linux, and `check` printing the Linux program's bytes;
+#      tests/windows/wine/wine_e2e.sh: the window on a virtual X display, downloading through
 #      COM3 into the simulated device (its record byte-exact), a wrong byte, an unplug, and
 #      "System Info..." (the window's picture: build/windows-cross/wine-window.png);
 #   4. tests/windows/wine/wine_installer.sh: the installer installed, checked and uninstalled
@@ -42,9 +45,9 @@ tests/windows/exe_check.sh "$version" "$build"/dist/reburn3-"$version"/*.exe || 
 
 # What the end-to-end run needs on the Linux side: the simulated device, the X helper, and
 # the preload that lets Wine use the simulator's pseudo-terminal as a COM port.
-echo "windows-check: building the simulator and the X helper in build/default"
+echo "windows-check: building the Linux program, the simulator and the X helper in build/default"
 cmake --preset default >/dev/null
-cmake --build --preset default --target reburn3-sim x_probe --parallel 2
+cmake --build --preset default --target reburn3 reburn3-sim x_probe --parallel 2
 cc -O2 -Wall -Wextra -Werror -shared -fPIC -o "$build/wine_pty_serial.so" \
     tests/windows/wine_pty_serial/wine_pty_serial.c -ldl -lpthread
 
@@ -83,6 +86,11 @@ fi
 echo "windows-check: running the tests under $wine"
 status=$exe_status
 ctest --preset windows-cross || status=1
+
+echo "windows-check: the command line, end to end under Wine"
+WINE=$wine tests/windows/wine/wine_cli_e2e.sh "$build/src/reburn3.exe" build/default/src/reburn3 \
+    build/default/src/reburn3-sim "$PWD/$build/wine_pty_serial.so" "$PWD/examples/orx716_demo.pf3" ||
+    status=1
 
 echo "windows-check: the window, end to end under Wine"
 x_status=0

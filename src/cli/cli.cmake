@@ -11,6 +11,8 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/console_view.h
     ${CMAKE_CURRENT_LIST_DIR}/flash_command.cpp
     ${CMAKE_CURRENT_LIST_DIR}/flash_command.h
+    ${CMAKE_CURRENT_LIST_DIR}/flash_system_help.h
+    ${CMAKE_CURRENT_LIST_DIR}/flash_system_help_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/gang_progress.cpp
     ${CMAKE_CURRENT_LIST_DIR}/gang_progress.h
     ${CMAKE_CURRENT_LIST_DIR}/info_commands.cpp
@@ -18,6 +20,10 @@ add_library(reburn3_cli STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ports_command.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_report.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run_report.h
+    ${CMAKE_CURRENT_LIST_DIR}/standard_input.h
+    ${CMAKE_CURRENT_LIST_DIR}/standard_input_${REBURN3_PLATFORM}.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/standard_output.h
+    ${CMAKE_CURRENT_LIST_DIR}/standard_output_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/station_loop.cpp
     ${CMAKE_CURRENT_LIST_DIR}/station_loop.h
     ${CMAKE_CURRENT_LIST_DIR}/terminal_listener.cpp

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/console_view.h"
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QJsonDocument>
@@ -9,6 +8,7 @@
 #include <algorithm>
 
 #include "base/program_state.h"
+#include "cli/standard_output.h"
 
 namespace reburn3::cli {
 
@@ -251,9 +251,8 @@ int ConsoleView::columns() const {
     if (m_fixedColumns > 0) {
         return m_fixedColumns;
     }
-    winsize size{};
-    if (::ioctl(::fileno(m_err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
+    if (const int width = terminalColumns(m_err); width > 0) {
+        return width;
     }
     return 80;
 }

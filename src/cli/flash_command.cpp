@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/flash_command.h"
+#include "cli/flash_system_help.h"
 
 #include "cli/station_loop.h"
 #include "cli/terminal_listener.h"
@@ -226,13 +227,8 @@ std::string flashHelp() {
            "script and its SHA-256; status lines go to standard output, debug lines to\n"
            "standard error; the last line on standard error, \"reburn3: DONE\", \"FAILED\"\n"
            "or \"INTERRUPTED\", says what happened, whether the device was touched and\n"
-           "what to do.\n"
-           "Ctrl-C, SIGTERM and SIGHUP abort the run like \"Abort Process\" and release\n"
-           "the port; once the last line is written they no longer change the exit code.\n"
-           "Port n is the device in the environment variable ORX716_COMn if set, else\n"
-           "/dev/ttyS<n-1>.\n"
-           "\n" +
-           std::string(exitCodeHelp());
+           "what to do.\n" +
+           std::string(flashSystemHelp()) + "\n" + std::string(exitCodeHelp());
 }
 
 int flashCommand(int argc, char** argv) {

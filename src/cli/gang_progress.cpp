@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/gang_progress.h"
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 #include "base/program_state.h"
+#include "cli/standard_output.h"
 
 namespace reburn3::cli {
 
@@ -63,9 +63,8 @@ std::string GangProgress::formatRow(const std::string& label, std::int64_t done,
 }
 
 int GangProgress::columns() const {
-    winsize size{};
-    if (::ioctl(::fileno(m_err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
+    if (const int width = terminalColumns(m_err); width > 0) {
+        return width;
     }
     return 80;
 }

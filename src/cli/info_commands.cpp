@@ -237,13 +237,12 @@ int runPorts(bool json) {
 
     QJsonArray map;
     if (!json) {
-        printLine("Port map (ORX716_COMn overrides /dev/ttyS<n-1>):");
+        printLine("Port map (" + std::string(portMapRule()) + "):");
     }
     for (int n = kFirstMappedPort; n <= kLastMappedPort; ++n) {
         const std::string device = portDevice(n);
         const std::string source = portDeviceSource(n);
-        std::error_code ec;
-        const bool exists = std::filesystem::exists(device, ec);
+        const bool exists = portDevicePresent(device);
         if (json) {
             QJsonObject o;
             o.insert("port", QString::fromStdString("COM" + std::to_string(n)));

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/run_report.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <stdio_ext.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +13,7 @@
 #include <map>
 #include <memory>
 
+#include "cli/standard_output.h"
 #include "run/exit_codes.h"
 #include "run/json_result.h"
 #include "run/run_end.h"
@@ -25,49 +23,6 @@
 namespace reburn3::cli {
 
 namespace {
-
-// Cuts standard output, where it is a file of its own, back to the end of its last whole
-// line: a line that a full disk cut short is taken out again, so that a reader finds
-// JSON Lines only. Output stdio still holds for it is dropped.
-void cutToLastWholeLine() {
-    __fpurge(stdout);
-    std::clearerr(stdout);
-    struct stat st {};
-    const off_t end = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
-    if (end <= 0 || ::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) {
-        return;
-    }
-    // Standard output is usually open for writing only: it is read through a descriptor
-    // of its own.
-    const int reader = ::open("/proc/self/fd/1", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (reader < 0) {
-        return;
-    }
-    const std::shared_ptr<void> closeReader(nullptr, [reader](void*) { ::close(reader); });
-    off_t at = end;
-    char block[4096];
-    while (at > 0) {
-        const off_t from =
-            at > static_cast<off_t>(sizeof block) ? at - static_cast<off_t>(sizeof block) : 0;
-        const ssize_t got = ::pread(reader, block, static_cast<std::size_t>(at - from), from);
-        if (got <= 0) {
-            return;
-        }
-        for (ssize_t i = got; i > 0; --i) {
-            if (block[i - 1] == '\n') {
-                at = from + i;
-                if (at != end && ::ftruncate(STDOUT_FILENO, at) == 0) {
-                    ::lseek(STDOUT_FILENO, at, SEEK_SET);
-                }
-                return;
-            }
-        }
-        at = from;
-    }
-    if (::ftruncate(STDOUT_FILENO, 0) == 0) {
-        ::lseek(STDOUT_FILENO, 0, SEEK_SET);
-    }
-}
 
 // Whether every line written to standard output so far went out; if not, a torn last
 // line is cut off.
@@ -90,7 +45,7 @@ bool writeJsonLine(const QJsonObject& object, std::string& error) {
     auto left = static_cast<std::size_t>(line.size());
     std::size_t written = 0;
     while (left > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, data + written, left);
+        const long n = writeStandardOutput(data + written, left);
         if (n < 0 && errno == EINTR) {
             continue;
         }

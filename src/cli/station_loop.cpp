@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "cli/run_report.h"
+#include "cli/standard_input.h"
 #include "cli/terminal_listener.h"
 #include "run/exit_codes.h"
 #include "run/port_gang.h"
@@ -46,18 +47,19 @@ public:
         bool go = false;
         QObject::connect(&m_signals, &SignalWatcher::signalled, &loop,
                          [&loop](int) { loop.quit(); });
-        std::unique_ptr<QSocketNotifier> input;
+        std::unique_ptr<StandardInput> input;
         std::unique_ptr<QSocketNotifier> removals;
         QTimer poll;
         if (m_mode == StationMode::Enter) {
-            input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
-            QObject::connect(input.get(), &QSocketNotifier::activated, &loop, [&] {
-                const std::optional<bool> answer = readAnswer();
-                if (answer) {
-                    go = *answer;
-                    loop.quit();
-                }
-            });
+            input = std::make_unique<StandardInput>();
+            QObject::connect(input.get(), &StandardInput::received, &loop,
+                             [&](const QByteArray& bytes) {
+                                 const std::optional<bool> answer = readAnswer(bytes);
+                                 if (answer) {
+                                     go = *answer;
+                                     loop.quit();
+                                 }
+                             });
         } else {
             // The kernel tells of removals and new nodes at once; the poll looks again
             // for a node that is there but does not open yet.
@@ -85,13 +87,11 @@ public:
 
 private:
     // A line from standard input: empty goes on, "q" ends; nothing: end of input.
-    std::optional<bool> readAnswer() {
-        char buf[256];
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0) {
+    std::optional<bool> readAnswer(const QByteArray& bytes) {
+        if (bytes.isEmpty()) {
             return false;  // end of input (or a terminal gone): the station ends
         }
-        m_line.append(buf, static_cast<std::size_t>(n));
+        m_line.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
         const std::size_t end = m_line.find('\n');
         if (end == std::string::npos) {
             return std::nullopt;

@@ -13,16 +13,14 @@
 #include "run/exit_codes.h"
 #include "run/signal_watcher.h"
 #include "run/standard_descriptors.h"
-#include "serve/serve_command.h"
-#include "serve/serve_options.h"
-#include "sim/simulate_command.h"
 
 namespace reburn3::program {
 
 namespace {
 
-// The program's help, before its own options.
-constexpr std::string_view kUsage =
+// The program's help, before its own options; the platform's own commands go between
+// ports and help.
+constexpr std::string_view kUsageHead =
     "Usage: reburn3 COMMAND [options] [--] [SCRIPT]\n"
     "\n"
     "Downloads firmware into an ORX-716 interface device in BURN3 mode.\n"
@@ -30,9 +28,8 @@ constexpr std::string_view kUsage =
     "Commands:\n"
     "  flash --port DEVICE|COMn SCRIPT  download SCRIPT (a .pf3 programming script)\n"
     "  check SCRIPT                     check SCRIPT without opening a port\n"
-    "  ports                            list the serial ports and the COM1-COM8 map\n"
-    "  serve --port DEVICE SCRIPT       the station service: a page and an HTTP API\n"
-    "  simulate [options] SCRIPT        run a simulated ORX-716 on a pseudo-terminal\n"
+    "  ports                            list the serial ports and the COM1-COM8 map\n";
+constexpr std::string_view kUsageTail =
     "  help [COMMAND]                   this help, or a command's own\n"
     "\n"
     "Options come after the command. Run `reburn3 COMMAND --help` (or\n"
@@ -44,26 +41,23 @@ constexpr OptionSpec kProgramOptions[] = {
     OptionSpec("version", 'V').says("the version, the commit and the Qt version"),
 };
 
-// The station service tells its rounds on the terminal too, as flash does.
-int serveOnTerminal(int argc, char** argv) {
-    cli::TerminalListener terminal;
-    return serve::serveCommand(argc, argv, terminal);
-}
-
-// Each command, in the order the help lists them.
+// The commands of every platform, in the order the help lists them; the platform's own
+// follow (platformCommands).
 const Command kCommands[] = {
     {"flash", cli::flashCommand, true, cli::flashOptionTable, cli::flashHelp},
     {"check", cli::checkCommand, true, cli::checkOptionTable, cli::checkHelp},
     {"ports", cli::portsCommand, true, cli::portsOptionTable, cli::portsHelp},
-    {"serve", serveOnTerminal, true, serve::serveOptionTable, serve::serveHelp},
-    // The simulator needs no Qt: it runs its own loop on the pseudo-terminal.
-    {"simulate", sim::simulateCommand, false, sim::simulateOptionTable, sim::simulateHelp},
 };
 
 }  // namespace
 
 const Command* commandNamed(std::string_view name) {
     for (const Command& c : kCommands) {
+        if (c.name == name) {
+            return &c;
+        }
+    }
+    for (const Command& c : platformCommands()) {
         if (c.name == name) {
             return &c;
         }
@@ -82,11 +76,15 @@ std::string completion(int argc, char** argv) {
     for (const Command& c : kCommands) {
         lines += std::string(c.name) + "\n";
     }
+    for (const Command& c : platformCommands()) {
+        lines += std::string(c.name) + "\n";
+    }
     return lines + "help\n";
 }
 
 std::string programHelp() {
-    return std::string(kUsage) + optionHelp(kProgramOptions, 18);
+    return std::string(kUsageHead) + std::string(platformUsageLines()) + std::string(kUsageTail) +
+           optionHelp(kProgramOptions, 18);
 }
 
 }  // namespace reburn3::program

@@ -19,6 +19,11 @@ struct Command {
     std::string (*help)();
 };
 
+// The commands only this platform's program has (platform_commands_*.cpp), in the order
+// the help lists them, and their lines in the program's help.
+std::span<const Command> platformCommands();
+std::string_view platformUsageLines();
+
 // The command of that name, or null.
 const Command* commandNamed(std::string_view name);
 

@@ -14,32 +14,13 @@
 #include "run/signal_watcher.h"
 #include "run/standard_descriptors.h"
 
-namespace {
-
-using namespace reburn3;
-
-// The very first code of the process that is ours: the executable's pre-initialisers
-// run once the dynamic loader has mapped and relocated the libraries, before any
-// library's own initialisers (Qt's among them) and before main. From here on SIGINT,
-// SIGTERM and SIGHUP are noted rather than ending the process; only the loader's own
-// time is left before it (see docs/reliability.md). Not under AddressSanitizer, whose own
-// pre-initialiser must run before any call it intercepts (sigaction among them): there
-// main's call is the first.
-#ifndef __SANITIZE_ADDRESS__
-void catchEndSignalsBeforeLibraries(int /*argc*/, char** /*argv*/, char** /*envp*/) {
-    cli::catchEndSignals();
-}
-[[gnu::used, gnu::section(".preinit_array")]] void (*const kCatchFirst)(int, char**, char**) =
-    catchEndSignalsBeforeLibraries;
-#endif
-
-}  // namespace
-
 int main(int argc, char** argv) {
+    using namespace reburn3;
     using namespace reburn3::cli;
     using namespace reburn3::program;
-    // Caught already (catchEndSignalsBeforeLibraries); again, should a build or a loader
-    // have left the pre-initialisers out: a signal from now on gets its verdict and result.
+    // Caught already on Linux (early_signals_posix.cpp); again, should a build or a loader
+    // have left the pre-initialisers out, and first on Windows (the console's Ctrl-C and
+    // close): a signal from now on gets its verdict and result.
     cli::catchEndSignals();
     openClosedStandardDescriptors();
     const std::string command = argc > 1 ? argv[1] : "";

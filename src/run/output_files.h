@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,8 +24,8 @@ namespace reburn3::run {
 // device it stands for (two nodes of one serial port are the same port).
 struct FileIdentity {
     bool known = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+    dev_t device = 0;         // the file system; on Windows the volume's serial number
+    std::uint64_t inode = 0;  // the inode; on Windows the file index
     bool characterDevice = false;
     dev_t deviceNumber = 0;  // st_rdev of a device node
 

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "run/port_wait.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "adapters/qt_serial_driver.h"
 #include "base/window_model.h"
 #include "run/port_diagnosis.h"
@@ -17,15 +14,6 @@ namespace {
 constexpr int kPortPollMs = 50;
 
 }  // namespace
-
-bool portReady(const std::string& device) {
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    ::close(fd);
-    return !portLocked(device);
-}
 
 PortWait::PortWait(std::function<void()> ready, std::function<void()> timedOut)
     : m_ready(std::move(ready)), m_timedOut(std::move(timedOut)) {

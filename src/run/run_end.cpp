@@ -1,28 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "run/run_end.h"
 
-#include <unistd.h>
-
 #include <QJsonDocument>
 
 #include "run/exit_codes.h"
+#include "run/host_name.h"
 #include "run/json_result.h"
 #include "run/run_texts.h"
 #include "run/verdict.h"
 
 namespace reburn3::run {
-
-namespace {
-
-std::string hostName() {
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0) {
-        return {};
-    }
-    return buf;
-}
-
-}  // namespace
 
 void addFailure(std::string& failures, const std::string& failure) {
     failures += (failures.empty() ? "" : "; ") + failure;

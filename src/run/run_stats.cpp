@@ -1,31 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "run/run_stats.h"
 
-#include <sys/resource.h>
-
 #include <cstdio>
 
+#include "run/process_usage.h"
+
 namespace reburn3::run {
-
-namespace {
-
-double seconds(const timeval& tv) {
-    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
-}
-
-struct CpuTimes {
-    double user = 0;
-    double sys = 0;
-    long maxRssKb = 0;
-};
-
-CpuTimes cpuNow() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return {seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss};
-}
-
-}  // namespace
 
 void TickPeriods::arrived(Clock::time_point at) {
     if (m_started) {

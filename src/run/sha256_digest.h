@@ -5,14 +5,13 @@
 
 #include "script/script_check.h"
 
-struct evp_md_ctx_st;
-
 namespace reburn3::run {
 
 // The script's SHA-256, taken by the check in the same pass as it reads the script.
-// libcrypto's, which uses the processor's SHA instructions where it has them: hashing is
-// most of a whole-file check's CPU time (about 2 GB/s with them, against 200 MB/s for a
-// portable implementation).
+// The system's own: libcrypto's on Linux (sha256_digest_posix.cpp), which uses the
+// processor's SHA instructions where it has them (hashing is most of a whole-file check's
+// CPU time: about 2 GB/s with them, against 200 MB/s for a portable implementation);
+// Windows's CNG on Windows (sha256_digest_windows.cpp), which does the same.
 class Sha256Digest final : public ScriptDigest {
 public:
     Sha256Digest();
@@ -26,10 +25,12 @@ public:
     std::string hexResult() override;
 
 private:
+    // The platform's hash state, defined by its file.
+    struct Context;
     struct Free {
-        void operator()(evp_md_ctx_st* context) const;
+        void operator()(Context* context) const;
     };
-    std::unique_ptr<evp_md_ctx_st, Free> m_context;
+    std::unique_ptr<Context, Free> m_context;
 };
 
 }  // namespace reburn3::run

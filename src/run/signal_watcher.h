@@ -20,7 +20,9 @@ void releaseEndSignals();
 
 // Turns SIGINT, SIGTERM and SIGHUP into a Qt signal delivered by the event loop: the
 // handler only writes the signal number into a pipe, and a socket notifier reads it
-// there. Work that keeps the event loop waiting (a whole-file check) asks raised().
+// there. On Windows (signal_watcher_windows.cpp) Ctrl-C, Ctrl-Break and the console's
+// close come as SIGINT, SIGBREAK and SIGTERM, queued to the watcher's thread; the pipe
+// is not used there. Work that keeps the event loop waiting (a whole-file check) asks raised().
 class SignalWatcher : public QObject {
     Q_OBJECT
 public:
@@ -31,7 +33,8 @@ public:
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
-    bool ok() const { return m_notifier != nullptr; }
+    // Whether the watcher could be set up (it delivers the signals).
+    bool ok() const;
     // True once one of the signals has arrived, before the event loop has delivered it.
     bool raised() const;
 

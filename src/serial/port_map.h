@@ -24,6 +24,12 @@ std::string portDevice(int port);
 // environment variable decides, else empty.
 std::string portDeviceSource(int port);
 
+// How the listing of `reburn3 ports` heads the map: the rule that maps COMn here.
+std::string_view portMapRule();
+
+// Whether the device of a port is there now (a device file, or a COM port Windows knows).
+bool portDevicePresent(const std::string& device);
+
 // The port number of a name such as "COM3" or "com3" (1 to 8), or nullopt when the text is
 // not such a name.
 std::optional<int> parseComName(std::string_view name);

@@ -2,6 +2,7 @@
 // The COMn map where ports are device files: the environment variable ORX716_COMn names
 // the device, else COMn is the n-th on-board UART, /dev/ttyS<n-1>.
 #include <cstdlib>
+#include <filesystem>
 
 #include "serial/port_map.h"
 
@@ -37,6 +38,15 @@ std::string portDeviceSource(int port) {
         return {};
     }
     return portEnvironmentVariable(port);
+}
+
+std::string_view portMapRule() {
+    return "ORX716_COMn overrides /dev/ttyS<n-1>";
+}
+
+bool portDevicePresent(const std::string& device) {
+    std::error_code ec;
+    return std::filesystem::exists(device, ec);
 }
 
 }  // namespace reburn3

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # What the package ships besides the programs: the completion, the man pages, the desktop
-# entry and the metainfo, and the programs' --version and --help.
-if(NOT TARGET reburn3)
+# entry and the metainfo, and the programs' --version and --help. The Linux package's: the
+# Windows programs have their own checks (tests/windows, scripts/windows-check.sh).
+if(NOT TARGET reburn3 OR REBURN3_PLATFORM STREQUAL "windows")
     return()
 endif()
 

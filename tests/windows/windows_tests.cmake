@@ -22,3 +22,12 @@ target_link_libraries(windows_tests PRIVATE reburn3_sysinfo reburn3_core GTest::
                                             GTest::gtest_main)
 add_test(NAME windows_tests COMMAND windows_tests)
 set_tests_properties(windows_tests PROPERTIES LABELS windows TIMEOUT 300)
+
+# The run layer's Windows files (the command line's): the SHA-256, the script's copy, the
+# --log and --trace files.
+if(TARGET reburn3_run)
+    add_executable(windows_run_tests ${CMAKE_CURRENT_LIST_DIR}/run_files_test.cpp)
+    target_link_libraries(windows_run_tests PRIVATE reburn3_run GTest::gtest GTest::gtest_main)
+    add_test(NAME windows_run_tests COMMAND windows_run_tests)
+    set_tests_properties(windows_run_tests PROPERTIES LABELS windows TIMEOUT 300)
+endif()

@@ -38,6 +38,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# start_device, expected_bytes: the simulated device as COM3.
+source "$(dirname "$0")/wine_device.sh"
 
 report() {  # CASE STATUS [WHY]
     if [ "$2" = ok ]; then
@@ -84,16 +86,6 @@ wait_closed() {  # WINDOW
         sleep 0.2
     done
     return 1
-}
-
-start_device() {  # LIFETIME FAULT... : the simulator on a new pseudo-terminal, linked as COM3
-    local lifetime=$1
-    shift
-    rm -f "$work/record" "$work/sim.out"
-    "$sim" --record "$work/record" --lifetime "$lifetime" "$@" "$script" >"$work/sim.out" 2>"$work/sim.err" &
-    sim_pid=$!
-    for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-    ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com3"
 }
 
 start_window() {
@@ -161,12 +153,6 @@ frame_of() {  # WINDOW -> "X,Y,W,H" of the window with the frame its window mana
     h=$(sed -n 's/.*Height: *//p' <<<"$info")
     IFS=, read -r left right top bottom <<<"${extents:-0,0,0,0}"
     echo "$((x - left)),$((y - top)),$((w + left + right)),$((h + top + bottom))"
-}
-
-# The bytes the host must send for SCRIPT: the handshake E1 94, then every T record's byte.
-expected_bytes() {
-    printf '\xe1\x94'
-    grep -o 'T[0-9A-F][0-9A-F]' "$script" | cut -c2- | while read -r hex; do printf "\\x$hex"; done
 }
 
 # --- done ---------------------------------------------------------------------------------

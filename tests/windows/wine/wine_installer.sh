@@ -65,6 +65,11 @@ answer=$("$wine" "$install_dir/reburn3-gui.exe" --version 2>/dev/null | tr -d '\
 case $answer in "reburn3-gui $version"*) status=0 ;; *) status=1 ;; esac
 check "installed window's --version" "$status" "it printed \"$answer\""
 
+# The command line, installed beside the window, answers in the console.
+answer=$("$wine" "$install_dir/reburn3.exe" --version 2>/dev/null | tr -d '\r')
+case $answer in "reburn3 $version"*) status=0 ;; *) status=1 ;; esac
+check "installed command line's --version" "$status" "it printed \"$answer\""
+
 if [ -n "$script" ] && [ -n "${DISPLAY:-}" ]; then
     # `start` opens a document through its association, as a double-click in Explorer does.
     "$wine" start /unix "$script" >/dev/null 2>&1

@@ -104,6 +104,10 @@ SignalWatcher::~SignalWatcher() {
     }
 }
 
+bool SignalWatcher::ok() const {
+    return m_notifier != nullptr;
+}
+
 bool SignalWatcher::raised() const {
     return g_raised != 0;
 }

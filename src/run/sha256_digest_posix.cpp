@@ -19,12 +19,18 @@ void mustSucceed(int result) {
 
 }  // namespace
 
-void Sha256Digest::Free::operator()(evp_md_ctx_st* context) const {
-    EVP_MD_CTX_free(context);
+// libcrypto's digest context.
+struct Sha256Digest::Context {
+    EVP_MD_CTX* evp = nullptr;
+};
+
+void Sha256Digest::Free::operator()(Context* context) const {
+    EVP_MD_CTX_free(context->evp);
+    delete context;
 }
 
-Sha256Digest::Sha256Digest() : m_context(EVP_MD_CTX_new()) {
-    if (!m_context) {
+Sha256Digest::Sha256Digest() : m_context(new Context{EVP_MD_CTX_new()}) {
+    if (m_context->evp == nullptr) {
         std::abort();
     }
     restart();
@@ -33,20 +39,21 @@ Sha256Digest::Sha256Digest() : m_context(EVP_MD_CTX_new()) {
 Sha256Digest::~Sha256Digest() = default;
 
 void Sha256Digest::restart() {
-    mustSucceed(EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr));
+    mustSucceed(EVP_DigestInit_ex(m_context->evp, EVP_sha256(), nullptr));
 }
 
 void Sha256Digest::add(const char* data, std::size_t size) {
-    mustSucceed(EVP_DigestUpdate(m_context.get(), data, size));
+    mustSucceed(EVP_DigestUpdate(m_context->evp, data, size));
 }
 
 std::string Sha256Digest::hexResult() {
     // Taken from a copy, so that the digest can be asked again and fed on.
-    const std::unique_ptr<evp_md_ctx_st, Free> copy(EVP_MD_CTX_new());
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> copy(EVP_MD_CTX_new(),
+                                                                       &EVP_MD_CTX_free);
     if (!copy) {
         std::abort();
     }
-    mustSucceed(EVP_MD_CTX_copy_ex(copy.get(), m_context.get()));
+    mustSucceed(EVP_MD_CTX_copy_ex(copy.get(), m_context->evp));
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     mustSucceed(EVP_DigestFinal_ex(copy.get(), digest, &length));
