@@ -206,7 +206,7 @@ void addHelpEntry(std::string& out, const std::string& names, std::string_view t
 
 const ParsedOptions::Found* ParsedOptions::find(std::string_view name) const {
     for (const Found& f : m_found) {
-        if (f.spec->name == name) {
+        if (f.entry->name == name) {
             return &f;
         }
     }
@@ -236,32 +236,32 @@ double ParsedOptions::number(std::string_view name) const {
 ParsedOptions parseOptions(std::span<const OptionSpec> table, std::span<const std::string> words,
                            const ParseRules& rules) {
     ParsedOptions parsed;
-    auto found = [&](const OptionSpec* spec) -> std::vector<std::string>& {
+    auto found = [&](const OptionSpec* entry) -> std::vector<std::string>& {
         for (ParsedOptions::Found& f : parsed.m_found) {
-            if (f.spec == spec) {
+            if (f.entry == entry) {
                 return f.values;
             }
         }
-        parsed.m_found.push_back({spec, {}});
+        parsed.m_found.push_back({entry, {}});
         return parsed.m_found.back().values;
     };
     // An option without a value of its own: a flag, or an optional choice's first.
-    auto given = [&](const OptionSpec* spec) {
-        std::vector<std::string>& values = found(spec);
-        if (spec->value == OptionValue::OptionalChoice) {
-            values.emplace_back(firstChoice(spec->choices));
+    auto given = [&](const OptionSpec* entry) {
+        std::vector<std::string>& values = found(entry);
+        if (entry->value == OptionValue::OptionalChoice) {
+            values.emplace_back(firstChoice(entry->choices));
         }
     };
-    auto problem = [&](OptionProblem::Kind kind, const std::string& word, const OptionSpec* spec) {
+    auto problem = [&](OptionProblem::Kind kind, const std::string& word, const OptionSpec* entry) {
         const std::size_t dashes = std::min(word.find_first_not_of('-'), word.size());
-        parsed.problems.push_back({kind, word, word.substr(dashes), spec, {}});
+        parsed.problems.push_back({kind, word, word.substr(dashes), entry, {}});
     };
-    // The value of `spec` that follows `word`: the next word, or the problem of its absence.
-    auto nextWord = [&](std::size_t& i, const OptionSpec* spec, const std::string& word) {
+    // The value of `entry` that follows `word`: the next word, or the problem of its absence.
+    auto nextWord = [&](std::size_t& i, const OptionSpec* entry, const std::string& word) {
         if (i + 1 < words.size()) {
-            found(spec).push_back(words[++i]);
+            found(entry).push_back(words[++i]);
         } else {
-            problem(OptionProblem::Kind::MissingValue, word, spec);
+            problem(OptionProblem::Kind::MissingValue, word, entry);
         }
     };
     bool optionsEnded = false;
@@ -278,28 +278,28 @@ ParsedOptions parseOptions(std::span<const OptionSpec> table, std::span<const st
         const std::size_t eq = word.find('=');
         if (word[1] == '-') {
             const std::string written = word.substr(0, eq);
-            const OptionSpec* spec = longOption(table, std::string_view(written).substr(2));
-            if (spec == nullptr) {
+            const OptionSpec* entry = longOption(table, std::string_view(written).substr(2));
+            if (entry == nullptr) {
                 problem(OptionProblem::Kind::Unknown, written, nullptr);
-            } else if (spec->value == OptionValue::None && eq != std::string::npos) {
-                problem(OptionProblem::Kind::UnexpectedValue, written, spec);
+            } else if (entry->value == OptionValue::None && eq != std::string::npos) {
+                problem(OptionProblem::Kind::UnexpectedValue, written, entry);
             } else if (eq != std::string::npos) {
-                found(spec).push_back(word.substr(eq + 1));
-            } else if (!takesWord(*spec)) {
-                given(spec);
+                found(entry).push_back(word.substr(eq + 1));
+            } else if (!takesWord(*entry)) {
+                given(entry);
             } else {
-                nextWord(i, spec, word);
+                nextWord(i, entry, word);
             }
             continue;
         }
         if (!rules.joinedShortOptions) {
-            const OptionSpec* spec = word.size() == 2 ? shortOption(table, word[1]) : nullptr;
-            if (spec == nullptr) {
+            const OptionSpec* entry = word.size() == 2 ? shortOption(table, word[1]) : nullptr;
+            if (entry == nullptr) {
                 problem(OptionProblem::Kind::Unknown, word.substr(0, eq), nullptr);
-            } else if (takesWord(*spec)) {
-                nextWord(i, spec, word);
+            } else if (takesWord(*entry)) {
+                nextWord(i, entry, word);
             } else {
-                given(spec);
+                given(entry);
             }
             continue;
         }
@@ -340,7 +340,7 @@ std::optional<OptionProblem> checkValues(std::span<const OptionSpec> table, Pars
                                          const ParseRules& rules) {
     for (const OptionSpec& o : table) {
         for (ParsedOptions::Found& f : parsed.m_found) {
-            if (f.spec != &o || f.values.empty()) {
+            if (f.entry != &o || f.values.empty()) {
                 continue;
             }
             if (!valueAccepted(o, f.values.back(), f.number, rules)) {
@@ -354,7 +354,7 @@ std::optional<OptionProblem> checkValues(std::span<const OptionSpec> table, Pars
 
 std::string problemText(const OptionProblem& problem) {
     const std::string_view text =
-        problem.spec == nullptr ? std::string_view() : problem.spec->problem;
+        problem.entry == nullptr ? std::string_view() : problem.entry->problem;
     std::string out(text);
     if (const std::size_t at = out.find("{}"); at != std::string::npos) {
         out.replace(at, 2, problem.value);

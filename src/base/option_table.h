@@ -113,8 +113,8 @@ struct OptionProblem {
     Kind kind = Kind::Unknown;
     std::string word;  // the option as written, up to any "=": "--bogus", "-q", "-vh"
     std::string name;  // its name without dashes: "bogus", "q"
-    const OptionSpec* spec = nullptr;  // null for an unknown option
-    std::string value;                 // the value refused (BadValue)
+    const OptionSpec* entry = nullptr;  // null for an unknown option
+    std::string value;                  // the value refused (BadValue)
 };
 
 // The options found in a command's words and the words that are no option.
@@ -138,7 +138,7 @@ private:
     friend std::optional<OptionProblem> checkValues(std::span<const OptionSpec>, ParsedOptions&,
                                                     const ParseRules&);
     struct Found {
-        const OptionSpec* spec;
+        const OptionSpec* entry;
         std::vector<std::string> values;
         double number = 0;
     };

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace reburn3::run {
 
@@ -16,5 +17,10 @@ bool namesByIdentity(const std::string& port);
 // keeps its name across re-enumeration), else the device itself. Nothing when no device
 // or several match; `error` then says so and names the candidates.
 std::optional<std::string> resolveIdentity(const std::string& port, std::string& error);
+
+// The device of the one name that matched `port`, or nothing with `error` saying that no
+// device or several matched (and naming them): what each system's resolveIdentity ends in.
+std::optional<std::string> theOneMatch(const std::vector<std::string>& names,
+                                       const std::string& port, std::string& error);
 
 }  // namespace reburn3::run

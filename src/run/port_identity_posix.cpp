@@ -99,19 +99,7 @@ std::optional<std::string> resolveIdentity(const std::string& port, std::string&
             names.push_back(name);
         }
     }
-    if (names.size() == 1) {
-        return names.front();
-    }
-    if (names.empty()) {
-        error = "no serial device matches " + port + "; `reburn3 ports` lists the ports";
-        return std::nullopt;
-    }
-    error = std::to_string(names.size()) + " devices match " + port + ":";
-    for (const std::string& name : names) {
-        error += " " + name;
-    }
-    error += "; give one";
-    return std::nullopt;
+    return theOneMatch(names, port, error);
 }
 
 }  // namespace reburn3::run

@@ -25,6 +25,7 @@ add_library(reburn3_run STATIC
     ${CMAKE_CURRENT_LIST_DIR}/port_diagnosis.h
     ${CMAKE_CURRENT_LIST_DIR}/port_gang.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_gang.h
+    ${CMAKE_CURRENT_LIST_DIR}/port_identity.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_identity_${REBURN3_PLATFORM}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/port_identity.h
     ${CMAKE_CURRENT_LIST_DIR}/port_path.cpp

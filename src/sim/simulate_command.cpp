@@ -162,8 +162,8 @@ std::string problemOf(const OptionProblem& p) {
         case OptionProblem::Kind::UnexpectedValue:
             return p.word + " takes no value";
         case OptionProblem::Kind::MissingValue:
-            return p.spec->value == OptionValue::Integer ? p.word + " needs a number"
-                                                         : problemText(p);
+            return p.entry->value == OptionValue::Integer ? p.word + " needs a number"
+                                                          : problemText(p);
         case OptionProblem::Kind::BadValue:
             break;
     }
